@@ -2,6 +2,7 @@
 
 #include "dbm/dbm.h"
 #include "dbm/encoded.h"
+#include "dbm/zone.h"
 
 #include <vector>
 
@@ -194,6 +195,96 @@ namespace dbm
     void printMatrixChecked(FILE* out, const bound_t* dbm, uint32_t n)
     {
         onFile(out, [&](std::ostream& s) { printMatrixChecked(s, dbm, n); });
+    }
+
+    void printZone(std::ostream& out, const zone_t& zone)
+    {
+        if (!zone.isEmpty()) printMatrix(out, zone.getMatrix(), zone.getDimension());
+    }
+
+    std::string zone_t::toString(const ClockAccessor& clocks, bool allBounds) const
+    {
+        if (isEmpty()) return "false";
+        const uint32_t n = getDimension();
+        const bound_t* m = getMatrix();
+
+        // The bounds to print, marked in a bit matrix, and how many remain to be printed or folded away.
+        std::vector<uint32_t> marks(bitMatrixWords(n), 0);
+        uint32_t countdown;
+        if (allBounds) {
+            for (uint32_t i = 0; i < n; ++i)
+                for (uint32_t j = 0; j < n; ++j)
+                    if (i != j && isFinite(m[i * n + j])) marks[(i * n + j) >> 5] |= 1u << ((i * n + j) & 31);
+            countdown = n * (n - 1);
+        } else {
+            countdown = analyzeMinimalGraph(m, n, marks.data());
+            countdown = cleanZeroLowerBounds(m, n, marks.data(), countdown);
+        }
+        if (countdown == 0) return "true";
+
+        auto isMarked = [&](uint32_t k) { return (marks[k >> 5] >> (k & 31)) & 1; };
+        // A fixed difference prints once: the opposite bound is folded into it.
+        auto fold = [&](uint32_t k) {
+            if (isMarked(k)) {
+                marks[k >> 5] &= ~(1u << (k & 31));
+                --countdown;
+            }
+        };
+        auto comparison = [](bound_t b) { return isWeak(b) ? "<=" : "<"; };
+
+        std::string text = "(";
+        bool first = true;
+        for (uint32_t i = 0; i < n && countdown > 0; ++i) {
+            for (uint32_t j = 0; j < n && countdown > 0; ++j) {
+                if (!isMarked(i * n + j)) continue;
+                if (!first) text += " && ";
+                first = false;
+                const bound_t b = m[i * n + j];
+                const bound_t opposite = m[j * n + i];
+                const bool fixed = isFinite(opposite) && addFinite(b, opposite) == BOUND_LE_ZERO;
+                if (fixed) fold(j * n + i);
+                if (i == 0) {
+                    if (fixed) {
+                        text += clocks.getClockName(j);
+                        text += "==";
+                        text += std::to_string(-boundValue(b));
+                    } else {
+                        text += std::to_string(-boundValue(b));
+                        text += comparison(b);
+                        text += clocks.getClockName(j);
+                    }
+                } else if (fixed) {
+                    text += clocks.getClockName(i);
+                    if (j != 0 && b == BOUND_LE_ZERO) {
+                        text += "==";
+                        text += clocks.getClockName(j);
+                    } else {
+                        if (j != 0) {
+                            text += '-';
+                            text += clocks.getClockName(j);
+                        }
+                        text += "==";
+                        text += std::to_string(boundValue(b));
+                    }
+                } else {
+                    text += clocks.getClockName(i);
+                    if (j != 0 && boundValue(b) == 0) {
+                        text += comparison(b);
+                        text += clocks.getClockName(j);
+                    } else {
+                        if (j != 0) {
+                            text += '-';
+                            text += clocks.getClockName(j);
+                        }
+                        text += comparison(b);
+                        text += std::to_string(boundValue(b));
+                    }
+                }
+                --countdown;
+            }
+        }
+        text += ')';
+        return text;
     }
 
     void setPrintPrefix(const char* prefix) { settings().prefix = prefix != nullptr ? prefix : ""; }
