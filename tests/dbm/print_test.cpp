@@ -15,61 +15,59 @@
 
 using namespace dbm;
 
-namespace
+namespace {
+class Names : public ClockAccessor {
+public:
+    std::string getClockName(uint32_t clock) const override
+    {
+        static const char* const names[] = {"#ref", "x", "y", "z"};
+        EXPECT_GE(clock, 1u) << "the reference clock is never named";
+        return names[clock];
+    }
+};
+
+// The zone of n clocks given by the constraints x_i - x_j bound, closed by the library.
+zone_t makeZone(uint32_t n, std::initializer_list<clock_constraint_t> constraints)
 {
-    class Names : public ClockAccessor
-    {
-    public:
-        std::string getClockName(uint32_t clock) const override
-        {
-            static const char* const names[] = {"#ref", "x", "y", "z"};
-            EXPECT_GE(clock, 1u) << "the reference clock is never named";
-            return names[clock];
-        }
-    };
-
-    // The zone of n clocks given by the constraints x_i - x_j bound, closed by the library.
-    zone_t makeZone(uint32_t n, std::initializer_list<clock_constraint_t> constraints)
-    {
-        std::vector<bound_t> m(size_t{n} * n);
-        init(m.data(), n);
-        zone_t z(n);
-        for (const auto& c : constraints)
-            if (!constrain(m.data(), n, c.i, c.j, c.bound)) return z;
-        z.assignMatrix(m.data(), n);
-        return z;
-    }
-
-    clock_constraint_t upper(uint32_t x, bound_t b) { return {x, 0, b}; }
-    clock_constraint_t lowerStrict(uint32_t x, int32_t v) { return {0, x, boundLT(-v)}; } // x > v
-    clock_constraint_t diff(uint32_t x, uint32_t y, bound_t b) { return {x, y, b}; }
-
-    // What a FILE printer writes.
-    std::string onFile(const std::function<void(FILE*)>& print)
-    {
-        FILE* file = std::tmpfile();
-        EXPECT_NE(file, nullptr);
-        print(file);
-        std::string text;
-        std::rewind(file);
-        for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-        std::fclose(file);
-        return text;
-    }
-
-    std::string onStream(const std::function<void(std::ostream&)>& print)
-    {
-        std::ostringstream out;
-        print(out);
-        return out.str();
-    }
+    std::vector<bound_t> m(size_t{n} * n);
+    init(m.data(), n);
+    zone_t z(n);
+    for (const auto& c : constraints)
+        if (!constrain(m.data(), n, c.i, c.j, c.bound)) return z;
+    z.assignMatrix(m.data(), n);
+    return z;
 }
+
+clock_constraint_t upper(uint32_t x, bound_t b) { return {x, 0, b}; }
+clock_constraint_t lowerStrict(uint32_t x, int32_t v) { return {0, x, boundLT(-v)}; }  // x > v
+clock_constraint_t diff(uint32_t x, uint32_t y, bound_t b) { return {x, y, b}; }
+
+// What a FILE printer writes.
+std::string onFile(const std::function<void(FILE*)>& print)
+{
+    FILE* file = std::tmpfile();
+    EXPECT_NE(file, nullptr);
+    print(file);
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}
+
+std::string onStream(const std::function<void(std::ostream&)>& print)
+{
+    std::ostringstream out;
+    print(out);
+    return out.str();
+}
+}  // namespace
 
 // The texts of zones as traces show them, in the short form (minimal constraints) and the full form.
 TEST(ZoneText, ShortAndFullForms)
 {
-    struct Case
-    {
+    struct Case {
         std::string name;
         zone_t zone;
         std::string shortText, fullText;
@@ -83,15 +81,15 @@ TEST(ZoneText, ShortAndFullForms)
         {"zero value", makeZone(2, {upper(1, boundLE(0))}), "(x==0)", "(x==0)"},
         {"strict and non-strict bounds", makeZone(2, {lowerStrict(1, 1), upper(1, boundLE(5))}), "(1<x && x<=5)",
          "(1<x && x<=5)"},
-        {"fixed difference printed once", makeZone(3, {diff(1, 2, boundLE(2)), diff(2, 1, boundLE(-2)), upper(1, boundLE(10))}),
+        {"fixed difference printed once",
+         makeZone(3, {diff(1, 2, boundLE(2)), diff(2, 1, boundLE(-2)), upper(1, boundLE(10))}),
          "(2<=x && x<=10 && x-y==2)", "(2<=x && 0<=y && x<=10 && x-y==2 && y<=8)"},
         {"equal clocks", makeZone(3, {diff(1, 2, boundLE(0)), diff(2, 1, boundLE(0))}), "(x==y)",
          "(0<=x && 0<=y && x==y)"},
         {"strict difference with value 0", makeZone(3, {diff(1, 2, boundLT(0))}), "(x<y)", "(0<=x && 0<y && x<y)"},
         {"negative difference", makeZone(3, {diff(1, 2, boundLT(-1))}), "(x-y<-1)", "(0<=x && 1<y && x-y<-1)"},
         {"non-strict difference with value 0", makeZone(4, {diff(3, 1, boundLE(0)), upper(2, boundLT(7))}),
-         "(y<7 && z<=x)",
-         "(0<=x && 0<=y && 0<=z && y<7 && y-x<7 && y-z<7 && z<=x)"},
+         "(y<7 && z<=x)", "(0<=x && 0<=y && 0<=z && y<7 && y-x<7 && y-z<7 && z<=x)"},
     };
     const Names names;
     for (const auto& c : cases) {
@@ -110,11 +108,10 @@ TEST(DiagnosticPrinters, Texts)
     const bound_t bounds[] = {BOUND_LE_ZERO, BOUND_INFINITY};
     const int32_t values[] = {0, INF_VALUE, -3};
     const std::string red = "\x1b[1;31m", normal = "\x1b[0;0m";
-    struct Case
-    {
+    struct Case {
         std::string name;
         std::function<void(std::ostream&)> stream;
-        std::function<void(FILE*)> file; // null where only a stream printer exists
+        std::function<void(FILE*)> file;  // null where only a stream printer exists
         std::string text;
     };
     const std::vector<Case> cases = {
@@ -164,10 +161,10 @@ TEST(DiagnosticPrinters, CheckedMatrixShowsWhatClosureChanges)
     // x <= 3 and y <= 1 with their differences left open: closure bounds x - y and y - x.
     const bound_t open[] = {1, 1, 1, boundLE(3), 1, BOUND_INFINITY, boundLE(1), BOUND_INFINITY, 1};
     EXPECT_EQ(onStream([&](std::ostream& o) { printMatrixChecked(o, open, 3); }),
-              "DBM diff 3x3:\n<=0\t<=0\t<=0\n<=3\t<=0\t" + red + "<INF" + normal + "\n<=1\t" + red + "<INF" +
-                  normal + "\t<=0\n\n<=0\t<=0\t<=0\n<=3\t<=0\t" + red + "<=3" + normal + "\n<=1\t" + red +
-                  "<=1" + normal + "\t<=0\n");
-    const bound_t empty[] = {1, boundLT(-2), boundLE(1), 1}; // x > 2 and x <= 1
+              "DBM diff 3x3:\n<=0\t<=0\t<=0\n<=3\t<=0\t" + red + "<INF" + normal + "\n<=1\t" + red + "<INF" + normal +
+                  "\t<=0\n\n<=0\t<=0\t<=0\n<=3\t<=0\t" + red + "<=3" + normal + "\n<=1\t" + red + "<=1" + normal +
+                  "\t<=0\n");
+    const bound_t empty[] = {1, boundLT(-2), boundLE(1), 1};  // x > 2 and x <= 1
     const std::string text = onFile([&](FILE* f) { printMatrixChecked(f, empty, 2); });
     EXPECT_EQ(text.rfind(red + "Warning: empty DBM!" + normal + " DBM diff 2x2:\n", 0), 0u) << text;
 }
