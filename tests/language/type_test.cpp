@@ -148,6 +148,8 @@ TEST(TypeTest, StructureOperations)
     EXPECT_EQ(viaRef.getKind(), CONSTANT);
     EXPECT_EQ(viaRef.getChild(0).getKind(), INT);
     EXPECT_EQ(constArray.getIndexType(), index);
+    EXPECT_TRUE(prim(INT).getIndexType().isUnknown());
+    EXPECT_TRUE(type_t().getQualifiedChild().isUnknown());
 
     type_t record = type_t::createRecord({prim(INT), prim(BOOL)}, {"x", "y"});
     type_t wrapped = type_t::createPrefix(type_t::createLabel(record, "rec_t"), CONSTANT);
