@@ -310,7 +310,8 @@ int32_t ExpressionVisitor::visitBlockStatement(BlockStatement* stat)
 {
     // Block-local variables are declared in the block's frame with their records in the
     // block's own variable list.
-    for (size_t i = 0; i < stat->blockFrame.getSize(); ++i) {
+    size_t count = stat->blockFrame.empty() ? 0 : stat->blockFrame.getSize();
+    for (size_t i = 0; i < count; ++i) {
         void* data = stat->blockFrame[i].getData();
         if (data != nullptr) {
             visitExpression(static_cast<variable_t*>(data)->initialiser);

@@ -20,6 +20,12 @@ namespace {
 // lines that is their instance part.
 void* recordOf(instance_t& instance) { return &instance; }
 
+// Parameter lists are scopes; a caller without parameters may pass the empty handle,
+// which stands for a scope without symbols.
+scope_t orNewScope(scope_t scope) { return scope.empty() ? scope_t::create() : scope; }
+
+size_t sizeOf(const scope_t& scope) { return scope.empty() ? 0 : scope.getSize(); }
+
 } // namespace
 
 // --- Records -----------------------------------------------------------------------
@@ -154,6 +160,7 @@ iodecl_t& TimedAutomataSystem::addIODecl() { return globals.ioDeclarations.empla
 template_t& TimedAutomataSystem::initTemplate(template_t& t, const std::string& name,
                                               scope_t parameters, node_kind_t kind)
 {
+    parameters = orNewScope(parameters);
     type_t type = kind == INSTANCE ? type_t::createInstance(parameters)
                                    : type_t::createLscInstance(parameters);
     t.parameters = parameters;
@@ -195,16 +202,19 @@ void TimedAutomataSystem::fillInstance(instance_t& target, const instance_t& bas
                                        const std::vector<expression_t>& arguments)
 {
     // Read everything needed from the base first: the target may be the base itself.
+    parameters = orNewScope(parameters);
     scope_t baseParameters = base.parameters;
     std::map<binding_t, expression_t> bindings = base.bindings;
     template_t* definingTemplate = base.definingTemplate;
 
     target.freeCount = parameters.getSize();
     target.parameters = parameters;
-    target.parameters.addAll(baseParameters);
+    if (!baseParameters.empty()) {
+        target.parameters.addAll(baseParameters);
+    }
     // Only the base's parameters can be bound; extra arguments are left out rather than
     // read past the end of the parameter list.
-    size_t bound = std::min(arguments.size(), baseParameters.getSize());
+    size_t bound = std::min(arguments.size(), sizeOf(baseParameters));
     for (size_t i = 0; i < bound; ++i) {
         bindings[baseParameters[i]] = arguments[i];
     }
@@ -218,6 +228,7 @@ instance_t& TimedAutomataSystem::addInstanceTo(std::list<instance_t>& list, node
                                                scope_t parameters,
                                                const std::vector<expression_t>& arguments)
 {
+    parameters = orNewScope(parameters);
     type_t type = kind == INSTANCE ? type_t::createInstance(parameters)
                                    : type_t::createLscInstance(parameters);
     instance_t& instance = list.emplace_back();

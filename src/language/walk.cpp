@@ -29,6 +29,8 @@ void SystemVisitor::visitUpdate(update_t&) {}
 
 namespace {
 
+size_t sizeOf(const scope_t& scope) { return scope.empty() ? 0 : scope.getSize(); }
+
 bool isVariableType(const type_t& t)
 {
     return t.isKind(INT) || t.isKind(DOUBLE) || t.isKind(BOOL) || t.isKind(CLOCK) ||
@@ -61,7 +63,7 @@ void walkTemplate(template_t& t, SystemVisitor& visitor)
 void SystemVisitor::visitDeclarations(scope_t frame)
 {
     // By index, so that a visitor may add symbols to the frame while it is walked.
-    for (size_t i = 0; i < frame.getSize(); ++i) {
+    for (size_t i = 0; i < sizeOf(frame); ++i) {
         binding_t symbol = frame[i];
         type_t type = symbol.getType();
         if (type.getKind() == TYPEDEF) {
@@ -97,7 +99,7 @@ void visitSystem(TimedAutomataSystem& system, SystemVisitor& visitor)
         walkTemplate(*t, visitor);
     }
     scope_t frame = globals.frame;
-    for (size_t i = 0; i < frame.getSize(); ++i) {
+    for (size_t i = 0; i < sizeOf(frame); ++i) {
         binding_t symbol = frame[i];
         void* record = symbol.getData();
         if (record == nullptr) {
@@ -164,7 +166,7 @@ std::string constantsText(const declarations_t& declarations)
 std::string typeDefinitionsText(const scope_t& frame)
 {
     std::string text;
-    for (size_t i = 0; i < frame.getSize(); ++i) {
+    for (size_t i = 0; i < sizeOf(frame); ++i) {
         type_t type = frame[i].getType();
         if (type.getKind() == TYPEDEF) {
             if (text.empty()) {
@@ -255,7 +257,7 @@ std::string functionText(const function_t& function)
 std::string parametersText(const template_t& templ)
 {
     std::string text;
-    for (size_t i = 0; i < templ.parameters.getSize(); ++i) {
+    for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
         binding_t parameter = templ.parameters[i];
         text += parameter.getType().toDeclaration() + " " + parameter.getName() + ", ";
     }
@@ -266,7 +268,7 @@ std::string parametersText(const template_t& templ)
 std::string instanceArgumentsText(const instance_t& instance)
 {
     std::string text;
-    for (size_t i = 0; i < instance.parameters.getSize(); ++i) {
+    for (size_t i = 0; i < sizeOf(instance.parameters); ++i) {
         auto it = instance.bindings.find(instance.parameters[i]);
         if (it != instance.bindings.end()) {
             text += it->second.toString(false) + ", ";
