@@ -26,10 +26,10 @@ const update_t& emptyUpdate()
     return empty;
 }
 
-// The record of an instance-line symbol.
+// The record of an instance-line symbol; null for the empty symbol.
 instance_line_t* lineOf(const binding_t& symbol)
 {
-    return static_cast<instance_line_t*>(symbol.getData());
+    return symbol.empty() ? nullptr : static_cast<instance_line_t*>(symbol.getData());
 }
 
 bool sameLine(const instance_line_t* a, const instance_line_t& b)

@@ -73,6 +73,9 @@ branchpoint_t& template_t::addBranchpoint(const std::string& name)
 edge_t& template_t::addEdge(binding_t source, binding_t target, int32_t controllable,
                             const std::string& actionName)
 {
+    if (source.empty() || target.empty()) {
+        throw Bug("An edge needs a source and a target symbol");
+    }
     int32_t number = edges.empty() ? 0 : edges.back().number + 1;
     edge_t& edge = edges.emplace_back();
     edge.number = number;

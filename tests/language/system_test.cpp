@@ -145,6 +145,8 @@ TEST(SystemTest, FunctionsLocationsBranchpointsAndEdgesAreNumberedAndShareTheFra
     EXPECT_EQ(e2.targetLocation, nullptr);
     EXPECT_EQ(e2.targetBranchpoint, &c);
     EXPECT_TRUE(e0.guard.empty() && e0.sync.empty() && e0.update.empty() && e0.probability.empty());
+    EXPECT_THROW(t.addEdge(binding_t(), a.symbol, 0, ""), Bug);
+    EXPECT_EQ(t.edges.size(), 3u);
 }
 
 TEST(SystemTest, RecordsKeepTheirAddressesWhileTheModelGrows)
