@@ -15,9 +15,10 @@
 namespace ZOLT {
 
 // The sets of symbols that a user function may write and read, filled by the type
-// checker. The record of a function derives from this as its first base, so the
-// collectors below can read the sets through the untyped data pointer of the
-// function's symbol.
+// checker. The record of a function derives from this as its first and only base
+// (and has no virtual functions), so that the address stored as the data of the
+// function's symbol is also the address of these sets: the collectors below read
+// them through that untyped pointer.
 struct function_effects_t
 {
     std::set<binding_t> writtenSymbols;

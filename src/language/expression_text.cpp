@@ -347,12 +347,12 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
     case EXISTS:
     case SUM: {
         text += kind == FOR_ALL ? "forall (" : kind == EXISTS ? "exists (" : "sum (";
-        binding_t bound = a.empty() ? binding_t() : a.getSymbol();
-        if (!bound.empty()) {
-            text += bound.getName();
+        binding_t variable = a.empty() ? binding_t() : a.getSymbol();
+        if (!variable.empty()) {
+            text += variable.getName();
         }
         text += ':';
-        text += bound.empty() ? type_t().toString() : bound.getType().toString();
+        text += variable.empty() ? type_t().toString() : variable.getType().toString();
         text += ") ";
         put(b);
         break;

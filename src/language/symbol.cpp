@@ -154,6 +154,9 @@ bool binding_t::operator<(const binding_t& other) const
 
 std::ostream& operator<<(std::ostream& os, const binding_t& symbol)
 {
+    if (symbol.empty()) {
+        return os; // the empty symbol has neither type nor name
+    }
     return os << symbol.getType().toString() << ' ' << symbol.getName();
 }
 

@@ -226,8 +226,8 @@ type_t type_t::getIndexType() const
     while (isNamingWrapper(t.getKind()) && t.getSize() > 0) {
         t = t.getChild(0);
     }
-    assert(t.getKind() == ARRAY && t.getSize() > 1);
-    return t.getSize() > 1 ? t.getChild(1) : type_t();
+    // Asked of array types only; anything else has no index type.
+    return t.getKind() == ARRAY && t.getSize() > 1 ? t.getChild(1) : type_t();
 }
 
 size_t type_t::getFieldCount() const
@@ -279,6 +279,9 @@ type_t type_t::getQualifiedChild() const
 
 type_t type_t::getQualifiedChild(size_t i) const
 {
+    if (node == nullptr) {
+        return type_t();
+    }
     switch (getKind()) {
     case LABEL:
     case REF:
@@ -629,7 +632,7 @@ std::string arrayIndexText(const type_t& index)
 {
     auto [lower, upper] = index.getRangeBounds();
     if (!upper.empty() && upper.getSize() > 0) {
-        return upper[0].toString(false);
+        return upper.getChild(0).toString(false);
     }
     type_t named = index;
     while (named.isPrefix() && named.getSize() > 0) {

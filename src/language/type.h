@@ -57,7 +57,8 @@ public:
     type_t unwrap() const;
     // unwrap(), then the same for element types as long as the result is an array.
     type_t unwrapArrays() const;
-    // The index type of an array, looking through prefixes, LABEL and REF.
+    // The index type of an array, looking through prefixes, LABEL and REF; the null
+    // type when there is no array.
     type_t getIndexType() const;
     // Number of children / label of child i after looking through prefixes, LABEL and REF.
     size_t getFieldCount() const;
