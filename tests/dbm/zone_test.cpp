@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "dbm/dbm.h"
 #include "dbm/zone.h"
+#include "support/hash.h"
 
 namespace {
 
@@ -406,6 +408,99 @@ TEST(ZoneValuation, FailedPickNamesTheValuation)
         FAIL() << "no exception";
     } catch (const std::out_of_range& e) {
         EXPECT_STREQ(e.what(), "Clock valuation");
+    }
+}
+
+TEST(ZoneDelay, DelayToEnter)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double justAbove2 = base::strictlyAbove(2.0, 2e-6);
+    const uint32_t yStopped[] = {0x4};
+    struct Case {
+        const char* name;
+        zone_t zone;
+        std::vector<double> point;
+        const uint32_t* stopped;
+        bool found;
+        double delay, exact;
+        bool strict;
+    };
+    const Case cases[] = {
+        {"reaches x >= 2", zoneOf(2, {ge(1, 2), le(1, 5)}), {0, 0}, nullptr, true, 2, 2, false},
+        {"reaches x > 2 just inside", zoneOf(2, {gt(1, 2), le(1, 5)}), {0, 0}, nullptr, true, justAbove2, 2, true},
+        {"already inside", zoneOf(2, {ge(1, 2), le(1, 5)}), {0, 3}, nullptr, true, 0, 0, false},
+        {"already beyond", zoneOf(2, {le(1, 1)}), {0, 3}, nullptr, false, inf, inf, true},
+        {"the later lower bound decides", zoneOf(3, {ge(1, 2), ge(2, 4)}), {0, 0, 0}, nullptr, true, 4, 4, false},
+        {"a stopped clock stays", zoneOf(3, {ge(1, 2), le(2, 1)}), {0, 0, 0}, yStopped, true, 2, 2, false},
+        {"a stopped clock below its bound never enters", zoneOf(3, {ge(2, 1)}), {0, 0, 0}, yStopped, false, inf, inf,
+         true},
+        {"x - y >= 1 with y stopped at 3", zoneOf(3, {{2, 1, boundLE(-1)}}), {0, 0, 3}, yStopped, true, 4, 4, false},
+        {"empty zone", zone_t(2), {0, 0}, nullptr, false, inf, inf, true},
+    };
+    for (const Case& c : cases) {
+        double delay = -1, exact = -1;
+        bool strict = false;
+        EXPECT_EQ(c.zone.delayToEnter(c.point.data(), uint32_t(c.point.size()), &delay, &exact, &strict, c.stopped),
+                  c.found)
+            << c.name;
+        EXPECT_EQ(delay, c.delay) << c.name;
+        EXPECT_EQ(exact, c.exact) << c.name;
+        EXPECT_EQ(strict, c.strict) << c.name;
+    }
+}
+
+TEST(ZoneDelay, MaxDelayAndMaxPastDelay)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        zone_t zone;
+        std::vector<double> point;
+        const uint32_t* stopped;
+        bool ok;
+        double delay;
+        bool strict;
+    };
+    const uint32_t xStopped[] = {0x2};
+    const Case cases[] = {
+        {"x <= 5 from 2", zoneOf(2, {le(1, 5)}), {0, 2}, nullptr, true, 3, false},
+        {"x < 5 from 2", zoneOf(2, {lt(1, 5)}), {0, 2}, nullptr, true, base::strictlyBelow(3.0, 2e-6), true},
+        {"the nearer upper bound", zoneOf(3, {le(1, 5), le(2, 4)}), {0, 1, 2}, nullptr, true, 2, false},
+        {"a stopped clock has no limit", zoneOf(2, {le(1, 5)}), {0, 2}, xStopped, true, inf, false},
+        {"beyond the upper bound", zoneOf(2, {le(1, 5)}), {0, 6}, nullptr, false, -1, false},
+        {"empty zone", zone_t(2), {0, 0}, nullptr, false, -1, false},
+    };
+    for (const Case& c : cases) {
+        double delay = -1, exact = -1;
+        bool strict = false;
+        EXPECT_EQ(c.zone.maxDelay(c.point.data(), uint32_t(c.point.size()), &delay, &exact, &strict, c.stopped), c.ok)
+            << c.name;
+        if (!c.ok) continue;
+        EXPECT_EQ(delay, c.delay) << c.name;
+        EXPECT_EQ(strict, c.strict) << c.name;
+    }
+
+    struct PastCase {
+        const char* name;
+        zone_t zone;
+        std::vector<double> point;
+        double cap;
+        bool ok;
+        double delay;
+    };
+    const PastCase past[] = {
+        {"back to x >= 2", zoneOf(2, {ge(1, 2)}), {0, 5}, 100, true, 3},
+        {"back to just inside x > 2", zoneOf(2, {gt(1, 2)}), {0, 5}, 100, true, base::strictlyBelow(3.0, 2e-6)},
+        {"capped", zoneOf(2, {ge(1, 2)}), {0, 5}, 1, true, 1},
+        {"the clock nearest its bound limits", zoneOf(3, {ge(1, 2)}), {0, 5, 1}, 100, true, 1},
+        {"no clock", zoneOf(1, {}), {0}, 7, true, 7},
+        {"on the lower bound", zoneOf(2, {ge(1, 2)}), {0, 2}, 100, false, 0},
+        {"empty zone", zone_t(2), {0, 0}, 100, false, inf},
+    };
+    for (const PastCase& c : past) {
+        double delay = -1;
+        EXPECT_EQ(c.zone.maxPastDelay(c.point.data(), uint32_t(c.point.size()), &delay, c.cap), c.ok) << c.name;
+        EXPECT_EQ(delay, c.delay) << c.name;
     }
 }
 
