@@ -1063,3 +1063,36 @@ bool zone_t::maxPastDelay(const double* point, uint32_t dim, double* delay, doub
 }
 
 }  // namespace dbm
+
+// ---- Zones against federations -----------------------------------------------------
+
+// Federations are built on zones; these two members read a federation's list
+// and are compiled together with the federation sources.
+#if __has_include("dbm/fed.h")
+#include "dbm/fed.h"
+
+namespace dbm {
+
+bool zone_t::intersectsFed(const fed_t& fed) const
+{
+    if (isEmpty() || fed.getDimension() != getDimension()) return false;
+    const uint32_t n = getDimension();
+    for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
+        if (dbm::intersects(getMatrix(), n, node->zone.getMatrix())) return true;
+    }
+    return false;
+}
+
+void zone_t::convexUnionFed(const fed_t& fed)
+{
+    for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
+        if (isEmpty()) {
+            *this = node->zone;
+        } else {
+            convexUnionStep(node->zone.getMatrix(), getDimension());
+        }
+    }
+}
+
+}  // namespace dbm
+#endif
