@@ -285,4 +285,29 @@ TEST(FederationPool, AppendJoinsLists)
     freeFederationNodes(a);
 }
 
+TEST(DBMBlock, SideOfConstraint)
+{
+    std::vector<bound_t> m(4);
+    dbm::init(m.data(), 2);
+    dbm::constrain(m.data(), 2, 0, 1, boundLE(-2));
+    dbm::constrain(m.data(), 2, 1, 0, boundLE(5));
+    zone_t z(2);
+    z.assignMatrix(m.data(), 2);  // 2 <= x <= 5
+    const clock_constraint_t xLE1{1, 0, boundLE(1)}, notXLE1{0, 1, boundLT(-1)};
+    struct Case {
+        const char* name;
+        const zone_t& zone;
+        clock_constraint_t c, expected;
+    };
+    const zone_t empty(2);
+    const Case cases[] = {
+        {"every point satisfies x <= 7", z, {1, 0, boundLE(7)}, {1, 0, boundLE(7)}},
+        {"some points satisfy x <= 3", z, {1, 0, boundLE(3)}, {1, 0, boundLE(3)}},
+        {"no point satisfies x <= 1", z, xLE1, notXLE1},
+        {"no point satisfies x < 2", z, {1, 0, boundLT(2)}, {0, 1, boundLE(-2)}},
+        {"the empty zone", empty, {1, 0, boundLE(7)}, {0, 1, boundLT(-7)}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(sideOfConstraint(c.zone, c.c), c.expected) << c.name;
+}
+
 }  // namespace
