@@ -335,7 +335,7 @@ void printUsage(std::FILE* out, const char* argv0)
 
 void printVersion(std::FILE* out)
 {
-    std::fputs("Mirvek version 0.1 (" __DATE__ ")\n", out);
+    std::fputs("Mirvek version 0.1\n", out);
 }
 
 void printOptionSummary(std::FILE* out)

@@ -99,6 +99,14 @@ ZOLT::QueryList& storedQueryList()
 
 int reportDiagnostics(const std::string& fileName, ModelLoader& model)
 {
+    if (processRank != 0) {
+        // Every process holds the same model; only the first one talks to the user.
+        if (!model.getErrors().empty()) {
+            return 1;
+        }
+        model.clearWarnings();
+        return continueRun;
+    }
     if (!model.getErrors().empty()) {
         printDiagnosticList(fileName, model.getErrors(), "error");
         return 1;

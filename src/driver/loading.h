@@ -55,7 +55,8 @@ void closeQueryFile();
 // Prints the model's errors to standard error, each as "<file>:[<path>:]<line>: [error] <message>",
 // and returns 1 when there was one. Otherwise prints the warnings in the same form with
 // "[warning]" and clears them, unless -q or -W suppress them (then they are kept); returns
-// continueRun.
+// continueRun. Only the process of rank 0 prints: the others return 1 on errors as well and
+// otherwise drop the warnings.
 int reportDiagnostics(const std::string& fileName, ModelLoader& model);
 
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.

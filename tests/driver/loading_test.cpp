@@ -11,6 +11,7 @@
 
 #include "driver/command_line.h"
 #include "driver/options.h"
+#include "support/globals.h"
 
 namespace fs = std::filesystem;
 
@@ -130,6 +131,22 @@ TEST_F(LoadingTest, ErrorsArePrintedAllAndWithoutWarnings)
     EXPECT_EQ(r.err, "m.xml:3: [error] Unknown identifier: x_1.\n"
                      "m.xml:/nta/template[2]/transition[1]/label:4294967295: [error] Is it so?\n");
     EXPECT_EQ(model->warnings.size(), 1u);
+}
+
+TEST_F(LoadingTest, OnlyTheFirstProcessPrints)
+{
+    processRank = 1;
+    model->warnings = {diagnostic(1, "", "$Unused_variable")};
+    Outcome r = report("m.xta");
+    EXPECT_EQ(r.status, continueRun);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(model->warnings.empty());
+
+    model->errors = {diagnostic(2, "", "$syntax_error")};
+    r = report("m.xta");
+    processRank = 0;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(LoadingTest, WarningsArePrintedOnceUnlessSuppressed)
