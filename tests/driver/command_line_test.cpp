@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "driver/options.h"
+#include "support/globals.h"
+#include "support/random.h"
 
 namespace {
 
@@ -309,4 +311,39 @@ TEST_F(CommandLineTest, SummaryGivesTheBitStateTableInBytesKilobytesOrMegabytes)
             << c.bits << "\n" << text;
         EXPECT_TRUE(text.ends_with("uses bit state hashing\n")) << text;
     }
+}
+
+TEST_F(CommandLineTest, EachProcessSeedsFromTheSeedAndItsRank)
+{
+    struct Case
+    {
+        int64_t seed;
+        int32_t rank;
+        int32_t counter;  // (rank + 1) x low 32 bits of the seed, wrapping
+    };
+    const Case cases[] = {
+        {42, 0, 42},
+        {42, 3, 168},
+        {0x100000003LL, 2, 9},             // only the low 32 bits count
+        {0x7fffffffLL, 1, -2},              // the product wraps
+        {-5, 0, -5},
+    };
+    for (const Case& c : cases) {
+        seed = c.seed;
+        processRank = c.rank;
+        seedRandomGenerators();
+        EXPECT_EQ(getRandomSeedCounter(), c.counter) << c.seed << " rank " << c.rank;
+        const long drawn = random();
+        srandom(static_cast<unsigned>(c.counter));
+        EXPECT_EQ(drawn, random()) << c.seed << " rank " << c.rank;
+    }
+    processRank = 0;
+
+    // The coordinator reseeds after the options, so a seed from -r counts there.
+    seed = 0x100000007LL;
+    seedCoordinator();
+    EXPECT_EQ(getRandomSeedCounter(), 7);
+    const long drawn = lrand48();
+    srand48(0x100000007LL);
+    EXPECT_EQ(drawn, lrand48());
 }
