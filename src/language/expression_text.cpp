@@ -1,0 +1,680 @@
+#include "language/expression.h"
+#include "language/expression_node.h"
+
+#include <cstdio>
+#include <ostream>
+#include <stdexcept>
+
+namespace ZOLT {
+
+int32_t kindPrecedence(node_kind_t kind)
+{
+    switch (kind) {
+    case IDENTIFIER:
+    case CONSTANT:
+    case DEADLOCK:
+    case FUNCTION_CALL:
+        return 110;
+    case RATE:
+    case COS:
+    case SIN:
+    case LOG:
+    case EXP:
+    case SQRT:
+    case RANDOM:
+    case FABS:
+    case LN:
+    case POW:
+    case CEIL:
+    case FLOOR:
+    case ARRAY:
+    case POST_INCREMENT:
+    case PRE_INCREMENT:
+    case POST_DECREMENT:
+    case PRE_DECREMENT:
+    case DOT:
+        return 100;
+    case LOGICAL_NOT:
+    case UNARY_MINUS:
+        return 90;
+    case MULTIPLY:
+    case DIVIDE:
+    case MODULO:
+        return 80;
+    case ADD:
+    case SUBTRACT:
+        return 70;
+    case SHIFT_LEFT:
+    case SHIFT_RIGHT:
+    case BRACED_PAIR:
+        return 60;
+    case MINIMUM:
+    case MAXIMUM:
+        return 55;
+    case LESS:
+    case LESS_EQUAL:
+    case GREATER_EQUAL:
+    case GREATER:
+    case SIMULATION_LESS_EQUAL:
+    case SIMULATION_GREATER_EQUAL:
+    case REFINEMENT_LESS_EQUAL:
+    case REFINEMENT_GREATER_EQUAL:
+    case SIMULATE:
+        return 50;
+    case EQUAL:
+    case NOT_EQUAL:
+        return 40;
+    case BITWISE_AND:
+        return 37;
+    case BITWISE_XOR:
+        return 35;
+    case BITWISE_OR:
+        return 30;
+    case LOGICAL_AND:
+        return 25;
+    case LOGICAL_OR:
+        return 22;
+    case LOGICAL_XOR:
+        return 20;
+    case INLINE_IF:
+        return 15;
+    case FRACTION:
+        return 14;
+    case ASSIGN:
+    case ADD_ASSIGN:
+    case SUBTRACT_ASSIGN:
+    case DIVIDE_ASSIGN:
+    case MODULO_ASSIGN:
+    case MULTIPLY_ASSIGN:
+    case AND_ASSIGN:
+    case OR_ASSIGN:
+    case XOR_ASSIGN:
+    case SHIFT_LEFT_ASSIGN:
+    case SHIFT_RIGHT_ASSIGN:
+        return 10;
+    case FOR_ALL:
+    case EXISTS:
+    case SUM:
+        return 8;
+    case OR_LIST:
+    case AND_LIST:
+    case BACKSLASH:
+    case ALWAYS_UNTIL:
+    case ALWAYS_WEAK_UNTIL:
+    case ALWAYS_GLOBALLY_AND_EVENTUALLY:
+    case CONSISTENCY:
+    case IMPLEMENTATION:
+    case SPECIFICATION:
+    case PLUS_LIST:
+        return 7;
+    case EXISTS_EVENTUALLY:
+    case EXISTS_GLOBALLY:
+    case ALWAYS_EVENTUALLY:
+    case ALWAYS_GLOBALLY:
+    case ROBUST_ALWAYS_GLOBALLY:
+    case ROBUST_EXISTS_EVENTUALLY:
+        return 6;
+    case LEADS_TO:
+    case SCENARIO:
+    case OBSERVER_LEADS_TO:
+        return 5;
+    case COMMA:
+        return 4;
+    case PROBABILITY_BOX_AT_LEAST:
+    case PROBABILITY_DIAMOND_AT_LEAST:
+    case PROBABILITY_BOX_ESTIMATE:
+    case PROBABILITY_DIAMOND_ESTIMATE:
+    case EXPECTED_VALUE:
+    case CONTROL:
+    case SET_CONTROL:
+    case EXISTS_EVENTUALLY_CONTROL:
+    case CONTROL_T_STAR_2:
+    case CONTROL_T_STAR_1:
+    case CONTROL_T_STAR_0:
+    case BOUNDED_CONTROL:
+    case SUPREMUM:
+    case INFIMUM:
+        return 3;
+    case SYNC:
+        return 0;
+    case LIST:
+    case MITL_FORMULA:
+    case MITL_RELEASE:
+    case MITL_UNTIL:
+    case MITL_AND:
+    case MITL_OR:
+    case MITL_NEXT:
+    case MITL_ATOM:
+    case MITL_EXISTS_DYNAMIC:
+    case SPAWN:
+    case EXIT:
+    case NUMOF:
+    case FORALL_DYNAMIC:
+    case EXISTS_DYNAMIC:
+    case SUM_DYNAMIC:
+    case FOREACH_DYNAMIC:
+    case DYNAMIC_MEMBER:
+    case PROCESS_VARIABLE:
+        return -1;
+    default:
+        throw std::runtime_error("Strange expression");
+    }
+}
+
+int32_t expression_t::getPrecedence() const
+{
+    return kindPrecedence(getKind());
+}
+
+namespace {
+
+// printf-style number text without a length limit: "%f" of a large double has
+// hundreds of digits, and the text is written back into saved models.
+template <typename T>
+void appendNumber(std::string& text, const char* format, T value)
+{
+    int length = std::snprintf(nullptr, 0, format, value);
+    if (length <= 0) {
+        return;
+    }
+    size_t at = text.size();
+    text.resize(at + static_cast<size_t>(length) + 1);
+    std::snprintf(text.data() + at, static_cast<size_t>(length) + 1, format, value);
+    text.resize(at + static_cast<size_t>(length));
+}
+
+const char* infixOperator(node_kind_t kind, bool oldSyntax)
+{
+    switch (kind) {
+    case ADD: return " + ";
+    case SUBTRACT: return " - ";
+    case MULTIPLY: return " * ";
+    case DIVIDE: return " / ";
+    case MODULO: return " % ";
+    case BITWISE_AND: return " & ";
+    case BITWISE_OR: return " | ";
+    case BITWISE_XOR: return " ^ ";
+    case SHIFT_LEFT: return " << ";
+    case SHIFT_RIGHT: return " >> ";
+    case LOGICAL_AND: return " && ";
+    case LOGICAL_OR: return " || ";
+    case MINIMUM: return " <? ";
+    case MAXIMUM: return " >? ";
+    case FRACTION: return " : ";
+    case LESS: return " < ";
+    case LESS_EQUAL: return " <= ";
+    case EQUAL: return " == ";
+    case NOT_EQUAL: return " != ";
+    case GREATER_EQUAL: return " >= ";
+    case GREATER: return " > ";
+    case BACKSLASH: return " \\ ";
+    case ASSIGN: return oldSyntax ? " := " : " = ";
+    case ADD_ASSIGN: return " += ";
+    case SUBTRACT_ASSIGN: return " -= ";
+    case DIVIDE_ASSIGN: return " /= ";
+    case MODULO_ASSIGN: return " %= ";
+    case MULTIPLY_ASSIGN: return " *= ";
+    case AND_ASSIGN: return " &= ";
+    case OR_ASSIGN: return " |= ";
+    case XOR_ASSIGN: return " ^= ";
+    case SHIFT_LEFT_ASSIGN: return " <<= ";
+    case SHIFT_RIGHT_ASSIGN: return " >>= ";
+    default: return nullptr;
+    }
+}
+
+const char* functionName(node_kind_t kind)
+{
+    switch (kind) {
+    case COS: return "cos(";
+    case SIN: return "sin(";
+    case LOG: return "log(";
+    case EXP: return "exp(";
+    case SQRT: return "sqrt(";
+    case RANDOM: return "random(";
+    case FABS: return "fabs(";
+    case LN: return "ln(";
+    case CEIL: return "ceil(";
+    case FLOOR: return "floor(";
+    default: return nullptr;
+    }
+}
+
+// Precedence of a child for bracketing; an absent child binds like a name.
+int32_t precedenceOf(const expression_t& e)
+{
+    return e.empty() ? 110 : kindPrecedence(e.getKind());
+}
+
+} // namespace
+
+void expression_t::appendText(std::string& text, bool oldSyntax) const
+{
+    if (node == nullptr) {
+        return;
+    }
+    const node_kind_t kind = node->kind;
+    const int32_t P = kindPrecedence(kind);
+
+    auto put = [&](const expression_t& e) { e.appendText(text, oldSyntax); };
+    auto putEnclosed = [&](const expression_t& e, bool enclose) {
+        if (enclose) {
+            text += '(';
+        }
+        e.appendText(text, oldSyntax);
+        if (enclose) {
+            text += ')';
+        }
+    };
+    auto join = [&](size_t from, const char* separator) {
+        for (size_t i = from, n = getSize(); i < n; ++i) {
+            if (i > from) {
+                text += separator;
+            }
+            put(child(i));
+        }
+    };
+    // The bound of a statistical or control query: the bound's kind unless it is a
+    // constant ("#" for the constant 0), then "<=" and the bound.
+    auto bound = [&](const expression_t& k, const expression_t& x) {
+        if (!k.empty()) {
+            if (k.getKind() != CONSTANT) {
+                k.appendText(text, false);
+            } else if (k.getValue() == 0) {
+                text += '#';
+            }
+        }
+        text += "<=";
+        put(x);
+    };
+    const expression_t& a = child(0);
+    const expression_t& b = child(1);
+    const expression_t& c = child(2);
+    const expression_t& d = child(3);
+
+    if (const char* op = infixOperator(kind, oldSyntax)) {
+        putEnclosed(a, precedenceOf(a) < P);
+        text += op;
+        putEnclosed(b, precedenceOf(b) <= P);
+        return;
+    }
+    if (const char* name = functionName(kind)) {
+        text += name;
+        put(a);
+        text += ')';
+        return;
+    }
+
+    switch (kind) {
+    case LOGICAL_NOT:
+    case UNARY_MINUS:
+    case PRE_INCREMENT:
+    case PRE_DECREMENT:
+        text += kind == LOGICAL_NOT ? "!" : kind == UNARY_MINUS ? "-" : kind == PRE_INCREMENT ? "++" : "--";
+        putEnclosed(a, precedenceOf(a) < P);
+        break;
+    case POST_INCREMENT:
+    case POST_DECREMENT:
+        putEnclosed(a, precedenceOf(a) < P);
+        text += kind == POST_INCREMENT ? "++" : "--";
+        break;
+    case RATE:
+        put(a);
+        text += '\'';
+        break;
+    case POW:
+        text += "pow(";
+        put(a);
+        text += ',';
+        put(b);
+        text += ')';
+        break;
+    case LOGICAL_XOR:
+        text += '(';
+        put(a);
+        text += ") xor (";
+        put(b);
+        text += ')';
+        break;
+    case OR_LIST:
+    case AND_LIST:
+    case PLUS_LIST:
+        text += '(';
+        join(0, kind == OR_LIST ? " || " : kind == AND_LIST ? " && " : " + ");
+        text += ')';
+        break;
+    case FOR_ALL:
+    case EXISTS:
+    case SUM: {
+        text += kind == FOR_ALL ? "forall (" : kind == EXISTS ? "exists (" : "sum (";
+        binding_t variable = a.empty() ? binding_t() : a.getSymbol();
+        if (!variable.empty()) {
+            text += variable.getName();
+        }
+        text += ':';
+        text += variable.empty() ? type_t().toString() : variable.getType().toString();
+        text += ") ";
+        put(b);
+        break;
+    }
+    case IDENTIFIER:
+        // A copy rebound in scopes that lack the name has no symbol left.
+        text += node->symbol.empty() ? "<unbound>" : node->symbol.getName();
+        break;
+    case CONSTANT:
+        if (node->type.isKind(DOUBLE)) {
+            appendNumber(text, "%f", node->asDouble());
+        } else if (node->type.isKind(INT)) {
+            appendNumber(text, "%d", node->low());
+        } else {
+            text += node->low() != 0 ? "true" : "false";
+        }
+        break;
+    case ARRAY:
+        putEnclosed(a, precedenceOf(a) < 100);
+        text += '[';
+        put(b);
+        text += ']';
+        break;
+    case LIST:
+        join(0, ", ");
+        break;
+    case DOT:
+        if (!a.empty()) {
+            type_t type = a.getType();
+            if (type.isKind(PROCESS) || type.isKind(RECORD)) {
+                putEnclosed(a, precedenceOf(a) < 100);
+                text += '.';
+                int32_t index = node->low();
+                if (index >= 0 && static_cast<size_t>(index) < type.getFieldCount()) {
+                    text += type.getFieldName(static_cast<size_t>(index));
+                }
+            }
+        }
+        break;
+    case INLINE_IF:
+        putEnclosed(a, precedenceOf(a) <= 15);
+        text += " ? ";
+        putEnclosed(b, precedenceOf(b) <= 15);
+        text += " : ";
+        putEnclosed(c, precedenceOf(c) <= 15);
+        break;
+    case COMMA:
+        put(a);
+        text += ", ";
+        put(b);
+        break;
+    case SYNC:
+        put(a);
+        if (node->low() == 1) {
+            text += '!';
+        } else if (node->low() == 0) {
+            text += '?';
+        }
+        break;
+    case DEADLOCK:
+        text += "deadlock";
+        break;
+    case FUNCTION_CALL:
+        put(a);
+        text += '(';
+        join(1, ", ");
+        text += ')';
+        break;
+    case SIMULATION_LESS_EQUAL:
+        text += "simulation: ";
+        put(a);
+        text += " <= {";
+        put(b);
+        text += '}';
+        break;
+    case SIMULATION_GREATER_EQUAL:
+        text += "simulation: {";
+        put(a);
+        text += "} >= ";
+        put(b);
+        break;
+    case REFINEMENT_LESS_EQUAL:
+    case REFINEMENT_GREATER_EQUAL:
+        text += "refinement: ";
+        put(a);
+        text += kind == REFINEMENT_LESS_EQUAL ? " <= " : " >= ";
+        put(b);
+        break;
+    case EXISTS_EVENTUALLY:
+        text += "E<> ";
+        put(a);
+        break;
+    case EXISTS_GLOBALLY:
+        text += "E[] ";
+        put(a);
+        break;
+    case ALWAYS_EVENTUALLY:
+        text += "A<> ";
+        put(a);
+        break;
+    case ALWAYS_GLOBALLY:
+        text += "A[] ";
+        put(a);
+        break;
+    case ROBUST_ALWAYS_GLOBALLY:
+        text += "A[]* ";
+        put(a);
+        break;
+    case ROBUST_EXISTS_EVENTUALLY:
+        text += "E<>* ";
+        put(a);
+        break;
+    case LEADS_TO:
+        put(a);
+        text += " --> ";
+        put(b);
+        break;
+    case ALWAYS_UNTIL:
+    case ALWAYS_WEAK_UNTIL:
+        text += "A[";
+        put(a);
+        text += kind == ALWAYS_UNTIL ? " U " : " W ";
+        put(b);
+        text += "] ";
+        break;
+    case ALWAYS_GLOBALLY_AND_EVENTUALLY:
+        text += "A[] ((";
+        put(a);
+        text += ") and A<> ";
+        put(b);
+        text += ") ";
+        break;
+    case PROBABILITY_BOX_AT_LEAST:
+    case PROBABILITY_DIAMOND_AT_LEAST:
+        text += "Pr[";
+        bound(a, b);
+        text += kind == PROBABILITY_BOX_AT_LEAST ? "]([] " : "](<> ";
+        put(c);
+        text += ") >= ";
+        appendNumber(text, "%f", d.empty() ? 0.0 : d.getDoubleValue());
+        break;
+    case PROBABILITY_BOX_ESTIMATE:
+    case PROBABILITY_DIAMOND_ESTIMATE:
+        text += "Pr[";
+        bound(a, b);
+        text += kind == PROBABILITY_BOX_ESTIMATE ? "]([] " : "](<> ";
+        put(c);
+        text += ") ?";
+        break;
+    case EXPECTED_VALUE: {
+        text += "E[";
+        bound(a, b);
+        text += "; ";
+        put(c);
+        text += "] (";
+        const expression_t& selector = child(4);
+        text += !selector.empty() && selector.getValue() != 0 ? "max: " : "min: ";
+        put(d);
+        text += ')';
+        break;
+    }
+    case SIMULATE:
+        text += "simulate[";
+        put(a);
+        text += "x ";
+        bound(b, c);
+        text += "]{";
+        join(3, ", ");
+        text += '}';
+        break;
+    case CONTROL:
+        text += "control: ";
+        put(a);
+        break;
+    case EXISTS_EVENTUALLY_CONTROL:
+        text += "E<> control: ";
+        put(a);
+        break;
+    case CONTROL_T_STAR_0:
+        text += "control_t*: ";
+        put(a);
+        break;
+    case SET_CONTROL:
+        text += "{ ";
+        put(a);
+        text += "} control: ";
+        put(b);
+        break;
+    case CONTROL_T_STAR_2:
+        text += "control_t*(";
+        put(a);
+        text += ',';
+        put(b);
+        text += "): ";
+        put(c);
+        break;
+    case CONTROL_T_STAR_1:
+        text += "control_t*(";
+        put(a);
+        text += "): ";
+        put(b);
+        break;
+    case BOUNDED_CONTROL:
+        text += "control[";
+        bound(a, b);
+        text += "]: ";
+        put(c);
+        break;
+    case CONSISTENCY: {
+        text += "consistency: ";
+        put(a);
+        // "A[] true" is the default second part and is not written.
+        bool trivial = !b.empty() && b.getKind() == ALWAYS_GLOBALLY && !b.child(0).empty() &&
+                       b.child(0).getKind() == CONSTANT && b.child(0).getValue() == 1;
+        if (!trivial) {
+            text += " : ";
+            put(b);
+        }
+        break;
+    }
+    case BRACED_PAIR:
+        text += '{';
+        put(a);
+        text += "}{";
+        put(b);
+        text += '}';
+        break;
+    case IMPLEMENTATION:
+        text += "implementation: ";
+        put(a);
+        break;
+    case SPECIFICATION:
+        text += "specification: ";
+        put(a);
+        break;
+    case SUPREMUM:
+    case INFIMUM:
+        text += kind == SUPREMUM ? "sup{" : "inf{";
+        put(a);
+        text += "}: ";
+        put(b);
+        break;
+    case MITL_FORMULA:
+        text += "MITL: ";
+        put(a);
+        break;
+    case MITL_RELEASE:
+    case MITL_UNTIL:
+        put(a);
+        text += "U[";
+        put(b);
+        text += ';';
+        put(c);
+        text += ']';
+        put(d);
+        break;
+    case MITL_AND:
+        put(a);
+        text += "/\\";
+        put(b);
+        break;
+    case MITL_OR:
+        put(a);
+        text += "\\/";
+        put(b);
+        break;
+    case MITL_NEXT:
+        text += "X(";
+        put(a);
+        text += ')';
+        break;
+    case MITL_ATOM:
+        put(a);
+        break;
+    case MITL_EXISTS_DYNAMIC:
+    case EXISTS_DYNAMIC:
+    case FORALL_DYNAMIC:
+    case SUM_DYNAMIC:
+    case FOREACH_DYNAMIC:
+        text += kind == FORALL_DYNAMIC    ? "forall ("
+                : kind == SUM_DYNAMIC     ? "sum ("
+                : kind == FOREACH_DYNAMIC ? "foreach ("
+                                          : "exists (";
+        put(a);
+        text += " : ";
+        put(b);
+        text += " )( ";
+        put(c);
+        text += ')';
+        break;
+    case SPAWN:
+        text += "SPAWN";
+        break;
+    case EXIT:
+        text += "EXIT";
+        break;
+    case NUMOF:
+        text += "numof(";
+        put(a);
+        text += ')';
+        break;
+    case DYNAMIC_MEMBER:
+        put(b);
+        text += '.';
+        put(a);
+        break;
+    default:
+        throw std::runtime_error("Strange exception");
+    }
+}
+
+std::string expression_t::toString(bool oldSyntax) const
+{
+    std::string text;
+    text.reserve(16);
+    appendText(text, oldSyntax);
+    return text;
+}
+
+std::ostream& operator<<(std::ostream& os, const expression_t& expression)
+{
+    return os << expression.toString(false);
+}
+
+} // namespace ZOLT

@@ -1,0 +1,740 @@
+#include "language/type.h"
+
+#include <boost/format.hpp>
+
+#include <cassert>
+#include <functional>
+#include <ostream>
+
+namespace ZOLT {
+
+struct type_t::type_node
+{
+    struct child_t
+    {
+        std::string label;
+        type_t type;
+    };
+
+    int32_t count = 1;
+    node_kind_t kind;
+    span_t position;
+    expression_t expression;
+    size_t size;
+    child_t* children;
+
+    type_node(node_kind_t k, span_t p, size_t n)
+        : kind(k), position(p), size(n), children(n > 0 ? new child_t[n] : nullptr)
+    {}
+
+    ~type_node()
+    {
+        // Children go from last to first, as they were built from first to last.
+        for (size_t i = size; i-- > 0;) {
+            children[i].type = type_t();
+            children[i].label.clear();
+        }
+        delete[] children;
+    }
+
+    type_node(const type_node&) = delete;
+    type_node& operator=(const type_node&) = delete;
+};
+
+namespace {
+
+bool isPrefixKind(node_kind_t kind)
+{
+    switch (kind) {
+    case CONSTANT:
+    case PROBABILITY_WEIGHT:
+    case URGENT:
+    case COMMITTED:
+    case BROADCAST:
+    case HYBRID:
+    case META:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- handle
+
+type_t::type_t(type_node* n) : node(n) {}
+
+type_t::type_t(node_kind_t kind, span_t position, size_t n) : node(new type_node(kind, position, n)) {}
+
+type_t::type_t(const type_t& other) : node(other.node)
+{
+    if (node != nullptr) {
+        ++node->count;
+    }
+}
+
+type_t::type_t(type_t&& other) noexcept : node(other.node)
+{
+    other.node = nullptr;
+}
+
+type_t& type_t::operator=(const type_t& other)
+{
+    type_node* old = node;
+    node = other.node;
+    if (node != nullptr) {
+        ++node->count;
+    }
+    if (old != nullptr && --old->count == 0) {
+        delete old;
+    }
+    return *this;
+}
+
+type_t& type_t::operator=(type_t&& other) noexcept
+{
+    if (this != &other) {
+        type_node* old = node;
+        node = other.node;
+        other.node = nullptr;
+        if (old != nullptr && --old->count == 0) {
+            delete old;
+        }
+    }
+    return *this;
+}
+
+type_t::~type_t()
+{
+    if (node != nullptr && --node->count == 0) {
+        delete node;
+    }
+}
+
+bool type_t::operator<(const type_t& other) const
+{
+    return std::less<const type_node*>()(node, other.node);
+}
+
+// ---------------------------------------------------------------- fields
+
+node_kind_t type_t::getKind() const
+{
+    return node == nullptr ? UNKNOWN : node->kind;
+}
+
+size_t type_t::getSize() const
+{
+    return node == nullptr ? 0 : node->size;
+}
+
+type_t type_t::getChild(size_t i) const
+{
+    assert(node && i < node->size);
+    return node->children[i].type;
+}
+
+const std::string& type_t::getLabel(size_t i) const
+{
+    assert(node && i < node->size);
+    return node->children[i].label;
+}
+
+expression_t type_t::getExpression() const
+{
+    return node == nullptr ? expression_t() : node->expression;
+}
+
+span_t type_t::getPosition() const
+{
+    return node == nullptr ? span_t() : node->position;
+}
+
+bool type_t::isUnknown() const
+{
+    return getKind() == UNKNOWN;
+}
+
+// ---------------------------------------------------------------- look-through
+
+bool type_t::isPrefix() const
+{
+    return node != nullptr && isPrefixKind(node->kind);
+}
+
+namespace {
+
+// The kinds that isKind, unwrap and getRangeBounds look through to child 0.
+bool isWrapper(node_kind_t kind)
+{
+    return isPrefixKind(kind) || kind == RANGE || kind == REF || kind == LABEL;
+}
+
+// The kinds that getIndexType, getFieldCount and getFieldName look through.
+bool isNamingWrapper(node_kind_t kind)
+{
+    return isPrefixKind(kind) || kind == REF || kind == LABEL;
+}
+
+} // namespace
+
+bool type_t::isKind(node_kind_t kind) const
+{
+    const type_node* n = node;
+    while (n != nullptr) {
+        if (n->kind == kind) {
+            return true;
+        }
+        if (!isWrapper(n->kind) || n->size == 0) {
+            return false;
+        }
+        n = n->children[0].type.node;
+    }
+    return kind == UNKNOWN;
+}
+
+type_t type_t::unwrap() const
+{
+    const type_node* n = node;
+    while (n != nullptr && isWrapper(n->kind) && n->size > 0) {
+        const type_node* next = n->children[0].type.node;
+        if (next == nullptr) {
+            return type_t();
+        }
+        n = next;
+    }
+    type_t result(const_cast<type_node*>(n));
+    if (n != nullptr) {
+        ++result.node->count;
+    }
+    return result;
+}
+
+type_t type_t::unwrapArrays() const
+{
+    type_t t = unwrap();
+    while (t.getKind() == ARRAY && t.getSize() > 0) {
+        t = t.getChild(0).unwrap();
+    }
+    return t;
+}
+
+type_t type_t::getIndexType() const
+{
+    type_t t = *this;
+    while (isNamingWrapper(t.getKind()) && t.getSize() > 0) {
+        t = t.getChild(0);
+    }
+    // Asked of array types only; anything else has no index type.
+    return t.getKind() == ARRAY && t.getSize() > 1 ? t.getChild(1) : type_t();
+}
+
+size_t type_t::getFieldCount() const
+{
+    type_t t = *this;
+    while (isNamingWrapper(t.getKind()) && t.getSize() > 0) {
+        t = t.getChild(0);
+    }
+    return t.getSize();
+}
+
+const std::string& type_t::getFieldName(size_t i) const
+{
+    const type_node* n = node;
+    while (n != nullptr && isNamingWrapper(n->kind) && n->size > 0) {
+        n = n->children[0].type.node;
+    }
+    assert(n && i < n->size);
+    return n->children[i].label;
+}
+
+int32_t type_t::findField(const std::string& name) const
+{
+    type_t t = unwrap();
+    for (size_t i = 0; i < t.getSize(); ++i) {
+        if (t.getLabel(i) == name) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+std::pair<expression_t, expression_t> type_t::getRangeBounds() const
+{
+    const type_node* n = node;
+    while (n != nullptr && n->kind != RANGE) {
+        n = n->size > 0 ? n->children[0].type.node : nullptr;
+    }
+    if (n == nullptr || n->size < 3) {
+        return {};
+    }
+    return {n->children[1].type.getExpression(), n->children[2].type.getExpression()};
+}
+
+type_t type_t::getQualifiedChild() const
+{
+    return getQualifiedChild(0);
+}
+
+type_t type_t::getQualifiedChild(size_t i) const
+{
+    if (node == nullptr) {
+        return type_t();
+    }
+    switch (getKind()) {
+    case LABEL:
+    case REF:
+        return getChild(0).getQualifiedChild(i);
+    default:
+        if (isPrefix()) {
+            return createPrefix(getChild(0).getQualifiedChild(i), getKind());
+        }
+        return getChild(i);
+    }
+}
+
+// ---------------------------------------------------------------- predicates
+
+bool type_t::isIntegral() const
+{
+    return isKind(INT) || isKind(BOOL) || isKind(PROCESS_VARIABLE);
+}
+
+bool type_t::isInvariant() const
+{
+    return isKind(INVARIANT) || isIntegral();
+}
+
+bool type_t::isGuard() const
+{
+    return isKind(GUARD) || isInvariant();
+}
+
+bool type_t::isConstraint() const
+{
+    return isKind(CONSTRAINT) || isGuard();
+}
+
+bool type_t::isFormula() const
+{
+    return isKind(FORMULA) || isConstraint();
+}
+
+bool type_t::isProbabilityWeight() const
+{
+    return isKind(PROBABILITY_WEIGHT) || isKind(INT);
+}
+
+bool type_t::isConstant() const
+{
+    if (node == nullptr) {
+        return false;
+    }
+    switch (node->kind) {
+    case CONSTANT:
+        return true;
+    case PROCESS:
+    case INSTANCE:
+    case FUNCTION:
+    case LSC_INSTANCE:
+        return false;
+    case RECORD:
+        for (size_t i = 0; i < node->size; ++i) {
+            if (!node->children[i].type.isConstant()) {
+                return false;
+            }
+        }
+        return true;
+    default:
+        return node->size > 0 && node->children[0].type.isConstant();
+    }
+}
+
+bool type_t::isNonConstant() const
+{
+    if (node == nullptr) {
+        return true;
+    }
+    switch (node->kind) {
+    case CONSTANT:
+    case PROCESS:
+    case INSTANCE:
+    case FUNCTION:
+    case LSC_INSTANCE:
+        return false;
+    case RECORD:
+        for (size_t i = 0; i < node->size; ++i) {
+            if (!node->children[i].type.isNonConstant()) {
+                return false;
+            }
+        }
+        return true;
+    default:
+        return node->size == 0 || node->children[0].type.isNonConstant();
+    }
+}
+
+// ---------------------------------------------------------------- constructors
+
+type_t type_t::createPrimitive(node_kind_t kind, span_t position)
+{
+    return type_t(kind, position, 0);
+}
+
+type_t type_t::createPrefix(const type_t& child, node_kind_t kind, span_t position)
+{
+    type_t t(kind, position, 1);
+    t.node->children[0].type = child;
+    return t;
+}
+
+type_t type_t::createLabel(const type_t& child, const std::string& name, span_t position)
+{
+    type_t t(LABEL, position, 1);
+    t.node->children[0].type = child;
+    t.node->children[0].label = name;
+    return t;
+}
+
+type_t type_t::createTypeDef(const std::string& name, const type_t& type, span_t position)
+{
+    type_t t(TYPEDEF, position, 1);
+    t.node->children[0].type = type;
+    t.node->children[0].label = name;
+    return t;
+}
+
+type_t type_t::createArray(const type_t& element, const type_t& index, span_t position)
+{
+    type_t t(ARRAY, position, 2);
+    t.node->children[0].type = element;
+    t.node->children[1].type = index;
+    return t;
+}
+
+type_t type_t::createRange(const type_t& base, const expression_t& lower, const expression_t& upper,
+                           span_t position)
+{
+    type_t lowerNode(UNKNOWN, position, 0);
+    lowerNode.node->expression = lower;
+    type_t upperNode(UNKNOWN, position, 0);
+    upperNode.node->expression = upper;
+    type_t t(RANGE, position, 3);
+    t.node->children[0].type = base;
+    t.node->children[1].type = lowerNode;
+    t.node->children[2].type = upperNode;
+    return t;
+}
+
+type_t type_t::createRecord(const std::vector<type_t>& types, const std::vector<std::string>& names,
+                            span_t position)
+{
+    assert(types.size() == names.size());
+    return build(RECORD, position, types, names);
+}
+
+type_t type_t::createFunction(const type_t& result, const std::vector<type_t>& types,
+                              const std::vector<std::string>& names, span_t position)
+{
+    assert(types.size() == names.size());
+    type_t t(FUNCTION, position, types.size() + 1);
+    t.node->children[0].type = result;
+    for (size_t i = 0; i < types.size(); ++i) {
+        t.node->children[i + 1].type = types[i];
+        t.node->children[i + 1].label = i < names.size() ? names[i] : std::string();
+    }
+    return t;
+}
+
+type_t type_t::build(node_kind_t kind, span_t position, const std::vector<type_t>& types,
+                     const std::vector<std::string>& names)
+{
+    type_t t(kind, position, types.size());
+    for (size_t i = 0; i < types.size(); ++i) {
+        t.node->children[i].type = types[i];
+        t.node->children[i].label = i < names.size() ? names[i] : std::string();
+    }
+    return t;
+}
+
+namespace {
+
+// One child per symbol of the frame, in the frame's order: its type, labelled with its name.
+std::pair<std::vector<type_t>, std::vector<std::string>> frameMembers(const scope_t& frame)
+{
+    size_t n = frame.empty() ? 0 : frame.getSize();
+    std::vector<type_t> types;
+    std::vector<std::string> names;
+    types.reserve(n);
+    names.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        binding_t symbol = frame[i];
+        types.push_back(symbol.empty() ? type_t() : symbol.getType());
+        names.push_back(symbol.empty() ? std::string() : symbol.getName());
+    }
+    return {std::move(types), std::move(names)};
+}
+
+} // namespace
+
+type_t type_t::createInstance(const scope_t& frame, span_t position)
+{
+    auto [types, names] = frameMembers(frame);
+    return build(INSTANCE, position, types, names);
+}
+
+type_t type_t::createLscInstance(const scope_t& frame, span_t position)
+{
+    auto [types, names] = frameMembers(frame);
+    return build(LSC_INSTANCE, position, types, names);
+}
+
+type_t type_t::createProcess(const scope_t& frame, span_t position)
+{
+    auto [types, names] = frameMembers(frame);
+    return build(PROCESS, position, types, names);
+}
+
+type_t type_t::createProcessSet(const type_t& instance, span_t position)
+{
+    size_t n = instance.getSize();
+    type_t t(PROCESS_SET, position, n);
+    for (size_t i = 0; i < n; ++i) {
+        t.node->children[i].type = instance.node->children[i].type;
+        t.node->children[i].label = instance.node->children[i].label;
+    }
+    return t;
+}
+
+type_t type_t::renameLabel(const std::string& from, const std::string& to) const
+{
+    if (node == nullptr) {
+        return type_t();
+    }
+    type_t t(node->kind, node->position, node->size);
+    t.node->expression = node->expression;
+    for (size_t i = 0; i < node->size; ++i) {
+        t.node->children[i].type = node->children[i].type.renameLabel(from, to);
+        t.node->children[i].label = node->children[i].label;
+    }
+    if (node->kind == LABEL && node->size > 0 && node->children[0].label == from) {
+        t.node->children[0].label = to;
+    }
+    return t;
+}
+
+type_t type_t::substitute(const binding_t& symbol, const expression_t& replacement) const
+{
+    if (node == nullptr) {
+        return type_t();
+    }
+    type_t t(node->kind, node->position, node->size);
+    t.node->expression =
+        node->expression.empty() ? node->expression : node->expression.substituteSymbol(symbol, replacement);
+    for (size_t i = 0; i < node->size; ++i) {
+        t.node->children[i].type = node->children[i].type.substitute(symbol, replacement);
+        t.node->children[i].label = node->children[i].label;
+    }
+    return t;
+}
+
+// ---------------------------------------------------------------- text
+
+namespace {
+
+std::string numberedKind(node_kind_t kind)
+{
+    return (boost::format("type(%1%)") % static_cast<int32_t>(kind)).str();
+}
+
+std::string structuralName(node_kind_t kind)
+{
+    switch (kind) {
+    case RATE: return "rate";
+    case FRACTION: return "fraction";
+    case CONSTANT: return "const";
+    case ARRAY: return "array";
+    case UNKNOWN: return "unknown";
+    case VOID_TYPE: return "void";
+    case CLOCK: return "clock";
+    case INT: return "int";
+    case DOUBLE: return "double";
+    case BOOL: return "bool";
+    case SCALAR: return "scalar";
+    case LOCATION: return "location";
+    case CHANNEL: return "channel";
+    case COST: return "cost";
+    case INVARIANT: return "invariant";
+    case GUARD: return "guard";
+    case DIFF: return "diff";
+    case CONSTRAINT: return "constraint";
+    case FORMULA: return "formula";
+    case BRANCHPOINT: return "branchpoint";
+    case TIGRAPH: return "TIgraph";
+    case INSTANCE_LINE: return "instance line";
+    case MESSAGE: return "message";
+    case CONDITION: return "condition";
+    case UPDATE: return "update";
+    case RANGE: return "range";
+    case LABEL: return "label";
+    case RECORD: return "struct";
+    case REF: return "ref";
+    case URGENT: return "urgent";
+    case COMMITTED: return "committed";
+    case BROADCAST: return "broadcast";
+    case TYPEDEF: return "def";
+    case PROCESS: return "process";
+    case INSTANCE: return "instance";
+    case FUNCTION: return "function";
+    case LSC_INSTANCE: return "LSC instance";
+    case PROCESS_VARIABLE: return "PROCESSVAR";
+    default: return numberedKind(kind);
+    }
+}
+
+std::string declarationName(node_kind_t kind)
+{
+    switch (kind) {
+    case RATE: return "rate";
+    case CONSTANT: return "const";
+    case UNKNOWN: return "unknown";
+    case VOID_TYPE: return "void";
+    case CLOCK: return "clock";
+    case INT: return "int";
+    case DOUBLE: return "double";
+    case BOOL: return "bool";
+    case SCALAR: return "scalar";
+    case CHANNEL: return "chan";
+    case COST: return "cost";
+    case INVARIANT: return "invariant";
+    case GUARD: return "guard";
+    case DIFF: return "diff";
+    case CONSTRAINT: return "constraint";
+    case FORMULA: return "formula";
+    case RECORD: return "struct";
+    case REF: return "ref";
+    case URGENT: return "urgent";
+    case COMMITTED: return "committed";
+    case BROADCAST: return "broadcast";
+    case PROCESS: return "process";
+    case INSTANCE: return "instance";
+    case FUNCTION: return "function";
+    default: return numberedKind(kind);
+    }
+}
+
+// The text between the brackets of an array declaration. Arrays made from a size N
+// have the index range 0 .. N - 1, and N is child 0 of the upper bound. For other
+// index types (a named range or scalar set) the name of the index type is written,
+// which is how such an array is declared; failing that, the size.
+std::string arrayIndexText(const type_t& index)
+{
+    auto [lower, upper] = index.getRangeBounds();
+    if (!upper.empty() && upper.getSize() > 0) {
+        return upper.getChild(0).toString(false);
+    }
+    type_t named = index;
+    while (named.isPrefix() && named.getSize() > 0) {
+        named = named.getChild(0);
+    }
+    if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0) {
+        return named.getLabel(0);
+    }
+    if (!upper.empty() && !lower.empty() && lower.getKind() == CONSTANT && upper.getKind() == CONSTANT &&
+        lower.getType().isKind(INT) && upper.getType().isKind(INT)) {
+        int64_t size = int64_t(upper.getValue()) - int64_t(lower.getValue()) + 1;
+        return std::to_string(size);
+    }
+    if (!upper.empty()) {
+        return upper.toString(false) + " + 1";
+    }
+    return std::string();
+}
+
+} // namespace
+
+std::string type_t::toString() const
+{
+    if (node == nullptr) {
+        return "unknown";
+    }
+    if (!node->expression.empty()) {
+        return "\"" + node->expression.toString(false) + "\"";
+    }
+    std::string text = "(" + structuralName(node->kind);
+    for (size_t i = 0; i < node->size; ++i) {
+        text += ' ';
+        if (!node->children[i].label.empty()) {
+            text += node->children[i].label;
+            text += ':';
+        }
+        text += node->children[i].type.toString();
+    }
+    text += ')';
+    return text;
+}
+
+std::string type_t::toDeclaration() const
+{
+    if (node == nullptr) {
+        return "unknown";
+    }
+    if (!node->expression.empty()) {
+        return std::string();
+    }
+    switch (node->kind) {
+    case ARRAY:
+        if (node->size < 2) {
+            break;
+        }
+        return node->children[0].type.toDeclaration() + "[" + arrayIndexText(getIndexType()) + "]";
+    case RANGE: {
+        if (node->size < 3) {
+            break;
+        }
+        std::string text = node->children[0].type.toDeclaration();
+        const expression_t& lower = node->children[1].type.getExpression();
+        const expression_t& upper = node->children[2].type.getExpression();
+        if (lower.empty() || lower.getValue() != -32767) {
+            text += "[" + lower.toString(false) + "," + upper.toString(false) + "]";
+        }
+        return text;
+    }
+    case LABEL:
+        if (node->size < 1) {
+            break;
+        }
+        return node->children[0].label;
+    case TYPEDEF:
+        if (node->size < 1) {
+            break;
+        }
+        return "typedef " + node->children[0].type.toDeclaration() + " " + node->children[0].label;
+    default:
+        break;
+    }
+    std::string text = declarationName(node->kind);
+    for (size_t i = 0; i < node->size; ++i) {
+        text += ' ';
+        if (!node->children[i].label.empty()) {
+            text += node->children[i].label;
+            text += ':';
+        }
+        text += node->children[i].type.toDeclaration();
+    }
+    return text;
+}
+
+std::ostream& operator<<(std::ostream& os, const type_t& type)
+{
+    return os << type.toString();
+}
+
+// ---------------------------------------------------------------- exception
+
+TypeException::TypeException(const std::string& message) : std::runtime_error(message) {}
+
+TypeException::TypeException(const boost::format& message) : std::runtime_error(message.str()) {}
+
+} // namespace ZOLT
