@@ -11,38 +11,24 @@
 
 namespace {
 
-// Stands in for the front end's checked readers until they are wired in: it checks only that
-// the file can be opened and collects no diagnostics.
-class FileCheckingLoader : public ModelLoader
+// The doors used until the type checker's are wired in: they only check that the file can be
+// opened (the text door is handed an open file) and leave the model empty.
+bool readNothingFromText(std::FILE*, ZOLT::TimedAutomataSystem*, bool)
 {
-public:
-    void readTextModel(std::FILE*, bool) override {}
-
-    int readXmlModel(const std::string& fileName, bool, ZOLT::QueryList&) override
-    {
-        std::FILE* file = std::fopen(fileName.c_str(), "r");
-        if (file == nullptr) {
-            return -1;
-        }
-        std::fclose(file);
-        return 0;
-    }
-
-    const std::vector<ZOLT::diagnostic_t>& getErrors() const override { return errors; }
-    const std::vector<ZOLT::diagnostic_t>& getWarnings() const override { return warnings; }
-    void clearWarnings() override { warnings.clear(); }
-    bool hasPriorities() const override { return false; }
-
-private:
-    std::vector<ZOLT::diagnostic_t> errors;
-    std::vector<ZOLT::diagnostic_t> warnings;
-};
-
-std::unique_ptr<ModelLoader>& loaderSlot()
-{
-    static std::unique_ptr<ModelLoader> loader = std::make_unique<FileCheckingLoader>();
-    return loader;
+    return true;
 }
+
+int32_t readNothingFromXml(const std::string& fileName, ZOLT::TimedAutomataSystem*, bool, ZOLT::QueryList*)
+{
+    std::FILE* file = std::fopen(fileName.c_str(), "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    std::fclose(file);
+    return 0;
+}
+
+constexpr ModelReaders defaultReaders{readNothingFromText, readNothingFromXml};
 
 bool isXmlName(const std::string& name)
 {
@@ -78,17 +64,23 @@ void printDiagnosticList(const std::string& fileName, const std::vector<ZOLT::di
 std::FILE* queryFile = nullptr;
 const char* queryText = nullptr;
 
-ModelLoader& modelLoader()
+ZOLT::TimedAutomataSystem* parsedModel = nullptr;
+
+ModelReaders& modelReaders()
 {
-    return *loaderSlot();
+    static ModelReaders readers = defaultReaders;
+    return readers;
 }
 
-void setModelLoader(std::unique_ptr<ModelLoader> loader)
+void resetModelReaders()
 {
-    if (loader == nullptr) {
-        loader = std::make_unique<FileCheckingLoader>();
-    }
-    loaderSlot() = std::move(loader);
+    modelReaders() = defaultReaders;
+}
+
+void deleteParsedModel()
+{
+    delete parsedModel;
+    parsedModel = nullptr;
 }
 
 ZOLT::QueryList& storedQueryList()
@@ -97,21 +89,21 @@ ZOLT::QueryList& storedQueryList()
     return list;
 }
 
-int reportDiagnostics(const std::string& fileName, ModelLoader& model)
+int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& model)
 {
     if (processRank != 0) {
         // Every process holds the same model; only the first one talks to the user.
-        if (!model.getErrors().empty()) {
+        if (model.errorsPresent()) {
             return 1;
         }
         model.clearWarnings();
         return continueRun;
     }
-    if (!model.getErrors().empty()) {
+    if (model.errorsPresent()) {
         printDiagnosticList(fileName, model.getErrors(), "error");
         return 1;
     }
-    if (!model.getWarnings().empty() && !traceOutputSettings.quiet && verifierOptions.warnings) {
+    if (model.warningsPresent() && !traceOutputSettings.quiet && verifierOptions.warnings) {
         printDiagnosticList(fileName, model.getWarnings(), "warning");
         model.clearWarnings();
     }
@@ -120,17 +112,19 @@ int reportDiagnostics(const std::string& fileName, ModelLoader& model)
 
 void printDiagnostics(const std::string& fileName)
 {
-    if (reportDiagnostics(fileName, modelLoader()) != continueRun) {
+    if (reportDiagnostics(fileName, *parsedModel) != continueRun) {
         std::exit(1);
     }
 }
 
 int loadModel()
 {
-    ModelLoader& model = modelLoader();
+    deleteParsedModel();
+    parsedModel = new ZOLT::TimedAutomataSystem();
+    ZOLT::TimedAutomataSystem& model = *parsedModel;
     const bool newSyntax = !oldSyntax;
     if (isXmlName(modelFileName)) {
-        if (model.readXmlModel(modelFileName, newSyntax, storedQueryList()) != 0) {
+        if (modelReaders().xml(modelFileName, &model, newSyntax, &storedQueryList()) != 0) {
             std::fprintf(stderr, "Error reading %s\n", modelFileName.c_str());
             return 1;
         }
@@ -139,7 +133,7 @@ int loadModel()
         if (file == nullptr) {
             return reportOpenFailure(modelFileName);
         }
-        model.readTextModel(file, newSyntax);
+        modelReaders().text(file, &model, newSyntax);
         std::fclose(file);
     }
 
@@ -147,6 +141,7 @@ int loadModel()
         return 1;
     }
 
+    // Traces of models with priorities can only be given as post-stable symbolic traces.
     const TraceOutputSettings& t = traceOutputSettings;
     if (model.hasPriorities() && verifierOptions.traceKind != 0 && (!t.symbolicTraces || t.preStable)) {
         std::fputs("Can only generate symbolic non-prestable traces for models with priorities.\n", stderr);

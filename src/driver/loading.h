@@ -1,40 +1,37 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "language/position.h"
 #include "language/query_list.h"
+#include "language/system.h"
 
-// The model of the run as the driver sees it: the front end's entry points that read a model
-// file and check it, and the errors and warnings they collect.
-class ModelLoader
+// The front end's doors that read a model file into an empty model and type-check it when
+// reading left no error. Errors and warnings are collected in the model, never thrown.
+// The text door gets an open file and returns whether the model is free of errors; the XML door
+// gets the file name and the list to fill with the queries stored in the document, and returns
+// 0, or -1 when the file cannot be opened.
+using TextModelReader = bool (*)(std::FILE* file, ZOLT::TimedAutomataSystem* model, bool newSyntax);
+using XmlModelReader = int32_t (*)(const std::string& fileName, ZOLT::TimedAutomataSystem* model,
+                                   bool newSyntax, ZOLT::QueryList* storedQueries);
+
+struct ModelReaders
 {
-public:
-    virtual ~ModelLoader() = default;
-
-    // Parses a textual model from an open file and checks it when the parse left no errors.
-    virtual void readTextModel(std::FILE* file, bool newSyntax) = 0;
-    // Reads and checks an XML model; the queries stored in the document are added to
-    // storedQueries. Returns 0, or -1 when the file cannot be opened.
-    virtual int readXmlModel(const std::string& fileName, bool newSyntax,
-                             ZOLT::QueryList& storedQueries) = 0;
-
-    virtual const std::vector<ZOLT::diagnostic_t>& getErrors() const = 0;
-    virtual const std::vector<ZOLT::diagnostic_t>& getWarnings() const = 0;
-    virtual void clearWarnings() = 0;
-    // True when the model declares channel priorities or gives a process a priority.
-    virtual bool hasPriorities() const = 0;
+    TextModelReader text;
+    XmlModelReader xml;
 };
 
-// The loader of the run. Until the front end's checked readers are wired in, the default one
-// reads nothing: an existing file counts as a loaded model without errors or warnings.
-ModelLoader& modelLoader();
-// Replaces the loader (the front end installs its own; tests install fakes); null puts the
-// default back.
-void setModelLoader(std::unique_ptr<ModelLoader> loader);
+// The doors the driver reads models through. Until the type checker's doors are wired in here,
+// the default ones read nothing: a file that can be opened gives an empty model without errors.
+ModelReaders& modelReaders();
+// Puts the default doors back (for tests that installed their own).
+void resetModelReaders();
+
+// The model of the run, owned by the driver from loading to the end of the run; null before.
+extern ZOLT::TimedAutomataSystem* parsedModel;
+// Deletes the model of the run.
+void deleteParsedModel();
 
 // The queries stored in an XML model, filled while it is read.
 ZOLT::QueryList& storedQueryList();
@@ -45,8 +42,8 @@ ZOLT::QueryList& storedQueryList();
 extern std::FILE* queryFile;
 extern const char* queryText;
 
-// Reads the model named by the driver's settings, prints its diagnostics and opens the source of
-// its queries. Returns continueRun, or 1 after the message of any error.
+// Reads the model named by the driver's settings into a new model, prints its diagnostics and
+// opens the source of its queries. Returns continueRun, or 1 after the message of any error.
 int loadModel();
 
 // Closes the query file when one is open (an at-exit action of the process of rank 0).
@@ -57,7 +54,7 @@ void closeQueryFile();
 // "[warning]" and clears them, unless -q or -W suppress them (then they are kept); returns
 // continueRun. Only the process of rank 0 prints: the others return 1 on errors as well and
 // otherwise drop the warnings.
-int reportDiagnostics(const std::string& fileName, ModelLoader& model);
+int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& model);
 
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.
 void printDiagnostics(const std::string& fileName);

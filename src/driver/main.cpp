@@ -65,6 +65,7 @@ int run(int argc, char** argv)
         printOptionSummary(stdout);
     }
     // The queries, their jobs and the final diagnostics follow here once the model checker exists.
+    deleteParsedModel();
     return 0;
 }
 

@@ -11,48 +11,76 @@
 
 #include "driver/command_line.h"
 #include "driver/options.h"
+#include "language/system.h"
 #include "support/globals.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-ZOLT::diagnostic_t diagnostic(int32_t line, std::string path, std::string message)
+// What the fake doors put into the model they read: diagnostics at (line, path), priorities,
+// stored queries; and how the model was read.
+struct FakeContents
 {
-    ZOLT::diagnostic_t d;
-    d.start.line = line;
-    d.start.path = std::move(path);
-    d.message = std::move(message);
-    return d;
-}
-
-// A model whose reading yields the diagnostics and facts a test gives it.
-class FakeModel : public ModelLoader
-{
-public:
-    std::vector<ZOLT::diagnostic_t> errors;
-    std::vector<ZOLT::diagnostic_t> warnings;
+    struct Entry
+    {
+        int32_t line;
+        std::string path;
+        std::string message;
+    };
+    std::vector<Entry> errors;
+    std::vector<Entry> warnings;
     bool priorities = false;
     std::vector<std::pair<std::string, std::string>> storedQueries;
     std::string readAs;  // "text" or "xml" after a read
-
-    void readTextModel(std::FILE*, bool) override { readAs = "text"; }
-    int readXmlModel(const std::string& fileName, bool, ZOLT::QueryList& stored) override
-    {
-        readAs = "xml";
-        if (!fs::exists(fileName)) {
-            return -1;
-        }
-        for (const auto& [formula, comment] : storedQueries) {
-            stored.addQuery(formula, comment);
-        }
-        return 0;
-    }
-    const std::vector<ZOLT::diagnostic_t>& getErrors() const override { return errors; }
-    const std::vector<ZOLT::diagnostic_t>& getWarnings() const override { return warnings; }
-    void clearWarnings() override { warnings.clear(); }
-    bool hasPriorities() const override { return priorities; }
 };
+
+FakeContents fake;
+
+// Gives each entry its own line (and path) in the model's position table.
+void fill(ZOLT::TimedAutomataSystem* model)
+{
+    int32_t at = 0;
+    auto record = [&](const FakeContents::Entry& e, bool error) {
+        model->addPosition(static_cast<uint32_t>(at), at, e.line, e.path);
+        const ZOLT::span_t span(at, at + 1);
+        if (error) {
+            model->recordError(span, e.message);
+        } else {
+            model->recordWarning(span, e.message);
+        }
+        at += 10;
+    };
+    for (const auto& e : fake.errors) {
+        record(e, true);
+    }
+    for (const auto& e : fake.warnings) {
+        record(e, false);
+    }
+    if (fake.priorities) {
+        model->setProcPriority("P", 1);
+    }
+}
+
+bool fakeText(std::FILE*, ZOLT::TimedAutomataSystem* model, bool)
+{
+    fake.readAs = "text";
+    fill(model);
+    return !model->errorsPresent();
+}
+
+int32_t fakeXml(const std::string& fileName, ZOLT::TimedAutomataSystem* model, bool, ZOLT::QueryList* stored)
+{
+    fake.readAs = "xml";
+    if (!fs::exists(fileName)) {
+        return -1;
+    }
+    fill(model);
+    for (const auto& [formula, comment] : fake.storedQueries) {
+        stored->addQuery(formula, comment);
+    }
+    return 0;
+}
 
 struct Outcome
 {
@@ -65,7 +93,6 @@ class LoadingTest : public ::testing::Test
 {
 protected:
     fs::path dir;
-    FakeModel* model = nullptr;
 
     void SetUp() override
     {
@@ -75,16 +102,16 @@ protected:
         char pattern[] = "/tmp/mirvek-loading-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
-        auto fake = std::make_unique<FakeModel>();
-        model = fake.get();
-        setModelLoader(std::move(fake));
+        fake = FakeContents{};
+        modelReaders() = ModelReaders{fakeText, fakeXml};
     }
 
     void TearDown() override
     {
         closeQueryFile();
         queryText = nullptr;
-        setModelLoader(nullptr);
+        resetModelReaders();
+        deleteParsedModel();
         fs::remove_all(dir);
         resetDriverSettings();
         storedQueryList() = ZOLT::QueryList{};
@@ -111,10 +138,14 @@ protected:
         return {status, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
     }
 
+    // Makes a model filled from `fake` the run's model and reports its diagnostics.
     Outcome report(const std::string& fileName)
     {
+        deleteParsedModel();
+        parsedModel = new ZOLT::TimedAutomataSystem();
+        fill(parsedModel);
         testing::internal::CaptureStderr();
-        const int status = reportDiagnostics(fileName, *model);
+        const int status = reportDiagnostics(fileName, *parsedModel);
         return {status, "", testing::internal::GetCapturedStderr()};
     }
 };
@@ -123,26 +154,26 @@ protected:
 
 TEST_F(LoadingTest, ErrorsArePrintedAllAndWithoutWarnings)
 {
-    model->errors = {diagnostic(3, "", "$Unknown_identifier: x_1"),
-                     diagnostic(-1, "/nta/template[2]/transition[1]/label", "$Is_it_so?")};
-    model->warnings = {diagnostic(1, "", "$Unused_variable")};
+    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1"},
+                   FakeContents::Entry{-1, "/nta/template[2]/transition[1]/label", "$Is_it_so?"}};
+    fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
     const Outcome r = report("m.xml");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "m.xml:3: [error] Unknown identifier: x_1.\n"
                      "m.xml:/nta/template[2]/transition[1]/label:4294967295: [error] Is it so?\n");
-    EXPECT_EQ(model->warnings.size(), 1u);
+    EXPECT_EQ(parsedModel->getWarnings().size(), 1u);
 }
 
 TEST_F(LoadingTest, OnlyTheFirstProcessPrints)
 {
     processRank = 1;
-    model->warnings = {diagnostic(1, "", "$Unused_variable")};
+    fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
     Outcome r = report("m.xta");
     EXPECT_EQ(r.status, continueRun);
     EXPECT_EQ(r.err, "");
-    EXPECT_TRUE(model->warnings.empty());
+    EXPECT_FALSE(parsedModel->warningsPresent());
 
-    model->errors = {diagnostic(2, "", "$syntax_error")};
+    fake.errors = {FakeContents::Entry{2, "", "$syntax_error"}};
     r = report("m.xta");
     processRank = 0;
     EXPECT_EQ(r.status, 1);
@@ -166,15 +197,16 @@ TEST_F(LoadingTest, WarningsArePrintedOnceUnlessSuppressed)
     for (const Case& c : cases) {
         traceOutputSettings.quiet = c.quiet;
         verifierOptions.warnings = c.warnings;
-        model->warnings = {diagnostic(7, "", "$Unused_variable x_y"), diagnostic(9, "", "Plain text!")};
+        fake.warnings = {FakeContents::Entry{7, "", "$Unused_variable x_y"},
+                         FakeContents::Entry{9, "", "Plain text!"}};
         const Outcome r = report("m.xta");
         EXPECT_EQ(r.status, continueRun) << c.name;
         if (c.printed) {
             EXPECT_EQ(r.err, "m.xta:7: [warning] Unused variable x_y.\nm.xta:9: [warning] Plain text!\n") << c.name;
-            EXPECT_TRUE(model->warnings.empty()) << c.name;
+            EXPECT_FALSE(parsedModel->warningsPresent()) << c.name;
         } else {
             EXPECT_EQ(r.err, "") << c.name;
-            EXPECT_EQ(model->warnings.size(), 2u) << c.name;  // kept, not cleared
+            EXPECT_EQ(parsedModel->getWarnings().size(), 2u) << c.name;  // kept, not cleared
         }
     }
 }
@@ -193,7 +225,7 @@ TEST_F(LoadingTest, MissingFilesEndTheRun)
     EXPECT_EQ(r.err, "Error reading " + missingXml + "\n");
 
     // A named query file must exist even when the model stores queries.
-    model->storedQueries = {{"A[] not deadlock", "safe"}};
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
     const std::string xml = file("m.xml");
     const std::string q = (dir / "absent.q").string();
     r = load(xml, q, true);
@@ -203,7 +235,7 @@ TEST_F(LoadingTest, MissingFilesEndTheRun)
 
 TEST_F(LoadingTest, ModelErrorsEndTheRunBeforeTheQueries)
 {
-    model->errors = {diagnostic(2, "", "$syntax_error")};
+    fake.errors = {FakeContents::Entry{2, "", "$syntax_error"}};
     const std::string m = file("m.xta");
     const Outcome r = load(m, file("m.q"), true);
     EXPECT_EQ(r.status, 1);
@@ -214,17 +246,17 @@ TEST_F(LoadingTest, ModelErrorsEndTheRunBeforeTheQueries)
 TEST_F(LoadingTest, ModelNameEndingInXmlInAnyCaseIsReadAsXml)
 {
     for (const char* name : {"m.XML", "m.Xml", "m.xml"}) {
-        model->readAs.clear();
+        fake.readAs.clear();
         const Outcome r = load(file(name), file("m.q"), true);
         EXPECT_EQ(r.status, continueRun) << name;
-        EXPECT_EQ(model->readAs, "xml") << name;
+        EXPECT_EQ(fake.readAs, "xml") << name;
         closeQueryFile();
     }
     for (const char* name : {"m.xta", "xml", "m.xmlx"}) {
-        model->readAs.clear();
+        fake.readAs.clear();
         const Outcome r = load(file(name), file("m.q"), true);
         EXPECT_EQ(r.status, continueRun) << name;
-        EXPECT_EQ(model->readAs, "text") << name;
+        EXPECT_EQ(fake.readAs, "text") << name;
         closeQueryFile();
     }
 }
@@ -247,7 +279,7 @@ TEST_F(LoadingTest, QuerySourceIsTheFileElseTheStoredQueries)
     closeQueryFile();
 
     // A guessed one that does not exist: the queries stored in the model, silently.
-    model->storedQueries = {{"A[] not deadlock", "safe"}};
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
     r = load(file("s.xml"), (dir / "s.q").string(), false);
     EXPECT_EQ(r.status, continueRun);
     EXPECT_EQ(r.out, "");
@@ -282,7 +314,7 @@ TEST_F(LoadingTest, PrioritiesNeedPostStableSymbolicTraces)
         {"pre-stable trace", 1, true, true, 1},
         {"post-stable trace", 2, true, false, continueRun},
     };
-    model->priorities = true;
+    fake.priorities = true;
     const std::string m = file("p.xta");
     const std::string q = file("p.q");
     for (const Case& c : cases) {
