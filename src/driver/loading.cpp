@@ -1,0 +1,176 @@
+#include "driver/loading.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <strings.h>
+
+#include "driver/command_line.h"
+#include "driver/message_key.h"
+#include "driver/options.h"
+#include "support/globals.h"
+
+namespace {
+
+// The doors used until the type checker's are wired in: they only check that the file can be
+// opened (the text door is handed an open file) and leave the model empty.
+bool readNothingFromText(std::FILE*, ZOLT::TimedAutomataSystem*, bool)
+{
+    return true;
+}
+
+int32_t readNothingFromXml(const std::string& fileName, ZOLT::TimedAutomataSystem*, bool, ZOLT::QueryList*)
+{
+    std::FILE* file = std::fopen(fileName.c_str(), "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    std::fclose(file);
+    return 0;
+}
+
+constexpr ModelReaders defaultReaders{readNothingFromText, readNothingFromXml};
+
+bool isXmlName(const std::string& name)
+{
+    return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".xml") == 0;
+}
+
+// "Error opening <name>" followed by the system's reason, on standard error.
+int reportOpenFailure(const std::string& name)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "Error opening %s", name.c_str());
+    std::perror(text);
+    return 1;
+}
+
+void printDiagnosticList(const std::string& fileName, const std::vector<ZOLT::diagnostic_t>& list,
+                         const char* kind)
+{
+    for (const ZOLT::diagnostic_t& d : list) {
+        std::fputs(fileName.c_str(), stderr);
+        std::fputc(':', stderr);
+        if (!d.start.path.empty()) {
+            std::fprintf(stderr, "%s:", d.start.path.c_str());
+        }
+        std::fprintf(stderr, "%u: [%s] %s\n", static_cast<uint32_t>(d.start.line), kind,
+                     formatMessageKey(d.message).c_str());
+        std::fflush(stderr);
+    }
+}
+
+} // namespace
+
+std::FILE* queryFile = nullptr;
+const char* queryText = nullptr;
+
+ZOLT::TimedAutomataSystem* parsedModel = nullptr;
+
+ModelReaders& modelReaders()
+{
+    static ModelReaders readers = defaultReaders;
+    return readers;
+}
+
+void resetModelReaders()
+{
+    modelReaders() = defaultReaders;
+}
+
+void deleteParsedModel()
+{
+    delete parsedModel;
+    parsedModel = nullptr;
+}
+
+ZOLT::QueryList& storedQueryList()
+{
+    static ZOLT::QueryList list;
+    return list;
+}
+
+int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& model)
+{
+    if (processRank != 0) {
+        // Every process holds the same model; only the first one talks to the user.
+        if (model.errorsPresent()) {
+            return 1;
+        }
+        model.clearWarnings();
+        return continueRun;
+    }
+    if (model.errorsPresent()) {
+        printDiagnosticList(fileName, model.getErrors(), "error");
+        return 1;
+    }
+    if (model.warningsPresent() && !traceOutputSettings.quiet && verifierOptions.warnings) {
+        printDiagnosticList(fileName, model.getWarnings(), "warning");
+        model.clearWarnings();
+    }
+    return continueRun;
+}
+
+void printDiagnostics(const std::string& fileName)
+{
+    if (reportDiagnostics(fileName, *parsedModel) != continueRun) {
+        std::exit(1);
+    }
+}
+
+int loadModel()
+{
+    deleteParsedModel();
+    parsedModel = new ZOLT::TimedAutomataSystem();
+    ZOLT::TimedAutomataSystem& model = *parsedModel;
+    const bool newSyntax = !oldSyntax;
+    if (isXmlName(modelFileName)) {
+        if (modelReaders().xml(modelFileName, &model, newSyntax, &storedQueryList()) != 0) {
+            std::fprintf(stderr, "Error reading %s\n", modelFileName.c_str());
+            return 1;
+        }
+    } else {
+        std::FILE* file = std::fopen(modelFileName.c_str(), "r");
+        if (file == nullptr) {
+            return reportOpenFailure(modelFileName);
+        }
+        modelReaders().text(file, &model, newSyntax);
+        std::fclose(file);
+    }
+
+    if (reportDiagnostics(modelFileName, model) != continueRun) {
+        return 1;
+    }
+
+    // Traces of models with priorities can only be given as post-stable symbolic traces.
+    const TraceOutputSettings& t = traceOutputSettings;
+    if (model.hasPriorities() && verifierOptions.traceKind != 0 && (!t.symbolicTraces || t.preStable)) {
+        std::fputs("Can only generate symbolic non-prestable traces for models with priorities.\n", stderr);
+        return 1;
+    }
+
+    if (std::getenv("MIRVEK_COMPILE_ONLY") != nullptr) {
+        return continueRun;
+    }
+
+    queryFile = std::fopen(queryFileName.c_str(), "r");
+    if (queryFile == nullptr) {
+        if (queryFileGiven) {
+            return reportOpenFailure(queryFileName);
+        }
+        // No query file beside the model: use the queries stored in it, if any.
+        const char* stored = storedQueryList().renderQueryText();
+        queryText = stored != nullptr ? stored : "";
+        queriesFromFile = false;
+    } else if (!queryFileGiven && processRank == 0) {
+        std::printf("\33[1;34mGuessed query file:\33[0;0m%s\n", queryFileName.c_str());
+    }
+    return continueRun;
+}
+
+void closeQueryFile()
+{
+    if (queryFile != nullptr) {
+        std::fclose(queryFile);
+        queryFile = nullptr;
+    }
+}

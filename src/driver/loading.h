@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "language/query_list.h"
+#include "language/system.h"
+
+// The front end's doors that read a model file into an empty model and type-check it when
+// reading left no error. Errors and warnings are collected in the model, never thrown.
+// The text door gets an open file and returns whether the model is free of errors; the XML door
+// gets the file name and the list to fill with the queries stored in the document, and returns
+// 0, or -1 when the file cannot be opened.
+using TextModelReader = bool (*)(std::FILE* file, ZOLT::TimedAutomataSystem* model, bool newSyntax);
+using XmlModelReader = int32_t (*)(const std::string& fileName, ZOLT::TimedAutomataSystem* model,
+                                   bool newSyntax, ZOLT::QueryList* storedQueries);
+
+struct ModelReaders
+{
+    TextModelReader text;
+    XmlModelReader xml;
+};
+
+// The doors the driver reads models through. Until the type checker's doors are wired in here,
+// the default ones read nothing: a file that can be opened gives an empty model without errors.
+ModelReaders& modelReaders();
+// Puts the default doors back (for tests that installed their own).
+void resetModelReaders();
+
+// The model of the run, owned by the driver from loading to the end of the run; null before.
+extern ZOLT::TimedAutomataSystem* parsedModel;
+// Deletes the model of the run.
+void deleteParsedModel();
+
+// The queries stored in an XML model, filled while it is read.
+ZOLT::QueryList& storedQueryList();
+
+// The source of the queries after loading: the open query file, or else the text of the queries
+// stored in the model (empty when there are none). Both are null before loading and when
+// MIRVEK_COMPILE_ONLY left the queries unread.
+extern std::FILE* queryFile;
+extern const char* queryText;
+
+// Reads the model named by the driver's settings into a new model, prints its diagnostics and
+// opens the source of its queries. Returns continueRun, or 1 after the message of any error.
+int loadModel();
+
+// Closes the query file when one is open (an at-exit action of the process of rank 0).
+void closeQueryFile();
+
+// Prints the model's errors to standard error, each as "<file>:[<path>:]<line>: [error] <message>",
+// and returns 1 when there was one. Otherwise prints the warnings in the same form with
+// "[warning]" and clears them, unless -q or -W suppress them (then they are kept); returns
+// continueRun. Only the process of rank 0 prints: the others return 1 on errors as well and
+// otherwise drop the warnings.
+int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& model);
+
+// reportDiagnostics on the run's model; ends the process with status 1 after errors.
+void printDiagnostics(const std::string& fileName);

@@ -1,0 +1,101 @@
+// The command-line program: reads the options and the file names, starts MPI, loads the model and
+// prints the settings of the verification.
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <unistd.h>
+
+#include <mpi.h>
+
+#include "driver/command_line.h"
+#include "driver/interrupt.h"
+#include "driver/loading.h"
+#include "driver/message_key.h"
+#include "driver/options.h"
+#include "support/globals.h"
+
+// Sanitized builds only: the MPI libraries keep allocations to the end of the process and some of
+// their stacks are only complete with the slow unwinder. Ignored without the sanitizers.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libmpi.so\nleak:libopen-pal.so\nleak:libopen-rte.so\n";
+}
+
+extern "C" const char* __lsan_default_options()
+{
+    return "print_suppressions=0";
+}
+
+extern "C" const char* __asan_default_options()
+{
+    return "fast_unwind_on_malloc=0";
+}
+
+namespace {
+
+void finaliseMpi()
+{
+    MPI_Finalize();
+}
+
+int run(int argc, char** argv)
+{
+    int status = readOptions(argc, argv);
+    if (status != continueRun) {
+        std::exit(status);
+    }
+    status = readArguments(argc, argv, optind);
+    if (status != continueRun) {
+        std::exit(status);
+    }
+
+    if (processRank == 0) {
+        seedCoordinator();
+        std::atexit(closeQueryFile);
+        installInterruptHandler();
+    }
+
+    if (loadModel() != continueRun) {
+        std::exit(1);
+    }
+
+    if (processRank == 0 && !traceOutputSettings.quiet) {
+        printOptionSummary(stdout);
+    }
+    // The queries, their jobs and the final diagnostics follow here once the model checker exists.
+    deleteParsedModel();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    processRank = 0;
+    processCount = 1;
+
+    // A plain start without a launcher makes this a world of one process.
+    MPI_Init(&argc, &argv);
+    std::atexit(finaliseMpi);
+    MPI_Comm_size(MPI_COMM_WORLD, &processCount);
+    MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
+
+    seedRandomGenerators();
+    verifierOptions.setStatisticalDefaults();
+
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Out of memory. See \n"
+                   "  https://mirvek.example.org/memory\n"
+                   "for more information.\n",
+                   stdout);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "EXCEPTION: %s\n", formatMessageKey(e.what()).c_str());
+    } catch (...) {
+        std::fputs("UNKNOWN EXCEPTION", stderr);
+    }
+    return 1;
+}

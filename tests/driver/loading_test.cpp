@@ -1,0 +1,330 @@
+#include "driver/loading.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "driver/command_line.h"
+#include "driver/options.h"
+#include "language/system.h"
+#include "support/globals.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the fake doors put into the model they read: diagnostics at (line, path), priorities,
+// stored queries; and how the model was read.
+struct FakeContents
+{
+    struct Entry
+    {
+        int32_t line;
+        std::string path;
+        std::string message;
+    };
+    std::vector<Entry> errors;
+    std::vector<Entry> warnings;
+    bool priorities = false;
+    std::vector<std::pair<std::string, std::string>> storedQueries;
+    std::string readAs;  // "text" or "xml" after a read
+};
+
+FakeContents fake;
+
+// Gives each entry its own line (and path) in the model's position table.
+void fill(ZOLT::TimedAutomataSystem* model)
+{
+    int32_t at = 0;
+    auto record = [&](const FakeContents::Entry& e, bool error) {
+        model->addPosition(static_cast<uint32_t>(at), at, e.line, e.path);
+        const ZOLT::span_t span(at, at + 1);
+        if (error) {
+            model->recordError(span, e.message);
+        } else {
+            model->recordWarning(span, e.message);
+        }
+        at += 10;
+    };
+    for (const auto& e : fake.errors) {
+        record(e, true);
+    }
+    for (const auto& e : fake.warnings) {
+        record(e, false);
+    }
+    if (fake.priorities) {
+        model->setProcPriority("P", 1);
+    }
+}
+
+bool fakeText(std::FILE*, ZOLT::TimedAutomataSystem* model, bool)
+{
+    fake.readAs = "text";
+    fill(model);
+    return !model->errorsPresent();
+}
+
+int32_t fakeXml(const std::string& fileName, ZOLT::TimedAutomataSystem* model, bool, ZOLT::QueryList* stored)
+{
+    fake.readAs = "xml";
+    if (!fs::exists(fileName)) {
+        return -1;
+    }
+    fill(model);
+    for (const auto& [formula, comment] : fake.storedQueries) {
+        stored->addQuery(formula, comment);
+    }
+    return 0;
+}
+
+struct Outcome
+{
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class LoadingTest : public ::testing::Test
+{
+protected:
+    fs::path dir;
+
+    void SetUp() override
+    {
+        resetDriverSettings();
+        storedQueryList() = ZOLT::QueryList{};
+        ZOLT::clearQueryFormulas();
+        char pattern[] = "/tmp/mirvek-loading-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        fake = FakeContents{};
+        modelReaders() = ModelReaders{fakeText, fakeXml};
+    }
+
+    void TearDown() override
+    {
+        closeQueryFile();
+        queryText = nullptr;
+        resetModelReaders();
+        deleteParsedModel();
+        fs::remove_all(dir);
+        resetDriverSettings();
+        storedQueryList() = ZOLT::QueryList{};
+        ZOLT::clearQueryFormulas();
+    }
+
+    std::string file(const std::string& name, const std::string& text = "")
+    {
+        std::ofstream(dir / name) << text;
+        return (dir / name).string();
+    }
+
+    // Loads `model` with the query file `query`, named on the command line or guessed.
+    Outcome load(const std::string& modelName, const std::string& query, bool given)
+    {
+        modelFileName = modelName;
+        queryFileName = query;
+        queryFileGiven = given;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int status = loadModel();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        return {status, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    }
+
+    // Makes a model filled from `fake` the run's model and reports its diagnostics.
+    Outcome report(const std::string& fileName)
+    {
+        deleteParsedModel();
+        parsedModel = new ZOLT::TimedAutomataSystem();
+        fill(parsedModel);
+        testing::internal::CaptureStderr();
+        const int status = reportDiagnostics(fileName, *parsedModel);
+        return {status, "", testing::internal::GetCapturedStderr()};
+    }
+};
+
+} // namespace
+
+TEST_F(LoadingTest, ErrorsArePrintedAllAndWithoutWarnings)
+{
+    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1"},
+                   FakeContents::Entry{-1, "/nta/template[2]/transition[1]/label", "$Is_it_so?"}};
+    fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
+    const Outcome r = report("m.xml");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "m.xml:3: [error] Unknown identifier: x_1.\n"
+                     "m.xml:/nta/template[2]/transition[1]/label:4294967295: [error] Is it so?\n");
+    EXPECT_EQ(parsedModel->getWarnings().size(), 1u);
+}
+
+TEST_F(LoadingTest, OnlyTheFirstProcessPrints)
+{
+    processRank = 1;
+    fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
+    Outcome r = report("m.xta");
+    EXPECT_EQ(r.status, continueRun);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(parsedModel->warningsPresent());
+
+    fake.errors = {FakeContents::Entry{2, "", "$syntax_error"}};
+    r = report("m.xta");
+    processRank = 0;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(LoadingTest, WarningsArePrintedOnceUnlessSuppressed)
+{
+    struct Case
+    {
+        const char* name;
+        bool quiet;
+        bool warnings;
+        bool printed;
+    };
+    const Case cases[] = {
+        {"default", false, true, true},
+        {"-q", true, true, false},
+        {"-W", false, false, false},
+    };
+    for (const Case& c : cases) {
+        traceOutputSettings.quiet = c.quiet;
+        verifierOptions.warnings = c.warnings;
+        fake.warnings = {FakeContents::Entry{7, "", "$Unused_variable x_y"},
+                         FakeContents::Entry{9, "", "Plain text!"}};
+        const Outcome r = report("m.xta");
+        EXPECT_EQ(r.status, continueRun) << c.name;
+        if (c.printed) {
+            EXPECT_EQ(r.err, "m.xta:7: [warning] Unused variable x_y.\nm.xta:9: [warning] Plain text!\n") << c.name;
+            EXPECT_FALSE(parsedModel->warningsPresent()) << c.name;
+        } else {
+            EXPECT_EQ(r.err, "") << c.name;
+            EXPECT_EQ(parsedModel->getWarnings().size(), 2u) << c.name;  // kept, not cleared
+        }
+    }
+}
+
+TEST_F(LoadingTest, MissingFilesEndTheRun)
+{
+    const std::string missing = (dir / "none.xta").string();
+    Outcome r = load(missing, (dir / "none.q").string(), false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("Error opening " + missing + ": ")) << r.err;
+
+    // An XML model is opened by its reader, which reports its own failure.
+    const std::string missingXml = (dir / "none.xml").string();
+    r = load(missingXml, (dir / "none.q").string(), false);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error reading " + missingXml + "\n");
+
+    // A named query file must exist even when the model stores queries.
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
+    const std::string xml = file("m.xml");
+    const std::string q = (dir / "absent.q").string();
+    r = load(xml, q, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("Error opening " + q + ": ")) << r.err;
+}
+
+TEST_F(LoadingTest, ModelErrorsEndTheRunBeforeTheQueries)
+{
+    fake.errors = {FakeContents::Entry{2, "", "$syntax_error"}};
+    const std::string m = file("m.xta");
+    const Outcome r = load(m, file("m.q"), true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, m + ":2: [error] syntax error.\n");
+    EXPECT_EQ(queryFile, nullptr);
+}
+
+TEST_F(LoadingTest, ModelNameEndingInXmlInAnyCaseIsReadAsXml)
+{
+    for (const char* name : {"m.XML", "m.Xml", "m.xml"}) {
+        fake.readAs.clear();
+        const Outcome r = load(file(name), file("m.q"), true);
+        EXPECT_EQ(r.status, continueRun) << name;
+        EXPECT_EQ(fake.readAs, "xml") << name;
+        closeQueryFile();
+    }
+    for (const char* name : {"m.xta", "xml", "m.xmlx"}) {
+        fake.readAs.clear();
+        const Outcome r = load(file(name), file("m.q"), true);
+        EXPECT_EQ(r.status, continueRun) << name;
+        EXPECT_EQ(fake.readAs, "text") << name;
+        closeQueryFile();
+    }
+}
+
+TEST_F(LoadingTest, QuerySourceIsTheFileElseTheStoredQueries)
+{
+    // A guessed file that exists is announced with its colours.
+    const std::string q = file("m.q", "E<> true\n");
+    Outcome r = load(file("m.xta"), q, false);
+    EXPECT_EQ(r.status, continueRun);
+    EXPECT_EQ(r.out, "\33[1;34mGuessed query file:\33[0;0m" + q + "\n");
+    ASSERT_NE(queryFile, nullptr);
+    EXPECT_TRUE(queriesFromFile);
+    closeQueryFile();
+
+    // A named one is not.
+    r = load(file("m.xta"), q, true);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(queryFile, nullptr);
+    closeQueryFile();
+
+    // A guessed one that does not exist: the queries stored in the model, silently.
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
+    r = load(file("s.xml"), (dir / "s.q").string(), false);
+    EXPECT_EQ(r.status, continueRun);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(queryFile, nullptr);
+    ASSERT_NE(queryText, nullptr);
+    EXPECT_NE(std::string(queryText).find("A[] not deadlock"), std::string::npos);
+    EXPECT_FALSE(queriesFromFile);
+
+    // A textual model has none: the query source is empty and the run goes on.
+    queriesFromFile = true;
+    storedQueryList() = ZOLT::QueryList{};
+    r = load(file("t.xta"), (dir / "t.q").string(), false);
+    EXPECT_EQ(r.status, continueRun);
+    ASSERT_NE(queryText, nullptr);
+    EXPECT_EQ(std::string(queryText), "");
+}
+
+TEST_F(LoadingTest, PrioritiesNeedPostStableSymbolicTraces)
+{
+    struct Case
+    {
+        const char* name;
+        int traceKind;
+        bool symbolic;
+        bool preStable;
+        int status;
+    };
+    const Case cases[] = {
+        {"no trace", 0, false, false, continueRun},
+        {"concrete trace", 1, false, false, 1},
+        {"pre-stable trace", 1, true, true, 1},
+        {"post-stable trace", 2, true, false, continueRun},
+    };
+    fake.priorities = true;
+    const std::string m = file("p.xta");
+    const std::string q = file("p.q");
+    for (const Case& c : cases) {
+        verifierOptions.traceKind = c.traceKind;
+        traceOutputSettings.symbolicTraces = c.symbolic;
+        traceOutputSettings.preStable = c.preStable;
+        const Outcome r = load(m, q, true);
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(r.err, c.status == 1 ? "Can only generate symbolic non-prestable traces for models with priorities.\n" : "")
+            << c.name;
+        closeQueryFile();
+    }
+}
