@@ -56,6 +56,13 @@ TEST(RawBound, EncodingAndArithmetic)
     EXPECT_TRUE(isFinite(MAX_FINITE_BOUND));
     EXPECT_FALSE(isFinite(INF));
     EXPECT_LT(LT(3), LE(3)) << "a strict bound is tighter at the same value";
+
+    // Operands far outside what a model produces wrap around in 32 bits instead of being undefined
+    // (the sanitizer build checks the "instead").
+    EXPECT_EQ(addFinite(MAX_FINITE_BOUND, MAX_FINITE_BOUND), -7);
+    EXPECT_EQ(negateBound(INT32_MIN), INT32_MIN + 1);
+    EXPECT_EQ(boundLE(INT32_MIN), 1);
+    EXPECT_EQ(shiftBound(LE(0), INT32_MAX), -1);
 }
 
 TEST(RawBound, RelationNames)
