@@ -647,8 +647,10 @@ bool isRealPointIncluded(const bound_t* dbm, uint32_t dim, const double* point)
             const bound_t b = at(dbm, dim, i, j);
             if (isInfinite(b)) continue;
             const double c = boundValue(b);
-            if (isStrict(b) ? (point[j] + c) - point[i] <= tolerance : point[i] - (point[j] + c) >= tolerance)
-                return false;
+            // Written as "inside" tests so that a NaN clock value is never inside.
+            const bool inside = isStrict(b) ? (point[j] + c) - point[i] > tolerance
+                                            : point[i] - (point[j] + c) < tolerance;
+            if (!inside) return false;
         }
     return true;
 }

@@ -2,6 +2,7 @@
 // the boundary cases of the operations and the exact entries they write.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -394,6 +395,7 @@ TEST(RawDbm, PointInclusionAndTolerance)
         {"x < 5 accepts 5 - 1e-13", strict, 5 - 1e-13, true},
         {"x >= 0 accepts -1e-15", weak, -1e-15, true},
         {"x >= 0 rejects -1e-13", weak, -1e-13, false},
+        {"NaN is in no zone", weak, std::nan(""), false},
     };
     for (const auto& c : cases) {
         const double p[] = {0.0, c.x};
