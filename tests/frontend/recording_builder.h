@@ -107,7 +107,7 @@ public:
     void procEdgeEnd(const char* source, const char* target) override { record("procEdgeEnd", {show(source), show(target)}); }
     void procSelect(const char* name) override { record("procSelect", {show(name)}); }
     void procGuard() override { record("procGuard", {}); }
-    void procSync(int kind) override { record("procSync", {showKind(kind)}); }
+    void procSync(int kind) override { record("procSync", {show(kind)}); }
     void procUpdate() override { record("procUpdate", {}); }
     void procProb() override { record("procProb", {}); }
     void procBranchpoint(const char* name) override { record("procBranchpoint", {show(name)}); }
@@ -116,14 +116,14 @@ public:
     void instanceNameBegin(const char* name) override { record("instanceNameBegin", {show(name)}); }
     void instancNameEnd(const char* name, uint32_t argumentCount) override { record("instancNameEnd", {show(name), show(argumentCount)}); }
     void procMessage(const char* source, const char* target, int location, bool inPrechart) override { record("procMessage", {show(source), show(target), show(location), show(inPrechart)}); }
-    void procMessage(int kind) override { record("procMessage", {showKind(kind)}); }
+    void procMessage(int kind) override { record("procMessage", {show(kind)}); }
     void procCondition(const std::vector<std::string>& anchors, int location, bool inPrechart, bool isHot) override { record("procCondition", {show(anchors), show(location), show(inPrechart), show(isHot)}); }
     void procCondition() override { record("procCondition", {}); }
     void procLscUpdate(const char* anchor, int location, bool inPrechart) override { record("procLscUpdate", {show(anchor), show(location), show(inPrechart)}); }
     void procLscUpdate() override { record("procLscUpdate", {}); }
     void hasPrechart(bool flag) override { record("hasPrechart", {show(flag)}); }
-    void procBegin(statement_block_t) override { record("procBegin", {}); }
-    void procEnd(statement_block_t) override { record("procEnd", {}); }
+    void procBegin(statement_block_t) override { record("procBegin", {"block"}); }
+    void procEnd(statement_block_t) override { record("procEnd", {"block"}); }
     void emptyStatement() override { record("emptyStatement", {}); }
     void forBegin() override { record("forBegin", {}); }
     void forEnd() override { record("forEnd", {}); }
@@ -175,7 +175,7 @@ public:
     void exprExistsEnd(const char* name) override { record("exprExistsEnd", {show(name)}); }
     void exprSumBegin(const char* name) override { record("exprSumBegin", {show(name)}); }
     void exprSumEnd(const char* name) override { record("exprSumEnd", {show(name)}); }
-    void exprSync(int kind) override { record("exprSync", {showKind(kind)}); }
+    void exprSync(int kind) override { record("exprSync", {show(kind)}); }
     void declIO(const char* name, uint32_t parameterCount, uint32_t syncCount) override { record("declIO", {show(name), show(parameterCount), show(syncCount)}); }
     void exprSMCControl(int boundKind) override { record("exprSMCControl", {show(boundKind)}); }
     void exprProbaQualitative(int boundKind, int pathKind, int comparison, double probability) override { record("exprProbaQualitative", {show(boundKind), showKind(pathKind), showKind(comparison), show(probability)}); }
