@@ -331,3 +331,40 @@ TEST(ParserModels, SyntaxErrorIsPlacedAtTheLookAheadToken)
 }
 
 } // namespace
+
+namespace {
+
+using namespace mirvek_test;
+
+TEST(ParserModels, RecoveryInTemplates)
+{
+    struct Case
+    {
+        const char* name;
+        bool newSyntax;
+        const char* text;
+        const char* calls;
+    };
+    const Case cases[] = {
+        {"invariant with an error", true, "process T() { state s { x + }, t; init s; } system T;",
+         "procBegin(T, true, , ); exprId(x); error($syntax_error: $unexpected '}'); procState(s, false, false); "
+         "procState(t, false, false); procStateInit(s); procEnd(); process(T); done()"},
+        {"old template with a broken header", false, "process 1 { state a; init a; } system P;",
+         "error($syntax_error: $unexpected T_NAT); procBegin(_, true, , ); "
+         "procState(a, false, false); procStateInit(a); procEnd(); process(P); done()"},
+        {"old instantiation with an error", false, "P = T(1; Q = T(2); system P;",
+         "instantiationBegin(P, 0, T); exprNar(1); error($syntax_error: $unexpected ';', $expecting ')' $or ','); "
+         "instantiationBegin(Q, 0, T); exprNar(2); instantiationEnd(Q, 0, T, 1); process(P); done()"},
+        // The second error follows within three tokens of the first and is not reported.
+        {"bad location list and commit list", true,
+         "process T() { state 1; commit 2; init s; } system T;",
+         "procBegin(T, true, , ); error($syntax_error: $unexpected T_NAT); "
+         "procStateInit(s); procEnd(); process(T); done()"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parsePart(c.text, ZOLT::PART_MODEL, c.newSyntax).calls, c.calls);
+    }
+}
+
+} // namespace
