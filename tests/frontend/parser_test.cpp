@@ -283,3 +283,42 @@ TEST(Parser, DeepNestingExhaustsTheStack)
 }
 
 } // namespace
+
+namespace {
+
+using namespace mirvek_test;
+
+// A builder that tries to start a parse from inside a parse.
+class Reentrant : public RecordingBuilder
+{
+public:
+    void exprId(const char* name) override
+    {
+        RecordingBuilder inner;
+        ZOLT::runParserOnText(name, &inner, true, ZOLT::PART_EXPRESSION, "");
+    }
+};
+
+TEST(Parser, Entries)
+{
+    RecordingBuilder model;
+    EXPECT_EQ(ZOLT::runParserOnModelText("system P;", &model, true), 0);
+    EXPECT_EQ(joined(model.calls), "process(P); done()");
+
+    RecordingBuilder outOfRange;
+    EXPECT_THROW(ZOLT::runParserOnText("x", &outOfRange, true, 21, ""), std::logic_error);
+
+    Reentrant reentrant;
+    EXPECT_THROW(ZOLT::runParserOnText("x", &reentrant, true, ZOLT::PART_EXPRESSION, ""), std::logic_error);
+    EXPECT_EQ(parsePart("y", ZOLT::PART_EXPRESSION).calls, "exprId(y)");
+
+    // After a reset the first text starts at offset 1 again.
+    ZOLT::resetParserState();
+    RecordingBuilder fresh;
+    ZOLT::runQueryParserOnText("E<> x", &fresh);
+    ASSERT_EQ(fresh.positions.size(), 1u);
+    EXPECT_EQ(fresh.positions[0].position, 1u);
+    EXPECT_EQ(fresh.spans[0], ZOLT::span_t(5, 6));
+}
+
+} // namespace
