@@ -4,6 +4,7 @@
 // runs at a time in a process; the entries of parser.h set this state up.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <unordered_set>
 
