@@ -67,6 +67,14 @@ public:
     // Entry [i][j] of a non-empty zone.
     bound_t operator()(uint32_t i, uint32_t j) const { return getMatrix()[i * getDimension() + j]; }
 
+    // A handle on block that takes over one count the caller holds.
+    static zone_t adoptBlock(DBMBlock* block) noexcept
+    {
+        zone_t z;
+        z.word_ = reinterpret_cast<uintptr_t>(block);
+        return z;
+    }
+
     // Releases the block; the handle becomes the empty zone of the same dimension.
     void setEmpty();
     void swap(zone_t& other) noexcept
