@@ -297,6 +297,23 @@ TEST(FedMergeReduce, OneClockCases)
     EXPECT_EQ(f.size(), 2u) << "a start beyond the list compares nothing";
 }
 
+TEST(FedMergeReduce, LevelOneLooksAtOtherDBMs)
+{
+    // The hull of the first and last DBM adds points that only the middle one covers.
+    const auto zones = {zoneOf(3, {lower(2, 4), diff(2, 1, 0)}), zoneOf(3, {lower(2, 1), upper(2, 4)}),
+                        zoneOf(3, {lower(2, 2), diff(2, 1, -2)})};
+    {
+        fed_t f = fedOf(3, zones);
+        f.mergeReduce(0, 0);
+        EXPECT_EQ(f.size(), 3u);
+    }
+    fed_t f = fedOf(3, zones);
+    const fed_t before = fedOf(3, zones);
+    f.mergeReduce(0, 1);
+    EXPECT_EQ(text(f), "(1<=y && y<=4) || (4<=x && 2<=y && y<=x)");
+    EXPECT_EQ(f.relationExact(before), 3);
+}
+
 TEST(FedIntersect, KeepsSharedBlocksAndTakesTheOperandOnce)
 {
     const zone_t a = interval(1, 2), b = interval(4, 5);
