@@ -962,4 +962,63 @@ namespace dbm
         }
         return f;
     }
+
+    // ---- clock sets ----------------------------------------------------------------------
+
+    void fed_t::resize(const uint32_t* srcBits, const uint32_t* dstBits, size_t nWords, uint32_t* table)
+    {
+        if (base::equalWords(srcBits, dstBits, nWords)) {
+            return;
+        }
+        uint32_t dim = 0;
+        for (size_t w = 0; w < nWords; ++w) {
+            dim += static_cast<uint32_t>(__builtin_popcount(dstBits[w]));
+        }
+        if (h->size == 0) {
+            base::indexSetBits(dstBits, nWords, table);
+            setDimension(dim);
+        } else if (dim < 2) {
+            table[0] = 0;
+            assignZone(zeroDBM());
+        } else {
+            makeUnique();
+            for (FederationNode* p = h->first; p != nullptr; p = p->next) {
+                p->zone.resize(srcBits, dstBits, nWords, table);
+            }
+            h->dim = dim;
+        }
+    }
+
+    void fed_t::resizeByTable(const int32_t* table, uint32_t dim)
+    {
+        if (h->size == 0) {
+            setDimension(dim);
+        } else if (dim < 2) {
+            assignZone(zeroDBM());
+        } else {
+            makeUnique();
+            for (FederationNode* p = h->first; p != nullptr; p = p->next) {
+                p->zone.resizeByTable(table, dim);
+            }
+            h->dim = dim;
+        }
+    }
+
+    // ---- zone operations that read a federation ------------------------------------------------
+
+    bool zone_t::intersectsFed(const fed_t& fed) const
+    {
+        return !isEmpty() && fed.intersectsMatrix(getMatrix(), getDimension());
+    }
+
+    void zone_t::convexUnionFed(const fed_t& fed)
+    {
+        for (auto it = fed.begin(); it != fed.end(); ++it) {
+            if (isEmpty()) {
+                *this = *it;
+            } else {
+                convexUnionStep(it.matrix(), getDimension());
+            }
+        }
+    }
 }

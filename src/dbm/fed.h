@@ -203,6 +203,10 @@ namespace dbm
         bool tightenDown();
         bool tightenUp();
         bool constrainIndexed(const uint32_t* table, const clock_constraint_t* cs, size_t count);
+        bool constrainIndexed(const uint32_t* table, const std::vector<clock_constraint_t>& cs)
+        {
+            return constrainIndexed(table, cs.data(), cs.size());
+        }
         void addRelaxedNonStrict();
         void convexHullWith(const fed_t& other);
         void convexHullWithZone(const zone_t& z);
@@ -227,6 +231,17 @@ namespace dbm
         void removeEmpty();
         void getMatrices(const bound_t** out) const;
 
+        // ---- clock sets and delays of a point ------------------------------------------------
+        /** Rebuilds every DBM over the target clock set; table gets each kept clock's new index. */
+        void resize(const uint32_t* srcBits, const uint32_t* dstBits, size_t nWords, uint32_t* table);
+        /** Rebuilds every DBM from table (source index of each new clock, -1 for a new one). */
+        void resizeByTable(const int32_t* table, uint32_t dim);
+        /** Smallest delay after which the point lies in some DBM; false when none is finite. */
+        bool delayToEnter(const double* point, uint32_t dim, double* delay, double* exactDelay = nullptr,
+                          bool* strict = nullptr, const uint32_t* stopped = nullptr) const;
+        /** Largest delay (at most cap) by which the point can be moved back and stay in a DBM. */
+        bool maxPastDelay(const double* point, uint32_t dim, double* delay, double cap) const;
+
         // ---- list surgery -------------------------------------------------------------
         size_t detachNodes(node_t** out);
         void attachNodes(node_t* const* nodes, size_t count);
@@ -235,6 +250,21 @@ namespace dbm
         void appendList(fed_t& other);
         void appendListBalanced(fed_t& other);
         void pushNode(node_t* n);
+
+        // ---- predecessors and boundaries ----------------------------------------------------
+        /** Timed predecessors avoiding the bad zone, within the optional restriction matrix. */
+        void pastAvoidingZone(const zone_t& bad, const bound_t* restrict = nullptr);
+        void pastAvoiding(const fed_t& bad, const bound_t* restrict = nullptr);
+        void pastAvoidingMatrix(const bound_t* bad, uint32_t dim, const bound_t* restrict = nullptr);
+        bool isIncludedInPastAvoiding(const fed_t& q, const fed_t& bad) const;
+        /** Past of the lower faces; empty when some DBM has a strict lower bound. */
+        void pastOfLowerFaces(fed_t& out) const;
+        void lowerBoundary(fed_t& out) const;
+        void upperBoundary(fed_t& out) const;
+        /** Subtracts the DBMs of the argument whose upper bounds are not all looser than this, then the past. */
+        void downExcept(const fed_t& other);
+        void downExcept(const zone_t& z);
+        void downExcept(const bound_t* m);
 
         static fed_t fromDifference(const bound_t* a, const bound_t* b, uint32_t dim);
         static fed_t fromDifference(const zone_t& a, const bound_t* b);

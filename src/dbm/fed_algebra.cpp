@@ -442,11 +442,14 @@ namespace dbm
 
     void fed_t::unionWith(const fed_t& other)
     {
-        if (h == other.h || other.h->size == 0) {
+        if (h == other.h) {
             return;
         }
         if (h->size == 0) {
             *this = other;
+            return;
+        }
+        if (other.h->size == 0) {
             return;
         }
         makeUnique();

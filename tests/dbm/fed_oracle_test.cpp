@@ -264,3 +264,95 @@ TEST(FedOracle, ReductionsKeepThePointSet)
         }
     }
 }
+
+namespace
+{
+    // The delays d >= 0 for which point + d lies in the zone: an interval, with strictness.
+    struct Interval
+    {
+        bool empty = false;
+        double lo = 0;
+        bool loStrict = false;
+        double hi = 1e300;
+        bool hiStrict = false;
+    };
+
+    Interval delaysInto(const zone_t& z, const std::vector<double>& p)
+    {
+        const uint32_t n = z.getDimension();
+        Interval r;
+        for (uint32_t i = 0; i < n; ++i) {
+            for (uint32_t j = 0; j < n; ++j) {
+                const bound_t b = z(i, j);
+                if (i == j || isInfinite(b)) continue;
+                const double c = boundValue(b);
+                const bool strict = isStrict(b);
+                if (i != 0 && j != 0) {
+                    const double v = p[i] - p[j];
+                    if (v > c || (strict && v == c)) r.empty = true;
+                } else if (j == 0) {  // p_i + d <= c
+                    const double u = c - p[i];
+                    if (u < r.hi || (u == r.hi && strict)) {
+                        r.hi = u;
+                        r.hiStrict = strict;
+                    }
+                } else {  // -(p_j + d) <= c
+                    const double l = -c - p[j];
+                    if (l > r.lo || (l == r.lo && strict)) {
+                        r.lo = l;
+                        r.loStrict = strict;
+                    }
+                }
+            }
+        }
+        if (r.lo > r.hi || (r.lo == r.hi && (r.loStrict || r.hiStrict))) r.empty = true;
+        return r;
+    }
+
+    // Whether the point can delay into some DBM of good without touching any DBM of bad.
+    bool reachesAvoiding(const fed_t& good, const fed_t& bad, const std::vector<double>& p)
+    {
+        bool blocked = false;  // the first delay at which a bad zone is met
+        double firstBad = 0;
+        bool firstBadStrict = false;
+        for (const zone_t& b : bad) {
+            const Interval ib = delaysInto(b, p);
+            if (ib.empty) continue;
+            if (!blocked || ib.lo < firstBad || (ib.lo == firstBad && !ib.loStrict)) {
+                firstBad = ib.lo;
+                firstBadStrict = ib.loStrict;
+            }
+            blocked = true;
+        }
+        for (const zone_t& g : good) {
+            const Interval ig = delaysInto(g, p);
+            if (ig.empty) continue;
+            if (!blocked || ig.lo < firstBad || (ig.lo == firstBad && !ig.loStrict && firstBadStrict)) {
+                return true;
+            }
+        }
+        return false;
+    }
+}
+
+TEST(FedOracle, PastAvoidingKeepsThePointsThatReachGoodBeforeBad)
+{
+    for (uint32_t dim = 2; dim <= 4; ++dim) {
+        const Oracle oracle(dim);
+        Generator gen(kSeed * 7 + dim);
+        for (int round = 0; round < kRounds / 2; ++round) {
+            SCOPED_TRACE(testing::Message() << "seed " << kSeed * 7 + dim << ", dimension " << dim << ", round "
+                                            << round);
+            const fed_t good = gen.fed(dim, 3);
+            const fed_t bad = gen.fed(dim, 2);
+            fed_t past = good;
+            past.pastAvoiding(bad);
+            expectWellFormed(past);
+            PointSet expected(oracle.points.size());
+            for (size_t k = 0; k < oracle.points.size(); ++k) {
+                expected[k] = reachesAvoiding(good, bad, oracle.points[k]);
+            }
+            EXPECT_EQ(oracle.of(past), expected);
+        }
+    }
+}

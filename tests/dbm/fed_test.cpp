@@ -104,6 +104,22 @@ TEST(FedSharing, ChangingASharedCopyReversesItsListAndLeavesTheOtherAlone)
     EXPECT_EQ(v[1], 0.0);
 }
 
+TEST(FedSharing, RemovingDuringAWalkLeavesSharedCopiesAlone)
+{
+    const fed_t f = fedOf(2, {interval(0, 1), interval(3, 4), interval(6, 7)});
+    fed_t g = f;
+    for (auto it = g.beginMutable(); !it.atEnd();) {
+        if ((*it)(1, 0) == boundLE(4)) {
+            it.remove();
+        } else {
+            it.next();
+        }
+    }
+    EXPECT_EQ(text(g), "(6<=x && x<=7) || (x<=1)");
+    EXPECT_EQ(g.size(), 2u);
+    EXPECT_EQ(f.size(), 3u);
+}
+
 TEST(FedSharing, OperationsThatChangeNothingKeepHeaderAndBlocks)
 {
     fed_t f = fedOf(3, {zoneOf(3, {upper(1, 2), upper(2, 3)})});
@@ -415,4 +431,35 @@ TEST(FedValuation, EmptyFederationThrows)
     } catch (const std::out_of_range& e) {
         EXPECT_STREQ(e.what(), "No clock valuation for empty federations");
     }
+}
+
+TEST(FedPast, BoundariesAndLowerFaces)
+{
+    struct Case
+    {
+        const char* name;
+        fed_t f;
+        std::string lower, upper, pastOfLowerFaces;
+    } cases[] = {
+        {"one interval", fedOf(2, {interval(1, 3)}), "(x==1)", "(x==3)", "(x<=1)"},
+        {"faces inside another DBM are dropped", fedOf(2, {interval(1, 3), interval(2, 5)}), "(x==1)", "(x==5)",
+         "(x<=2)"},
+        {"strict lower bound", fedOf(2, {interval(1, 3, true)}), "false", "(x==3)", "false"},
+        {"empty", fed_t(2), "false", "false", "false"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fed_t out(2);
+        c.f.lowerBoundary(out);
+        EXPECT_EQ(text(out), c.lower);
+        c.f.upperBoundary(out);
+        EXPECT_EQ(text(out), c.upper);
+        c.f.pastOfLowerFaces(out);
+        EXPECT_EQ(text(out), c.pastOfLowerFaces);
+    }
+
+    // The timed predecessors of [4,5] that never pass through [2,3].
+    fed_t good = fedOf(2, {interval(4, 5)});
+    good.pastAvoidingZone(interval(2, 3));
+    EXPECT_EQ(text(good), "(3<x && x<=5)");
 }
