@@ -637,8 +637,10 @@ namespace dbm
         convexHullWithZone(hull);
     }
 
-    void fed_t::convexHullWithZone(const zone_t& z)
+    void fed_t::convexHullWithZone(const zone_t& operand)
     {
+        // Held: it may be a DBM of this list, which the hull releases.
+        const zone_t z = operand;
         convexHull();
         if (zEmpty(z)) {
             return;
@@ -910,6 +912,9 @@ namespace dbm
 
     void fed_t::prependList(fed_t& other)
     {
+        if (&other == this) {
+            return;
+        }
         makeUnique();
         other.makeUnique();
         if (other.h->size == 0) {
@@ -924,6 +929,9 @@ namespace dbm
 
     void fed_t::appendList(fed_t& other)
     {
+        if (&other == this) {
+            return;
+        }
         makeUnique();
         other.makeUnique();
         *tailLink(&h->first) = other.h->first;

@@ -463,8 +463,10 @@ namespace dbm
         h->size = l.size;
     }
 
-    void fed_t::unionWithZone(const zone_t& z)
+    void fed_t::unionWithZone(const zone_t& operand)
     {
+        // Hold the operand: it may be a DBM of this very list, which the operation may release.
+        const zone_t z = operand;
         if (h->size == 0) {
             assignZone(z);
             return;
@@ -488,9 +490,11 @@ namespace dbm
             return;
         }
         makeUnique();
+        // Copied first: m may be the matrix of a DBM that the union removes.
+        const zone_t z = zCopyOf(m, h->dim);
         List l{h->first, h->size};
-        if (removeSubsetsOf(l, m, h->dim)) {
-            pushFront(l, zCopyOf(m, h->dim));
+        if (removeSubsetsOf(l, zMatrix(z), h->dim)) {
+            pushFront(l, z);
         }
         h->first = l.first;
         h->size = l.size;
@@ -498,8 +502,10 @@ namespace dbm
 
     // ---- intersection --------------------------------------------------------------------
 
-    void fed_t::intersectEachWithZone(const zone_t& z)
+    void fed_t::intersectEachWithZone(const zone_t& operand)
     {
+        // Hold the operand: it may be a DBM of this very list, which the operation may release.
+        const zone_t z = operand;
         makeUnique();
         List l{h->first, h->size};
         intersectEach(l, zMatrix(z), h->dim, &z);
@@ -516,8 +522,10 @@ namespace dbm
         h->size = l.size;
     }
 
-    void fed_t::intersectWithZone(const zone_t& z)
+    void fed_t::intersectWithZone(const zone_t& operand)
     {
+        // Hold the operand: it may be a DBM of this very list, which the operation may release.
+        const zone_t z = operand;
         if (zEmpty(z)) {
             setEmpty();
             return;
@@ -583,8 +591,10 @@ namespace dbm
         h->size = l.size;
     }
 
-    void fed_t::subtractZone(const zone_t& z)
+    void fed_t::subtractZone(const zone_t& operand)
     {
+        // Hold the operand: it may be a DBM of this very list, which the operation may release.
+        const zone_t z = operand;
         if (h->size == 0 || zEmpty(z)) {
             return;
         }
@@ -603,6 +613,15 @@ namespace dbm
         if (h->dim == 1) {
             setEmpty();
             return;
+        }
+        // m may be the matrix of one of this federation's DBMs: hold that block so that
+        // the subtraction neither frees nor rewrites it while reading m.
+        zone_t holder(h->dim);
+        for (const Node* d = h->first; d != nullptr; d = d->next) {
+            if (zMatrix(d->zone) == m) {
+                holder = d->zone;
+                break;
+            }
         }
         subtractMatrixInPlace(m, h->dim);
     }
@@ -931,10 +950,11 @@ namespace dbm
 
     void fed_t::reduceByRelation()
     {
-        // Removing DBMs does not change the set, so a shared header may be reduced in place.
         if (h->size < 2) {
             return;
         }
+        // Unshared first: another handle may be walking the shared list.
+        makeUnique();
         const uint32_t n = h->dim;
         List l{h->first, h->size};
         Node** pLink = &l.first;
@@ -987,7 +1007,11 @@ namespace dbm
 
     void fed_t::removeRedundant()
     {
-        // Dropping DBMs that the others cover keeps the set, so a shared header may be reduced in place.
+        if (h->size < 2) {
+            return;
+        }
+        // Unshared first: another handle may be walking the shared list.
+        makeUnique();
         Node** link = &h->first;
         while (h->size >= 2 && *link != nullptr) {
             Node* p = *link;
@@ -1013,6 +1037,9 @@ namespace dbm
 
     void fed_t::absorb(fed_t& other)
     {
+        if (&other == this) {
+            return;
+        }
         makeUnique();
         other.makeUnique();
         List a{h->first, h->size};

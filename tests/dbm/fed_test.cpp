@@ -463,3 +463,29 @@ TEST(FedPast, BoundariesAndLowerFaces)
     good.pastAvoidingZone(interval(2, 3));
     EXPECT_EQ(text(good), "(3<x && x<=5)");
 }
+
+TEST(FedAliasing, OperandsTakenFromTheFederationItself)
+{
+    // Each operation gets one of the federation's own DBMs (or itself) as its operand; the
+    // blocks are held by the federation alone.
+    struct Case
+    {
+        const char* name;
+        void (*op)(fed_t&);
+        fed_t expected;
+    } cases[] = {
+        {"union with own DBM", [](fed_t& f) { f.unionWithZone(*f.begin()); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
+        {"subtract own DBM", [](fed_t& f) { f.subtractZone(*f.begin()); }, fedOf(2, {interval(4, 6, true), interval(8, 9)})},
+        {"subtract own matrix", [](fed_t& f) { f.subtractMatrix(f.begin().matrix()); }, fedOf(2, {interval(4, 6, true), interval(8, 9)})},
+        {"intersect with own DBM", [](fed_t& f) { f.intersectWithZone(*f.begin()); }, fedOf(2, {interval(0, 4)})},
+        {"hull with own DBM", [](fed_t& f) { f.convexHullWithZone(*(++f.begin())); }, fedOf(2, {interval(0, 9)})},
+        {"absorb itself", [](fed_t& f) { f.absorb(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
+        {"append itself", [](fed_t& f) { f.appendList(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fed_t f = fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)});
+        c.op(f);
+        EXPECT_EQ(f.relationExact(c.expected), 3) << text(f);
+    }
+}
