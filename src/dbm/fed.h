@@ -296,6 +296,29 @@ namespace dbm
         inline FederationNode* nodeNew(FederationNode* next) { return newFederationNode(next); }
         // Releases the node's DBM and returns the node to the pool.
         inline void nodeFree(FederationNode* n) { freeFederationNode(n); }
+
+        // Small scratch array on the stack, spilling to the heap only for large dimensions.
+        template <typename T, size_t N>
+        class Scratch
+        {
+        public:
+            explicit Scratch(size_t n)
+            {
+                if (n > N) {
+                    heap.resize(n);
+                    data = heap.data();
+                } else {
+                    data = local;
+                }
+            }
+            T* get() { return data; }
+            T& operator[](size_t i) { return data[i]; }
+
+        private:
+            T local[N];
+            std::vector<T> heap;
+            T* data;
+        };
     }
 
     /**

@@ -26,28 +26,6 @@ namespace dbm
             uint64_t size = 0;
         };
 
-        // Small scratch array on the stack, spilling to the heap only for large dimensions.
-        template <typename T, size_t N>
-        class Scratch
-        {
-        public:
-            explicit Scratch(size_t n)
-            {
-                if (n > N) {
-                    heap.resize(n);
-                    data = heap.data();
-                } else {
-                    data = local;
-                }
-            }
-            T* get() { return data; }
-            T& operator[](size_t i) { return data[i]; }
-
-        private:
-            T local[N];
-            std::vector<T> heap;
-            T* data;
-        };
 
         void unlinkFree(Node** link, List& l)
         {

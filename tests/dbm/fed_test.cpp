@@ -420,6 +420,16 @@ TEST(FedText, HashAndPrinting)
     printFederation(two, fedOf(2, {a, c}));
     setPrintMatrixSyntax(false);
     EXPECT_EQ(two.str(), "Fed(2) {[\n matrix\\\n<=0\t<=0\t\\\n<=1\t<=0\t\\\n,matrix\\\n<=0\t<=-6\t\\\n<INF\t<=0\t\\\n]}");
+
+    std::ostringstream prefixed, point;
+    setPrintPrefix("# ");
+    printFederation(prefixed, fedOf(2, {a, c}));
+    setPrintPrefix(nullptr);
+    EXPECT_EQ(prefixed.str(), "2 DBMs 2x2 {\n# <=0\t<=0\t\\\n# <=1\t<=0\t\\\n# ,\n# <=0\t<=-6\t\\\n# <INF\t<=0\t\\\n# }");
+    fed_t zero(1);
+    zero.setZero();
+    printFederation(point, zero);
+    EXPECT_EQ(point.str(), "1 DBM 1x1 {\n<=0\n}");
 }
 
 TEST(FedValuation, EmptyFederationThrows)
