@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "dbm/dbm.h"
@@ -931,3 +932,167 @@ valuation_t& zone_t::getValuation(valuation_t& v, uint8_t* free) const
 }
 
 }  // namespace dbm
+
+// ---- Delays of a point ------------------------------------------------------------
+
+namespace dbm {
+
+namespace {
+
+// Smallest step by which a delay is moved inside a strict bound.
+constexpr double kStrictMargin = 2e-6;
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+inline bool isStopped(const uint32_t* stopped, uint32_t clock)
+{
+    return stopped != nullptr && base::testBit(stopped, clock);
+}
+
+}  // namespace
+
+bool zone_t::delayToEnter(const double* point, uint32_t dim, double* delay, double* exactDelay, bool* strict,
+                          const uint32_t* stopped) const
+{
+    if (isEmpty()) {
+        *delay = *exactDelay = kInfinity;
+        *strict = true;
+        return false;
+    }
+    const uint32_t n = getDimension();
+    if (dim < n) {  // the point does not name every clock of the zone
+        *delay = *exactDelay = kInfinity;
+        *strict = true;
+        return false;
+    }
+    if (containsPoint(point)) {
+        *delay = *exactDelay = 0.0;
+        *strict = false;
+        return true;
+    }
+    const bound_t* m = getMatrix();
+    double* moved = static_cast<double*>(alloca(sizeof(double) * n));
+    std::memcpy(moved, point, sizeof(double) * n);
+
+    // Candidates come from the lower bounds the point misses: bounds [j][i]
+    // on x_j - x_i where clock i moves and clock j (the reference clock or a
+    // stopped clock) does not. Among them the smallest after which the moved
+    // point lies in the zone is the delay.
+    double best = kInfinity, bestExact = kInfinity;
+    bool bestStrict = true;
+    for (uint32_t i = 1; i < n; ++i) {
+        if (isStopped(stopped, i)) continue;
+        for (uint32_t j = 0; j < n; ++j) {
+            if (j == i || (j != 0 && !isStopped(stopped, j))) continue;
+            const bound_t b = m[size_t(j) * n + i];
+            if (isInfinite(b)) continue;
+            const double exact = (point[j] - point[i]) - double(boundValue(b));
+            if (exact < 0.0 || (exact == 0.0 && isWeak(b))) continue;  // the point meets this bound
+            const double candidate = isStrict(b) ? base::strictlyAbove(exact, kStrictMargin) : exact;
+            if (candidate >= best) continue;
+            for (uint32_t c = 1; c < n; ++c) moved[c] = isStopped(stopped, c) ? point[c] : point[c] + candidate;
+            if (containsPoint(moved)) {
+                best = candidate;
+                bestExact = exact;
+                bestStrict = isStrict(b);
+            }
+        }
+    }
+    *delay = best;
+    *exactDelay = bestExact;
+    *strict = bestStrict;
+    return best != kInfinity;
+}
+
+bool zone_t::maxDelay(const double* point, uint32_t dim, double* delay, double* exactDelay, bool* strict,
+                      const uint32_t* stopped) const
+{
+    const uint32_t n = getDimension();
+    if (isEmpty() || dim < n) return false;
+    const bound_t* m = getMatrix();
+    double best = kInfinity, bestExact = kInfinity;
+    bool bestStrict = false;
+    for (uint32_t i = 1; i < n; ++i) {
+        if (isStopped(stopped, i)) continue;
+        const bound_t b = m[size_t(i) * n];
+        if (isInfinite(b)) continue;
+        const double exact = double(boundValue(b)) - (point[i] - point[0]);
+        const double candidate = isStrict(b) ? base::strictlyBelow(exact, kStrictMargin) : exact;
+        if (candidate < 0.0) return false;  // the point already lies beyond this upper bound
+        if (candidate < best) {
+            best = candidate;
+            bestExact = exact;
+            bestStrict = isStrict(b);
+        }
+    }
+    *delay = best;
+    *exactDelay = bestExact;
+    *strict = bestStrict;
+    return true;
+}
+
+bool zone_t::maxPastDelay(const double* point, uint32_t dim, double* delay, double cap) const
+{
+    if (isEmpty()) {
+        *delay = kInfinity;
+        return false;
+    }
+    const uint32_t n = getDimension();
+    if (n < 2) {
+        *delay = cap;
+        return true;
+    }
+    if (dim < n) {  // the point does not name every clock of the zone
+        *delay = 0.0;
+        return false;
+    }
+    const bound_t* m = getMatrix();
+    double* moved = static_cast<double*>(alloca(sizeof(double) * n));
+    std::memcpy(moved, point, sizeof(double) * n);
+    double best = 0.0;
+    for (uint32_t i = 1; i < n; ++i) {
+        const bound_t lower = m[i];
+        const double exact = (point[i] - point[0]) + double(boundValue(lower));  // distance above the lower bound
+        const double candidate = isStrict(lower) ? base::strictlyBelow(exact, kStrictMargin) : exact;
+        if (candidate <= best) continue;
+        moved[0] = point[0] + candidate;  // every clock moved back by the candidate
+        if (containsPoint(moved)) best = candidate;
+    }
+    *delay = std::min(best, cap);
+    return *delay > 0.0;
+}
+
+}  // namespace dbm
+
+// ---- Zones against federations -----------------------------------------------------
+
+// Federations are built on zones; these two members read a federation's list
+// and are compiled together with the federation sources.
+#if __has_include("dbm/fed.h")
+#include "dbm/fed.h"
+
+namespace dbm {
+
+bool zone_t::intersectsFed(const fed_t& fed) const
+{
+    if (isEmpty() || fed.getDimension() != getDimension()) return false;
+    const uint32_t n = getDimension();
+    for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
+        if (dbm::intersects(getMatrix(), n, node->zone.getMatrix())) return true;
+    }
+    return false;
+}
+
+void zone_t::convexUnionFed(const fed_t& fed)
+{
+    for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
+        if (isEmpty()) {
+            *this = node->zone;
+        } else {
+            convexUnionStep(node->zone.getMatrix(), getDimension());
+        }
+    }
+}
+
+}  // namespace dbm
+#endif

@@ -1,6 +1,7 @@
 #include "support/hash.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,7 +14,19 @@ const char EXACT_RELATION[] = "base:EXACT_RELATION";
 
 namespace {
 
-// Reads bytes as a little-endian integer whatever the byte order of the machine.
+// Reads one 8-byte word, little-endian whatever the byte order of the machine and whatever the
+// alignment of the buffer.
+uint64_t readWord(const unsigned char* bytes)
+{
+    uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap64(value);
+    }
+    return value;
+}
+
+// Reads up to 7 bytes as a little-endian integer.
 uint64_t readLittleEndian(const unsigned char* bytes, std::size_t count)
 {
     uint64_t value = 0;
@@ -34,7 +47,7 @@ uint64_t hash64(const void* buffer, uint64_t length, uint32_t seed)
 
     const uint64_t words = length / 8;
     for (uint64_t w = 0; w < words; ++w) {
-        uint64_t k = readLittleEndian(bytes + 8 * w, 8);
+        uint64_t k = readWord(bytes + 8 * w);
         k *= m;
         k ^= k >> 47;
         k *= m;

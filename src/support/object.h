@@ -24,11 +24,12 @@ public:
 
     int32_t getRefCount() const { return refCount; }
 
-    // Takes one reference.
-    void retain() { ++refCount; }
+    // Takes one reference. (Named apart from the release operations of subclasses, which
+    // mean something else.)
+    void incRef() { ++refCount; }
 
     // Gives one reference back; the last one destroys the object.
-    void release()
+    void decRef()
     {
         if (--refCount == 0) {
             destroy();
@@ -49,7 +50,7 @@ public:
     RefPtr(T* target) : ptr(target)
     {
         if (ptr != nullptr) {
-            ptr->retain();
+            ptr->incRef();
         }
     }
     RefPtr(const RefPtr& other) : RefPtr(other.ptr) {}
@@ -96,7 +97,7 @@ public:
     {
         if (ptr != nullptr) {
             T* old = std::exchange(ptr, nullptr);
-            old->release();
+            old->decRef();
         }
     }
 
@@ -115,7 +116,7 @@ private:
     void assign(T* target)
     {
         if (target != nullptr) {
-            target->retain();
+            target->incRef();
         }
         release();
         ptr = target;

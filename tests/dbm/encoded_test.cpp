@@ -12,103 +12,102 @@
 
 using namespace dbm;
 
-namespace
+namespace {
+using Matrix = std::vector<bound_t>;
+
+// Floyd-Warshall closure, independent of the library's; false when the zone is empty.
+bool closeOracle(Matrix& m, uint32_t n)
 {
-    using Matrix = std::vector<bound_t>;
-
-    // Floyd-Warshall closure, independent of the library's; false when the zone is empty.
-    bool closeOracle(Matrix& m, uint32_t n)
-    {
-        for (uint32_t k = 0; k < n; ++k)
-            for (uint32_t i = 0; i < n; ++i)
-                for (uint32_t j = 0; j < n; ++j) {
-                    const bound_t s = addBounds(m[i * n + k], m[k * n + j]);
-                    if (s < m[i * n + j]) m[i * n + j] = s;
-                }
+    for (uint32_t k = 0; k < n; ++k)
         for (uint32_t i = 0; i < n; ++i)
-            if (m[i * n + i] < BOUND_LE_ZERO) return false;
-        return true;
-    }
-
-    Matrix unconstrained(uint32_t n)
-    {
-        Matrix m(size_t{n} * n, BOUND_INFINITY);
-        for (uint32_t j = 0; j < n; ++j) m[j] = BOUND_LE_ZERO;
-        for (uint32_t i = 0; i < n; ++i) m[i * n + i] = BOUND_LE_ZERO;
-        return m;
-    }
-
-    // The closed zone of n clocks (reference included) given by the constraints x_i - x_j bound.
-    Matrix zone(uint32_t n, std::initializer_list<clock_constraint_t> constraints)
-    {
-        Matrix m = unconstrained(n);
-        for (const auto& c : constraints)
-            if (c.bound < m[c.i * n + c.j]) m[c.i * n + c.j] = c.bound;
-        EXPECT_TRUE(closeOracle(m, n)) << "test zone is empty";
-        return m;
-    }
-
-    clock_constraint_t upper(uint32_t x, bound_t b) { return {x, 0, b}; }           // x_x - 0 b
-    clock_constraint_t lower(uint32_t x, int32_t v) { return {0, x, boundLE(-v)}; } // x_x >= v
-
-    uint32_t* allocateVector(uint32_t words, void* context)
-    {
-        auto* memory = static_cast<std::vector<uint32_t>*>(context);
-        memory->assign(words, 0xdeadbeef); // unwritten words show up as this pattern
-        return memory->data();
-    }
-
-    struct Encoding
-    {
-        std::vector<uint32_t> memory;
-        uint32_t reserved = 0;
-        const uint32_t* words() const { return memory.data() + reserved; }
-        std::vector<uint32_t> asVector() const { return {memory.begin() + reserved, memory.end()}; }
-        uint32_t kind() const { return (words()[0] >> 16) & 7; }
-    };
-
-    Encoding encode(const Matrix& m, uint32_t n, bool graph, bool use16, uint32_t reserved = 0)
-    {
-        Encoding e;
-        e.reserved = reserved;
-        uint32_t* memory = writeEncoded(m.data(), n, graph, use16, reserved, &e.memory, allocateVector, nullptr);
-        EXPECT_EQ(memory, e.memory.data());
-        return e;
-    }
-
-    Matrix decode(const Encoding& e)
-    {
-        const uint32_t n = encodedDimension(e.words());
-        Matrix m(size_t{n} * n + 1, 0x5a5a5a5a);
-        readEncoded(m.data(), e.words());
-        EXPECT_EQ(m.back(), 0x5a5a5a5a) << "reader wrote past the matrix";
-        m.pop_back();
-        return m;
-    }
-
-    relation_t relationOracle(const Matrix& a, const Matrix& b)
-    {
-        bool sub = true, sup = true;
-        for (size_t k = 0; k < a.size(); ++k) {
-            sub &= a[k] <= b[k];
-            sup &= a[k] >= b[k];
-        }
-        return sub && sup ? EQUAL : sub ? SUBSET : sup ? SUPERSET : DIFFERENT;
-    }
-
-    uint32_t header(uint32_t n, uint32_t kind, uint32_t count = 0, uint32_t width = 0)
-    {
-        return n | (kind << 16) | (width << 19) | (count << 22);
-    }
+            for (uint32_t j = 0; j < n; ++j) {
+                const bound_t s = addBounds(m[i * n + k], m[k * n + j]);
+                if (s < m[i * n + j]) m[i * n + j] = s;
+            }
+    for (uint32_t i = 0; i < n; ++i)
+        if (m[i * n + i] < BOUND_LE_ZERO) return false;
+    return true;
 }
+
+Matrix unconstrained(uint32_t n)
+{
+    Matrix m(size_t{n} * n, BOUND_INFINITY);
+    for (uint32_t j = 0; j < n; ++j)
+        m[j] = BOUND_LE_ZERO;
+    for (uint32_t i = 0; i < n; ++i)
+        m[i * n + i] = BOUND_LE_ZERO;
+    return m;
+}
+
+// The closed zone of n clocks (reference included) given by the constraints x_i - x_j bound.
+Matrix zone(uint32_t n, std::initializer_list<clock_constraint_t> constraints)
+{
+    Matrix m = unconstrained(n);
+    for (const auto& c : constraints)
+        if (c.bound < m[c.i * n + c.j]) m[c.i * n + c.j] = c.bound;
+    EXPECT_TRUE(closeOracle(m, n)) << "test zone is empty";
+    return m;
+}
+
+clock_constraint_t upper(uint32_t x, bound_t b) { return {x, 0, b}; }            // x_x - 0 b
+clock_constraint_t lower(uint32_t x, int32_t v) { return {0, x, boundLE(-v)}; }  // x_x >= v
+
+uint32_t* allocateVector(uint32_t words, void* context)
+{
+    auto* memory = static_cast<std::vector<uint32_t>*>(context);
+    memory->assign(words, 0xdeadbeef);  // unwritten words show up as this pattern
+    return memory->data();
+}
+
+struct Encoding {
+    std::vector<uint32_t> memory;
+    uint32_t reserved = 0;
+    const uint32_t* words() const { return memory.data() + reserved; }
+    std::vector<uint32_t> asVector() const { return {memory.begin() + reserved, memory.end()}; }
+    uint32_t kind() const { return (words()[0] >> 16) & 7; }
+};
+
+Encoding encode(const Matrix& m, uint32_t n, bool graph, bool use16, uint32_t reserved = 0)
+{
+    Encoding e;
+    e.reserved = reserved;
+    uint32_t* memory = writeEncoded(m.data(), n, graph, use16, reserved, &e.memory, allocateVector, nullptr);
+    EXPECT_EQ(memory, e.memory.data());
+    return e;
+}
+
+Matrix decode(const Encoding& e)
+{
+    const uint32_t n = encodedDimension(e.words());
+    Matrix m(size_t{n} * n + 1, 0x5a5a5a5a);
+    readEncoded(m.data(), e.words());
+    EXPECT_EQ(m.back(), 0x5a5a5a5a) << "reader wrote past the matrix";
+    m.pop_back();
+    return m;
+}
+
+relation_t relationOracle(const Matrix& a, const Matrix& b)
+{
+    bool sub = true, sup = true;
+    for (size_t k = 0; k < a.size(); ++k) {
+        sub &= a[k] <= b[k];
+        sup &= a[k] >= b[k];
+    }
+    return sub && sup ? EQUAL : sub ? SUBSET : sup ? SUPERSET : DIFFERENT;
+}
+
+uint32_t header(uint32_t n, uint32_t kind, uint32_t count = 0, uint32_t width = 0)
+{
+    return n | (kind << 16) | (width << 19) | (count << 22);
+}
+}  // namespace
 
 // Exact words of the forms the writer chooses; each is also read back.
 TEST(EncodedDbm, WritesExactForms)
 {
-    const clock_constraint_t diag21 = {2, 1, boundLE(3)}; // x2 - x1 <= 3, the only bound besides x >= 0
+    const clock_constraint_t diag21 = {2, 1, boundLE(3)};  // x2 - x1 <= 3, the only bound besides x >= 0
     const Matrix zeroZone4 = zone(4, {upper(1, boundLE(0)), upper(2, boundLE(0)), upper(3, boundLE(0))});
-    struct Case
-    {
+    struct Case {
         std::string name;
         uint32_t n;
         Matrix matrix;
@@ -119,28 +118,54 @@ TEST(EncodedDbm, WritesExactForms)
         {"dimension 0", 0, {}, true, true, {0}},
         {"dimension 1", 1, {BOUND_LE_ZERO}, true, true, {1}},
         {"dim 2 unconstrained", 2, zone(2, {}), false, false, {0x60002}},
-        {"dim 2 between 2 and 5, 16 bits whatever the flag", 2, zone(2, {lower(1, 2), upper(1, boundLE(5))}),
-         true, false, {header(2, 1), 0xfffdu | (11u << 16)}},
+        {"dim 2 between 2 and 5, 16 bits whatever the flag",
+         2,
+         zone(2, {lower(1, 2), upper(1, boundLE(5))}),
+         true,
+         false,
+         {header(2, 1), 0xfffdu | (11u << 16)}},
         {"dim 2 infinity as 32766", 2, zone(2, {lower(1, 2)}), false, false, {header(2, 1), 0xfffdu | (32766u << 16)}},
-        {"dim 2 bound beyond 16 bits", 2, zone(2, {upper(1, boundLE(1 << 14))}), true, true,
-         {2, 1, (1u << 15) | 1}},
+        {"dim 2 bound beyond 16 bits", 2, zone(2, {upper(1, boundLE(1 << 14))}), true, true, {2, 1, (1u << 15) | 1}},
         {"dim 4 unconstrained graph", 4, zone(4, {}), true, true, {0x60004}},
-        {"dim 4 zero zone: cycle without its first lower bound", 4, zeroZone4, true, false,
+        {"dim 4 zero zone: cycle without its first lower bound",
+         4,
+         zeroZone4,
+         true,
+         false,
          {header(4, 4, 3), 1, 1, 1, (1u << 6) | (1u << 11) | (1u << 12)}},
-        {"dim 4 zero zone, 16 bits: zero half-word after odd count", 4, zeroZone4, true, true,
+        {"dim 4 zero zone, 16 bits: zero half-word after odd count",
+         4,
+         zeroZone4,
+         true,
+         true,
          {header(4, 5, 3), 0x00010001, 0x00000001, (1u << 6) | (1u << 11) | (1u << 12)}},
-        {"10 clocks, one bound: pair graph", 10, zone(10, {upper(1, boundLE(5))}), true, false,
+        {"10 clocks, one bound: pair graph",
+         10,
+         zone(10, {upper(1, boundLE(5))}),
+         true,
+         false,
          {header(10, 6, 1), 11, 0x01}},
-        {"10 clocks, one bound, 16 bits: padded pair graph", 10, zone(10, {upper(1, boundLE(5))}), true, true,
+        {"10 clocks, one bound, 16 bits: padded pair graph",
+         10,
+         zone(10, {upper(1, boundLE(5))}),
+         true,
+         true,
          {header(10, 7, 1), 11, 0x01}},
         {"16 clocks: 4-bit indices", 16, zone(16, {diag21}), true, false, {header(16, 6, 1, 0), 7, 0x12}},
         {"17 clocks: 8-bit indices", 17, zone(17, {diag21}), true, false, {header(17, 6, 1, 1), 7, 0x102}},
         {"257 clocks: 16-bit indices", 257, zone(257, {diag21}), true, false, {header(257, 6, 1, 2), 7, 0x10002}},
         // Graph of 5 bounds: bit-matrix graph and full matrix both take 7 words; the full matrix wins.
-        {"equal sizes: full matrix beats bit matrix", 3,
+        {"equal sizes: full matrix beats bit matrix",
+         3,
          zone(3, {upper(1, boundLE(10)), upper(2, boundLE(10)), lower(2, 1), {1, 2, boundLE(1)}, {2, 1, boundLE(1)}}),
-         true, false, {3, 1, static_cast<uint32_t>(-1), 21, 3, 21, 3}},
-        {"full matrix, 16 bits", 3, zone(3, {upper(1, boundLT(4))}), false, true,
+         true,
+         false,
+         {3, 1, static_cast<uint32_t>(-1), 21, 3, 21, 3}},
+        {"full matrix, 16 bits",
+         3,
+         zone(3, {upper(1, boundLT(4))}),
+         false,
+         true,
          {header(3, 1), 0x00010001, 0x00080008, 0x7ffe7ffe}},
     };
     for (const auto& c : cases) {
@@ -155,28 +180,26 @@ TEST(EncodedDbm, WritesExactForms)
     }
 }
 
-namespace
+namespace {
+// n clocks; clocks 1..group pairwise within 1 of each other, the first `bounded` of them at most 100, all
+// others free. Every one of these bounds belongs to the minimal graph: group*(group-1) + bounded bounds.
+Matrix pairwiseClose(uint32_t n, uint32_t group, uint32_t bounded)
 {
-    // n clocks; clocks 1..group pairwise within 1 of each other, the first `bounded` of them at most 100, all
-    // others free. Every one of these bounds belongs to the minimal graph: group*(group-1) + bounded bounds.
-    Matrix pairwiseClose(uint32_t n, uint32_t group, uint32_t bounded)
-    {
-        Matrix m = unconstrained(n);
-        for (uint32_t i = 1; i <= group; ++i) {
-            if (i <= bounded) m[i * n] = boundLE(100);
-            for (uint32_t j = 1; j <= group; ++j)
-                if (i != j) m[i * n + j] = boundLE(1);
-        }
-        EXPECT_TRUE(closeOracle(m, n));
-        return m;
+    Matrix m = unconstrained(n);
+    for (uint32_t i = 1; i <= group; ++i) {
+        if (i <= bounded) m[i * n] = boundLE(100);
+        for (uint32_t j = 1; j <= group; ++j)
+            if (i != j) m[i * n + j] = boundLE(1);
     }
+    EXPECT_TRUE(closeOracle(m, n));
+    return m;
 }
+}  // namespace
 
 // Counts from 1024 up move to a word of their own; below they sit in header bits 22-31.
 TEST(EncodedDbm, BoundCountInHeaderOrSecondWord)
 {
-    struct Case
-    {
+    struct Case {
         std::string name;
         uint32_t n, group, bounded, count;
         uint32_t headerWord, size;
@@ -207,8 +230,7 @@ TEST(EncodedDbm, BoundCountInHeaderOrSecondWord)
 // The 16-bit forms hold values -32766 to 32765 (32766 is infinity), tested on the OR of the magnitudes.
 TEST(EncodedDbm, SixteenBitFitLimits)
 {
-    struct Case
-    {
+    struct Case {
         std::string name;
         uint32_t n;
         Matrix matrix;
@@ -237,7 +259,8 @@ TEST(EncodedDbm, ReservedWordsPrecedeTheEncodingUntouched)
         const Encoding plain = encode(m, 3, graph, true);
         const Encoding reserved = encode(m, 3, graph, true, 3);
         ASSERT_EQ(reserved.memory.size(), plain.memory.size() + 3);
-        for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(reserved.memory[k], 0xdeadbeef);
+        for (uint32_t k = 0; k < 3; ++k)
+            EXPECT_EQ(reserved.memory[k], 0xdeadbeef);
         EXPECT_EQ(reserved.asVector(), plain.asVector());
     }
 }
@@ -284,8 +307,7 @@ TEST(EncodedDbm, EqualityRelationAndZeroWithoutScratch)
     Matrix scratch4(16);
     EXPECT_TRUE(isEqualToEncoded(init4.data(), 4, unconstrained4));
     EXPECT_EQ(relationToEncoded(init4.data(), 4, unconstrained4, scratch4.data()), EQUAL);
-    EXPECT_EQ(relationToEncoded(above.data(), 3, encode(zone(3, {}), 3, true, true).words(), scratch.data()),
-              SUBSET);
+    EXPECT_EQ(relationToEncoded(above.data(), 3, encode(zone(3, {}), 3, true, true).words(), scratch.data()), SUBSET);
 }
 
 TEST(EncodedDbm, GraphSuppliedByTheCallerIsCleanedInPlace)
@@ -293,7 +315,7 @@ TEST(EncodedDbm, GraphSuppliedByTheCallerIsCleanedInPlace)
     const Matrix m = zone(4, {upper(1, boundLE(0)), upper(2, boundLE(0)), upper(3, boundLE(0))});
     std::vector<uint32_t> bits(bitMatrixWords(4));
     uint32_t count = analyzeMinimalGraph(m.data(), 4, bits.data());
-    EXPECT_EQ(count, 4u); // the cycle 0 -> 1 -> 2 -> 3 -> 0
+    EXPECT_EQ(count, 4u);  // the cycle 0 -> 1 -> 2 -> 3 -> 0
     const Encoding e = encode(m, 4, true, true);
     EXPECT_TRUE(isEqualToEncodedGraph(m.data(), 4, bits.data(), &count, e.words()));
     EXPECT_EQ(count, 3u);
@@ -314,10 +336,11 @@ TEST(EncodedDbm, GraphSuppliedByTheCallerIsCleanedInPlace)
 
 TEST(EncodedDbm, FormatNumbers)
 {
-    const uint32_t words[][1] = {{1}, {header(3, 0)}, {header(3, 1)}, {header(3, 4)}, {header(3, 5)},
-                                 {header(3, 6)}, {header(3, 7)}};
+    const uint32_t words[][1] = {
+        {1}, {header(3, 0)}, {header(3, 1)}, {header(3, 4)}, {header(3, 5)}, {header(3, 6)}, {header(3, 7)}};
     const uint32_t expected[] = {0, 1, 4, 2, 5, 3, 6};
-    for (size_t k = 0; k < 7; ++k) EXPECT_EQ(encodedFormatNumber(words[k]), expected[k]) << k;
+    for (size_t k = 0; k < 7; ++k)
+        EXPECT_EQ(encodedFormatNumber(words[k]), expected[k]) << k;
 }
 
 // A corrupted encoding (kind 2 or 3) ends the process with status 2 and names the operation.
@@ -326,8 +349,7 @@ TEST(EncodedDbmDeathTest, CorruptedKindIsFatal)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const Matrix m = zone(3, {});
     Matrix scratch(9);
-    struct Case
-    {
+    struct Case {
         std::string operation;
         void (*run)(const uint32_t*, const Matrix&, Matrix&);
     };
@@ -361,59 +383,60 @@ TEST(EncodedDbmDeathTest, CorruptedKindIsFatal)
     }
 }
 
-namespace
+namespace {
+// A random closed, non-empty zone of n clocks: constraints with small constants (so that clocks meet in
+// fixed values and fixed differences), now and then a large constant beyond the 16-bit forms, or a delay.
+Matrix randomZone(std::mt19937& rng, uint32_t n, Matrix m)
 {
-    // A random closed, non-empty zone of n clocks: constraints with small constants (so that clocks meet in
-    // fixed values and fixed differences), now and then a large constant beyond the 16-bit forms, or a delay.
-    Matrix randomZone(std::mt19937& rng, uint32_t n, Matrix m)
-    {
-        if (n < 2) return m;
-        std::uniform_int_distribution<uint32_t> clock(0, n - 1);
-        std::uniform_int_distribution<int32_t> small(-3, 8), percent(0, 99);
-        const int steps = std::uniform_int_distribution<int>(0, 2 * static_cast<int>(n))(rng);
-        for (int s = 0; s < steps; ++s) {
-            Matrix next = m;
-            const uint32_t i = clock(rng), j = clock(rng);
-            if (i == j) continue;
-            const int32_t p = percent(rng);
-            const int32_t v = p < 5 ? 20000 + small(rng) : small(rng);
-            auto tighten = [&](uint32_t a, uint32_t b, bound_t bound) {
-                if (bound < next[a * n + b]) next[a * n + b] = bound;
-            };
-            if (p < 10) {
-                for (uint32_t k = 1; k < n; ++k) next[k * n] = BOUND_INFINITY; // delay
-            } else if (p < 30) {
-                tighten(i, j, boundLE(v)); // a fixed difference (or value when one clock is 0)
-                tighten(j, i, boundLE(-v));
-            } else {
-                tighten(i, j, p < 65 ? boundLE(v) : boundLT(v));
-            }
-            if (closeOracle(next, n)) m = std::move(next);
-        }
-        return m;
-    }
-
-    bool sameGraphIrreducible(const Matrix& m, uint32_t n, const std::vector<uint32_t>& bits)
-    {
-        // From no constraint at all (not even x >= 0): the graph alone must give the matrix back.
-        auto rebuild = [&](const std::vector<uint32_t>& b) {
-            Matrix r(size_t{n} * n, BOUND_INFINITY);
-            for (uint32_t i = 0; i < n; ++i) r[i * n + i] = BOUND_LE_ZERO;
-            for (uint32_t k = 0; k < n * n; ++k)
-                if ((b[k >> 5] >> (k & 31)) & 1) r[k] = m[k];
-            closeOracle(r, n);
-            return r;
+    if (n < 2) return m;
+    std::uniform_int_distribution<uint32_t> clock(0, n - 1);
+    std::uniform_int_distribution<int32_t> small(-3, 8), percent(0, 99);
+    const int steps = std::uniform_int_distribution<int>(0, 2 * static_cast<int>(n))(rng);
+    for (int s = 0; s < steps; ++s) {
+        Matrix next = m;
+        const uint32_t i = clock(rng), j = clock(rng);
+        if (i == j) continue;
+        const int32_t p = percent(rng);
+        const int32_t v = p < 5 ? 20000 + small(rng) : small(rng);
+        auto tighten = [&](uint32_t a, uint32_t b, bound_t bound) {
+            if (bound < next[a * n + b]) next[a * n + b] = bound;
         };
-        if (rebuild(bits) != m) return false;
-        for (uint32_t k = 0; k < n * n; ++k) {
-            if (!((bits[k >> 5] >> (k & 31)) & 1)) continue;
-            std::vector<uint32_t> fewer = bits;
-            fewer[k >> 5] &= ~(1u << (k & 31));
-            if (rebuild(fewer) == m) return false; // bound k was redundant
+        if (p < 10) {
+            for (uint32_t k = 1; k < n; ++k)
+                next[k * n] = BOUND_INFINITY;  // delay
+        } else if (p < 30) {
+            tighten(i, j, boundLE(v));  // a fixed difference (or value when one clock is 0)
+            tighten(j, i, boundLE(-v));
+        } else {
+            tighten(i, j, p < 65 ? boundLE(v) : boundLT(v));
         }
-        return true;
+        if (closeOracle(next, n)) m = std::move(next);
     }
+    return m;
 }
+
+bool sameGraphIrreducible(const Matrix& m, uint32_t n, const std::vector<uint32_t>& bits)
+{
+    // From no constraint at all (not even x >= 0): the graph alone must give the matrix back.
+    auto rebuild = [&](const std::vector<uint32_t>& b) {
+        Matrix r(size_t{n} * n, BOUND_INFINITY);
+        for (uint32_t i = 0; i < n; ++i)
+            r[i * n + i] = BOUND_LE_ZERO;
+        for (uint32_t k = 0; k < n * n; ++k)
+            if ((b[k >> 5] >> (k & 31)) & 1) r[k] = m[k];
+        closeOracle(r, n);
+        return r;
+    };
+    if (rebuild(bits) != m) return false;
+    for (uint32_t k = 0; k < n * n; ++k) {
+        if (!((bits[k >> 5] >> (k & 31)) & 1)) continue;
+        std::vector<uint32_t> fewer = bits;
+        fewer[k >> 5] &= ~(1u << (k & 31));
+        if (rebuild(fewer) == m) return false;  // bound k was redundant
+    }
+    return true;
+}
+}  // namespace
 
 // Random zones of 1 to 12 clocks: every form reads back equal, the graph is minimal, and the encoded
 // comparisons agree with comparing the decoded matrices.
@@ -438,7 +461,8 @@ TEST(EncodedDbm, RandomizedRoundTripAndRelations)
                 EXPECT_TRUE(sameGraphIrreducible(b, n, bits));
             }
             bool hasZero = true;
-            for (uint32_t j = 1; j < n; ++j) hasZero &= b[j] > 0;
+            for (uint32_t j = 1; j < n; ++j)
+                hasZero &= b[j] > 0;
 
             for (int form = 0; form < 4; ++form) {
                 const bool graph = form & 1, use16 = form & 2;
@@ -474,7 +498,8 @@ TEST(EncodedDbm, RandomizedRoundTripAndRelations)
                     ASSERT_EQ(isEqualToEncoded(a.data(), n, e.words()), exact == EQUAL);
                     Matrix hull = a;
                     convexUnionEncoded(hull.data(), n, e.words(), scratch.data());
-                    for (size_t k = 0; k < hull.size(); ++k) ASSERT_EQ(hull[k], std::max(a[k], b[k])) << k;
+                    for (size_t k = 0; k < hull.size(); ++k)
+                        ASSERT_EQ(hull[k], std::max(a[k], b[k])) << k;
                 }
             }
         }
