@@ -989,22 +989,4 @@ namespace dbm
             h->dim = dim;
         }
     }
-
-    // ---- zone operations that read a federation ------------------------------------------------
-
-    bool zone_t::intersectsFed(const fed_t& fed) const
-    {
-        return !isEmpty() && fed.intersectsMatrix(getMatrix(), getDimension());
-    }
-
-    void zone_t::convexUnionFed(const fed_t& fed)
-    {
-        for (auto it = fed.begin(); it != fed.end(); ++it) {
-            if (isEmpty()) {
-                *this = *it;
-            } else {
-                convexUnionStep(it.matrix(), getDimension());
-            }
-        }
-    }
 }
