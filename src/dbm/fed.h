@@ -241,6 +241,16 @@ namespace dbm
                           bool* strict = nullptr, const uint32_t* stopped = nullptr) const;
         /** Largest delay (at most cap) by which the point can be moved back and stay in a DBM. */
         bool maxPastDelay(const double* point, uint32_t dim, double* delay, double cap) const;
+        /**
+         * delayToEnter, then how long the point stays in the federation after entering, through
+         * every DBM it passes on: leave is the end of that stay (+infinity when unbounded) and
+         * leaveStrict tells whether the end itself lies outside.
+         */
+        bool delayToLeave(const double* point, uint32_t dim, double* enter, double* leave,
+                          bool* enterStrict = nullptr, bool* leaveStrict = nullptr,
+                          const uint32_t* stopped = nullptr) const;
+        /** How far the point can be moved back and stay inside (0 when it is not inside). */
+        double pastDelayInside(const double* point, uint32_t dim) const;
 
         // ---- list surgery -------------------------------------------------------------
         size_t detachNodes(node_t** out);

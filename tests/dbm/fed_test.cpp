@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -498,4 +499,53 @@ TEST(FedAliasing, OperandsTakenFromTheFederationItself)
         c.op(f);
         EXPECT_EQ(f.relationExact(c.expected), 3) << text(f);
     }
+}
+
+TEST(FedDelay, EnteringLeavingAndMovingBack)
+{
+    struct Case
+    {
+        const char* name;
+        fed_t f;
+        double x;
+        bool enters;
+        double enter, leave;
+        bool leaveStrict;
+        double back;
+    } cases[] = {
+        {"touching DBMs are passed through", fedOf(2, {interval(2, 3), interval(3, 5, true, true)}), 0, true, 2, 5,
+         true, 0},
+        {"a gap ends the stay", fedOf(2, {interval(2, 3), interval(4, 5)}), 0, true, 2, 3, false, 0},
+        {"unbounded", fedOf(2, {interval(2, 3), zoneOf(2, {lower(1, 3)})}), 0, true, 2, 1e300, false, 0},
+        {"inside: moved back to the lowest bound", fedOf(2, {interval(1, 3), interval(3, 6)}), 5, true, 0, 1, false,
+         4},
+        {"strict lower bound counts half a unit less", fedOf(2, {interval(1, 3, true), interval(3, 6)}), 5, true, 0,
+         1, false, 3.5},
+        {"beyond every DBM", fedOf(2, {interval(1, 3)}), 4, false, 0, 0, false, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const double point[] = {0, c.x};
+        double enter = -1, leave = -1;
+        bool enterStrict = false, leaveStrict = false;
+        EXPECT_EQ(c.f.delayToLeave(point, 2, &enter, &leave, &enterStrict, &leaveStrict), c.enters);
+        if (c.enters) {
+            EXPECT_EQ(enter, c.enter);
+            EXPECT_EQ(leave, c.leave == 1e300 ? std::numeric_limits<double>::infinity() : c.leave);
+            EXPECT_EQ(leaveStrict, c.leaveStrict);
+        }
+        EXPECT_EQ(c.f.pastDelayInside(point, 2), c.back);
+    }
+
+    const double outside[] = {0, 4};
+    double delay = 0;
+    const fed_t f = fedOf(2, {interval(2, 3), interval(6, 7)});
+    EXPECT_TRUE(f.delayToEnter(outside, 2, &delay));
+    EXPECT_EQ(delay, 2.0);
+    const double inside[] = {0, 6.5};
+    // Each DBM offers the distance to its lower bound when the moved-back point lies in it.
+    EXPECT_TRUE(f.maxPastDelay(inside, 2, &delay, 10));
+    EXPECT_EQ(delay, 4.5);
+    EXPECT_TRUE(f.maxPastDelay(inside, 2, &delay, 1));
+    EXPECT_EQ(delay, 1.0);
 }
