@@ -267,6 +267,13 @@ namespace dbm
         void pastAvoiding(const fed_t& bad, const bound_t* restrict = nullptr);
         void pastAvoidingMatrix(const bound_t* bad, uint32_t dim, const bound_t* restrict = nullptr);
         bool isIncludedInPastAvoiding(const fed_t& q, const fed_t& bad) const;
+        /**
+         * Timed successors of the DBMs of this that avoid the DBMs of bad. False (and this
+         * unchanged) when some step leaves points on a closed face where a bad zone begins.
+         */
+        bool upAvoiding(const fed_t& bad);
+        /** out := the future of p (u = up(p)) that avoids q; see upAvoiding for the result. */
+        static bool upAvoidingStep(fed_t& out, const zone_t& p, const zone_t& u, const zone_t& q);
         /** Past of the lower faces; empty when some DBM has a strict lower bound. */
         void pastOfLowerFaces(fed_t& out) const;
         void lowerBoundary(fed_t& out) const;

@@ -231,4 +231,73 @@ namespace dbm
         avoiding.pastAvoiding(bad);
         return isSubsetEq(avoiding);
     }
+
+    bool fed_t::upAvoidingStep(fed_t& out, const zone_t& p, const zone_t& u, const zone_t& q)
+    {
+        if (p.isSubsetEq(q)) {
+            return true;
+        }
+        const uint32_t n = zDim(p);
+        zone_t qUp = q;
+        qUp.up();
+        // Points reached without meeting q: those outside q's future, and the futures of the
+        // points of p that already lie beyond q.
+        fed_t result(u);
+        result.subtractZone(qUp);
+        fed_t beyond(p);
+        beyond.intersectWithZone(qUp);
+        beyond.subtractZone(q);
+        beyond.up();
+        result.unionWith(beyond);
+
+        // Where q closes the future with a non-strict face, the points on that face (other than
+        // points of p) belong to the result; report them.
+        fed_t relaxed = result;
+        relaxed.relaxDownClock(0);
+        relaxed.reduceByRelation();
+        fed_t face(n);
+        relaxed.upperBoundary(face);
+        face.subtractZone(p);
+        const bool clean = !face.intersects(result);
+        out = std::move(result);
+        return clean;
+    }
+
+    bool fed_t::upAvoiding(const fed_t& other)
+    {
+        if (h == other.h || (relation(other) & SUBSET) != 0) {
+            setEmpty();
+            return true;
+        }
+        if (other.isEmpty() || isEmpty()) {
+            up();
+            return true;
+        }
+        const uint32_t n = getDimension();
+        fed_t result(n);
+        for (const zone_t& p : *this) {
+            zone_t u = p;
+            u.up();
+            fed_t acc(n);
+            bool first = true;
+            for (const zone_t& q : other) {
+                fed_t step(n);
+                if (!upAvoidingStep(step, p, u, q)) {
+                    return false;
+                }
+                if (first) {
+                    acc = std::move(step);
+                    first = false;
+                } else {
+                    acc.intersectWith(step);
+                }
+                if (acc.isEmpty()) {
+                    break;
+                }
+            }
+            gather(result, acc);
+        }
+        *this = std::move(result);
+        return true;
+    }
 }

@@ -277,7 +277,8 @@ namespace
         bool hiStrict = false;
     };
 
-    Interval delaysInto(const zone_t& z, const std::vector<double>& p)
+    // backward: the delays d for which point - d lies in the zone.
+    Interval delaysInto(const zone_t& z, const std::vector<double>& p, bool backward = false)
     {
         const uint32_t n = z.getDimension();
         Interval r;
@@ -290,14 +291,14 @@ namespace
                 if (i != 0 && j != 0) {
                     const double v = p[i] - p[j];
                     if (v > c || (strict && v == c)) r.empty = true;
-                } else if (j == 0) {  // p_i + d <= c
-                    const double u = c - p[i];
+                } else if ((j == 0) != backward) {  // p_i + d <= c, or -(p_j - d) <= c
+                    const double u = backward ? c + p[j] : c - p[i];
                     if (u < r.hi || (u == r.hi && strict)) {
                         r.hi = u;
                         r.hiStrict = strict;
                     }
-                } else {  // -(p_j + d) <= c
-                    const double l = -c - p[j];
+                } else {  // -(p_j + d) <= c, or p_i - d <= c
+                    const double l = backward ? p[i] - c : -c - p[j];
                     if (l > r.lo || (l == r.lo && strict)) {
                         r.lo = l;
                         r.loStrict = strict;
@@ -310,13 +311,13 @@ namespace
     }
 
     // Whether the point can delay into some DBM of good without touching any DBM of bad.
-    bool reachesAvoiding(const fed_t& good, const fed_t& bad, const std::vector<double>& p)
+    bool reachesAvoiding(const fed_t& good, const fed_t& bad, const std::vector<double>& p, bool backward = false)
     {
         bool blocked = false;  // the first delay at which a bad zone is met
         double firstBad = 0;
         bool firstBadStrict = false;
         for (const zone_t& b : bad) {
-            const Interval ib = delaysInto(b, p);
+            const Interval ib = delaysInto(b, p, backward);
             if (ib.empty) continue;
             if (!blocked || ib.lo < firstBad || (ib.lo == firstBad && !ib.loStrict)) {
                 firstBad = ib.lo;
@@ -325,7 +326,7 @@ namespace
             blocked = true;
         }
         for (const zone_t& g : good) {
-            const Interval ig = delaysInto(g, p);
+            const Interval ig = delaysInto(g, p, backward);
             if (ig.empty) continue;
             if (!blocked || ig.lo < firstBad || (ig.lo == firstBad && !ig.loStrict && firstBadStrict)) {
                 return true;
@@ -355,4 +356,32 @@ TEST(FedOracle, PastAvoidingKeepsThePointsThatReachGoodBeforeBad)
             EXPECT_EQ(oracle.of(past), expected);
         }
     }
+}
+
+TEST(FedOracle, UpAvoidingKeepsThePointsReachedBeforeBad)
+{
+    int exact = 0;
+    for (uint32_t dim = 2; dim <= 4; ++dim) {
+        const Oracle oracle(dim);
+        Generator gen(kSeed * 11 + dim);
+        for (int round = 0; round < kRounds / 2; ++round) {
+            SCOPED_TRACE(testing::Message() << "seed " << kSeed * 11 + dim << ", dimension " << dim << ", round "
+                                            << round);
+            const fed_t start = gen.fed(dim, 3);
+            const fed_t bad = gen.fed(dim, 2);
+            fed_t future = start;
+            if (!future.upAvoiding(bad)) {
+                EXPECT_EQ(future.getHeader(), start.getHeader()) << "a refused step leaves the federation alone";
+                continue;
+            }
+            ++exact;
+            expectWellFormed(future);
+            PointSet expected(oracle.points.size());
+            for (size_t k = 0; k < oracle.points.size(); ++k) {
+                expected[k] = reachesAvoiding(start, bad, oracle.points[k], true);
+            }
+            EXPECT_EQ(oracle.of(future), expected);
+        }
+    }
+    EXPECT_GT(exact, kRounds / 2) << "most random cases are answered";
 }
