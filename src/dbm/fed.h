@@ -186,6 +186,10 @@ namespace dbm
         void absorb(fed_t& other);
         /** Replaces the list by a shorter one built from the convex hull when that pays. */
         void reduceByHull();
+        /** Grows hulls over neighbouring DBMs and keeps the shorter of a group and its hull's cover. */
+        void expensiveMergeReduce();
+        /** Splits the DBMs into groups of touching closures and reduces each group on its own. */
+        void partitionReduce();
 
         // ---- further per-DBM operations -------------------------------------------------
         void extrapolateMaxBounds(const int32_t* max);

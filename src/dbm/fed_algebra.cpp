@@ -1055,4 +1055,239 @@ namespace dbm
             }
         }
     }
+
+    namespace
+    {
+        // Some pair of entries [i][j], [j][i] of a and b agrees in both directions (pair), or
+        // some single entry agrees (single).
+        void agreement(const bound_t* a, const bound_t* b, uint32_t n, bool& pair, bool& single)
+        {
+            pair = single = false;
+            for (uint32_t i = 0; i < n; ++i) {
+                for (uint32_t j = i + 1; j < n; ++j) {
+                    const bool ij = a[i * n + j] == b[i * n + j];
+                    const bool ji = a[j * n + i] == b[j * n + i];
+                    pair = pair || (ij && ji);
+                    single = single || ij || ji;
+                }
+            }
+        }
+
+        // The points of the hull of x and y outside both.
+        bool hullIsUnion(const zone_t& x, const zone_t& y, zone_t& hull)
+        {
+            hull = x;
+            hull.convexUnionWith(y);
+            fed_t extra(hull);
+            extra.subtractZone(x);
+            extra.subtractZone(y);
+            return extra.isEmpty();
+        }
+
+        // Puts the nodes of g right after *link, in g's order.
+        void reinsertAfter(Node** link, List& l, List& g)
+        {
+            if (g.first == nullptr) {
+                return;
+            }
+            Node** tail = tailLink(&g.first);
+            *tail = (*link)->next;
+            (*link)->next = g.first;
+            l.size += g.size;
+            g = List();
+        }
+    }
+
+    void fed_t::expensiveMergeReduce()
+    {
+        if (h->size < 2) {
+            return;
+        }
+        makeUnique();
+        const uint32_t n = h->dim;
+        List l{h->first, h->size};
+        Node** xLink = &l.first;
+        while (*xLink != nullptr) {
+            Node* x = *xLink;
+            zone_t hull = x->zone;
+            List group;
+            Node** groupTail = &group.first;
+            bool xRemoved = false, xChanged = false;
+            Node** yLink = &x->next;
+            while (*yLink != nullptr) {
+                Node* y = *yLink;
+                uint32_t rows = 0;
+                const PairCheck c = checkPair(zMatrix(y->zone), zMatrix(hull), n, rows);
+                if (c == PairCheck::Separated) {
+                    yLink = &y->next;
+                    continue;
+                }
+                if (c == PairCheck::QInP) {
+                    // The hull lies in y: x and everything gathered so far are covered by y.
+                    *tailLink(&l.first) = group.first;
+                    l.size += group.size;
+                    group = List();
+                    unlinkFree(xLink, l);
+                    xRemoved = true;
+                    break;
+                }
+                // y moves out of the list into the group when the hull covers it or grows over it.
+                bool pair = false, single = false;
+                agreement(zMatrix(hull), zMatrix(y->zone), n, pair, single);
+                zone_t joined(n);
+                if (c != PairCheck::PInQ && pair && hullIsUnion(x->zone, y->zone, joined)) {
+                    x->zone = joined;
+                    unlinkFree(yLink, l);
+                    xChanged = true;
+                    break;
+                }
+                if (c == PairCheck::PInQ || pair || single) {
+                    if (c != PairCheck::PInQ) {
+                        hull.convexUnionWith(y->zone);
+                    }
+                    *yLink = y->next;
+                    --l.size;
+                    y->next = nullptr;
+                    *groupTail = y;
+                    groupTail = &y->next;
+                    ++group.size;
+                } else {
+                    yLink = &y->next;
+                }
+            }
+            if (xRemoved) {
+                continue;
+            }
+            if (xChanged) {
+                reinsertAfter(xLink, l, group);
+                continue;  // x is examined again
+            }
+            if (group.size == 0) {
+                xLink = &x->next;
+                continue;
+            }
+            // The remaining DBMs inside the hull join the group.
+            for (Node** d = &x->next; *d != nullptr;) {
+                if (dbm::isSubsetEq(zMatrix((*d)->zone), n, zMatrix(hull))) {
+                    Node* moved = *d;
+                    *d = moved->next;
+                    --l.size;
+                    moved->next = nullptr;
+                    *groupTail = moved;
+                    groupTail = &moved->next;
+                    ++group.size;
+                } else {
+                    d = &(*d)->next;
+                }
+            }
+            const uint64_t replaced = 1 + group.size;
+            mergeReduceList(group, n, 0, 0);
+            fed_t rest(hull);
+            rest.subtractZone(x->zone);
+            for (const Node* g = group.first; g != nullptr && !rest.isEmpty(); g = g->next) {
+                rest.subtractZone(g->zone);
+            }
+            List replacement;
+            if (rest.isEmpty()) {
+                // The hull adds nothing: it replaces x and the group.
+                replacement.first = newFederationNode(nullptr);
+                replacement.first->zone = hull;
+                replacement.size = 1;
+                freeFederationNodes(group.first);
+            } else {
+                // The shorter of: the group with x, or the hull minus the points it adds.
+                fed_t covered(hull);
+                covered.subtract(rest);
+                covered.mergeReduce(0, 0);
+                Node* xCopy = newFederationNode(group.first);
+                xCopy->zone = x->zone;
+                List withX{xCopy, group.size + 1};
+                mergeReduceList(withX, n, 0, 0);
+                if (covered.size() < withX.size) {
+                    freeFederationNodes(withX.first);
+                    fed_t taken(n);
+                    std::swap(taken.h, covered.h);
+                    replacement = List{taken.h->first, taken.h->size};
+                    taken.h->first = nullptr;
+                    taken.h->size = 0;
+                } else {
+                    replacement = withX;
+                }
+            }
+            group = List();
+            if (replacement.size >= replaced) {
+                // Nothing gained (the replacement is x's copy followed by the group, unchanged):
+                // it takes x's place and the walk goes on after x.
+                *tailLink(&replacement.first) = x->next;
+                *xLink = replacement.first;
+                freeFederationNode(x);
+                l.size += replacement.size - 1;
+                xLink = &(*xLink)->next;
+                continue;
+            }
+            // x and its group (already out of the list) give way to the replacement at the end.
+            unlinkFree(xLink, l);
+            *tailLink(&l.first) = replacement.first;
+            l.size += replacement.size;
+        }
+        h->first = l.first;
+        h->size = l.size;
+    }
+
+    void fed_t::partitionReduce()
+    {
+        if (h->size < 2) {
+            return;
+        }
+        if (h->size == 2) {
+            expensiveMergeReduce();
+            return;
+        }
+        makeUnique();
+        const uint32_t n = h->dim;
+        Scratch<bound_t, 256> scratch(size_t(n) * n);
+        List remaining{h->first, h->size};
+        h->first = nullptr;
+        h->size = 0;
+        List joined;
+        while (remaining.first != nullptr) {
+            // A group grows from the first remaining DBM over every DBM whose closure meets
+            // the closure of one already in it.
+            List group;
+            Node* seed = remaining.first;
+            remaining.first = seed->next;
+            --remaining.size;
+            seed->next = nullptr;
+            group.first = seed;
+            group.size = 1;
+            Node** groupTail = &seed->next;
+            for (Node* member = group.first; member != nullptr; member = member->next) {
+                for (Node** r = &remaining.first; *r != nullptr;) {
+                    if (intersectWeak(scratch.get(), n, zMatrix(member->zone), zMatrix((*r)->zone))) {
+                        Node* moved = *r;
+                        *r = moved->next;
+                        --remaining.size;
+                        moved->next = nullptr;
+                        *groupTail = moved;
+                        groupTail = &moved->next;
+                        ++group.size;
+                    } else {
+                        r = &(*r)->next;
+                    }
+                }
+            }
+            fed_t g(n);
+            g.h->first = group.first;
+            g.h->size = group.size;
+            g.expensiveMergeReduce();
+            g.reduceByHull();
+            g.makeUnique();
+            List reduced{g.h->first, g.h->size};
+            g.h->first = nullptr;
+            g.h->size = 0;
+            joined = spliceBalanced(joined, reduced);
+        }
+        h->first = joined.first;
+        h->size = joined.size;
+    }
 }

@@ -243,6 +243,17 @@ TEST(FedOracle, ReductionsKeepThePointSet)
             expectWellFormed(byHull);
             EXPECT_EQ(oracle.of(byHull), pa) << "reduceByHull";
 
+            fed_t expensive = a;
+            expensive.expensiveMergeReduce();
+            expectWellFormed(expensive);
+            EXPECT_EQ(oracle.of(expensive), pa) << "expensiveMergeReduce";
+            EXPECT_LE(expensive.size(), a.size());
+
+            fed_t partitioned = a;
+            partitioned.partitionReduce();
+            expectWellFormed(partitioned);
+            EXPECT_EQ(oracle.of(partitioned), pa) << "partitionReduce";
+
             fed_t hull = a;
             hull.convexHull();
             EXPECT_LE(hull.size(), 1u);
