@@ -40,14 +40,13 @@ namespace dbm
 
     fed_t::fed_t(const fed_t& other) noexcept: h(other.h) { ++h->count; }
 
-    fed_t::fed_t(fed_t&& other) noexcept: h(other.h) { other.h = nullptr; }
+    // A moved-from federation stays a valid handle: moving shares the header like a copy.
+    fed_t::fed_t(fed_t&& other) noexcept: h(other.h) { ++h->count; }
 
     fed_t& fed_t::operator=(const fed_t& other) noexcept
     {
         ++other.h->count;
-        if (h != nullptr) {
-            releaseHeader(h);
-        }
+        releaseHeader(h);
         h = other.h;
         return *this;
     }
@@ -58,12 +57,7 @@ namespace dbm
         return *this;
     }
 
-    fed_t::~fed_t()
-    {
-        if (h != nullptr) {
-            releaseHeader(h);
-        }
-    }
+    fed_t::~fed_t() { releaseHeader(h); }
 
     void fed_t::makeUnique()
     {
