@@ -380,6 +380,18 @@ TEST(FedTransform, HullBoundsAndUnboundedness)
     EXPECT_EQ(text(d), "(x==0)");
 }
 
+TEST(FedTransform, ZoneAboveBoundsTakesTheStrongestLowerBound)
+{
+    const fed_t f = fedOf(3, {zoneOf(3, {lower(1, 4), upper(1, 6), upper(2, 1)}), zoneOf(3, {lower(1, 7), upper(1, 9)})});
+    const int32_t m[] = {0, 5, MINUS_INF_VALUE};
+    zone_t above(3);
+    f.zoneAboveBounds(above, m);
+    EXPECT_EQ(above(0, 1), boundLE(-7)) << "x > 5 tightened to the strongest lower bound x >= 7";
+    EXPECT_EQ(above(0, 2), boundLE(0)) << "y >= 0 where y has no constant";
+    EXPECT_EQ(above(1, 0), BOUND_INFINITY);
+    EXPECT_EQ(f.size(), 2u);
+}
+
 TEST(FedExtrapolation, ADBMOnOneSideOfADiagonalKeepsThatSide)
 {
     // x - y <= 3 is the diagonal constraint; with maximal constants 1 plain extrapolation
