@@ -121,6 +121,21 @@ TEST(FedSharing, RemovingDuringAWalkLeavesSharedCopiesAlone)
     EXPECT_EQ(f.size(), 3u);
 }
 
+TEST(FedSharing, ReductionsNeverChangeASharedHeader)
+{
+    fed_t f = fedOf(2, {interval(0, 1), interval(0, 3), interval(0, 1)});
+    const fed_t keep = f;
+    f.reduceByRelation();
+    EXPECT_EQ(text(f), "(x<=3)");
+    EXPECT_EQ(keep.size(), 3u);
+
+    fed_t g = fedOf(2, {interval(0, 2), interval(1, 3), interval(0, 3)});
+    const fed_t keep2 = g;
+    g.removeRedundant();
+    EXPECT_EQ(text(g), "(x<=3)");
+    EXPECT_EQ(keep2.size(), 3u);
+}
+
 TEST(FedSharing, OperationsThatChangeNothingKeepHeaderAndBlocks)
 {
     fed_t f = fedOf(3, {zoneOf(3, {upper(1, 2), upper(2, 3)})});
@@ -482,9 +497,16 @@ TEST(FedPast, BoundariesAndLowerFaces)
     }
 
     // The timed predecessors of [4,5] that never pass through [2,3].
-    fed_t good = fedOf(2, {interval(4, 5)});
+    const fed_t target = fedOf(2, {interval(4, 5)});
+    fed_t good = target;
     good.pastAvoidingZone(interval(2, 3));
     EXPECT_EQ(text(good), "(3<x && x<=5)");
+
+    const fed_t bad = fedOf(2, {interval(2, 3)});
+    EXPECT_TRUE(fedOf(2, {interval(4, 5)}).isIncludedInPastAvoiding(target, bad));
+    EXPECT_FALSE(fedOf(2, {interval(3, 5)}).isIncludedInPastAvoiding(target, bad));
+    EXPECT_TRUE(fedOf(2, {interval(0, 5)}).isIncludedInPastAvoiding(target, fed_t(2)));
+    EXPECT_FALSE(fedOf(2, {interval(0, 5)}).isIncludedInPastAvoiding(target, bad));
 }
 
 TEST(FedAliasing, OperandsTakenFromTheFederationItself)
