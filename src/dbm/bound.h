@@ -7,11 +7,13 @@
 // minimum and maximum of bounds are plain integer minimum and maximum, and at
 // equal value the strict bound (even) is tighter than the non-strict one (odd).
 //
-// Arithmetic on the words is done in unsigned 32-bit arithmetic and converted
-// back, so it is always defined. Finite bounds whose values stay well inside
-// +-2^29 (all bounds a model can produce) never wrap in a sum.
+// Arithmetic on the words wraps around in 32 bits (the helpers of
+// support/arith.h), so it is always defined. Finite bounds whose values stay
+// well inside +-2^29 (all bounds a model can produce) never wrap in a sum.
 
 #include <cstdint>
+
+#include "support/arith.h"
 
 namespace dbm {
 
@@ -34,7 +36,7 @@ inline constexpr int32_t WEAK = 1;
 
 inline constexpr bound_t boundFromValue(int32_t value, int32_t strictness)
 {
-    return static_cast<bound_t>((static_cast<uint32_t>(value) << 1) | static_cast<uint32_t>(strictness & 1));
+    return base::shlWrap(value, 1) | (strictness & 1);
 }
 // (<= value)
 inline constexpr bound_t boundLE(int32_t value) { return boundFromValue(value, WEAK); }
@@ -51,8 +53,7 @@ inline constexpr bool isInfinite(bound_t b) { return b > MAX_FINITE_BOUND; }
 // The bound on a path through two finite bounds: non-strict only when both are.
 inline constexpr bound_t addFinite(bound_t a, bound_t b)
 {
-    return static_cast<bound_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)
-                                - static_cast<uint32_t>((a | b) & 1));
+    return base::subWrap(base::addWrap(a, b), (a | b) & 1);
 }
 // The same, with an infinite operand giving infinity.
 inline constexpr bound_t addBounds(bound_t a, bound_t b)
@@ -62,14 +63,14 @@ inline constexpr bound_t addBounds(bound_t a, bound_t b)
 // The complement of a bound seen from the reverse difference: (<= v) -> (< -v), (< v) -> (<= -v).
 inline constexpr bound_t negateBound(bound_t b)
 {
-    return static_cast<bound_t>(1u - static_cast<uint32_t>(b));
+    return base::subWrap(1, b);
 }
 inline constexpr bound_t weakenBound(bound_t b) { return b | 1; }
 inline constexpr bound_t strengthenBound(bound_t b) { return b & ~1; }
 // Adds 2v to a finite bound (a shift of the constant by v, strictness kept).
 inline constexpr bound_t shiftBound(bound_t b, int32_t v)
 {
-    return static_cast<bound_t>(static_cast<uint32_t>(b) + (static_cast<uint32_t>(v) << 1));
+    return base::addWrap(b, base::shlWrap(v, 1));
 }
 
 // One bound on a clock difference: x_i - x_j bounded by `bound`.

@@ -251,7 +251,7 @@ bool constrainMarked(bound_t* dbm, uint32_t dim, uint32_t i, uint32_t j, bound_t
 bool constrainClock(bound_t* dbm, uint32_t dim, uint32_t x, int32_t v)
 {
     const bound_t upper = boundLE(v);
-    const bound_t lower = boundLE(static_cast<int32_t>(0u - static_cast<uint32_t>(v)));
+    const bound_t lower = boundLE(base::negWrap(v));
     bound_t& x0 = at(dbm, dim, x, 0);
     bound_t& zx = at(dbm, dim, 0, x);
     bool contradiction = false;
@@ -455,7 +455,7 @@ void updateClock(bound_t* dbm, uint32_t dim, uint32_t x, uint32_t y)
 void updateIncrement(bound_t* dbm, uint32_t dim, uint32_t x, int32_t v)
 {
     if (v == 0) return;
-    const int32_t minusV = static_cast<int32_t>(0u - static_cast<uint32_t>(v));
+    const int32_t minusV = base::negWrap(v);
     for (uint32_t i = 0; i < dim; ++i) {
         bound_t& xi = at(dbm, dim, x, i);
         if (isFinite(xi)) xi = shiftBound(xi, v);
@@ -468,7 +468,7 @@ void updateClockPlus(bound_t* dbm, uint32_t dim, uint32_t x, uint32_t y, int32_t
 {
     if (x == y) return updateIncrement(dbm, dim, x, v);
     if (v == 0) return updateClock(dbm, dim, x, y);
-    const int32_t minusV = static_cast<int32_t>(0u - static_cast<uint32_t>(v));
+    const int32_t minusV = base::negWrap(v);
     for (uint32_t j = 0; j < dim; ++j) {
         const bound_t yj = at(dbm, dim, y, j);
         at(dbm, dim, x, j) = isFinite(yj) ? shiftBound(yj, v) : BOUND_INFINITY;
@@ -647,8 +647,10 @@ bool isRealPointIncluded(const bound_t* dbm, uint32_t dim, const double* point)
             const bound_t b = at(dbm, dim, i, j);
             if (isInfinite(b)) continue;
             const double c = boundValue(b);
-            if (isStrict(b) ? (point[j] + c) - point[i] <= tolerance : point[i] - (point[j] + c) >= tolerance)
-                return false;
+            // Written as "inside" tests so that a NaN clock value is never inside.
+            const bool inside = isStrict(b) ? (point[j] + c) - point[i] > tolerance
+                                            : point[i] - (point[j] + c) < tolerance;
+            if (!inside) return false;
         }
     return true;
 }

@@ -175,8 +175,9 @@ void swapClocks(bound_t* dbm, uint32_t dim, uint32_t x, uint32_t y);
 // Numbers the clocks of a new clock set. Walking positions p in increasing
 // order over nWords words: for each p in newBits, positionTable[p] := its new
 // index i and newToOld[i] := the rank of p in oldBits, or -1 when p is not in
-// oldBits. Entries for positions outside newBits are not written. Returns the
-// new dimension (the number of bits in newBits).
+// oldBits. Entries for positions outside newBits are not written, so
+// positionTable needs nWords * 32 entries and newToOld one per new clock.
+// Returns the new dimension (the number of bits in newBits).
 uint32_t mapClocks(const uint32_t* oldBits, const uint32_t* newBits, uint32_t nWords,
                    uint32_t* positionTable, int32_t* newToOld);
 // Fills destination (newDim x newDim) from source (oldDim x oldDim): clock i

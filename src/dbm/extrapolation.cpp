@@ -18,7 +18,7 @@ inline bool above(int32_t constant, bound_t b)  // every point lies beyond `cons
 inline bound_t raisedLowerBound(int32_t k) { return k < 0 ? BOUND_LE_ZERO : boundLT(-k); }
 
 // (< -k), the entry that keeps only "x_j - x_i > k" of a pair; k >= 0 here.
-inline bound_t raisedBound(int32_t k) { return boundLT(static_cast<int32_t>(0u - static_cast<uint32_t>(k))); }
+inline bound_t raisedBound(int32_t k) { return boundLT(base::negWrap(k)); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // the boundary cases of the operations and the exact entries they write.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,13 @@ TEST(RawBound, EncodingAndArithmetic)
     EXPECT_TRUE(isFinite(MAX_FINITE_BOUND));
     EXPECT_FALSE(isFinite(INF));
     EXPECT_LT(LT(3), LE(3)) << "a strict bound is tighter at the same value";
+
+    // Operands far outside what a model produces wrap around in 32 bits instead of being undefined
+    // (the sanitizer build checks the "instead").
+    EXPECT_EQ(addFinite(MAX_FINITE_BOUND, MAX_FINITE_BOUND), -7);
+    EXPECT_EQ(negateBound(INT32_MIN), INT32_MIN + 1);
+    EXPECT_EQ(boundLE(INT32_MIN), 1);
+    EXPECT_EQ(shiftBound(LE(0), INT32_MAX), -1);
 }
 
 TEST(RawBound, RelationNames)
@@ -387,6 +395,7 @@ TEST(RawDbm, PointInclusionAndTolerance)
         {"x < 5 accepts 5 - 1e-13", strict, 5 - 1e-13, true},
         {"x >= 0 accepts -1e-15", weak, -1e-15, true},
         {"x >= 0 rejects -1e-13", weak, -1e-13, false},
+        {"NaN is in no zone", weak, std::nan(""), false},
     };
     for (const auto& c : cases) {
         const double p[] = {0.0, c.x};
