@@ -1,0 +1,155 @@
+// Zone and federation operations on the paths that exploration runs per
+// successor: closure, constraining, delay, extrapolation, relations (plain and
+// against a stored encoded zone) and federation subtraction, at 3, 6 and 11 clocks.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "dbm/dbm.h"
+#include "dbm/encoded.h"
+#include "dbm/extrapolation.h"
+#include "dbm/fed.h"
+
+using namespace dbm;
+
+namespace
+{
+    // A non-empty closed zone with a few random bounds on every clock, the same for each run.
+    zone_t randomZone(uint32_t dim, uint32_t seed, int32_t shift = 0)
+    {
+        std::mt19937 rng(seed);
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        zone_t z(dim);
+        z.setInit();
+        for (uint32_t c = 1; c < dim; ++c) {
+            const int32_t lo = pick(0, 5) + shift;
+            zone_t t = z;
+            if (t.constrain(0, c, boundLE(-lo)) && t.constrain(c, 0, boundLE(lo + pick(3, 20)))) {
+                z = t;
+            }
+            const uint32_t other = uint32_t(pick(1, int(dim) - 1));
+            if (other != c) {
+                t = z;
+                if (t.constrain(c, other, boundLT(pick(-3, 8)))) {
+                    z = t;
+                }
+            }
+        }
+        return z;
+    }
+
+    uint32_t dimOf(const benchmark::State& state) { return uint32_t(state.range(0)) + 1; }
+
+    void BM_Close(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t z = randomZone(dim, 1);
+        // Loosen every bound so closure has work to do.
+        std::vector<bound_t> loose(z.getMatrix(), z.getMatrix() + dim * dim);
+        for (uint32_t i = 1; i < dim; ++i) {
+            for (uint32_t j = 1; j < dim; ++j) {
+                if (i != j) loose[i * dim + j] = BOUND_INFINITY;
+            }
+        }
+        std::vector<bound_t> work(dim * dim);
+        for (auto _ : state) {
+            copyMatrix(work.data(), loose.data(), dim);
+            benchmark::DoNotOptimize(close(work.data(), dim));
+        }
+    }
+
+    void BM_Constrain(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t base = randomZone(dim, 2);
+        const bound_t b = base(1, 0) == BOUND_INFINITY ? boundLE(30) : base(1, 0) - 2;
+        for (auto _ : state) {
+            zone_t z = base;  // shared: the constraint copies the block from the free list
+            benchmark::DoNotOptimize(z.constrain(1, 0, b));
+        }
+    }
+
+    void BM_Up(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t base = randomZone(dim, 3);
+        for (auto _ : state) {
+            zone_t z = base;
+            z.up();
+            benchmark::DoNotOptimize(z.getWord());
+        }
+    }
+
+    void BM_ExtrapolateLU(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t z = randomZone(dim, 4, 4);
+        std::vector<int32_t> lower(dim, 3), upper(dim, 6);
+        lower[0] = upper[0] = 0;
+        std::vector<bound_t> work(dim * dim);
+        for (auto _ : state) {
+            copyMatrix(work.data(), z.getMatrix(), dim);
+            extrapolateLUBounds(work.data(), dim, lower.data(), upper.data());
+            benchmark::DoNotOptimize(work.data());
+        }
+    }
+
+    void BM_Relation(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t a = randomZone(dim, 5);
+        zone_t b = a;
+        b.up();
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(relation(a.getMatrix(), dim, b.getMatrix()));
+        }
+    }
+
+    uint32_t* allocateWords(uint32_t words, void*) { return static_cast<uint32_t*>(std::malloc(words * 4u)); }
+
+    void BM_EncodedRelation(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        const zone_t a = randomZone(dim, 6);
+        zone_t stored = a;
+        stored.up();
+        uint32_t* encoded = writeEncoded(stored.getMatrix(), dim, true, true, 0, nullptr, allocateWords, nullptr);
+        std::vector<bound_t> scratch(dim * dim);
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(relationToEncoded(a.getMatrix(), dim, encoded, scratch.data()));
+        }
+        std::free(encoded);
+    }
+
+    void BM_FedSubtract(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        fed_t from(dim), cut(dim);
+        for (uint32_t k = 0; k < 3; ++k) {
+            zone_t z = randomZone(dim, 10 + k);
+            z.up();
+            from.unionWithZone(z);
+        }
+        for (uint32_t k = 0; k < 2; ++k) {
+            cut.unionWithZone(randomZone(dim, 20 + k, 2));
+        }
+        for (auto _ : state) {
+            fed_t f = from;
+            f.subtract(cut);
+            benchmark::DoNotOptimize(f.size());
+        }
+    }
+}
+
+BENCHMARK(BM_Close)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_Constrain)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_Up)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_ExtrapolateLU)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_Relation)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_EncodedRelation)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_FedSubtract)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+
+BENCHMARK_MAIN();
