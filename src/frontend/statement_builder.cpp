@@ -23,12 +23,11 @@ StatementBuilder::StatementBuilder(TimedAutomataSystem* system)
 
 StatementBuilder::~StatementBuilder()
 {
-    // Blocks still open belong to no function record (a parse that stopped inside a
-    // function body); the outermost one may already be owned by its function.
-    if (blocks.size() > 1) {
-        for (size_t i = blocks.size(); i-- > 1;) {
-            delete blocks[i];
-        }
+    // Blocks still open (a parse that stopped inside a body) belong to nobody, except
+    // the body of an open function, which its record owns.
+    size_t owned = currentFunction != nullptr && !blocks.empty() && currentFunction->body == blocks[0] ? 1 : 0;
+    for (size_t i = blocks.size(); i-- > owned;) {
+        delete blocks[i];
     }
 }
 
