@@ -713,3 +713,58 @@ TEST(SystemBuilderTemplates, DuplicateTemplateNamesAreReportedAndBuilt)
     binding_t local;
     EXPECT_FALSE(b.resolve("local", local));
 }
+
+TEST(SystemBuilderInstances, MembersOfAProcessSeeItsArguments)
+{
+    Fixture f;
+    auto& b = f.builder;
+    // process T(const int n) { int[0,n] v; scalar[n] s; state a; init a; }  P = T(3); system P;
+    b.typeInt(1);
+    b.declParameter("n", false);
+    b.procBegin("T", true, "", "");
+    b.exprNar(0);
+    b.exprId("n");
+    b.typeBoundedInt(0);
+    b.declVar("v", false);
+    b.exprId("n");
+    b.typeScalar(0);
+    b.declVar("s", false);
+    b.procState("a", false, false);
+    b.procStateInit("a");
+    b.procEnd();
+    b.instantiationBegin("P", 0, "T");
+    b.exprNar(3);
+    b.instantiationEnd("P", 0, "T", 1);
+    b.process("P");
+
+    b.exprId("P");
+    b.exprDot("v");
+    EXPECT_EQ(b.top().toString(), "P.v");
+    EXPECT_EQ(b.top().getType().getRangeBounds().second.toString(), "3") << "n is replaced by the argument";
+    b.exprId("P");
+    b.exprDot("s");
+    EXPECT_EQ(b.top().getType().getLabel(0), "P::") << "the template's scalar set is named after the process";
+    EXPECT_TRUE(errors(f.system).empty());
+}
+
+TEST(SystemBuilderCharts, ObserverProperty)
+{
+    Fixture f;
+    auto& b = f.builder;
+    b.procBegin("Obs", true, "", "");
+    b.procState("lmin", false, false);
+    b.procState("lmax", false, false);
+    b.procStateInit("lmin");
+    b.procEnd();
+    b.process("Obs");
+    f.system.observerName = "Obs";
+    b.setPosition(4, 9);
+    expression_t property = b.makeObserverProperty();
+    EXPECT_EQ(property.getKind(), OBSERVER_LEADS_TO);
+    EXPECT_EQ(property[0].getIndex(), 0);
+    EXPECT_EQ(property[1].getIndex(), 1);
+    EXPECT_TRUE(property[1].getType().isKind(BOOL));
+    EXPECT_EQ(property.getPosition(), span_t(4, 9));
+    EXPECT_TRUE(property[0][0].getPosition().isAbsent());
+    EXPECT_TRUE(b.fragments.empty());
+}
