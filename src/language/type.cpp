@@ -620,8 +620,25 @@ std::string declarationName(node_kind_t kind)
     case PROCESS: return "process";
     case INSTANCE: return "instance";
     case FUNCTION: return "function";
+    // Without these two a saved model would declare its meta variables and hybrid
+    // clocks with a type that cannot be read back.
+    case HYBRID: return "hybrid";
+    case META: return "meta";
     default: return numberedKind(kind);
     }
+}
+
+// Appends to a type's text what follows it in a declaration: a name after a blank, or
+// array sizes directly.
+std::string withDeclarator(std::string text, const std::string& declarator)
+{
+    if (!declarator.empty()) {
+        if (declarator[0] != '[') {
+            text += ' ';
+        }
+        text += declarator;
+    }
+    return text;
 }
 
 // The text between the brackets of an array declaration. Arrays made from a size N
@@ -688,7 +705,9 @@ std::string type_t::toDeclaration() const
         if (node->size < 2) {
             break;
         }
-        return node->children[0].type.toDeclaration() + "[" + arrayIndexText(getIndexType()) + "]";
+        // The builders make int a[2][3] an array of size 2 of arrays of size 3; the sizes
+        // are written in that order.
+        return toDeclaration(std::string());
     case RANGE: {
         if (node->size < 3) {
             break;
@@ -710,7 +729,14 @@ std::string type_t::toDeclaration() const
         if (node->size < 1) {
             break;
         }
-        return "typedef " + node->children[0].type.toDeclaration() + " " + node->children[0].label;
+        return "typedef " + node->children[0].type.toDeclaration(node->children[0].label);
+    case RECORD: {
+        std::string text = "struct { ";
+        for (size_t i = 0; i < node->size; ++i) {
+            text += node->children[i].type.toDeclaration(node->children[i].label) + "; ";
+        }
+        return text + "}";
+    }
     default:
         break;
     }
@@ -724,6 +750,30 @@ std::string type_t::toDeclaration() const
         text += node->children[i].type.toDeclaration();
     }
     return text;
+}
+
+std::string type_t::toDeclaration(const std::string& name) const
+{
+    if (node != nullptr && node->expression.empty()) {
+        switch (node->kind) {
+        case ARRAY:
+            if (node->size >= 2) {
+                return node->children[0].type.toDeclaration(name + "[" + arrayIndexText(getIndexType()) + "]");
+            }
+            break;
+        case REF:
+            if (node->size >= 1 && !name.empty() && name[0] != '[') {
+                return node->children[0].type.toDeclaration("&" + name);
+            }
+            break;
+        default:
+            if (isPrefixKind(node->kind) && node->size >= 1) {
+                return declarationName(node->kind) + " " + node->children[0].type.toDeclaration(name);
+            }
+            break;
+        }
+    }
+    return withDeclarator(toDeclaration(), name);
 }
 
 std::ostream& operator<<(std::ostream& os, const type_t& type)

@@ -210,20 +210,8 @@ std::string functionsText(const declarations_t& declarations)
 
 std::string variableText(const variable_t& variable)
 {
-    type_t type = variable.symbol.getType();
-    std::string declaration = type.toDeclaration();
-    std::string text;
-    if (type.isKind(ARRAY)) {
-        // The name goes between the element type and the sizes: int a[3].
-        std::string::size_type bracket = declaration.find('[');
-        if (bracket == std::string::npos) {
-            bracket = declaration.size();
-        }
-        text = declaration.substr(0, bracket) + " " + variable.symbol.getName() +
-               declaration.substr(bracket);
-    } else {
-        text = declaration + " " + variable.symbol.getName();
-    }
+    // The name goes between the element type and the sizes: int[0,5] a[2][3].
+    std::string text = variable.symbol.getType().toDeclaration(variable.symbol.getName());
     if (!variable.initialiser.empty()) {
         text += " = " + variable.initialiser.toString(false);
     }
@@ -239,7 +227,7 @@ std::string functionText(const function_t& function)
     std::string parameters;
     for (size_t i = 1; i < type.getSize(); ++i) {
         if (!type.getLabel(i).empty()) {
-            parameters += type.getChild(i).toDeclaration() + " " + type.getLabel(i) + ", ";
+            parameters += type.getChild(i).toDeclaration(type.getLabel(i)) + ", ";
         }
     }
     dropSeparator(parameters);
@@ -259,7 +247,7 @@ std::string parametersText(const template_t& templ)
     std::string text;
     for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
         binding_t parameter = templ.parameters[i];
-        text += parameter.getType().toDeclaration() + " " + parameter.getName() + ", ";
+        text += parameter.getType().toDeclaration(parameter.getName()) + ", ";
     }
     dropSeparator(text);
     return text;
