@@ -310,9 +310,18 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
     case UNARY_MINUS:
     case PRE_INCREMENT:
     case PRE_DECREMENT:
+    {
         text += kind == LOGICAL_NOT ? "!" : kind == UNARY_MINUS ? "-" : kind == PRE_INCREMENT ? "++" : "--";
-        putEnclosed(a, precedenceOf(a) < P);
+        size_t at = text.size();
+        bool enclose = precedenceOf(a) < P;
+        putEnclosed(a, enclose);
+        if (kind == UNARY_MINUS && !enclose && at < text.size() && text[at] == '-') {
+            // "--a" would read back as a decrement: the negated operand gets brackets.
+            text.insert(at, 1, '(');
+            text += ')';
+        }
         break;
+    }
     case POST_INCREMENT:
     case POST_DECREMENT:
         putEnclosed(a, precedenceOf(a) < P);

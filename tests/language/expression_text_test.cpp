@@ -99,6 +99,13 @@ TEST(ExpressionTextTest, PrecedenceDecidesBrackets)
         {"bitwise mix", bin(BITWISE_AND, bin(BITWISE_OR, a, b), bin(BITWISE_XOR, c, d)), "(a | b) & (c ^ d)"},
         {"minus of a sum", un(UNARY_MINUS, bin(ADD, a, b)), "-(a + b)"},
         {"minus of a name", un(UNARY_MINUS, a), "-a"},
+        // Two minus signs in a row would read back as a decrement.
+        {"minus of a minus", un(UNARY_MINUS, un(UNARY_MINUS, a)), "-(-a)"},
+        {"minus of a negative constant", un(UNARY_MINUS, num(-5)), "-(-5)"},
+        {"minus of a pre-decrement", un(UNARY_MINUS, un(PRE_DECREMENT, x)), "-(--x)"},
+        {"minus of a negative product", un(UNARY_MINUS, bin(MULTIPLY, num(-2), a)), "-(-2 * a)"},
+        {"not of a not", un(LOGICAL_NOT, un(LOGICAL_NOT, a)), "!!a"},
+        {"difference with a negative operand", bin(SUBTRACT, a, un(UNARY_MINUS, b)), "a - -b"},
         {"post-increment of an element", un(POST_INCREMENT, bin(ARRAY, a, b)), "a[b]++"},
         {"pre-decrement", un(PRE_DECREMENT, x), "--x"},
         {"element of a sum", bin(ARRAY, bin(ADD, a, b), c), "(a + b)[c]"},
