@@ -361,7 +361,8 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
             text += variable.getName();
         }
         text += ':';
-        text += variable.empty() ? type_t().toString() : variable.getType().toString();
+        // Written as a declaration writes the type, so that the text parses again.
+        text += variable.empty() ? type_t().toDeclaration() : variable.getType().toDeclaration();
         text += ") ";
         put(b);
         break;

@@ -140,6 +140,9 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
     scope_t bound = scope_t::create();
     expression_t i = expression_t::createIdentifier(
         bound.addSymbol("i", type_t::createRange(prim(INT), num(0), num(3)), nullptr));
+    expression_t j = expression_t::createIdentifier(bound.addSymbol(
+        "j", type_t::createPrefix(type_t::createLabel(type_t::createRange(prim(INT), num(0), num(3)), "id_t"), CONSTANT),
+        nullptr));
 
     check({
         {"integer", num(7), "7"},
@@ -166,8 +169,10 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
         {"and list", nary(AND_LIST, {a, b}), "(a && b)"},
         {"plus list", nary(PLUS_LIST, {a, b}), "(a + b)"},
         {"empty list", nary(LIST, {}), ""},
-        {"forall", bin(FOR_ALL, i, bin(LESS, i, a)), "forall (i:(range (int) \"0\" \"3\")) i < a"},
-        {"sum", bin(SUM, i, i), "sum (i:(range (int) \"0\" \"3\")) i"},
+        // The bound variable's type as a declaration writes it, so that the text reads back.
+        {"forall", bin(FOR_ALL, i, bin(LESS, i, a)), "forall (i:int[0,3]) i < a"},
+        {"sum", bin(SUM, i, i), "sum (i:int[0,3]) i"},
+        {"exists over a named type", bin(EXISTS, j, j), "exists (j:const id_t) j"},
         {"identifier without symbol", expression_t::createIdentifier(binding_t()), "<unbound>"},
         {"spawn", nary(SPAWN, {n("T"), a}), "SPAWN"},
         {"exit", expression_t::createExit(), "EXIT"},
