@@ -1,6 +1,9 @@
 #include "language/statement.h"
 
+#include <typeinfo>
 #include <utility>
+
+#include "language/walk.h"
 
 namespace ZOLT {
 
@@ -136,11 +139,25 @@ bool BlockStatement::alwaysReturns() { return !statements.empty() && returns(sta
 std::string BlockStatement::toString(const std::string& prefix) const
 {
     std::string text;
-    for (const Statement* statement : statements) {
-        if (statement != nullptr) {
-            text += statement->toString(prefix);
-            text += "\n";
+    // The block's own variables (the symbols of its frame that have a variable record;
+    // parameters have none) are declared at its start, where their initialisers run.
+    size_t count = blockFrame.empty() ? 0 : blockFrame.getSize();
+    for (size_t i = 0; i < count; ++i) {
+        if (void* data = blockFrame[i].getData()) {
+            text += prefix + variableText(*static_cast<const variable_t*>(data)) + ";\n";
         }
+    }
+    for (const Statement* statement : statements) {
+        if (statement == nullptr) {
+            continue;
+        }
+        if (typeid(*statement) == typeid(BlockStatement)) {
+            // A block inside a block keeps its braces, and with them its scope.
+            text += prefix + "{\n" + statement->toString(prefix + indent) + prefix + "}";
+        } else {
+            text += statement->toString(prefix);
+        }
+        text += "\n";
     }
     return text;
 }

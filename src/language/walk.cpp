@@ -232,11 +232,15 @@ std::string functionText(const function_t& function)
     }
     dropSeparator(parameters);
     text += parameters + ")\n{\n";
-    for (const variable_t& local : function.localVariables) {
-        text += indent + variableText(local) + ";\n";
-    }
     if (function.body != nullptr) {
+        // The body declares every local in the block that holds it (the loop variable of
+        // a ranged loop in the loop's head), so that initialisers run where they were
+        // written.
         text += function.body->toString(indent);
+    } else {
+        for (const variable_t& local : function.localVariables) {
+            text += indent + variableText(local) + ";\n";
+        }
     }
     text += "}";
     return text;

@@ -260,3 +260,50 @@ TEST(WalkTest, DeclarationsReadBackAsTheirTypes)
         EXPECT_EQ(functionText(*f), "void f(" + std::string(c.text) + ", int q)\n{\n}") << c.name;
     }
 }
+
+// A function as the statement builder makes it: every local, also those of nested blocks
+// and the loop variable of a ranged loop, is in the function's list of locals and in the
+// frame of the block (or loop) that declares it. Its text must declare each local where
+// it was declared, and the loop variable only in the loop's head.
+TEST(WalkTest, FunctionTextDeclaresLocalsInTheirBlocks)
+{
+    TimedAutomataSystem system;
+    declarations_t& g = system.getGlobals();
+    type_t idType = type_t::createLabel(type_t::createRange(prim(INT), num(0), num(3)), "id_t");
+    function_t* f = nullptr;
+    g.addFunction(type_t::createFunction(prim(INT), {prim(INT)}, {"p"}), "f", f);
+    std::list<variable_t>& locals = f->localVariables;
+
+    scope_t bodyFrame = scope_t::createSubScope(g.frame);
+    binding_t p = bodyFrame.addSymbol("p", prim(INT), nullptr);
+    f->body = new BlockStatement(bodyFrame);
+    binding_t a = system.addVariable(locals, bodyFrame, prim(INT), "a", id(p)).symbol;
+    auto plus = [&](binding_t l, binding_t r) {
+        return expression_t::createBinary(ASSIGN, id(a), expression_t::createBinary(ADD, id(l), id(r)));
+    };
+
+    scope_t loopFrame = scope_t::createSubScope(bodyFrame);
+    binding_t i = system.addVariable(locals, loopFrame, type_t::createPrefix(idType, CONSTANT), "i", {}).symbol;
+    auto* loopBody = new BlockStatement(scope_t::createSubScope(loopFrame));
+    loopBody->push(new ExprStatement(plus(a, i)));
+    f->body->push(new IterationStatement(i, loopFrame, loopBody));
+
+    auto* thenBlock = new BlockStatement(scope_t::createSubScope(bodyFrame));
+    binding_t t = system.addVariable(locals, thenBlock->blockFrame, prim(INT), "t", id(a)).symbol;
+    thenBlock->push(new ExprStatement(expression_t::createBinary(ASSIGN, id(a), id(t))));
+    f->body->push(new IfStatement(expression_t::createBinary(GREATER, id(a), num(0)), thenBlock));
+
+    auto* nested = new BlockStatement(scope_t::createSubScope(bodyFrame));
+    binding_t u = system.addVariable(locals, nested->blockFrame, prim(INT), "u", num(1)).symbol;
+    nested->push(new ExprStatement(plus(a, u)));
+    f->body->push(nested);
+    f->body->push(new ReturnStatement(id(a)));
+
+    EXPECT_EQ(functionText(*f), "int f(int p)\n{\n"
+                                "    int a = p;\n"
+                                "    for (i : id_t)\n{\n        a = a + i;\n}\n"
+                                "    if (a > 0)\n    {\n        int t = a;\n        a = t;\n    }\n"
+                                "    {\n        int u = 1;\n        a = a + u;\n    }\n"
+                                "    return a;\n"
+                                "}");
+}
