@@ -28,18 +28,15 @@ bool returns(Statement* statement)
 
 // The name of an iteration's range: the statement builder wraps the declared type of
 // the loop symbol in a const prefix, so child 0 of the symbol's type is the declared
-// type. A named type prints its name; a range written in place prints as declared.
+// type. A named type prints its name; a range or scalar set written in place prints as
+// declared.
 std::string iterationRangeText(const binding_t& symbol)
 {
     type_t type = symbol.getType();
     if (type.getSize() == 0) {
         return type.toDeclaration();
     }
-    type_t declared = type.getChild(0);
-    if (declared.getKind() == LABEL) {
-        return declared.getLabel(0);
-    }
-    return declared.toDeclaration();
+    return type.getChild(0).toDeclaration();
 }
 
 } // namespace

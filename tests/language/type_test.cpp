@@ -269,6 +269,10 @@ TEST(TypeTest, DeclarationText)
     type_t sizedByN = type_t::createArray(plainInt, type_t::createRange(prim(INT), num(0),
                                                                         expression_t::createBinary(SUBTRACT, names.N, num(1))));
     type_t named = type_t::createLabel(range(0, 5), "id_t");
+    type_t scalarSet = type_t::createLabel(
+        type_t::createLabel(type_t::createRange(prim(SCALAR), num(0), expression_t::createBinary(SUBTRACT, names.N, num(1))),
+                            "#scalarset0"),
+        "P::");
     struct Case
     {
         const char* name;
@@ -297,6 +301,14 @@ TEST(TypeTest, DeclarationText)
         {"typedef of an array", type_t::createTypeDef("row", type_t::createArray(prim(BOOL), range(0, 3))),
          "typedef bool row[4]"},
         {"array of bounded ints", type_t::createArray(range(0, 5), range(0, 2)), "int[0,5][3]"},
+        // Scalar sets as the builders make them: a range of SCALAR from 0 to N - 1 under a
+        // numbered label, inside a template under a second label of the template's name.
+        {"scalar set", scalarSet, "scalar[N]"},
+        {"typedef of a scalar set", type_t::createTypeDef("pid_t", scalarSet), "typedef scalar[N] pid_t"},
+        {"named scalar set", type_t::createLabel(scalarSet, "pid_t"), "pid_t"},
+        {"array over a scalar set", type_t::createArray(prim(INT), scalarSet), "int[scalar[N]]"},
+        {"array over a named scalar set", type_t::createArray(prim(BOOL), type_t::createLabel(scalarSet, "pid_t")),
+         "bool[pid_t]"},
         {"bound node", type_t::createRange(prim(INT), num(0), num(1)).getChild(1), ""},
     };
     for (const Case& c : cases) {
