@@ -133,6 +133,23 @@ bool isConstantDeclaration(const variable_t& variable)
     return variable.symbol.getType().getKind() == CONSTANT;
 }
 
+// An initialiser as a declaration writes it: a list of elements (of an array or a
+// record, possibly nested) in braces, any other expression as its text.
+std::string initialiserText(const expression_t& initialiser)
+{
+    if (initialiser.empty() || initialiser.getKind() != LIST) {
+        return initialiser.toString(false);
+    }
+    std::string text = "{";
+    for (size_t i = 0; i < initialiser.getSize(); ++i) {
+        if (i > 0) {
+            text += ", ";
+        }
+        text += initialiserText(initialiser[i]);
+    }
+    return text + "}";
+}
+
 // Drops a trailing ", " left by a joined list.
 void dropSeparator(std::string& text)
 {
@@ -213,7 +230,7 @@ std::string variableText(const variable_t& variable)
     // The name goes between the element type and the sizes: int[0,5] a[2][3].
     std::string text = variable.symbol.getType().toDeclaration(variable.symbol.getName());
     if (!variable.initialiser.empty()) {
-        text += " = " + variable.initialiser.toString(false);
+        text += " = " + initialiserText(variable.initialiser);
     }
     return text;
 }

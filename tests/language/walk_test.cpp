@@ -233,6 +233,20 @@ TEST(WalkTest, DeclarationsReadBackAsTheirTypes)
         EXPECT_EQ(variableText(v), c.text) << c.name;
     }
 
+    // Initialiser lists, also nested ones, are written in braces.
+    {
+        TimedAutomataSystem system;
+        declarations_t& g = system.getGlobals();
+        auto list = [](std::vector<expression_t> elements) { return expression_t::createNary(LIST, elements); };
+        variable_t& flat = system.addVariable(g, arrayOf(prim(INT), 3), "a", list({num(1), num(2), num(3)}));
+        EXPECT_EQ(variableText(flat), "int a[3] = {1, 2, 3}");
+        variable_t& nested = system.addVariable(g, arrayOf(arrayOf(prim(INT), 2), 2), "m",
+                                                list({list({num(1), num(2)}), list({num(3), num(4)})}));
+        EXPECT_EQ(variableText(nested), "int m[2][2] = {{1, 2}, {3, 4}}");
+        variable_t& plain = system.addVariable(g, prim(INT), "k", expression_t::createBinary(ADD, num(1), num(2)));
+        EXPECT_EQ(variableText(plain), "int k = 1 + 2");
+    }
+
     // Typedefs of arrays and records.
     TimedAutomataSystem system;
     declarations_t& g = system.getGlobals();
