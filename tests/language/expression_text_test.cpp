@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -148,7 +149,7 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
         {"integer", num(7), "7"},
         {"negative integer", num(-12), "-12"},
         {"double", dbl(2.5), "2.500000"},
-        {"tiny double", dbl(1e-9), "0.000000"},
+        {"tiny double keeps its digits", dbl(1e-9), "0.000000001"},
         {"boolean true", boolTrue, "true"},
         {"boolean false", boolFalse, "false"},
         {"untyped constant", expression_t(CONSTANT, span_t()), "false"},
@@ -262,6 +263,28 @@ TEST(ExpressionTextTest, LargeDoublesAreWrittenInFull)
     expression_t pr = expression_t::createNary(PROBABILITY_DIAMOND_AT_LEAST,
                                                {num(1), num(100), num(1), dbl(1e70)});
     EXPECT_EQ(pr.toString(), "Pr[<=100](<> 1) >= " + std::to_string(1e70));
+}
+
+TEST(ExpressionTextTest, DoublesWithMoreThanSixDecimalsKeepThem)
+{
+    // Six decimals when they are exact; otherwise as many as the value needs to read back.
+    struct Case
+    {
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0.5, "0.500000"}, {-2.25, "-2.250000"}, {0.1, "0.100000"}, {0.0001234, "0.0001234"},
+        {1e-9, "0.000000001"}, {-7.0000005, "-7.0000005"}, {1.0 / 3.0, nullptr}, {4.9e-324, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string text = dbl(c.value).toString();
+        if (c.text != nullptr) {
+            EXPECT_EQ(text, c.text) << c.value;
+        }
+        EXPECT_EQ(std::strtod(text.c_str(), nullptr), c.value) << text;
+        EXPECT_EQ(text.find('e'), std::string::npos) << text;
+    }
 }
 
 TEST(ExpressionTextTest, Failures)
