@@ -1,7 +1,9 @@
 #include "language/expression.h"
 #include "language/expression_node.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <stdexcept>
 
@@ -170,17 +172,37 @@ namespace {
 
 // printf-style number text without a length limit: "%f" of a large double has
 // hundreds of digits, and the text is written back into saved models.
-template <typename T>
-void appendNumber(std::string& text, const char* format, T value)
+template <typename... T>
+void appendNumber(std::string& text, const char* format, T... value)
 {
-    int length = std::snprintf(nullptr, 0, format, value);
+    int length = std::snprintf(nullptr, 0, format, value...);
     if (length <= 0) {
         return;
     }
     size_t at = text.size();
     text.resize(at + static_cast<size_t>(length) + 1);
-    std::snprintf(text.data() + at, static_cast<size_t>(length) + 1, format, value);
+    std::snprintf(text.data() + at, static_cast<size_t>(length) + 1, format, value...);
     text.resize(at + static_cast<size_t>(length));
+}
+
+// A double constant: "%f" when its six decimals give the value back exactly, else the
+// fewest further decimals that do. The text is written back into saved models and
+// function texts, where a cut-off value (1e-9 as 0.000000) would change the model.
+void appendDouble(std::string& text, double value)
+{
+    size_t at = text.size();
+    appendNumber(text, "%f", value);
+    if (std::isnan(value) || std::strtod(text.c_str() + at, nullptr) == value) {
+        return;
+    }
+    // 1074 decimals write every finite double exactly.
+    for (int decimals = 7; decimals <= 1074; ++decimals) {
+        text.resize(at);
+        appendNumber(text, "%.*f", decimals, value);
+        if (std::strtod(text.c_str() + at, nullptr) == value) {
+            return;
+        }
+    }
 }
 
 const char* infixOperator(node_kind_t kind, bool oldSyntax)
@@ -310,9 +332,18 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
     case UNARY_MINUS:
     case PRE_INCREMENT:
     case PRE_DECREMENT:
+    {
         text += kind == LOGICAL_NOT ? "!" : kind == UNARY_MINUS ? "-" : kind == PRE_INCREMENT ? "++" : "--";
-        putEnclosed(a, precedenceOf(a) < P);
+        size_t at = text.size();
+        bool enclose = precedenceOf(a) < P;
+        putEnclosed(a, enclose);
+        if (kind == UNARY_MINUS && !enclose && at < text.size() && text[at] == '-') {
+            // "--a" would read back as a decrement: the negated operand gets brackets.
+            text.insert(at, 1, '(');
+            text += ')';
+        }
         break;
+    }
     case POST_INCREMENT:
     case POST_DECREMENT:
         putEnclosed(a, precedenceOf(a) < P);
@@ -352,7 +383,8 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
             text += variable.getName();
         }
         text += ':';
-        text += variable.empty() ? type_t().toString() : variable.getType().toString();
+        // Written as a declaration writes the type, so that the text parses again.
+        text += variable.empty() ? type_t().toDeclaration() : variable.getType().toDeclaration();
         text += ") ";
         put(b);
         break;
@@ -363,7 +395,7 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
         break;
     case CONSTANT:
         if (node->type.isKind(DOUBLE)) {
-            appendNumber(text, "%f", node->asDouble());
+            appendDouble(text, node->asDouble());
         } else if (node->type.isKind(INT)) {
             appendNumber(text, "%d", node->low());
         } else {

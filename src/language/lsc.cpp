@@ -266,8 +266,13 @@ bool lsc_cut_t::allInPrechartWith(const lsc_region_t& region) const
 
 void lsc_cut_t::eraseRegion(const lsc_region_t& region)
 {
+    eraseRegion(region.number);
+}
+
+void lsc_cut_t::eraseRegion(int32_t number)
+{
     auto it = std::find_if(regions.begin(), regions.end(),
-                           [&](const lsc_region_t& r) { return r.number == region.number; });
+                           [&](const lsc_region_t& r) { return r.number == number; });
     if (it != regions.end()) {
         regions.erase(it);
     }

@@ -41,6 +41,8 @@ struct lsc_cut_t
     bool allInPrechartWith(const lsc_region_t& region) const;
     // Removes the first region with the number of `region`; nothing when there is none.
     void eraseRegion(const lsc_region_t& region);
+    // Removes the first region with that number; nothing when there is none.
+    void eraseRegion(int32_t number);
     // Same region numbers, each matched once, in any order.
     bool operator==(const lsc_cut_t& other) const;
     // A region of the cut has the number of `region`.

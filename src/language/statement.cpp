@@ -1,6 +1,9 @@
 #include "language/statement.h"
 
+#include <typeinfo>
 #include <utility>
+
+#include "language/walk.h"
 
 namespace ZOLT {
 
@@ -25,18 +28,15 @@ bool returns(Statement* statement)
 
 // The name of an iteration's range: the statement builder wraps the declared type of
 // the loop symbol in a const prefix, so child 0 of the symbol's type is the declared
-// type. A named type prints its name; a range written in place prints as declared.
+// type. A named type prints its name; a range or scalar set written in place prints as
+// declared.
 std::string iterationRangeText(const binding_t& symbol)
 {
     type_t type = symbol.getType();
     if (type.getSize() == 0) {
         return type.toDeclaration();
     }
-    type_t declared = type.getChild(0);
-    if (declared.getKind() == LABEL) {
-        return declared.getLabel(0);
-    }
-    return declared.toDeclaration();
+    return type.getChild(0).toDeclaration();
 }
 
 } // namespace
@@ -136,11 +136,25 @@ bool BlockStatement::alwaysReturns() { return !statements.empty() && returns(sta
 std::string BlockStatement::toString(const std::string& prefix) const
 {
     std::string text;
-    for (const Statement* statement : statements) {
-        if (statement != nullptr) {
-            text += statement->toString(prefix);
-            text += "\n";
+    // The block's own variables (the symbols of its frame that have a variable record;
+    // parameters have none) are declared at its start, where their initialisers run.
+    size_t count = blockFrame.empty() ? 0 : blockFrame.getSize();
+    for (size_t i = 0; i < count; ++i) {
+        if (void* data = blockFrame[i].getData()) {
+            text += prefix + variableText(*static_cast<const variable_t*>(data)) + ";\n";
         }
+    }
+    for (const Statement* statement : statements) {
+        if (statement == nullptr) {
+            continue;
+        }
+        if (typeid(*statement) == typeid(BlockStatement)) {
+            // A block inside a block keeps its braces, and with them its scope.
+            text += prefix + "{\n" + statement->toString(prefix + indent) + prefix + "}";
+        } else {
+            text += statement->toString(prefix);
+        }
+        text += "\n";
     }
     return text;
 }

@@ -620,16 +620,69 @@ std::string declarationName(node_kind_t kind)
     case PROCESS: return "process";
     case INSTANCE: return "instance";
     case FUNCTION: return "function";
+    // Without these two a saved model would declare its meta variables and hybrid
+    // clocks with a type that cannot be read back.
+    case HYBRID: return "hybrid";
+    case META: return "meta";
     default: return numberedKind(kind);
     }
 }
 
+// Appends to a type's text what follows it in a declaration: a name after a blank, or
+// array sizes directly.
+std::string withDeclarator(std::string text, const std::string& declarator)
+{
+    if (!declarator.empty()) {
+        if (declarator[0] != '[') {
+            text += ' ';
+        }
+        text += declarator;
+    }
+    return text;
+}
+
+// Labels the builders give scalar sets ("#scalarset0", and "P::" for one declared in
+// template P); a model never declares these names, so the labelled type is written.
+bool isInternalLabel(const std::string& label)
+{
+    return !label.empty() &&
+           (label[0] == '#' || (label.size() >= 2 && label.compare(label.size() - 2, 2, "::") == 0));
+}
+
+// The number of values of a range as a declaration writes a size. Ranges made from a
+// size N run from 0 to N - 1, and N is child 0 of the upper bound.
+std::string rangeSizeText(const expression_t& lower, const expression_t& upper)
+{
+    if (!upper.empty() && upper.getSize() > 0) {
+        return upper.getChild(0).toString(false);
+    }
+    if (!upper.empty() && !lower.empty() && lower.getKind() == CONSTANT && upper.getKind() == CONSTANT &&
+        lower.getType().isKind(INT) && upper.getType().isKind(INT)) {
+        int64_t size = int64_t(upper.getValue()) - int64_t(lower.getValue()) + 1;
+        return std::to_string(size);
+    }
+    if (!upper.empty()) {
+        return upper.toString(false) + " + 1";
+    }
+    return std::string();
+}
+
 // The text between the brackets of an array declaration. Arrays made from a size N
 // have the index range 0 .. N - 1, and N is child 0 of the upper bound. For other
-// index types (a named range or scalar set) the name of the index type is written,
-// which is how such an array is declared; failing that, the size.
+// index types (a named range) the name of the index type is written, which is how
+// such an array is declared; failing that, the size. An array over a scalar set is
+// written over the set's name, or over the set itself: it must not become an array
+// over integers.
 std::string arrayIndexText(const type_t& index)
 {
+    if (index.isKind(SCALAR)) {
+        for (type_t t = index; t.getSize() > 0 && (t.isPrefix() || t.getKind() == LABEL); t = t.getChild(0)) {
+            if (t.getKind() == LABEL && !isInternalLabel(t.getLabel(0))) {
+                return t.getLabel(0);
+            }
+        }
+        return index.toDeclaration();
+    }
     auto [lower, upper] = index.getRangeBounds();
     if (!upper.empty() && upper.getSize() > 0) {
         return upper.getChild(0).toString(false);
@@ -641,15 +694,7 @@ std::string arrayIndexText(const type_t& index)
     if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0) {
         return named.getLabel(0);
     }
-    if (!upper.empty() && !lower.empty() && lower.getKind() == CONSTANT && upper.getKind() == CONSTANT &&
-        lower.getType().isKind(INT) && upper.getType().isKind(INT)) {
-        int64_t size = int64_t(upper.getValue()) - int64_t(lower.getValue()) + 1;
-        return std::to_string(size);
-    }
-    if (!upper.empty()) {
-        return upper.toString(false) + " + 1";
-    }
-    return std::string();
+    return rangeSizeText(lower, upper);
 }
 
 } // namespace
@@ -688,14 +733,20 @@ std::string type_t::toDeclaration() const
         if (node->size < 2) {
             break;
         }
-        return node->children[0].type.toDeclaration() + "[" + arrayIndexText(getIndexType()) + "]";
+        // The builders make int a[2][3] an array of size 2 of arrays of size 3; the sizes
+        // are written in that order.
+        return toDeclaration(std::string());
     case RANGE: {
         if (node->size < 3) {
             break;
         }
-        std::string text = node->children[0].type.toDeclaration();
         const expression_t& lower = node->children[1].type.getExpression();
         const expression_t& upper = node->children[2].type.getExpression();
+        if (node->children[0].type.isKind(SCALAR)) {
+            // A scalar set is declared by its size.
+            return node->children[0].type.toDeclaration() + "[" + rangeSizeText(lower, upper) + "]";
+        }
+        std::string text = node->children[0].type.toDeclaration();
         if (lower.empty() || lower.getValue() != -32767) {
             text += "[" + lower.toString(false) + "," + upper.toString(false) + "]";
         }
@@ -705,12 +756,22 @@ std::string type_t::toDeclaration() const
         if (node->size < 1) {
             break;
         }
+        if (isInternalLabel(node->children[0].label)) {
+            return node->children[0].type.toDeclaration();
+        }
         return node->children[0].label;
     case TYPEDEF:
         if (node->size < 1) {
             break;
         }
-        return "typedef " + node->children[0].type.toDeclaration() + " " + node->children[0].label;
+        return "typedef " + node->children[0].type.toDeclaration(node->children[0].label);
+    case RECORD: {
+        std::string text = "struct { ";
+        for (size_t i = 0; i < node->size; ++i) {
+            text += node->children[i].type.toDeclaration(node->children[i].label) + "; ";
+        }
+        return text + "}";
+    }
     default:
         break;
     }
@@ -724,6 +785,30 @@ std::string type_t::toDeclaration() const
         text += node->children[i].type.toDeclaration();
     }
     return text;
+}
+
+std::string type_t::toDeclaration(const std::string& name) const
+{
+    if (node != nullptr && node->expression.empty()) {
+        switch (node->kind) {
+        case ARRAY:
+            if (node->size >= 2) {
+                return node->children[0].type.toDeclaration(name + "[" + arrayIndexText(getIndexType()) + "]");
+            }
+            break;
+        case REF:
+            if (node->size >= 1 && !name.empty() && name[0] != '[') {
+                return node->children[0].type.toDeclaration("&" + name);
+            }
+            break;
+        default:
+            if (isPrefixKind(node->kind) && node->size >= 1) {
+                return declarationName(node->kind) + " " + node->children[0].type.toDeclaration(name);
+            }
+            break;
+        }
+    }
+    return withDeclarator(toDeclaration(), name);
 }
 
 std::ostream& operator<<(std::ostream& os, const type_t& type)

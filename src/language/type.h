@@ -109,7 +109,11 @@ public:
     // The structural text, e.g. (range (int) "0" "N + 1").
     std::string toString() const;
     // The text a declaration of the type would use, e.g. int[0,5] or typedef int[0,5] id_t.
+    // Array sizes follow the element type, outermost first: int[2][3].
     std::string toDeclaration() const;
+    // The declaration of `name` with this type, as the parser reads it back: array sizes
+    // after the name (int[0,5] a[2][3]), a reference as an ampersand before it (int &x).
+    std::string toDeclaration(const std::string& name) const;
 
     bool operator==(const type_t& other) const { return node == other.node; }
     bool operator!=(const type_t& other) const { return node != other.node; }

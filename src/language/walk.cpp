@@ -133,6 +133,23 @@ bool isConstantDeclaration(const variable_t& variable)
     return variable.symbol.getType().getKind() == CONSTANT;
 }
 
+// An initialiser as a declaration writes it: a list of elements (of an array or a
+// record, possibly nested) in braces, any other expression as its text.
+std::string initialiserText(const expression_t& initialiser)
+{
+    if (initialiser.empty() || initialiser.getKind() != LIST) {
+        return initialiser.toString(false);
+    }
+    std::string text = "{";
+    for (size_t i = 0; i < initialiser.getSize(); ++i) {
+        if (i > 0) {
+            text += ", ";
+        }
+        text += initialiserText(initialiser[i]);
+    }
+    return text + "}";
+}
+
 // Drops a trailing ", " left by a joined list.
 void dropSeparator(std::string& text)
 {
@@ -210,22 +227,10 @@ std::string functionsText(const declarations_t& declarations)
 
 std::string variableText(const variable_t& variable)
 {
-    type_t type = variable.symbol.getType();
-    std::string declaration = type.toDeclaration();
-    std::string text;
-    if (type.isKind(ARRAY)) {
-        // The name goes between the element type and the sizes: int a[3].
-        std::string::size_type bracket = declaration.find('[');
-        if (bracket == std::string::npos) {
-            bracket = declaration.size();
-        }
-        text = declaration.substr(0, bracket) + " " + variable.symbol.getName() +
-               declaration.substr(bracket);
-    } else {
-        text = declaration + " " + variable.symbol.getName();
-    }
+    // The name goes between the element type and the sizes: int[0,5] a[2][3].
+    std::string text = variable.symbol.getType().toDeclaration(variable.symbol.getName());
     if (!variable.initialiser.empty()) {
-        text += " = " + variable.initialiser.toString(false);
+        text += " = " + initialiserText(variable.initialiser);
     }
     return text;
 }
@@ -239,16 +244,20 @@ std::string functionText(const function_t& function)
     std::string parameters;
     for (size_t i = 1; i < type.getSize(); ++i) {
         if (!type.getLabel(i).empty()) {
-            parameters += type.getChild(i).toDeclaration() + " " + type.getLabel(i) + ", ";
+            parameters += type.getChild(i).toDeclaration(type.getLabel(i)) + ", ";
         }
     }
     dropSeparator(parameters);
     text += parameters + ")\n{\n";
-    for (const variable_t& local : function.localVariables) {
-        text += indent + variableText(local) + ";\n";
-    }
     if (function.body != nullptr) {
+        // The body declares every local in the block that holds it (the loop variable of
+        // a ranged loop in the loop's head), so that initialisers run where they were
+        // written.
         text += function.body->toString(indent);
+    } else {
+        for (const variable_t& local : function.localVariables) {
+            text += indent + variableText(local) + ";\n";
+        }
     }
     text += "}";
     return text;
@@ -259,7 +268,7 @@ std::string parametersText(const template_t& templ)
     std::string text;
     for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
         binding_t parameter = templ.parameters[i];
-        text += parameter.getType().toDeclaration() + " " + parameter.getName() + ", ";
+        text += parameter.getType().toDeclaration(parameter.getName()) + ", ";
     }
     dropSeparator(text);
     return text;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -99,6 +100,13 @@ TEST(ExpressionTextTest, PrecedenceDecidesBrackets)
         {"bitwise mix", bin(BITWISE_AND, bin(BITWISE_OR, a, b), bin(BITWISE_XOR, c, d)), "(a | b) & (c ^ d)"},
         {"minus of a sum", un(UNARY_MINUS, bin(ADD, a, b)), "-(a + b)"},
         {"minus of a name", un(UNARY_MINUS, a), "-a"},
+        // Two minus signs in a row would read back as a decrement.
+        {"minus of a minus", un(UNARY_MINUS, un(UNARY_MINUS, a)), "-(-a)"},
+        {"minus of a negative constant", un(UNARY_MINUS, num(-5)), "-(-5)"},
+        {"minus of a pre-decrement", un(UNARY_MINUS, un(PRE_DECREMENT, x)), "-(--x)"},
+        {"minus of a negative product", un(UNARY_MINUS, bin(MULTIPLY, num(-2), a)), "-(-2 * a)"},
+        {"not of a not", un(LOGICAL_NOT, un(LOGICAL_NOT, a)), "!!a"},
+        {"difference with a negative operand", bin(SUBTRACT, a, un(UNARY_MINUS, b)), "a - -b"},
         {"post-increment of an element", un(POST_INCREMENT, bin(ARRAY, a, b)), "a[b]++"},
         {"pre-decrement", un(PRE_DECREMENT, x), "--x"},
         {"element of a sum", bin(ARRAY, bin(ADD, a, b), c), "(a + b)[c]"},
@@ -133,12 +141,15 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
     scope_t bound = scope_t::create();
     expression_t i = expression_t::createIdentifier(
         bound.addSymbol("i", type_t::createRange(prim(INT), num(0), num(3)), nullptr));
+    expression_t j = expression_t::createIdentifier(bound.addSymbol(
+        "j", type_t::createPrefix(type_t::createLabel(type_t::createRange(prim(INT), num(0), num(3)), "id_t"), CONSTANT),
+        nullptr));
 
     check({
         {"integer", num(7), "7"},
         {"negative integer", num(-12), "-12"},
         {"double", dbl(2.5), "2.500000"},
-        {"tiny double", dbl(1e-9), "0.000000"},
+        {"tiny double keeps its digits", dbl(1e-9), "0.000000001"},
         {"boolean true", boolTrue, "true"},
         {"boolean false", boolFalse, "false"},
         {"untyped constant", expression_t(CONSTANT, span_t()), "false"},
@@ -159,8 +170,10 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
         {"and list", nary(AND_LIST, {a, b}), "(a && b)"},
         {"plus list", nary(PLUS_LIST, {a, b}), "(a + b)"},
         {"empty list", nary(LIST, {}), ""},
-        {"forall", bin(FOR_ALL, i, bin(LESS, i, a)), "forall (i:(range (int) \"0\" \"3\")) i < a"},
-        {"sum", bin(SUM, i, i), "sum (i:(range (int) \"0\" \"3\")) i"},
+        // The bound variable's type as a declaration writes it, so that the text reads back.
+        {"forall", bin(FOR_ALL, i, bin(LESS, i, a)), "forall (i:int[0,3]) i < a"},
+        {"sum", bin(SUM, i, i), "sum (i:int[0,3]) i"},
+        {"exists over a named type", bin(EXISTS, j, j), "exists (j:const id_t) j"},
         {"identifier without symbol", expression_t::createIdentifier(binding_t()), "<unbound>"},
         {"spawn", nary(SPAWN, {n("T"), a}), "SPAWN"},
         {"exit", expression_t::createExit(), "EXIT"},
@@ -250,6 +263,28 @@ TEST(ExpressionTextTest, LargeDoublesAreWrittenInFull)
     expression_t pr = expression_t::createNary(PROBABILITY_DIAMOND_AT_LEAST,
                                                {num(1), num(100), num(1), dbl(1e70)});
     EXPECT_EQ(pr.toString(), "Pr[<=100](<> 1) >= " + std::to_string(1e70));
+}
+
+TEST(ExpressionTextTest, DoublesWithMoreThanSixDecimalsKeepThem)
+{
+    // Six decimals when they are exact; otherwise as many as the value needs to read back.
+    struct Case
+    {
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0.5, "0.500000"}, {-2.25, "-2.250000"}, {0.1, "0.100000"}, {0.0001234, "0.0001234"},
+        {1e-9, "0.000000001"}, {-7.0000005, "-7.0000005"}, {1.0 / 3.0, nullptr}, {4.9e-324, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string text = dbl(c.value).toString();
+        if (c.text != nullptr) {
+            EXPECT_EQ(text, c.text) << c.value;
+        }
+        EXPECT_EQ(std::strtod(text.c_str(), nullptr), c.value) << text;
+        EXPECT_EQ(text.find('e'), std::string::npos) << text;
+    }
 }
 
 TEST(ExpressionTextTest, Failures)

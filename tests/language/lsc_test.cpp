@@ -209,6 +209,12 @@ TEST(LscTest, Cuts)
     EXPECT_EQ(cut.regions[0].number, 2);
     EXPECT_TRUE(cut.contains(all[0]));
     EXPECT_FALSE(cut.contains(all[1]));
+    // The scenario translator erases by region number.
+    cut.eraseRegion(7);
+    EXPECT_EQ(cut.regions.size(), 2u);
+    cut.eraseRegion(0);
+    ASSERT_EQ(cut.regions.size(), 1u);
+    EXPECT_EQ(cut.regions[0].number, 2);
 
     EXPECT_TRUE(cutOf(all, {}).allInPrechart());
     EXPECT_TRUE(cutOf(all, {0, 1}).allInPrechart());

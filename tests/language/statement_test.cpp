@@ -91,6 +91,10 @@ TEST(StatementTest, Text)
     binding_t i = f.frame.addSymbol(
         "i", type_t::createPrefix(type_t::createLabel(range, "id_t"), CONSTANT), nullptr);
     binding_t j = f.frame.addSymbol("j", type_t::createPrefix(range, CONSTANT), nullptr);
+    type_t scalars = type_t::createRange(type_t::createPrimitive(SCALAR), f.num(0),
+                                         expression_t::createBinary(SUBTRACT, f.num(3), f.num(1)));
+    binding_t k = f.frame.addSymbol(
+        "k", type_t::createPrefix(type_t::createLabel(scalars, "#scalarset0"), CONSTANT), nullptr);
 
     struct Case
     {
@@ -121,6 +125,8 @@ TEST(StatementTest, Text)
          "", "for (i : id_t)\n{\n    x = 1;\n}"},
         {"iteration over a range in place", [&] { return new IterationStatement(j, f.frame, f.block({})); },
          "", "for (j : int[0,4])\n{\n}"},
+        {"iteration over a scalar set in place", [&] { return new IterationStatement(k, f.frame, f.block({})); },
+         "", "for (k : scalar[3])\n{\n}"},
         {"while", [&] { return new WhileStatement(f.id(f.c), f.block({f.expr()})); }, "  ",
          "  while(c)\n  {\n      x = 1;\n  }"},
         {"do-while", [&] { return new DoWhileStatement(f.block({f.expr()}), f.id(f.c)); }, "",

@@ -269,6 +269,10 @@ TEST(TypeTest, DeclarationText)
     type_t sizedByN = type_t::createArray(plainInt, type_t::createRange(prim(INT), num(0),
                                                                         expression_t::createBinary(SUBTRACT, names.N, num(1))));
     type_t named = type_t::createLabel(range(0, 5), "id_t");
+    type_t scalarSet = type_t::createLabel(
+        type_t::createLabel(type_t::createRange(prim(SCALAR), num(0), expression_t::createBinary(SUBTRACT, names.N, num(1))),
+                            "#scalarset0"),
+        "P::");
     struct Case
     {
         const char* name;
@@ -280,9 +284,9 @@ TEST(TypeTest, DeclarationText)
         {"bounded int", range(0, 5), "int[0,5]"},
         {"bounds by name", type_t::createRange(prim(INT), num(1), names.N), "int[1,N]"},
         {"array of size N", sizedByN, "int[N]"},
-        {"array of arrays", type_t::createArray(sizedByN, type_t::createRange(prim(INT), num(0),
+        {"array of arrays prints the outer size first", type_t::createArray(sizedByN, type_t::createRange(prim(INT), num(0),
                                                                             expression_t::createBinary(SUBTRACT, num(3), num(1)))),
-         "int[N][3]"},
+         "int[3][N]"},
         {"array indexed by a named range", type_t::createArray(prim(BOOL), named), "bool[id_t]"},
         {"array indexed by a constant range", type_t::createArray(prim(BOOL), range(0, 4)), "bool[5]"},
         {"typedef", type_t::createTypeDef("id_t", range(0, 5)), "typedef int[0,5] id_t"},
@@ -291,8 +295,20 @@ TEST(TypeTest, DeclarationText)
         {"urgent broadcast channel", type_t::createPrefix(type_t::createPrefix(prim(CHANNEL), BROADCAST), URGENT),
          "urgent broadcast chan"},
         {"const int", type_t::createPrefix(plainInt, CONSTANT), "const int"},
-        {"meta has no declaration name", type_t::createPrefix(prim(INT), META), "type(143) int"},
-        {"struct", type_t::createRecord({plainInt, prim(CLOCK)}, {"a", "b"}), "struct a:int b:clock"},
+        {"meta", type_t::createPrefix(prim(INT), META), "meta int"},
+        {"hybrid clock", type_t::createPrefix(prim(CLOCK), HYBRID), "hybrid clock"},
+        {"struct", type_t::createRecord({plainInt, prim(CLOCK)}, {"a", "b"}), "struct { int a; clock b; }"},
+        {"typedef of an array", type_t::createTypeDef("row", type_t::createArray(prim(BOOL), range(0, 3))),
+         "typedef bool row[4]"},
+        {"array of bounded ints", type_t::createArray(range(0, 5), range(0, 2)), "int[0,5][3]"},
+        // Scalar sets as the builders make them: a range of SCALAR from 0 to N - 1 under a
+        // numbered label, inside a template under a second label of the template's name.
+        {"scalar set", scalarSet, "scalar[N]"},
+        {"typedef of a scalar set", type_t::createTypeDef("pid_t", scalarSet), "typedef scalar[N] pid_t"},
+        {"named scalar set", type_t::createLabel(scalarSet, "pid_t"), "pid_t"},
+        {"array over a scalar set", type_t::createArray(prim(INT), scalarSet), "int[scalar[N]]"},
+        {"array over a named scalar set", type_t::createArray(prim(BOOL), type_t::createLabel(scalarSet, "pid_t")),
+         "bool[pid_t]"},
         {"bound node", type_t::createRange(prim(INT), num(0), num(1)).getChild(1), ""},
     };
     for (const Case& c : cases) {

@@ -200,3 +200,124 @@ TEST(WalkTest, ParametersArgumentsAndPriorities)
     EXPECT_EQ(chanPriorityText(groups.front()), "chan priority a, b < c");
     EXPECT_EQ(chanPriorityText(groups.back()), "chan priority default < a");
 }
+
+// The texts of declarations are written into saved models and re-read by the parser, so
+// each must declare exactly the type it was made from.
+TEST(WalkTest, DeclarationsReadBackAsTheirTypes)
+{
+    type_t boundedInt = type_t::createRange(prim(INT), num(0), num(5));
+    type_t row = type_t::createLabel(arrayOf(prim(INT), 3), "row");
+    struct Case
+    {
+        const char* name;
+        type_t type;
+        const char* text;
+    };
+    const Case variables[] = {
+        {"two dimensions, outer size first", arrayOf(arrayOf(prim(BOOL), 4), 2), "bool v[2][4]"},
+        {"three dimensions", arrayOf(arrayOf(arrayOf(prim(CLOCK), 3), 2), 5), "clock v[5][2][3]"},
+        {"array of bounded ints", arrayOf(boundedInt, 3), "int[0,5] v[3]"},
+        {"two dimensions of bounded ints", arrayOf(arrayOf(boundedInt, 4), 2), "int[0,5] v[2][4]"},
+        {"array of const ints", arrayOf(type_t::createPrefix(prim(INT), CONSTANT), 3), "const int v[3]"},
+        {"prefix around an array", type_t::createPrefix(arrayOf(prim(CHANNEL), 4), BROADCAST), "broadcast chan v[4]"},
+        {"array of named arrays", arrayOf(row, 2), "row v[2]"},
+        {"named array", row, "row v"},
+        {"meta", type_t::createPrefix(prim(INT), META), "meta int v"},
+        {"hybrid clock", type_t::createPrefix(prim(CLOCK), HYBRID), "hybrid clock v"},
+        {"struct with an array field", type_t::createRecord({prim(INT), arrayOf(prim(BOOL), 2)}, {"a", "b"}),
+         "struct { int a; bool b[2]; } v"},
+    };
+    for (const Case& c : variables) {
+        TimedAutomataSystem system;
+        variable_t& v = system.addVariable(system.getGlobals(), c.type, "v", {});
+        EXPECT_EQ(variableText(v), c.text) << c.name;
+    }
+
+    // Initialiser lists, also nested ones, are written in braces.
+    {
+        TimedAutomataSystem system;
+        declarations_t& g = system.getGlobals();
+        auto list = [](std::vector<expression_t> elements) { return expression_t::createNary(LIST, elements); };
+        variable_t& flat = system.addVariable(g, arrayOf(prim(INT), 3), "a", list({num(1), num(2), num(3)}));
+        EXPECT_EQ(variableText(flat), "int a[3] = {1, 2, 3}");
+        variable_t& nested = system.addVariable(g, arrayOf(arrayOf(prim(INT), 2), 2), "m",
+                                                list({list({num(1), num(2)}), list({num(3), num(4)})}));
+        EXPECT_EQ(variableText(nested), "int m[2][2] = {{1, 2}, {3, 4}}");
+        variable_t& plain = system.addVariable(g, prim(INT), "k", expression_t::createBinary(ADD, num(1), num(2)));
+        EXPECT_EQ(variableText(plain), "int k = 1 + 2");
+    }
+
+    // Typedefs of arrays and records.
+    TimedAutomataSystem system;
+    declarations_t& g = system.getGlobals();
+    g.frame.addSymbol("row", type_t::createTypeDef("row", arrayOf(prim(INT), 3)), nullptr);
+    g.frame.addSymbol("point", type_t::createTypeDef("point", type_t::createRecord({prim(INT), prim(INT)}, {"x", "y"})),
+                      nullptr);
+    EXPECT_EQ(typeDefinitionsText(g.frame),
+              "// type definitions\ntypedef int row[3];\ntypedef struct { int x; int y; } point;\n");
+
+    // Reference parameters are declared with an ampersand before the name.
+    const Case parameters[] = {
+        {"reference", type_t::createPrefix(prim(INT), REF), "int &p"},
+        {"constant reference", type_t::createPrefix(type_t::createPrefix(prim(INT), CONSTANT), REF), "const int &p"},
+        {"reference to an array", type_t::createPrefix(arrayOf(arrayOf(prim(INT), 3), 2), REF), "int &p[2][3]"},
+        {"constant value", type_t::createPrefix(prim(INT), CONSTANT), "const int p"},
+        {"array value", arrayOf(boundedInt, 2), "int[0,5] p[2]"},
+    };
+    for (const Case& c : parameters) {
+        scope_t params = scope_t::create();
+        params.addSymbol("p", c.type, nullptr);
+        template_t& t = system.addTemplate("T", params, true, "", "");
+        EXPECT_EQ(parametersText(t), c.text) << c.name;
+        function_t* f = nullptr;
+        g.addFunction(type_t::createFunction(prim(VOID_TYPE), {c.type, prim(INT)}, {"p", "q"}), "f", f);
+        EXPECT_EQ(functionText(*f), "void f(" + std::string(c.text) + ", int q)\n{\n}") << c.name;
+    }
+}
+
+// A function as the statement builder makes it: every local, also those of nested blocks
+// and the loop variable of a ranged loop, is in the function's list of locals and in the
+// frame of the block (or loop) that declares it. Its text must declare each local where
+// it was declared, and the loop variable only in the loop's head.
+TEST(WalkTest, FunctionTextDeclaresLocalsInTheirBlocks)
+{
+    TimedAutomataSystem system;
+    declarations_t& g = system.getGlobals();
+    type_t idType = type_t::createLabel(type_t::createRange(prim(INT), num(0), num(3)), "id_t");
+    function_t* f = nullptr;
+    g.addFunction(type_t::createFunction(prim(INT), {prim(INT)}, {"p"}), "f", f);
+    std::list<variable_t>& locals = f->localVariables;
+
+    scope_t bodyFrame = scope_t::createSubScope(g.frame);
+    binding_t p = bodyFrame.addSymbol("p", prim(INT), nullptr);
+    f->body = new BlockStatement(bodyFrame);
+    binding_t a = system.addVariable(locals, bodyFrame, prim(INT), "a", id(p)).symbol;
+    auto plus = [&](binding_t l, binding_t r) {
+        return expression_t::createBinary(ASSIGN, id(a), expression_t::createBinary(ADD, id(l), id(r)));
+    };
+
+    scope_t loopFrame = scope_t::createSubScope(bodyFrame);
+    binding_t i = system.addVariable(locals, loopFrame, type_t::createPrefix(idType, CONSTANT), "i", {}).symbol;
+    auto* loopBody = new BlockStatement(scope_t::createSubScope(loopFrame));
+    loopBody->push(new ExprStatement(plus(a, i)));
+    f->body->push(new IterationStatement(i, loopFrame, loopBody));
+
+    auto* thenBlock = new BlockStatement(scope_t::createSubScope(bodyFrame));
+    binding_t t = system.addVariable(locals, thenBlock->blockFrame, prim(INT), "t", id(a)).symbol;
+    thenBlock->push(new ExprStatement(expression_t::createBinary(ASSIGN, id(a), id(t))));
+    f->body->push(new IfStatement(expression_t::createBinary(GREATER, id(a), num(0)), thenBlock));
+
+    auto* nested = new BlockStatement(scope_t::createSubScope(bodyFrame));
+    binding_t u = system.addVariable(locals, nested->blockFrame, prim(INT), "u", num(1)).symbol;
+    nested->push(new ExprStatement(plus(a, u)));
+    f->body->push(nested);
+    f->body->push(new ReturnStatement(id(a)));
+
+    EXPECT_EQ(functionText(*f), "int f(int p)\n{\n"
+                                "    int a = p;\n"
+                                "    for (i : id_t)\n{\n        a = a + i;\n}\n"
+                                "    if (a > 0)\n    {\n        int t = a;\n        a = t;\n    }\n"
+                                "    {\n        int u = 1;\n        a = a + u;\n    }\n"
+                                "    return a;\n"
+                                "}");
+}
