@@ -1,0 +1,333 @@
+// Whole models in both syntaxes, read from small fixture files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "parse_helpers.h"
+
+namespace {
+
+using namespace mirvek_test;
+
+std::string fixture(const char* name)
+{
+    return std::string(MIRVEK_TEST_MODELS) + "/" + name;
+}
+
+// Parses a model file and returns the result and the calls, one per line.
+std::pair<int, std::string> parseModelFile(const char* name, bool newSyntax, RecordingBuilder& builder)
+{
+    FILE* file = std::fopen(fixture(name).c_str(), "r");
+    if (file == nullptr)
+        return {-2, "cannot open " + fixture(name)};
+    const int result = ZOLT::runParserOnFile(file, &builder, newSyntax);
+    std::fclose(file);
+    std::string lines;
+    for (const auto& c : builder.calls)
+        lines += (lines.empty() ? "" : "\n") + c;
+    return {result, lines};
+}
+
+TEST(ParserModels, NewSyntaxTemplatesAndSystemLine)
+{
+    // Covers location kinds, every edge label, the uncontrollable arrow, edges
+    // continued from the last explicit source (a probabilistic edge does not
+    // change it), partial instantiation, priorities, IO, progress and Gantt.
+    RecordingBuilder builder;
+    auto [result, calls] = parseModelFile("parse_template.xta", true, builder);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(calls, R"(typeChannel(0)
+typeDuplicate()
+declVar(c, false)
+typeDuplicate()
+declVar(d, false)
+typePop()
+typeClock(0)
+typeDuplicate()
+declVar(x, false)
+typePop()
+typeInt(1)
+declParameter(id, false)
+typeInt(0)
+declParameter(v, true)
+procBegin(P, true, , )
+typeInt(0)
+typeDuplicate()
+declVar(k, false)
+typePop()
+exprId(x)
+exprNar(5)
+exprBinary(LESS_EQUAL)
+procState(s, true, false)
+exprNar(2)
+exprNar(3)
+exprBinary(FRACTION)
+procState(t, false, true)
+procState(u, false, false)
+procBranchpoint(b)
+procStateCommit(u)
+procStateUrgent(t)
+procStateInit(s)
+procEdgeBegin(s, t, true, )
+exprNar(0)
+exprNar(1)
+typeBoundedInt(0)
+procSelect(i)
+exprId(x)
+exprNar(1)
+exprBinary(GREATER)
+procGuard()
+exprId(c)
+procSync(1)
+exprId(v)
+exprId(i)
+exprAssignment(ASSIGN)
+procUpdate()
+procEdgeEnd(s, t)
+procEdgeBegin(s, u, true, )
+exprId(d)
+procSync(0)
+procEdgeEnd(s, u)
+procEdgeBegin(b, s, true, )
+procEdgeEnd(b, s)
+procEdgeBegin(b, t, true, )
+procEdgeEnd(b, t)
+procEdgeBegin(t, s, false, )
+exprId(k)
+exprNar(0)
+exprBinary(EQUAL)
+error($syntax_error: $unexpected T_ID)
+procGuard()
+procEdgeEnd(t, s)
+procEdgeBegin(s, b, true, )
+exprNar(3)
+procProb()
+procEdgeEnd(s, b)
+procEdgeBegin(t, u, true, )
+procEdgeEnd(t, u)
+procEnd()
+typeInt(1)
+declParameter(id, false)
+instantiationBegin(Q, 1, P)
+exprId(id)
+exprId(k)
+instantiationEnd(Q, 1, P, 2)
+process(P)
+incProcPriority()
+process(Q)
+process(R)
+exprId(c)
+exprSync(1)
+exprId(d)
+exprSync(0)
+declIO(Q, 0, 2)
+exprId(x)
+exprId(k)
+declProgress(true)
+exprId(k)
+declProgress(false)
+ganttDeclStart(G)
+exprNar(0)
+exprNar(1)
+typeBoundedInt(0)
+ganttDeclSelect(i)
+exprId(k)
+exprNar(0)
+exprBinary(GREATER)
+exprNar(1)
+ganttStart()
+ganttEntryEnd()
+ganttStart()
+exprNar(0)
+exprNar(1)
+typeBoundedInt(0)
+ganttEntrySelect(j)
+exprId(k)
+exprId(j)
+exprBinary(EQUAL)
+exprNar(2)
+ganttEntryEnd()
+ganttDeclEnd()
+done())");
+}
+
+TEST(ParserModels, OldSyntax)
+{
+    RecordingBuilder builder;
+    auto [result, calls] = parseModelFile("parse_old_syntax.ta", false, builder);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(calls, R"(typeInt(1)
+typeDuplicate()
+exprNar(2)
+declVar(N, true)
+typeDuplicate()
+exprNar(2)
+typeArrayOfSize(0)
+exprNar(1)
+declFieldInit()
+exprNar(2)
+declFieldInit()
+declInitialieserList(2)
+declVar(M, true)
+typePop()
+typeInt(0)
+typeDuplicate()
+declVar(v, false)
+typePop()
+typeChannel(0)
+typeDuplicate()
+declVar(c, false)
+typePop()
+typeInt(0)
+typeDuplicate()
+declParameter(a, true)
+typeDuplicate()
+declParameter(b, true)
+typePop()
+typeInt(1)
+declParameter(id, false)
+procBegin(P, true, , )
+typeClock(0)
+typeDuplicate()
+declVar(x, false)
+typePop()
+typeInt(1)
+typeDuplicate()
+exprNar(3)
+declVar(L, true)
+typePop()
+exprId(x)
+exprId(L)
+exprBinary(LESS_EQUAL)
+exprId(a)
+exprNar(2)
+exprBinary(LESS)
+exprBinary(LOGICAL_AND)
+procState(s, true, false)
+procState(t, false, false)
+procStateCommit(t)
+procStateInit(s)
+procEdgeBegin(s, t, true, )
+exprId(x)
+exprNar(1)
+exprBinary(GREATER_EQUAL)
+exprId(id)
+exprNar(0)
+exprBinary(EQUAL)
+exprBinary(LOGICAL_AND)
+procGuard()
+exprId(c)
+procSync(1)
+exprId(a)
+exprNar(1)
+exprAssignment(ASSIGN)
+exprId(x)
+exprNar(0)
+exprAssignment(ASSIGN)
+exprComma()
+procUpdate()
+procEdgeEnd(s, t)
+procEdgeBegin(s, s, true, )
+procEdgeEnd(s, s)
+procEdgeBegin(t, s, true, )
+exprId(id)
+error($syntax_error: $unexpected T_ID, $expecting ';' $or ',')
+procGuard()
+procEdgeEnd(t, s)
+procEnd()
+instantiationBegin(Q, 0, P)
+exprId(v)
+exprId(v)
+exprNar(1)
+instantiationEnd(Q, 0, P, 3)
+process(Q)
+done())");
+}
+
+TEST(ParserModels, RecoveryPointsKeepTheRestOfTheModel)
+{
+    RecordingBuilder builder;
+    auto [result, calls] = parseModelFile("parse_recovery.xta", true, builder);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(calls, R"(typeInt(0)
+typeDuplicate()
+error($syntax_error: $unexpected ';')
+typeInt(0)
+typeDuplicate()
+declVar(b, false)
+typePop()
+procBegin(P, true, , )
+procState(s, false, false)
+procState(t, false, false)
+procStateInit(s)
+procEdgeBegin(s, t, true, )
+exprId(x)
+error($syntax_error: $unexpected ';')
+procGuard()
+exprId(c)
+procSync(1)
+procEdgeEnd(s, t)
+procEdgeBegin(t, s, true, )
+exprId(c)
+error($syntax_error: $unexpected T_ID)
+procSync(0)
+procEdgeEnd(t, s)
+procEnd()
+process(P)
+error($syntax_error: $unexpected ';')
+done())");
+}
+
+} // namespace
+
+namespace {
+
+using namespace mirvek_test;
+
+TEST(ParserModels, InlineModels)
+{
+    struct Case
+    {
+        const char* name;
+        const char* text;
+        const char* calls;
+    };
+    const Case cases[] = {
+        {"system line with priorities", "system P, Q < R, S;",
+         "process(P); process(Q); incProcPriority(); process(R); process(S); done()"},
+        {"default channel first", "chan priority default < c[1]; system P;",
+         "defaultChanPriority(); beginChanPriority(); exprId(c); exprNar(1); exprArray(); addChanPriority(<); "
+         "process(P); done()"},
+        {"edge continuations", "process T() { state a, b, c, d; init a; trans a -> b {}, -> c {}, d -> a {}, -> b {}; } system T;",
+         "procBegin(T, true, , ); procState(a, false, false); procState(b, false, false); "
+         "procState(c, false, false); procState(d, false, false); procStateInit(a); procEdgeBegin(a, b, true, ); "
+         "procEdgeEnd(a, b); procEdgeBegin(a, c, true, ); procEdgeEnd(a, c); procEdgeBegin(d, a, true, ); "
+         "procEdgeEnd(d, a); procEdgeBegin(d, b, true, ); procEdgeEnd(d, b); procEnd(); process(T); done()"},
+        {"dynamic template", "dynamic T(int a); process T(int a) { state s; init s; trans s -> s { assign spawn T(a), exit(); }; } "
+                             "system T;",
+         "typeInt(0); declParameter(a, false); declDynamicTemplate(T); typeInt(0); declParameter(a, false); "
+         "procBegin(T, true, , ); procState(s, false, false); procStateInit(s); procEdgeBegin(s, s, true, ); "
+         "exprId(T); exprId(a); exprSpawn(1); exprExit(); exprComma(); procUpdate(); procEdgeEnd(s, s); procEnd(); "
+         "process(T); done()"},
+        {"empty template body", "process T() {} system T;", "procBegin(T, true, , ); procEnd(); process(T); done()"},
+        {"missing system line", "int x;",
+         "typeInt(0); typeDuplicate(); declVar(x, false); typePop(); "
+         "error($syntax_error: $unexpected $end)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parsePart(c.text, ZOLT::PART_MODEL).calls, c.calls);
+    }
+}
+
+TEST(ParserModels, SyntaxErrorIsPlacedAtTheLookAheadToken)
+{
+    auto p = parsePart("int x = ;", ZOLT::PART_DECLARATIONS);
+    ASSERT_EQ(p.builder.errors.size(), 1u);
+    ASSERT_EQ(p.builder.calls[2], "error($syntax_error: $unexpected ';')");
+    const int32_t base = p.builder.positions[0].position;
+    EXPECT_EQ(p.builder.spans[2], ZOLT::span_t(base + 8, base + 9));
+}
+
+} // namespace
