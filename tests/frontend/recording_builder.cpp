@@ -1,0 +1,75 @@
+#include "recording_builder.h"
+
+namespace mirvek_test {
+
+std::string RecordingBuilder::showKind(int kind)
+{
+    using namespace ZOLT;
+    static const std::map<int, const char*> names = {
+        {ADD, "ADD"},
+        {SUBTRACT, "SUBTRACT"},
+        {MULTIPLY, "MULTIPLY"},
+        {DIVIDE, "DIVIDE"},
+        {MODULO, "MODULO"},
+        {BITWISE_AND, "BITWISE_AND"},
+        {BITWISE_OR, "BITWISE_OR"},
+        {BITWISE_XOR, "BITWISE_XOR"},
+        {SHIFT_LEFT, "SHIFT_LEFT"},
+        {SHIFT_RIGHT, "SHIFT_RIGHT"},
+        {LOGICAL_AND, "LOGICAL_AND"},
+        {LOGICAL_OR, "LOGICAL_OR"},
+        {LOGICAL_XOR, "LOGICAL_XOR"},
+        {MINIMUM, "MINIMUM"},
+        {MAXIMUM, "MAXIMUM"},
+        {RATE, "RATE"},
+        {FRACTION, "FRACTION"},
+        {LESS, "LESS"},
+        {LESS_EQUAL, "LESS_EQUAL"},
+        {EQUAL, "EQUAL"},
+        {NOT_EQUAL, "NOT_EQUAL"},
+        {GREATER_EQUAL, "GREATER_EQUAL"},
+        {GREATER, "GREATER"},
+        {LOGICAL_NOT, "LOGICAL_NOT"},
+        {COS, "COS"},
+        {SIN, "SIN"},
+        {LOG, "LOG"},
+        {EXP, "EXP"},
+        {SQRT, "SQRT"},
+        {RANDOM, "RANDOM"},
+        {FABS, "FABS"},
+        {LN, "LN"},
+        {POW, "POW"},
+        {CEIL, "CEIL"},
+        {FLOOR, "FLOOR"},
+        {ASSIGN, "ASSIGN"},
+        {ADD_ASSIGN, "ADD_ASSIGN"},
+        {SUBTRACT_ASSIGN, "SUBTRACT_ASSIGN"},
+        {DIVIDE_ASSIGN, "DIVIDE_ASSIGN"},
+        {MODULO_ASSIGN, "MODULO_ASSIGN"},
+        {MULTIPLY_ASSIGN, "MULTIPLY_ASSIGN"},
+        {AND_ASSIGN, "AND_ASSIGN"},
+        {OR_ASSIGN, "OR_ASSIGN"},
+        {XOR_ASSIGN, "XOR_ASSIGN"},
+        {SHIFT_LEFT_ASSIGN, "SHIFT_LEFT_ASSIGN"},
+        {SHIFT_RIGHT_ASSIGN, "SHIFT_RIGHT_ASSIGN"},
+        {EXISTS_EVENTUALLY, "EXISTS_EVENTUALLY"},
+        {EXISTS_GLOBALLY, "EXISTS_GLOBALLY"},
+        {ALWAYS_EVENTUALLY, "ALWAYS_EVENTUALLY"},
+        {ALWAYS_GLOBALLY, "ALWAYS_GLOBALLY"},
+        {LEADS_TO, "LEADS_TO"},
+        {ALWAYS_UNTIL, "ALWAYS_UNTIL"},
+        {ALWAYS_WEAK_UNTIL, "ALWAYS_WEAK_UNTIL"},
+        {ROBUST_ALWAYS_GLOBALLY, "ROBUST_ALWAYS_GLOBALLY"},
+        {ROBUST_EXISTS_EVENTUALLY, "ROBUST_EXISTS_EVENTUALLY"},
+        {SMC_UNARY_QUERY, "SMC_UNARY_QUERY"},
+        {BOX_MARKER, "BOX"},
+        {DIAMOND_MARKER, "DIAMOND"},
+        {SUPREMUM, "SUPREMUM"},
+        {INFIMUM, "INFIMUM"},
+        {LIST, "LIST"},
+    };
+    auto it = names.find(kind);
+    return it != names.end() ? it->second : std::to_string(kind);
+}
+
+} // namespace mirvek_test
