@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <type_traits>
 
 #include "language/lsc.h"
 #include "language/statement.h"
@@ -29,6 +30,10 @@ size_t sizeOf(const scope_t& scope) { return scope.empty() ? 0 : scope.getSize()
 } // namespace
 
 // --- Records -----------------------------------------------------------------------
+
+// The collectors of expressions read a function's effect sets through the untyped data
+// pointer of its symbol, which holds the address of the record.
+static_assert(!std::is_polymorphic_v<function_t>, "function records must start with their effect sets");
 
 function_t::~function_t() { delete body; }
 
