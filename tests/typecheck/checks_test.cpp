@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "fixture.h"
+#include "language/statement.h"
 #include "language/walk.h"
 #include "typecheck/type_checker.h"
 
@@ -461,6 +462,85 @@ TEST(SystemDeclarations, SynchronisationModesAndScenarioElements)
     clocks.checkClockExpression(f.id(x));
     clocks.checkClockExpression(f.id(i));
     EXPECT_EQ(f.errors(), Strings{"$Clock_expected"});
+}
+
+TEST(Statements, IterationTypesAndRefinementWarnings)
+{
+    Fixture f;
+    struct Case
+    {
+        const char* name;
+        type_t type;
+        Strings errors;
+    };
+    const Case cases[] = {
+        {"int[0,3]", f.range(0, 3), {}},
+        {"scalarset", f.scalarset("s_t", 2), {}},
+        {"unbounded int", f.prim(INT), {"$Range_expected"}},
+        {"bool", f.prim(BOOL), {"$Scalar_set_or_integer_expected"}},
+    };
+    for (const Case& c : cases) {
+        f.system.clearErrors();
+        TypeChecker checker(f.system);
+        scope_t frame = scope_t::create();
+        binding_t i = frame.addSymbol("i", c.type, nullptr);
+        IterationStatement loop(i, frame, new EmptyStatement());
+        loop.accept(&checker);
+        EXPECT_EQ(f.errors(), c.errors) << c.name;
+    }
+
+    // With refinement checking, sends should be uncontrollable, receives controllable,
+    // and CSP synchronisations do not fit at all.
+    Fixture g;
+    binding_t c = g.global("c", g.prim(CHANNEL));
+    template_t& t = g.system.addTemplate("P", scope_t(), true, "", "");
+    binding_t a = t.addLocation("A", {}, {}).symbol;
+    auto edge = [&](int direction, bool controllable) {
+        edge_t& e = t.addEdge(a, a, controllable ? 1 : 0, "");
+        e.sync = expression_t::createSync(g.id(c), direction, g.span());
+    };
+    edge(1, true);
+    edge(1, false);
+    edge(0, false);
+    edge(0, true);
+    TypeChecker refining(g.system, true);
+    visitSystem(g.system, refining);
+    EXPECT_EQ(g.warnings(), (Strings{"$Outputs_should_be_uncontrollable_for_refinement_checking",
+                                     "$Inputs_should_be_controllable_for_refinement_checking"}));
+    Fixture h;
+    binding_t d = h.global("d", h.prim(CHANNEL));
+    template_t& u = h.system.addTemplate("P", scope_t(), true, "", "");
+    binding_t b = u.addLocation("A", {}, {}).symbol;
+    u.addEdge(b, b, 1, "").sync = expression_t::createSync(h.id(d), 2, h.span());
+    TypeChecker cspRefining(h.system, true);
+    visitSystem(h.system, cspRefining);
+    EXPECT_EQ(h.warnings(), Strings{"$CSP_synchronisations_are_incompatible_with_refinement_checking"});
+}
+
+TEST(SystemDeclarations, GanttChartsAndScenarioSideEffects)
+{
+    Fixture f;
+    binding_t c = f.global("c", f.prim(CHANNEL));
+    binding_t i = f.global("i", f.prim(INT));
+    binding_t x = f.global("x", f.prim(CLOCK));
+    binding_t d = f.global("d", f.prim(DOUBLE));
+    binding_t k = f.global("k", f.array(f.prim(CHANNEL), 2));
+    gantt_t chart{"G", scope_t::create(), {}};
+    chart.entries.push_back({scope_t::create(), f.bin(NOT_EQUAL, f.id(x), f.num(1)), f.id(i)});
+    chart.entries.push_back({scope_t::create(), f.id(d), f.num(1)});
+    f.system.addGanttChart(f.system.getGlobals(), chart);
+
+    template_t& scenario = f.system.addTemplate("S", scope_t(), false, "", "");
+    scenario.messages.emplace_back().label =
+        expression_t::createSync(f.bin(ARRAY, f.id(k), f.un(POST_INCREMENT, f.id(i))), 1, f.span());
+    scenario.conditions.emplace_back().label = f.bin(LESS, f.un(POST_INCREMENT, f.id(i)), f.num(2));
+    scenario.conditions.emplace_back().label = f.bin(LESS, f.id(x), f.num(2));
+    (void)c;
+
+    TypeChecker checker(f.system);
+    visitSystem(f.system, checker);
+    EXPECT_EQ(f.errors(), (Strings{"$Message_must_be_side-effect_free", "$Condition_must_be_side-effect_free",
+                                   "$Boolean_expected"}));
 }
 
 } // namespace
