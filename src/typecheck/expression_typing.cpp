@@ -66,7 +66,7 @@ bool TypeChecker::annotateExpressionType(expression_t e)
                (kind >= CONSISTENCY && kind <= SPECIFICATION)) {
         result = typeComposition(e, ok);
     } else if (kind == FOR_ALL || kind == EXISTS || kind == SUM) {
-        result = typeQuantifier(e, ok);
+        result = typeQuantifier(e);
     } else if (isMathFunction(kind) || kind == POW) {
         if (kind == POW && !isNumeric(e.getChild(1))) {
             reportError(e.getChild(1), "$Number_expected");
@@ -363,9 +363,8 @@ type_t TypeChecker::typeAssignment(const expression_t& e, bool& ok)
     return typeOf(target);
 }
 
-type_t TypeChecker::typeQuantifier(const expression_t& e, bool& ok)
+type_t TypeChecker::typeQuantifier(const expression_t& e)
 {
-    (void)ok;
     const node_kind_t kind = e.getKind();
     expression_t bound = e.getChild(0);
     if (!bound.empty() && bound.getKind() == IDENTIFIER && !bound.getSymbol().empty()) {

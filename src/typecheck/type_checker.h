@@ -139,7 +139,7 @@ private:
     type_t typeComparison(const expression_t& e);
     type_t typeConnective(const expression_t& e);
     type_t typeAssignment(const expression_t& e, bool& ok);
-    type_t typeQuantifier(const expression_t& e, bool& ok);
+    type_t typeQuantifier(const expression_t& e);
     type_t typeDynamic(const expression_t& e, bool& ok);
     type_t typeQuery(const expression_t& e, bool& ok);
     type_t typeComposition(const expression_t& e, bool& ok);

@@ -461,7 +461,8 @@ TEST(SystemDeclarations, SynchronisationModesAndScenarioElements)
     f.system.clearErrors();
     clocks.checkClockExpression(f.id(x));
     clocks.checkClockExpression(f.id(i));
-    EXPECT_EQ(f.errors(), Strings{"$Clock_expected"});
+    clocks.checkClockExpression(f.bin(ASSIGN, f.id(x), f.num(0)));
+    EXPECT_EQ(f.errors(), (Strings{"$Clock_expected", "$Index_must_be_side-effect_free"}));
 }
 
 TEST(Statements, IterationTypesAndRefinementWarnings)
