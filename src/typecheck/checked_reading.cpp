@@ -53,6 +53,9 @@ int readCheckedXmlModelFile(const char* path, TimedAutomataSystem* system, bool 
 int readCheckedXmlModelBuffer(const char* text, TimedAutomataSystem* system, bool newSyntax)
 {
     SystemBuilder builder(system);
+    if (text == nullptr) {
+        return -1;
+    }
     xmlTextReaderPtr reader = xmlReaderForMemory(text, static_cast<int>(std::strlen(text)), nullptr, nullptr,
                                                  xmlParserOptions);
     if (reader == nullptr) {
@@ -77,7 +80,7 @@ bool readCheckedTextModelFile(FILE* file, TimedAutomataSystem* system, bool newS
 bool readCheckedTextModelBuffer(const char* text, TimedAutomataSystem* system, bool newSyntax)
 {
     SystemBuilder builder(system);
-    runParserOnModelText(text, &builder, newSyntax);
+    runParserOnModelText(text != nullptr ? text : "", &builder, newSyntax);
     checkUnlessErroneous(*system);
     return !system->errorsPresent();
 }
@@ -85,7 +88,7 @@ bool readCheckedTextModelBuffer(const char* text, TimedAutomataSystem* system, b
 expression_t readCheckedExpressionText(const char* text, TimedAutomataSystem* system, bool newSyntax)
 {
     ExpressionReader builder(system);
-    runParserOnText(text, &builder, newSyntax, PART_EXPRESSION, std::string());
+    runParserOnText(text != nullptr ? text : "", &builder, newSyntax, PART_EXPRESSION, std::string());
     expression_t expression = builder.top();
     if (!system->errorsPresent()) {
         TypeChecker checker(*system);

@@ -17,7 +17,8 @@ namespace ZOLT {
 // result: -1 when the file cannot be opened (nothing is checked), else 0, also when
 // the model has errors.
 int readCheckedXmlModelFile(const char* path, TimedAutomataSystem* system, bool newSyntax, QueryList* queries);
-// An XML model held in memory; as readCheckedXmlModelFile, without stored queries.
+// An XML model held in memory; as readCheckedXmlModelFile, without stored queries
+// (-1 for a null text or a document libxml2 cannot start reading).
 int readCheckedXmlModelBuffer(const char* text, TimedAutomataSystem* system, bool newSyntax);
 // A textual model read from an open stream. True when the system holds no error at
 // the end (warnings alone still count as success).
