@@ -1,0 +1,956 @@
+#include "frontend/xml_reader.h"
+
+#include <libxml/xmlreader.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+
+#include "frontend/parser.h"
+#include "frontend/type_exception.h"
+#include "language/query_list.h"
+
+namespace ZOLT {
+
+namespace {
+
+// Codes of the element names of the format. 18 is no element: as the stop code of
+// a path it makes the path run down to the innermost open element.
+enum Tag : int {
+    TAG_NTA = 0,
+    TAG_IMPORTS = 1,
+    TAG_DECLARATION = 2,
+    TAG_TEMPLATE = 3,
+    TAG_INSTANTIATION = 4,
+    TAG_SYSTEM = 5,
+    TAG_NAME = 6,
+    TAG_PARAMETER = 7,
+    TAG_LOCATION = 8,
+    TAG_INIT = 9,
+    TAG_TRANSITION = 10,
+    TAG_URGENT = 11,
+    TAG_COMMITTED = 12,
+    TAG_BRANCHPOINT = 13,
+    TAG_SOURCE = 14,
+    TAG_TARGET = 15,
+    TAG_LABEL = 16,
+    TAG_NAIL = 17,
+    TAG_FULL_PATH = 18,
+    TAG_PROJECT = 19,
+    TAG_LSC = 20,
+    TAG_TYPE = 21,
+    TAG_MODE = 22,
+    TAG_YLOCCOORD = 24,
+    TAG_LSCLOCATION = 25,
+    TAG_PRECHART = 26,
+    TAG_INSTANCE = 27,
+    TAG_TEMPERATURE = 28,
+    TAG_MESSAGE = 29,
+    TAG_CONDITION = 30,
+    TAG_UPDATE = 31,
+    TAG_ANCHOR = 32,
+    TAG_SBML = 33,
+    TAG_QUERIES = 34,
+    TAG_QUERY = 35,
+    TAG_FORMULA = 36,
+    TAG_COMMENT = 37,
+};
+
+// Path segment of each element; indexed segments end in "[" and take the
+// element's position among its parent's children of the same name.
+const char* pathSegment(int code)
+{
+    switch (code) {
+    case TAG_NTA: return "/nta";
+    case TAG_IMPORTS: return "/imports";
+    case TAG_DECLARATION: return "/declaration";
+    case TAG_TEMPLATE: return "/template[";
+    case TAG_INSTANTIATION: return "/instantiation";
+    case TAG_SYSTEM: return "/system";
+    case TAG_NAME: return "/name";
+    case TAG_PARAMETER: return "/parameter";
+    case TAG_LOCATION: return "/location[";
+    case TAG_INIT: return "/init";
+    case TAG_TRANSITION: return "/transition[";
+    case TAG_URGENT: return "/urgent";
+    case TAG_COMMITTED: return "/committed";
+    case TAG_BRANCHPOINT: return "/branchpoint[";
+    case TAG_SOURCE: return "/source";
+    case TAG_TARGET: return "/target";
+    case TAG_LABEL: return "/label[";
+    case TAG_NAIL: return "/nail[";
+    case TAG_PROJECT: return "/project";
+    case TAG_LSC: return "/lscTemplate[";
+    case TAG_TYPE: return "/type";
+    case TAG_MODE: return "/mode";
+    case TAG_YLOCCOORD: return "/ylocoord[";
+    case TAG_LSCLOCATION: return "/lsclocation";
+    case TAG_PRECHART: return "/prechart";
+    case TAG_INSTANCE: return "/instance[";
+    case TAG_TEMPERATURE: return "/temperature[";
+    case TAG_MESSAGE: return "/message[";
+    case TAG_CONDITION: return "/condition[";
+    case TAG_UPDATE: return "/update[";
+    case TAG_ANCHOR: return "/anchor[";
+    case TAG_SBML: return "/sbml[";
+    default: throw std::logic_error("XPath is corrupted");
+    }
+}
+
+// Parser start part of a location label kind, -1 for a kind that is ignored.
+int locationLabelPart(const std::string& kind)
+{
+    if (kind == "invariant")
+        return PART_INVARIANT;
+    if (kind == "exponentialrate")
+        return PART_EXPONENTIAL_RATE;
+    return -1;
+}
+
+// Parser start part of an edge (or chart) label kind, -1 for a kind that is ignored.
+int edgeLabelPart(const std::string& kind)
+{
+    static const std::unordered_map<std::string_view, int> parts = {
+        {"invariant", PART_INVARIANT},   {"select", PART_SELECT},
+        {"guard", PART_GUARD},           {"synchronisation", PART_SYNC},
+        {"assignment", PART_ASSIGNMENT}, {"probability", PART_PROBABILITY},
+        {"message", PART_MESSAGE},       {"update", PART_LSC_UPDATE},
+        {"condition", PART_CONDITION},
+    };
+    auto it = parts.find(kind);
+    return it == parts.end() ? -1 : it->second;
+}
+
+bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+bool equalsIgnoringCase(const std::string& a, const char* b)
+{
+    size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_HUGE
+                              | XML_PARSE_NONET;
+
+} // namespace
+
+int xmlTagCode(const std::string& name)
+{
+    static const std::unordered_map<std::string_view, int> codes = {
+        {"nta", TAG_NTA},
+        {"imports", TAG_IMPORTS},
+        {"declaration", TAG_DECLARATION},
+        {"template", TAG_TEMPLATE},
+        {"instantiation", TAG_INSTANTIATION},
+        {"system", TAG_SYSTEM},
+        {"name", TAG_NAME},
+        {"parameter", TAG_PARAMETER},
+        {"location", TAG_LOCATION},
+        {"init", TAG_INIT},
+        {"transition", TAG_TRANSITION},
+        {"urgent", TAG_URGENT},
+        {"committed", TAG_COMMITTED},
+        {"branchpoint", TAG_BRANCHPOINT},
+        {"source", TAG_SOURCE},
+        {"target", TAG_TARGET},
+        {"label", TAG_LABEL},
+        {"nail", TAG_NAIL},
+        {"project", TAG_PROJECT},
+        {"lsc", TAG_LSC},
+        {"type", TAG_TYPE},
+        {"mode", TAG_MODE},
+        {"yloccoord", TAG_YLOCCOORD},
+        {"lsclocation", TAG_LSCLOCATION},
+        {"prechart", TAG_PRECHART},
+        {"instance", TAG_INSTANCE},
+        {"temperature", TAG_TEMPERATURE},
+        {"message", TAG_MESSAGE},
+        {"condition", TAG_CONDITION},
+        {"update", TAG_UPDATE},
+        {"anchor", TAG_ANCHOR},
+        {"sbml", TAG_SBML},
+        {"queries", TAG_QUERIES},
+        {"query", TAG_QUERY},
+        {"formula", TAG_FORMULA},
+        {"comment", TAG_COMMENT},
+    };
+    auto it = codes.find(name);
+    return it == codes.end() ? -1 : it->second;
+}
+
+int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
+{
+    // No entity substitution, no DTD loading and no network access: a model file
+    // never makes the reader fetch anything.
+    xmlTextReaderPtr reader = xmlReaderForFile(path, nullptr, parserOptions);
+    if (reader == nullptr)
+        return -1;
+    XMLReader xml(reader, builder, newSyntax);
+    xml.parse(queries);
+    return 0;
+}
+
+XMLReader::XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSyntax)
+    : reader(reader), builder(builder), newSyntax(newSyntax)
+{
+    levels.emplace_back();
+    read();
+}
+
+XMLReader::~XMLReader() { xmlFreeTextReader(reader); }
+
+// ---- cursor ---------------------------------------------------------------
+
+int XMLReader::nodeType() const { return xmlTextReaderNodeType(reader); }
+
+bool XMLReader::isEmptyElement() const { return xmlTextReaderIsEmptyElement(reader) == 1; }
+
+bool XMLReader::isElementStart() const { return nodeType() == XML_READER_TYPE_ELEMENT; }
+
+bool XMLReader::isEndTag() const { return nodeType() == XML_READER_TYPE_END_ELEMENT; }
+
+bool XMLReader::isText() const
+{
+    int type = nodeType();
+    return type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA;
+}
+
+int XMLReader::currentCode() const
+{
+    const xmlChar* name = xmlTextReaderConstLocalName(reader);
+    int code = name == nullptr ? -1 : xmlTagCode(reinterpret_cast<const char*>(name));
+    if (code < 0)
+        throw std::runtime_error("Unknown tag in XML file");
+    return code;
+}
+
+std::string XMLReader::value() const
+{
+    const xmlChar* text = xmlTextReaderConstValue(reader);
+    return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
+}
+
+bool XMLReader::attribute(const char* name, std::string& result) const
+{
+    xmlChar* text = xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
+    if (text == nullptr)
+        return false;
+    result = reinterpret_cast<const char*>(text);
+    xmlFree(text);
+    return true;
+}
+
+void XMLReader::read()
+{
+    if (isEndTag() || (isElementStart() && isEmptyElement())) {
+        levels.pop_back();
+        if (levels.empty() || levels.back().empty() || levels.back().back() != currentCode())
+            throw std::runtime_error("Invalid nesting in XML document");
+    }
+    if (xmlTextReaderRead(reader) != 1)
+        throw std::runtime_error("Unexpected end of XML document");
+    if (isElementStart()) {
+        levels.back().push_back(currentCode());
+        levels.emplace_back();
+    }
+}
+
+bool XMLReader::begin(int tag, bool skipEmpty)
+{
+    for (;;) {
+        if (isElementStart()) {
+            if (currentCode() != tag)
+                return false;
+            if (!skipEmpty || !isEmptyElement())
+                return true;
+        }
+        read();
+    }
+}
+
+void XMLReader::skipWhitespace()
+{
+    while (nodeType() == XML_READER_TYPE_WHITESPACE || nodeType() == XML_READER_TYPE_SIGNIFICANT_WHITESPACE)
+        read();
+}
+
+bool XMLReader::end(int tag)
+{
+    skipWhitespace();
+    return isEndTag() && currentCode() == tag;
+}
+
+XMLReader::ElementMark XMLReader::markElement() const
+{
+    return {levels.size(), levels[levels.size() - 2].size()};
+}
+
+bool XMLReader::isOpen(const ElementMark& mark) const
+{
+    return levels.size() >= mark.depth && levels[mark.depth - 2].size() == mark.siblings;
+}
+
+// Moves to the end tag of the marked element (or past the element when it was
+// written as an empty tag); nothing moves when the element is already closed.
+void XMLReader::skipElement(const ElementMark& mark)
+{
+    while (isOpen(mark)) {
+        if (levels.size() == mark.depth && isEndTag())
+            return;
+        read();
+    }
+}
+
+// ---- paths, positions and texts ---------------------------------------------
+
+std::string XMLReader::currentXmlPath(int stop) const
+{
+    std::string path;
+    for (const auto& level : levels) {
+        if (level.empty())
+            break;
+        int code = level.back();
+        const char* segment = pathSegment(code);
+        path += segment;
+        if (segment[std::strlen(segment) - 1] == '[') {
+            path += std::to_string(std::count(level.begin(), level.end(), code));
+            path += ']';
+        }
+        if (code == stop)
+            break;
+    }
+    return path;
+}
+
+void XMLReader::placeAt(const std::string& path)
+{
+    beginPositionText(*builder, path);
+    stepPosition(*builder, 1);
+}
+
+void XMLReader::reportAt(const std::string& path, const std::string& message)
+{
+    placeAt(path);
+    builder->handleError(message);
+}
+
+int XMLReader::parseText(const std::string& text, int part)
+{
+    return runParserOnText(text.c_str(), builder, newSyntax, part, currentXmlPath(TAG_FULL_PATH));
+}
+
+// With the cursor on an element's start tag: moves to its text and takes it.
+// Returns 0 with a text, 1 without (the cursor then stays on an empty tag, so
+// that the path still names the element).
+int XMLReader::readElementText(std::string& text)
+{
+    if (isEmptyElement())
+        return 1;
+    read();
+    if (!isText())
+        return 1;
+    text = value();
+    return 0;
+}
+
+std::string XMLReader::readName(NameKind kind)
+{
+    if (!isText())
+        return {};
+    std::string text = value();
+    beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
+    stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
+
+    std::string name;
+    if (kind == NameKind::identifier) {
+        size_t i = 0;
+        while (i < text.size() && isSpace(text[i]))
+            ++i;
+        if (i == text.size()) {
+            builder->handleError("Identifier expected");
+            return {};
+        }
+        if (!isAsciiLetter(text[i]) && text[i] != '_') {
+            builder->handleError("Invalid identifier");
+            return {};
+        }
+        size_t first = i;
+        while (i < text.size()
+               && (isAsciiLetter(text[i]) || isAsciiDigit(text[i]) || text[i] == '_' || text[i] == '#' || text[i] == '$'))
+            ++i;
+        name = text.substr(first, i - first);
+        while (i < text.size() && isSpace(text[i]))
+            ++i;
+        if (i != text.size()) {
+            builder->handleError("Invalid identifier");
+            return {};
+        }
+    } else {
+        name = text;
+    }
+    if (isKeyword(name.c_str(), 5)) {
+        builder->handleError("$Keywords_are_not_allowed_here");
+        return {};
+    }
+    return name;
+}
+
+// With the cursor on a label's start tag: parses its text by the location or the
+// edge table. parsed tells whether the parse succeeded; the result is the start part
+// used, or -1 when nothing was parsed.
+int XMLReader::parseLabel(bool onEdge, bool& parsed)
+{
+    parsed = false;
+    std::string path = currentXmlPath(TAG_LABEL);
+    ElementMark mark = markElement();
+    std::string kind;
+    if (!attribute("kind", kind)) {
+        // The kind says what the text is; without it the text cannot be read.
+        reportAt(path, "Missing kind attribute");
+        skipElement(mark);
+        return -1;
+    }
+    int part = onEdge ? edgeLabelPart(kind) : locationLabelPart(kind);
+    read();
+    if (part < 0 || !isText())
+        return -1;
+    parsed = parseText(value(), part) == 0;
+    return part;
+}
+
+int32_t XMLReader::readLscLocation()
+{
+    if (!begin(TAG_LSCLOCATION, true))
+        throw std::runtime_error("Missing LSC location");
+    read();
+    if (!isText())
+        throw std::runtime_error("Missing LSC location");
+    std::string text = value();
+    beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
+    stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
+    errno = 0;
+    long number = std::strtol(text.c_str(), nullptr, 10);
+    // Positions beyond the 32-bit range are held at its ends rather than wrapped.
+    number = std::clamp<long>(number, INT32_MIN, INT32_MAX);
+    if (number == -1)
+        throw std::runtime_error("Missing LSC location");
+    return static_cast<int32_t>(number);
+}
+
+// Reads the label a chart element requires; without one the element's error is
+// reported at the position already placed.
+void XMLReader::requiredLabel(const char* missingMessage)
+{
+    if (!begin(TAG_LABEL, true)) {
+        builder->handleError(missingMessage);
+        return;
+    }
+    bool parsed;
+    parseLabel(true, parsed);
+}
+
+// ---- model ------------------------------------------------------------------
+
+void XMLReader::parse(QueryList* queries)
+{
+    if (!begin(TAG_NTA, true)) {
+        if (!begin(TAG_PROJECT, true))
+            throw std::runtime_error("Missing nta or project element");
+        isNta = false;
+    }
+    read();
+
+    if (begin(TAG_DECLARATION, true)) {
+        std::string text;
+        if (readElementText(text) == 0)
+            parseText(text, PART_DECLARATIONS);
+    }
+    while (readTemplate()) {
+    }
+    while (readLsc()) {
+    }
+    if (begin(TAG_INSTANTIATION)) {
+        std::string text;
+        readElementText(text);
+        parseText(text, PART_INSTANTIATION);
+    }
+    readSystemAndQueries(queries);
+    builder->done();
+}
+
+bool XMLReader::readTemplate()
+{
+    if (!begin(TAG_TEMPLATE, true))
+        return false;
+    std::string path = currentXmlPath(TAG_TEMPLATE);
+    ElementMark mark = markElement();
+    try {
+        read();
+        std::string name;
+        if (begin(TAG_NAME, true)) {
+            read();
+            name = readName(NameKind::identifier);
+        }
+        if (begin(TAG_PARAMETER, true)) {
+            std::string text;
+            if (readElementText(text) == 0)
+                parseText(text, PART_PARAMETERS);
+        }
+        placeAt(path);
+        builder->procBegin(name.c_str(), true, "", "");
+        if (begin(TAG_DECLARATION, true)) {
+            std::string text;
+            if (readElementText(text) == 0)
+                parseText(text, PART_DECLARATIONS);
+        }
+        while (readLocation()) {
+        }
+        while (readBranchpoint()) {
+        }
+        placeAt(path);
+        readInit();
+        while (readTransition()) {
+        }
+        placeAt(path);
+        builder->procEnd();
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readLocation()
+{
+    if (!begin(TAG_LOCATION))
+        return false;
+    std::string path = currentXmlPath(TAG_LOCATION);
+    ElementMark mark = markElement();
+    std::string id;
+    if (!attribute("id", id)) {
+        // Without an id nothing can refer to the location: report and pass it over.
+        reportAt(path, "Missing id attribute");
+        skipElement(mark);
+        return true;
+    }
+    try {
+        read();
+        std::string name;
+        if (begin(TAG_NAME, true)) {
+            read();
+            name = readName(NameKind::identifier);
+        }
+        bool hasInvariant = false, hasRate = false;
+        while (begin(TAG_LABEL, true)) {
+            bool parsed;
+            int part = parseLabel(false, parsed);
+            if (parsed && part == PART_INVARIANT)
+                hasInvariant = true;
+            if (parsed && part == PART_EXPONENTIAL_RATE)
+                hasRate = true;
+        }
+        bool urgent = false, committed = false;
+        if (begin(TAG_URGENT)) {
+            urgent = true;
+            read();
+        }
+        if (begin(TAG_COMMITTED)) {
+            committed = true;
+            read();
+        }
+        if (name.empty())
+            name = "_" + id;
+        names[id] = name;
+        placeAt(path);
+        builder->procState(name.c_str(), hasInvariant, hasRate);
+        if (committed)
+            builder->procStateCommit(name.c_str());
+        if (urgent)
+            builder->procStateUrgent(name.c_str());
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readBranchpoint()
+{
+    if (!begin(TAG_BRANCHPOINT))
+        return false;
+    std::string path = currentXmlPath(TAG_BRANCHPOINT);
+    ElementMark mark = markElement();
+    std::string id;
+    if (!attribute("id", id)) {
+        reportAt(path, "Missing id attribute");
+        skipElement(mark);
+        return true;
+    }
+    try {
+        std::string name = "_" + id;
+        names[id] = name;
+        placeAt(path);
+        builder->procBranchpoint(name.c_str());
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+    }
+    // A branch point carries nothing the model needs; its content is passed over.
+    skipElement(mark);
+    if (isOpen(mark))
+        read();
+    return true;
+}
+
+bool XMLReader::readInit()
+{
+    if (!begin(TAG_INIT)) {
+        builder->handleError("$Missing_initial_location");
+        return false;
+    }
+    try {
+        std::string ref;
+        if (!attribute("ref", ref)) {
+            builder->handleError("$Missing_initial_location");
+        } else {
+            auto it = names.find(ref);
+            builder->procStateInit(it == names.end() ? "" : it->second.c_str());
+        }
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+    }
+    read();
+    return true;
+}
+
+// Reads a source, target or anchor element and resolves the id it refers to.
+bool XMLReader::readReference(int tag, std::string& name, bool required)
+{
+    if (!begin(tag)) {
+        if (!required)
+            return false;
+        throw std::runtime_error(tag == TAG_SOURCE ? "Missing source element"
+                                 : tag == TAG_TARGET ? "Missing target element"
+                                                     : "Missing anchor element");
+    }
+    std::string ref;
+    if (!attribute(tag == TAG_ANCHOR ? "instanceid" : "ref", ref))
+        throw std::runtime_error("Missing reference");
+    auto it = names.find(ref);
+    if (it == names.end())
+        throw std::runtime_error("Missing reference");
+    name = it->second;
+    read();
+    return true;
+}
+
+bool XMLReader::readTransition()
+{
+    if (!begin(TAG_TRANSITION, true))
+        return false;
+    ElementMark mark = markElement();
+    std::string controllable, action = "SKIP";
+    bool isControllable = !attribute("controllable", controllable) || controllable == "true";
+    attribute("action", action);
+    try {
+        read();
+        std::string source, target;
+        readReference(TAG_SOURCE, source, true);
+        readReference(TAG_TARGET, target, true);
+        builder->procEdgeBegin(source.c_str(), target.c_str(), isControllable, action.c_str());
+        while (begin(TAG_LABEL, true)) {
+            bool parsed;
+            parseLabel(true, parsed);
+        }
+        while (begin(TAG_NAIL, true))
+            read();
+        builder->procEdgeEnd(source.c_str(), target.c_str());
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+// ---- scenario charts ----------------------------------------------------------
+
+bool XMLReader::readLsc()
+{
+    if (!begin(TAG_LSC, true))
+        return false;
+    std::string path = currentXmlPath(TAG_LSC);
+    ElementMark mark = markElement();
+    lscType.clear();
+    lscMode.clear();
+    try {
+        read();
+        std::string name;
+        if (begin(TAG_NAME, true)) {
+            read();
+            name = readName(NameKind::identifier);
+        }
+        if (auto* abstract = dynamic_cast<AbstractBuilder*>(builder))
+            abstract->chartNames.push_back(name);
+        if (begin(TAG_PARAMETER, true)) {
+            std::string text;
+            if (readElementText(text) == 0)
+                parseText(text, PART_PARAMETERS);
+        }
+        if (begin(TAG_TYPE, true)) {
+            read();
+            lscType = readName(NameKind::identifier);
+        }
+        if (begin(TAG_MODE, true)) {
+            read();
+            lscMode = readName(NameKind::identifier);
+        }
+        placeAt(path);
+        builder->procBegin(name.c_str(), false, lscType, lscMode);
+        if (begin(TAG_DECLARATION, true)) {
+            std::string text;
+            if (readElementText(text) == 0)
+                parseText(text, PART_DECLARATIONS);
+        }
+        while (begin(TAG_YLOCCOORD))
+            read();
+        while (readInstance()) {
+        }
+        readPrechart();
+        while (readMessage()) {
+        }
+        while (readCondition()) {
+        }
+        while (readUpdate()) {
+        }
+        placeAt(path);
+        builder->procEnd();
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readInstance()
+{
+    if (!begin(TAG_INSTANCE))
+        return false;
+    std::string path = currentXmlPath(TAG_INSTANCE);
+    ElementMark mark = markElement();
+    std::string id;
+    if (!attribute("id", id)) {
+        reportAt(path, "Missing id attribute");
+        skipElement(mark);
+        return true;
+    }
+    try {
+        read();
+        placeAt(path);
+        std::string name;
+        if (begin(TAG_NAME, true)) {
+            read();
+            name = readName(NameKind::instance);
+        }
+        if (name.empty()) {
+            placeAt(path);
+            builder->handleError("$Instance_name_is_required");
+        }
+        names[id] = name;
+        placeAt(path);
+        builder->procInstanceLine();
+        parseText(name, PART_INSTANCE_LINE);
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readPrechart()
+{
+    try {
+        if (!begin(TAG_PRECHART)) {
+            prechartEnd = -1;
+            builder->hasPrechart(false);
+            return false;
+        }
+        std::string path = currentXmlPath(TAG_PRECHART);
+        read();
+        prechartEnd = readLscLocation();
+        if (equalsIgnoringCase(lscType, "existential"))
+            reportAt(path, "$Existential_charts_must_not_have_prechart");
+        builder->hasPrechart(true);
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+    }
+    return true;
+}
+
+bool XMLReader::readMessage()
+{
+    if (!begin(TAG_MESSAGE, true))
+        return false;
+    std::string path = currentXmlPath(TAG_MESSAGE);
+    ElementMark mark = markElement();
+    try {
+        read();
+        std::string source, target;
+        readReference(TAG_SOURCE, source, true);
+        readReference(TAG_TARGET, target, true);
+        int32_t y = readLscLocation();
+        placeAt(path);
+        builder->procMessage(source.c_str(), target.c_str(), y, y < prechartEnd);
+        placeAt(path);
+        requiredLabel("$Message_label_is_required");
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readCondition()
+{
+    if (!begin(TAG_CONDITION, true))
+        return false;
+    std::string path = currentXmlPath(TAG_CONDITION);
+    ElementMark mark = markElement();
+    try {
+        read();
+        std::vector<std::string> anchors;
+        std::string anchor;
+        while (readReference(TAG_ANCHOR, anchor, false))
+            anchors.push_back(anchor);
+        if (anchors.empty())
+            throw std::runtime_error("Missing anchor element");
+        int32_t y = readLscLocation();
+        placeAt(path);
+        if (!begin(TAG_TEMPERATURE))
+            throw std::runtime_error("Missing temperature");
+        read();
+        std::string temperature = readName(NameKind::identifier);
+        builder->procCondition(anchors, y, y < prechartEnd, temperature == "hot");
+        requiredLabel("$Condition_label_is_required");
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+bool XMLReader::readUpdate()
+{
+    if (!begin(TAG_UPDATE, true))
+        return false;
+    std::string path = currentXmlPath(TAG_UPDATE);
+    ElementMark mark = markElement();
+    try {
+        read();
+        std::string anchor;
+        readReference(TAG_ANCHOR, anchor, true);
+        int32_t y = readLscLocation();
+        placeAt(path);
+        builder->procLscUpdate(anchor.c_str(), y, y < prechartEnd);
+        requiredLabel("$Update_label_is_required");
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+    return true;
+}
+
+// ---- system line and stored queries ---------------------------------------------
+
+void XMLReader::readSystemAndQueries(QueryList* queries)
+{
+    if (!begin(TAG_SYSTEM)) {
+        reportAt(isNta ? "/nta" : "/project", "$Missing_system_tag");
+        return;
+    }
+    ElementMark mark = markElement();
+    std::string text;
+    readElementText(text);
+    parseText(text, PART_SYSTEM);
+    if (queries == nullptr)
+        return;
+
+    // Leave the system element, then look at what follows it without passing the
+    // end of the root: the reader never reads beyond the last element it needs.
+    skipElement(mark);
+    if (isOpen(mark))
+        read();
+    skipWhitespace();
+    if (!isElementStart() || currentCode() != TAG_QUERIES || isEmptyElement())
+        return;
+    readQueries(*queries);
+}
+
+void XMLReader::readQueries(QueryList& queries)
+{
+    read();
+    for (;;) {
+        if (end(TAG_QUERIES))
+            return;
+        if (isEndTag() || !isElementStart()) {
+            read();
+            continue;
+        }
+        if (currentCode() != TAG_QUERY)
+            throw std::runtime_error("Only <query> allowed in <queries>");
+        if (isEmptyElement())
+            throw std::runtime_error("Missing <comment> in <query>");
+        read();
+        skipWhitespace();
+        std::string formula, comment;
+        if (isElementStart() && currentCode() == TAG_FORMULA) {
+            formula = readQueryPart(TAG_FORMULA);
+            skipWhitespace();
+        }
+        if (!isElementStart() || currentCode() != TAG_COMMENT)
+            throw std::runtime_error("Missing <comment> in <query>");
+        comment = readQueryPart(TAG_COMMENT);
+        if (!end(TAG_QUERY))
+            throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
+        queries.addQuery(std::move(formula), std::move(comment));
+        read();
+    }
+}
+
+// With the cursor on a formula or comment start tag: its text (empty when it has
+// none), with the cursor moved past the element.
+std::string XMLReader::readQueryPart(int tag)
+{
+    if (isEmptyElement()) {
+        read();
+        return {};
+    }
+    std::string text;
+    read();
+    if (isText()) {
+        text = value();
+        read();
+    }
+    if (!end(tag))
+        throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
+    read();
+    return text;
+}
+
+} // namespace ZOLT

@@ -1,0 +1,110 @@
+#pragma once
+
+// Reader of models in the flat-system XML format. The structure of the document
+// (templates, locations, branch points, edges, scenario charts) becomes builder
+// calls made here; every text holding model language is handed to the textual
+// parser with the start part that says what it is and the element path of the
+// element that holds it, so that errors point inside that text.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frontend/builder.h"
+
+typedef struct _xmlTextReader xmlTextReader;
+
+namespace ZOLT {
+
+class QueryList;
+
+// Reads the XML model at path into builder (new or old model syntax for the texts).
+// The stored queries go to queries; with a null list they are not read. Returns 0
+// when the document was read (model errors are reported through the builder) and -1
+// when the file cannot be opened, without any builder call. Structural faults of the
+// document end the reading with std::runtime_error; what the builder received stays.
+int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries);
+
+class XMLReader
+{
+public:
+    // Takes ownership of the libxml2 reader and moves to its first node.
+    XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSyntax);
+    ~XMLReader();
+    XMLReader(const XMLReader&) = delete;
+    XMLReader& operator=(const XMLReader&) = delete;
+
+    // Reads the whole model; the queries only when queries is not null.
+    void parse(QueryList* queries);
+
+private:
+    enum class NameKind { identifier, instance };
+    // Where an element stands in the nesting: the depth of its children's level and
+    // the number of elements its parent had begun when it was started. The element
+    // is open while that level exists and its parent has begun no further element.
+    struct ElementMark
+    {
+        size_t depth;
+        size_t siblings;
+    };
+
+    // Cursor over the libxml2 node stream.
+    void read();
+    bool begin(int tag, bool skipEmpty = false);
+    bool end(int tag);
+    void skipWhitespace();
+    ElementMark markElement() const;
+    bool isOpen(const ElementMark& mark) const;
+    void skipElement(const ElementMark& mark);
+
+    int nodeType() const;
+    bool isEmptyElement() const;
+    bool isElementStart() const;
+    bool isEndTag() const;
+    bool isText() const;
+    int currentCode() const;
+    std::string value() const;
+    bool attribute(const char* name, std::string& result) const;
+
+    std::string currentXmlPath(int stop) const;
+    void placeAt(const std::string& path);
+    void reportAt(const std::string& path, const std::string& message);
+    std::string readName(NameKind kind);
+    int parseText(const std::string& text, int part);
+    int parseLabel(bool onEdge, bool& parsed);
+    int readElementText(std::string& text);
+    int32_t readLscLocation();
+    void requiredLabel(const char* missingMessage);
+
+    bool readTemplate();
+    bool readLocation();
+    bool readBranchpoint();
+    bool readInit();
+    bool readTransition();
+    bool readLsc();
+    bool readInstance();
+    bool readPrechart();
+    bool readMessage();
+    bool readCondition();
+    bool readUpdate();
+    bool readReference(int tag, std::string& name, bool required);
+    void readSystemAndQueries(QueryList* queries);
+    void readQueries(QueryList& queries);
+    std::string readQueryPart(int tag);
+
+    xmlTextReader* reader;
+    std::map<std::string, std::string> names;
+    ParserBuilder* builder;
+    bool newSyntax;
+    std::vector<std::vector<int>> levels;
+    bool isNta = true;
+    int32_t prechartEnd = -1;
+    std::string lscType;
+    std::string lscMode;
+};
+
+// The code of an element name of the format, -1 for any other name.
+int xmlTagCode(const std::string& name);
+
+} // namespace ZOLT

@@ -1,0 +1,267 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "language/system.h"
+#include "language/query_list.h"
+#include "typecheck/checked_reading.h"
+#include "typecheck/type_checker.h"
+#include "frontend/parser.h"
+#include "frontend/system_builder.h"
+
+namespace tc_test {
+namespace {
+
+using namespace ZOLT;
+
+struct Finding
+{
+    int32_t line;
+    std::string message;
+    bool operator==(const Finding&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Finding& f) { return os << f.line << ": " << f.message; }
+
+std::vector<Finding> findings(const std::vector<diagnostic_t>& list)
+{
+    std::vector<Finding> out;
+    for (const diagnostic_t& d : list) {
+        out.push_back({d.start.line, d.message});
+    }
+    return out;
+}
+
+std::string modelPath(const std::string& name) { return std::string(MIRVEK_TEST_MODELS) + "/" + name; }
+
+// Reads and checks a textual fixture; returns what the door returned.
+bool readFixture(const std::string& name, TimedAutomataSystem& system)
+{
+    FILE* file = std::fopen(modelPath(name).c_str(), "r");
+    EXPECT_NE(file, nullptr) << name;
+    if (file == nullptr) {
+        return false;
+    }
+    bool ok = readCheckedTextModelFile(file, &system, true);
+    std::fclose(file);
+    return ok;
+}
+
+TEST(CheckedReading, TextDoors)
+{
+    {
+        TimedAutomataSystem system;
+        EXPECT_TRUE(readFixture("tc_clean.xta", system));
+        EXPECT_EQ(findings(system.getErrors()), std::vector<Finding>{});
+        EXPECT_EQ(findings(system.getWarnings()),
+                  (std::vector<Finding>{{9, "$Expression_does_not_have_any_effect"}}));
+    }
+    {
+        TimedAutomataSystem system;
+        EXPECT_FALSE(readFixture("tc_syntax.xta", system));
+        ASSERT_FALSE(system.getErrors().empty());
+        for (const diagnostic_t& d : system.getErrors()) {
+            EXPECT_NE(d.message, "$Invalid_initialiser");
+            EXPECT_GE(d.start.line, 3);
+        }
+    }
+    {
+        TimedAutomataSystem system;
+        EXPECT_FALSE(readCheckedTextModelBuffer("int i = 2.5;\nprocess P() { state A; init A; }\nsystem P;\n", &system, true));
+        EXPECT_EQ(findings(system.getErrors()), (std::vector<Finding>{{1, "$Invalid_initialiser"}}));
+    }
+}
+
+
+using Findings = std::vector<Finding>;
+
+// Each fixture covers the messages of one part of the checker, in walk order.
+TEST(CheckedReading, ModelFixtures)
+{
+    struct Case
+    {
+        const char* file;
+        bool ok;
+        Findings errors;
+        Findings warnings;
+    };
+    const std::string invariant = "$Expression_of_type (constraint) $cannot_be_used_as_an_invariant";
+    const Case cases[] = {
+        {"tc_locations.xta", false,
+         {{7, invariant}, {8, "$Invariant_must_be_side-effect_free"}, {9, "$Number_expected"}}, {}},
+        {"tc_edges.xta", false,
+         {{15, "$Expression_of_type (constraint) $cannot_be_used_as_a_guard"},
+          {16, "$Guard_must_be_side-effect_free"},
+          {17, "$Channel_expected"},
+          {18, "$Synchronisation_must_be_side-effect_free"},
+          {19, "$Invalid_assignment_expression"},
+          {21, "$Expression_of_type (double) $cannot_be_used_as_a_probability"},
+          {22, "$Probability_must_be_side-effect_free"},
+          {23, "$CSP_and_IO_synchronisations_cannot_be_mixed"},
+          {24, "$CSP_and_IO_synchronisations_cannot_be_mixed"}},
+         {{12, "$Clock_guards_are_not_allowed_on_urgent_edges"},
+          {12, "$Strict_bounds_on_urgent_edges_may_not_make_sense"},
+          {13, "$It_may_be_needed_to_add_a_guard_involving_the_target_invariant"}}},
+        {"tc_functions.xta", false,
+         {{5, "$Invalid_return_type"},
+          {7, "$Boolean_expected"},
+          // The builder gives the type of an iteration no position of its own.
+          {1, "$Scalar_set_or_integer_expected"},
+          {8, "$Incompatible_argument"},
+          {9, "$Invalid_assignment_expression"},
+          {10, "$Initialiser_must_be_side-effect_free"},
+          {10, "$Assertion_must_be_side-effect_free"},
+          {12, "Dynamic constructs are only allowed on edges!"}},
+         {{9, "$Expression_does_not_have_any_effect"}, {12, "$Expression_does_not_have_any_effect"}}},
+        {"tc_system.xta", false,
+         {// The builder places the parameters of an IO declaration at the end of the system line.
+          {11, "$Must_be_computable_at_compile_time"},
+          {11, "$Integer_expected"},
+          // Mixed modes are reported without position.
+          {1, "$CSP_and_IO_synchronisations_cannot_be_mixed"},
+          {14, "$Progress_guard_must_evaluate_to_a_boolean"},
+          {14, "$Progress_measure_must_evaluate_to_a_value"},
+          {15, "$Integer_expected"},
+          {7, "$Must_be_computable_at_compile_time"},
+          {7, "$Channel_expected"}},
+         {}},
+        {"tc_dynamic.xta", false,
+         {{11, "Wrong number of arguments"},
+          {12, "It appears your trying to spawn a non-dynamic template"},
+          {13, "Template is only declared - not defined"},
+          {14, "Exit can only be used in templates declared as dynamic"},
+          {15, "A sum can only  be made over integer, double, invariant or guard expressions."}},
+         {{10, "$Expression_does_not_have_any_effect"}, {6, "$Expression_does_not_have_any_effect"}}},
+    };
+    for (const Case& c : cases) {
+        TimedAutomataSystem system;
+        EXPECT_EQ(readFixture(c.file, system), c.ok) << c.file;
+        EXPECT_EQ(findings(system.getErrors()), c.errors) << c.file;
+        EXPECT_EQ(findings(system.getWarnings()), c.warnings) << c.file;
+    }
+}
+
+TEST(CheckedReading, ModelFactsLeftForTheCompiler)
+{
+    {
+        TimedAutomataSystem system;
+        readFixture("tc_locations.xta", system);
+        EXPECT_TRUE(system.hasStrictInvariants());
+        EXPECT_TRUE(system.hasStopWatches());
+        const template_t& p = system.getTemplates().front();
+        EXPECT_EQ(p.locations[0].invariant.toString(), "1 && x <= 5");
+        EXPECT_EQ(p.locations[6].invariant.toString(), "1 && y' == 0");
+        EXPECT_TRUE(p.locations[6].invariant.getType().isKind(RATE_INVARIANT));
+    }
+    {
+        TimedAutomataSystem system;
+        readFixture("tc_edges.xta", system);
+        EXPECT_TRUE(system.clockGuardOnUrgentEdge);
+        EXPECT_TRUE(system.clockGuardOnBroadcastReceive);
+        EXPECT_TRUE(system.hasStrictLowerBoundOnControllableEdges());
+    }
+    {
+        TimedAutomataSystem system;
+        readFixture("tc_functions.xta", system);
+        for (const function_t& f : system.getGlobals().functions) {
+            if (f.symbol.getName() != "store") {
+                continue;
+            }
+            ASSERT_EQ(f.writtenSymbols.size(), 1u);
+            EXPECT_EQ(f.writtenSymbols.begin()->getName(), "g");
+            // Neither the parameter nor the local is left; the assigned global is read
+            // as well, as every identifier of the body is.
+            ASSERT_EQ(f.readSymbols.size(), 1u);
+            EXPECT_EQ(f.readSymbols.begin()->getName(), "g");
+        }
+    }
+    {
+        TimedAutomataSystem system;
+        readFixture("tc_system.xta", system);
+        EXPECT_EQ(system.syncMode, -1);
+    }
+}
+
+// Collects each parsed query instead of deciding its property type.
+class QueryCollector : public SystemBuilder
+{
+public:
+    using SystemBuilder::SystemBuilder;
+    void property() override { queries.push_back(popFragment()); }
+    std::vector<expression_t> queries;
+};
+
+TEST(CheckedReading, QueryFixture)
+{
+    TimedAutomataSystem system;
+    ASSERT_TRUE(readFixture("tc_query_model.xta", system));
+    QueryCollector builder(&system);
+    FILE* file = std::fopen(modelPath("tc_queries.q").c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    runQueryParserOnFile(file, &builder);
+    std::fclose(file);
+    ASSERT_FALSE(system.errorsPresent());
+    ASSERT_EQ(builder.queries.size(), 13u);
+    TypeChecker checker(system);
+    for (expression_t& query : builder.queries) {
+        checker.validateQuery(query);
+    }
+    EXPECT_EQ(findings(system.getErrors()), (Findings{
+                                                {2, "$Property_must_be_side-effect_free"},
+                                                {4, "$Must_be_computable_at_compile_time"},
+                                                {5, "$Clock_expected"},
+                                                {6, "$Integer_or_clock_expected"},
+                                                {7, "$Boolean_expected"},
+                                                {9, "$Type_error"},
+                                                {11, "Not a dynamic template"},
+                                                {12, "$Expression_must_be_side-effect_free"},
+                                                {12, "$Property_must_be_side-effect_free"},
+                                            }));
+}
+
+TEST(CheckedReading, XmlDoors)
+{
+    {
+        TimedAutomataSystem system;
+        QueryList queries;
+        EXPECT_EQ(readCheckedXmlModelFile(modelPath("tc_xml_type_error.xml").c_str(), &system, true, &queries), 0);
+        std::vector<std::string> messages;
+        for (const diagnostic_t& d : system.getErrors()) {
+            messages.push_back(d.message);
+        }
+        EXPECT_EQ(messages, (std::vector<std::string>{"$Invalid_initialiser",
+                                                      "$Expression_of_type (constraint) $cannot_be_used_as_a_guard"}));
+    }
+    {
+        TimedAutomataSystem system;
+        QueryList queries;
+        EXPECT_EQ(readCheckedXmlModelFile(modelPath("tc_no_such_model.xml").c_str(), &system, true, &queries), -1);
+        EXPECT_FALSE(system.errorsPresent());
+    }
+    {
+        TimedAutomataSystem system;
+        const char* text = "<nta><declaration>int i; double d = i;</declaration>"
+                           "<template><name>P</name><location id=\"a\"/><init ref=\"a\"/></template>"
+                           "<system>system P;</system></nta>";
+        EXPECT_EQ(readCheckedXmlModelBuffer(text, &system, true), 0);
+        ASSERT_EQ(system.getErrors().size(), 1u);
+        EXPECT_EQ(system.getErrors()[0].message, "$Must_be_computable_at_compile_time");
+    }
+}
+
+TEST(CheckedReading, ExpressionDoor)
+{
+    TimedAutomataSystem system;
+    ASSERT_TRUE(readCheckedTextModelBuffer("clock x;\nint i;\nprocess P() { state A; init A; }\nsystem P;\n",
+                                           &system, true));
+    expression_t e = readCheckedExpressionText("x < 2.5 && i > 0", &system, true);
+    ASSERT_FALSE(e.empty());
+    EXPECT_TRUE(e.getType().isKind(INVARIANT));
+    e = readCheckedExpressionText("x' == 2 || x < 5", &system, true);
+    EXPECT_EQ(findings(system.getErrors()), (Findings{{1, "$Type_error"}}));
+}
+
+} // namespace
+} // namespace tc_test
