@@ -147,8 +147,12 @@ bool equalsIgnoringCase(const std::string& a, const char* b)
     return true;
 }
 
-constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_HUGE
-                              | XML_PARSE_NONET;
+// Recover from what libxml2 can, drop blank nodes, merge character data sections
+// into text. Entities are not substituted, no DTD is loaded and nothing is fetched
+// from the network; libxml2's size and entity-expansion limits stay in force (lifting
+// them lets a hostile document take minutes or unbounded memory), which still admits
+// texts of up to 10 MB.
+constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NONET;
 
 } // namespace
 
@@ -198,8 +202,6 @@ int xmlTagCode(const std::string& name)
 
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
 {
-    // No entity substitution, no DTD loading and no network access: a model file
-    // never makes the reader fetch anything.
     xmlTextReaderPtr reader = xmlReaderForFile(path, nullptr, parserOptions);
     if (reader == nullptr)
         return -1;
@@ -273,9 +275,15 @@ void XMLReader::read()
     }
 }
 
+// Passes anything but element starts up to the next element; true when it is the
+// element tag (an empty one is passed over with skipEmpty). It stops at the end tag
+// of the root, so that a missing element is found missing instead of running past
+// the end of the document.
 bool XMLReader::begin(int tag, bool skipEmpty)
 {
     for (;;) {
+        if (isEndTag() && levels.size() == 2)
+            return false;
         if (isElementStart()) {
             if (currentCode() != tag)
                 return false;
@@ -491,6 +499,8 @@ void XMLReader::parse(QueryList* queries)
         std::string text;
         readElementText(text);
         parseText(text, PART_INSTANTIATION);
+        if (isElementStart())
+            read();
     }
     readSystemAndQueries(queries);
     builder->done();
