@@ -213,8 +213,14 @@ int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, Q
 XMLReader::XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSyntax)
     : reader(reader), builder(builder), newSyntax(newSyntax)
 {
-    levels.emplace_back();
-    read();
+    try {
+        levels.emplace_back();
+        read();
+    } catch (...) {
+        // The destructor does not run for an object whose constructor failed.
+        xmlFreeTextReader(this->reader);
+        throw;
+    }
 }
 
 XMLReader::~XMLReader() { xmlFreeTextReader(reader); }

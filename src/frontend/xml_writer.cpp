@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "language/walk.h"
+#include "support/exceptions.h"
 
 namespace ZOLT {
 
@@ -217,14 +218,14 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
     }
     const size_t length = std::strlen(text);
     if (length > static_cast<size_t>(INT32_MAX / 2 - 1)) {
-        std::printf("ConvertInput: no mem\n");
+        std::printf("ConvertInput: no mem");
         return nullptr;
     }
     int size = static_cast<int>(length) + 1;
     int outSize = size * 2 - 1;
     auto* out = static_cast<xmlChar*>(xmlMalloc(static_cast<size_t>(outSize)));
     if (out == nullptr) {
-        std::printf("ConvertInput: no mem\n");
+        std::printf("ConvertInput: no mem");
         return nullptr;
     }
     int temp = size - 1;
@@ -234,7 +235,7 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
     // The conversion into UTF-8 of a UTF-8 text copies its bytes; a text that is no
     // valid UTF-8 would make a document that cannot be read back.
     if (result < 0 || xmlCheckUTF8(xml(text)) == 0) {
-        std::printf("ConvertInput: conversion wasn't successful.\n");
+        std::printf("ConvertInput: conversion wasn't successful.");
         xmlFree(out);
         return nullptr;
     }
@@ -245,7 +246,7 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
     }
     auto* trimmed = static_cast<xmlChar*>(xmlRealloc(out, static_cast<size_t>(outSize) + 1));
     if (trimmed == nullptr) {
-        std::printf("ConvertInput: no mem\n");
+        std::printf("ConvertInput: no mem");
         xmlFree(out);
         return nullptr;
     }
@@ -418,7 +419,7 @@ std::string XMLWriter::endId(const location_t* location, const branchpoint_t* br
         if (it != branchpointIds.end())
             return it->second;
     }
-    throw std::logic_error("Edge without an end");
+    throw Bug("Edge without an end");
 }
 
 // Locations are drawn at the indices of their numbers, branch points after them.
@@ -429,7 +430,7 @@ int64_t XMLWriter::endIndex(const template_t& templ, const location_t* location,
         return location->number;
     if (branchpoint != nullptr)
         return static_cast<int64_t>(templ.locations.size()) + branchpoint->number;
-    throw std::logic_error("Edge without an end");
+    throw Bug("Edge without an end");
 }
 
 void XMLWriter::writeTemplate(const template_t& templ)

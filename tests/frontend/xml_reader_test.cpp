@@ -304,8 +304,9 @@ TEST(XmlReader, ModelFaultsAreReportedAtTheirElementPaths)
         readText(r, c.text);
         EXPECT_EQ(r.failure, "") << c.name;
         EXPECT_EQ(r.errorPath(c.error), c.path) << c.name << ": " << r.structure();
-        if (!c.structure.empty())
+        if (!c.structure.empty()) {
             EXPECT_EQ(r.structure(), c.structure) << c.name;
+        }
     }
 }
 

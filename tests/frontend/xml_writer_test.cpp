@@ -207,7 +207,7 @@ TEST(XmlWriter, LabelTextsAreConvertedToUtf8OrLeftOut)
         {"plain text", "x < 1", "utf-8", "x < 1", ""},
         {"non-ASCII text", "\xc3\xa9t\xc3\xa9", "UTF-8", "\xc3\xa9t\xc3\xa9", ""},
         {"no text", nullptr, "utf-8", nullptr, ""},
-        {"invalid UTF-8", "a\xff", "utf-8", nullptr, "ConvertInput: conversion wasn't successful.\n"},
+        {"invalid UTF-8", "a\xff", "utf-8", nullptr, "ConvertInput: conversion wasn't successful."},
         {"unknown encoding", "a", "no-such-encoding", nullptr,
          "ConvertInput: no encoding handler found for 'no-such-encoding'\n"},
     };
