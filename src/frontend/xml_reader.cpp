@@ -3,7 +3,6 @@
 #include <libxml/xmlreader.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -460,7 +459,6 @@ int32_t XMLReader::readLscLocation()
     std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
-    errno = 0;
     long number = std::strtol(text.c_str(), nullptr, 10);
     // Positions beyond the 32-bit range are held at its ends rather than wrapped.
     number = std::clamp<long>(number, INT32_MIN, INT32_MAX);

@@ -311,7 +311,8 @@ void XMLWriter::writeDocument()
     // Dynamic templates are declared in the global declarations; their bodies follow
     // as templates of the same name.
     for (const template_t* templ : system->getDynamicTemplates())
-        writeTemplate(*templ);
+        if (templ->isDefined)
+            writeTemplate(*templ);
     for (const template_t& templ : system->getTemplates())
         if (!templ.isTimedAutomaton)
             writeLsc(templ);
