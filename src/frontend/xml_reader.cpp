@@ -3,7 +3,6 @@
 #include <libxml/xmlreader.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -147,8 +146,12 @@ bool equalsIgnoringCase(const std::string& a, const char* b)
     return true;
 }
 
-constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_HUGE
-                              | XML_PARSE_NONET;
+// Recover from what libxml2 can, drop blank nodes, merge character data sections
+// into text. Entities are not substituted, no DTD is loaded and nothing is fetched
+// from the network; libxml2's size and entity-expansion limits stay in force (lifting
+// them lets a hostile document take minutes or unbounded memory), which still admits
+// texts of up to 10 MB.
+constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NONET;
 
 } // namespace
 
@@ -198,8 +201,6 @@ int xmlTagCode(const std::string& name)
 
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
 {
-    // No entity substitution, no DTD loading and no network access: a model file
-    // never makes the reader fetch anything.
     xmlTextReaderPtr reader = xmlReaderForFile(path, nullptr, parserOptions);
     if (reader == nullptr)
         return -1;
@@ -211,8 +212,14 @@ int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, Q
 XMLReader::XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSyntax)
     : reader(reader), builder(builder), newSyntax(newSyntax)
 {
-    levels.emplace_back();
-    read();
+    try {
+        levels.emplace_back();
+        read();
+    } catch (...) {
+        // The destructor does not run for an object whose constructor failed.
+        xmlFreeTextReader(this->reader);
+        throw;
+    }
 }
 
 XMLReader::~XMLReader() { xmlFreeTextReader(reader); }
@@ -273,9 +280,15 @@ void XMLReader::read()
     }
 }
 
+// Passes anything but element starts up to the next element; true when it is the
+// element tag (an empty one is passed over with skipEmpty). It stops at the end tag
+// of the root, so that a missing element is found missing instead of running past
+// the end of the document.
 bool XMLReader::begin(int tag, bool skipEmpty)
 {
     for (;;) {
+        if (isEndTag() && levels.size() == 2)
+            return false;
         if (isElementStart()) {
             if (currentCode() != tag)
                 return false;
@@ -446,7 +459,6 @@ int32_t XMLReader::readLscLocation()
     std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
-    errno = 0;
     long number = std::strtol(text.c_str(), nullptr, 10);
     // Positions beyond the 32-bit range are held at its ends rather than wrapped.
     number = std::clamp<long>(number, INT32_MIN, INT32_MAX);
@@ -491,6 +503,8 @@ void XMLReader::parse(QueryList* queries)
         std::string text;
         readElementText(text);
         parseText(text, PART_INSTANTIATION);
+        if (isElementStart())
+            read();
     }
     readSystemAndQueries(queries);
     builder->done();

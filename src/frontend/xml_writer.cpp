@@ -1,0 +1,695 @@
+#include "frontend/xml_writer.h"
+
+#include <libxml/encoding.h>
+#include <libxml/xmlstring.h>
+#include <libxml/xmlwriter.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "language/walk.h"
+#include "support/exceptions.h"
+
+namespace ZOLT {
+
+namespace {
+
+const char* const publicId = "-//Mirvek Team//DTD Flat System 1.1//EN";
+const char* const systemId = "https://mirvek.org/dtd/flat-1_1.dtd";
+
+const xmlChar* xml(const char* text) { return reinterpret_cast<const xmlChar*>(text); }
+const xmlChar* xml(const std::string& text) { return xml(text.c_str()); }
+
+void check(int result, const char* function)
+{
+    if (result < 0)
+        throw std::runtime_error(std::string("Error at ") + function);
+}
+
+// The text of a type as written after a select or Gantt variable: the constant
+// prefix that every such variable gets is left out (int[0,3], id_t).
+std::string selectTypeText(type_t type)
+{
+    if (type.getKind() == CONSTANT && type.getSize() > 0)
+        type = type.getChild(0);
+    return type.toDeclaration();
+}
+
+// "name : type" for every symbol of a select scope, joined by ", ".
+std::string selectText(const scope_t& select)
+{
+    std::string text;
+    for (size_t i = 0; !select.empty() && i < select.getSize(); ++i) {
+        binding_t symbol = select[i];
+        if (!text.empty())
+            text += ", ";
+        text += symbol.getName() + " : " + selectTypeText(symbol.getType());
+    }
+    return text;
+}
+
+std::string text(const expression_t& expression) { return expression.empty() ? std::string() : expression.toString(false); }
+
+std::string declaratorText(type_t type, const std::string& declared);
+
+// The keyword that a prefix type puts before its child ("const", "urgent", ...),
+// as the type's declaration text has it.
+std::string prefixKeyword(const type_t& prefix)
+{
+    std::string full = prefix.toDeclaration();
+    std::string child = prefix.getChild(0).toDeclaration();
+    return full.size() > child.size() ? full.substr(0, full.size() - child.size()) : std::string();
+}
+
+// The base of a declaration: records spelled out with their fields, other types as
+// their declaration text.
+std::string baseTypeText(const type_t& type)
+{
+    if (type.getKind() != RECORD)
+        return type.toDeclaration();
+    std::string text = "struct { ";
+    for (size_t i = 0; i < type.getSize(); ++i)
+        text += declaratorText(type.getChild(i), type.getLabel(i)) + "; ";
+    return text + "}";
+}
+
+// A declarator as the model language writes it: qualifiers, the base type, the
+// name with "&" before it for a reference, and the sizes of an array after it,
+// outermost first (const int &r, int[0,3] a[2][N], struct { int x; } s).
+std::string declaratorText(type_t type, const std::string& declared)
+{
+    std::string qualifiers, dimensions;
+    bool reference = false;
+    for (;;) {
+        if (type.getKind() == REF && type.getSize() > 0) {
+            reference = true;
+            type = type.getChild(0);
+        } else if (type.isPrefix() && type.getSize() > 0) {
+            qualifiers += prefixKeyword(type);
+            type = type.getChild(0);
+        } else if (type.getKind() == ARRAY && type.getSize() > 1) {
+            // The declaration text of an array is its element's followed by its own
+            // index in brackets.
+            std::string full = type.toDeclaration();
+            std::string element = type.getChild(0).toDeclaration();
+            dimensions += full.substr(std::min(element.size(), full.size()));
+            type = type.getChild(0);
+        } else {
+            break;
+        }
+    }
+    return qualifiers + baseTypeText(type) + " " + (reference ? "&" : "") + declared + dimensions;
+}
+
+std::string parameterText(const binding_t& parameter)
+{
+    return declaratorText(parameter.getType(), parameter.getName());
+}
+
+// An initialiser as written in a declaration: lists in braces, with the field
+// names of a record initialiser ({1, 2}, {a: 1, b: true}).
+std::string initialiserText(const expression_t& initialiser)
+{
+    if (initialiser.getKind() != LIST)
+        return initialiser.toString(false);
+    type_t type = initialiser.getType();
+    std::string text = "{";
+    for (size_t i = 0; i < initialiser.getSize(); ++i) {
+        if (i > 0)
+            text += ", ";
+        if (type.getKind() == RECORD && i < type.getSize() && !type.getLabel(i).empty())
+            text += type.getLabel(i) + ": ";
+        text += initialiserText(initialiser[i]);
+    }
+    return text + "}";
+}
+
+std::string variableDeclaration(const variable_t& variable)
+{
+    std::string text = declaratorText(variable.symbol.getType(), variable.symbol.getName());
+    if (!variable.initialiser.empty())
+        text += " = " + initialiserText(variable.initialiser);
+    return text;
+}
+
+// The declarations in the layout of the model's declarations text (constants, type
+// definitions, variables, functions), with initialiser lists in braces, records
+// spelled out and array sizes in declaration order, so that the text reads back as
+// the same declarations. extra goes before the variables.
+std::string declarationsBlock(const declarations_t& declarations, bool skipFirstVariable,
+                              const std::string& extra = {})
+{
+    std::string constants, variables;
+    if (!declarations.variables.empty())
+        constants = "// constants\n";
+    auto it = declarations.variables.begin();
+    if (skipFirstVariable && it != declarations.variables.end())
+        ++it;
+    if (it != declarations.variables.end())
+        variables = "// variables\n";
+    for (const variable_t& variable : declarations.variables)
+        if (variable.symbol.getType().getKind() == CONSTANT)
+            constants += variableDeclaration(variable) + ";\n";
+    for (; it != declarations.variables.end(); ++it)
+        if (it->symbol.getType().getKind() != CONSTANT)
+            variables += variableDeclaration(*it) + ";\n";
+    std::string types;
+    const scope_t& frame = declarations.frame;
+    for (size_t i = 0; !frame.empty() && i < frame.getSize(); ++i) {
+        type_t type = frame[i].getType();
+        if (type.getKind() == TYPEDEF && type.getSize() > 0) {
+            if (types.empty())
+                types = "// type definitions\n";
+            types += "typedef " + declaratorText(type.getChild(0), type.getLabel(0)) + ";\n";
+        }
+    }
+    return constants + "\n" + types + "\n" + extra + variables + "\n" + functionsText(declarations);
+}
+
+// The parameters of a template as declared, joined by ", ".
+std::string parametersDeclaration(const scope_t& parameters, size_t count)
+{
+    std::string text;
+    for (size_t i = 0; !parameters.empty() && i < count && i < parameters.getSize(); ++i)
+        text += (text.empty() ? "" : ", ") + parameterText(parameters[i]);
+    return text;
+}
+
+std::string parametersDeclaration(const template_t& templ)
+{
+    return parametersDeclaration(templ.parameters, templ.parameters.empty() ? 0 : templ.parameters.getSize());
+}
+
+// A channel priority declaration; an empty channel is the default group.
+std::string chanPriorityDeclaration(const chan_priority_t& priority)
+{
+    auto channel = [](const expression_t& e) { return e.empty() ? std::string("default") : e.toString(false); };
+    std::string text = "chan priority " + channel(priority.head);
+    for (const chan_priority_t::entry_t& entry : priority.entries)
+        text += (entry.separator == '<' ? " < " : ", ") + channel(entry.channel);
+    return text;
+}
+
+// The name of the variable whose rate a location's cost rate gives: the first
+// global variable of type cost, "cost" when there is none.
+std::string costVariableName(const TimedAutomataSystem& system)
+{
+    for (const variable_t& variable : system.getGlobals().variables)
+        if (variable.symbol.getType().isKind(COST))
+            return variable.symbol.getName();
+    return "cost";
+}
+
+} // namespace
+
+xmlChar* ConvertInput(const char* text, const char* encoding)
+{
+    if (text == nullptr)
+        return nullptr;
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
+    if (handler == nullptr) {
+        std::printf("ConvertInput: no encoding handler found for '%s'\n", encoding != nullptr ? encoding : "");
+        return nullptr;
+    }
+    const size_t length = std::strlen(text);
+    if (length > static_cast<size_t>(INT32_MAX / 2 - 1)) {
+        std::printf("ConvertInput: no mem");
+        return nullptr;
+    }
+    int size = static_cast<int>(length) + 1;
+    int outSize = size * 2 - 1;
+    auto* out = static_cast<xmlChar*>(xmlMalloc(static_cast<size_t>(outSize)));
+    if (out == nullptr) {
+        std::printf("ConvertInput: no mem");
+        return nullptr;
+    }
+    int temp = size - 1;
+    int result = -1;
+    if (handler->input != nullptr)
+        result = handler->input(out, &outSize, reinterpret_cast<const unsigned char*>(text), &temp);
+    // The conversion into UTF-8 of a UTF-8 text copies its bytes; a text that is no
+    // valid UTF-8 would make a document that cannot be read back.
+    if (result < 0 || xmlCheckUTF8(xml(text)) == 0) {
+        std::printf("ConvertInput: conversion wasn't successful.");
+        xmlFree(out);
+        return nullptr;
+    }
+    if (temp - size + 1 != 0) {
+        std::printf("ConvertInput: conversion wasn't successful. converted: %i octets.\n", temp);
+        xmlFree(out);
+        return nullptr;
+    }
+    auto* trimmed = static_cast<xmlChar*>(xmlRealloc(out, static_cast<size_t>(outSize) + 1));
+    if (trimmed == nullptr) {
+        std::printf("ConvertInput: no mem");
+        xmlFree(out);
+        return nullptr;
+    }
+    trimmed[outSize] = 0;
+    return trimmed;
+}
+
+int writeSystemXml(const char* path, TimedAutomataSystem& system)
+{
+    xmlTextWriterPtr writer = xmlNewTextWriterFilename(path, 0);
+    if (writer == nullptr)
+        throw std::runtime_error("Error creating the xml writer");
+    XMLWriter xmlWriter(writer, &system);
+    xmlWriter.writeDocument();
+    return 0;
+}
+
+XMLWriter::XMLWriter(xmlTextWriter* writer, TimedAutomataSystem* system) : textWriter(writer), system(system) {}
+
+XMLWriter::~XMLWriter() { xmlFreeTextWriter(textWriter); }
+
+// ---- wrappers ----------------------------------------------------------------
+
+void XMLWriter::startElement(const char* name)
+{
+    check(xmlTextWriterStartElement(textWriter, xml(name)), "xmlTextWriterStartElement");
+}
+
+void XMLWriter::endElement() { check(xmlTextWriterEndElement(textWriter), "xmlTextWriterEndElement"); }
+
+void XMLWriter::writeElement(const char* name, const std::string& text)
+{
+    check(xmlTextWriterWriteElement(textWriter, xml(name), xml(text)), "xmlTextWriterWriteElement");
+}
+
+void XMLWriter::writeString(const std::string& text)
+{
+    check(xmlTextWriterWriteString(textWriter, xml(text)), "xmlTextWriterWriteString");
+}
+
+void XMLWriter::writeAttribute(const char* name, const std::string& value)
+{
+    check(xmlTextWriterWriteAttribute(textWriter, xml(name), xml(value)), "xmlTextWriterWriteAttribute");
+}
+
+void XMLWriter::writeAttribute(const char* name, int64_t value) { writeAttribute(name, std::to_string(value)); }
+
+// ---- document ----------------------------------------------------------------
+
+void XMLWriter::writeDocument()
+{
+    check(xmlTextWriterStartDocument(textWriter, nullptr, "utf-8", nullptr), "xmlTextWriterStartDocument");
+    xmlTextWriterSetIndent(textWriter, 1);
+    xmlTextWriterSetIndentString(textWriter, xml("  "));
+    xmlTextWriterWriteDTD(textWriter, xml("nta"), xml(publicId), xml(systemId), nullptr);
+
+    startElement("nta");
+    writeElement("declaration", globalDeclarationText());
+    for (const template_t& templ : system->getTemplates())
+        if (templ.isTimedAutomaton)
+            writeTemplate(templ);
+    // Dynamic templates are declared in the global declarations; their bodies follow
+    // as templates of the same name.
+    for (const template_t* templ : system->getDynamicTemplates())
+        if (templ->isDefined)
+            writeTemplate(*templ);
+    for (const template_t& templ : system->getTemplates())
+        if (!templ.isTimedAutomaton)
+            writeLsc(templ);
+    writeElement("system", systemText());
+    endElement();
+    check(xmlTextWriterEndDocument(textWriter), "xmlTextWriterEndDocument");
+}
+
+std::string XMLWriter::globalDeclarationText()
+{
+    declarations_t& globals = system->getGlobals();
+    std::string dynamics;
+    for (const template_t* templ : system->getDynamicTemplates())
+        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersDeclaration(*templ) + ");\n";
+    // The dynamic template declarations go after the type definitions that their
+    // parameters may use.
+    std::string text = declarationsBlock(globals, true, dynamics);
+    text += "\n";
+    if (!system->getChanPriorities().empty()) {
+        text += "// channel priorities\n";
+        for (const chan_priority_t& priority : system->getChanPriorities())
+            text += chanPriorityDeclaration(priority) + ";\n";
+    }
+    if (!system->getBeforeUpdate().empty())
+        text += "before_update { " + system->getBeforeUpdate().toString(false) + " }\n";
+    if (!system->getAfterUpdate().empty())
+        text += "after_update { " + system->getAfterUpdate().toString(false) + " }\n";
+    text += " ";
+    return text;
+}
+
+std::string XMLWriter::systemText()
+{
+    std::string lines, names;
+    int32_t previousLevel = 0;
+    for (const instance_t& process : system->getProcesses()) {
+        const std::string& name = process.symbol.getName();
+        const std::string templateName
+            = process.definingTemplate != nullptr ? process.definingTemplate->symbol.getName() : std::string();
+        if (name != templateName) {
+            lines += name;
+            if (process.freeCount > 0)
+                lines += "(" + parametersDeclaration(process.parameters, process.freeCount) + ")";
+            lines += " = " + templateName + "(" + instanceArgumentsText(process) + ");\n";
+        }
+        // Each rise of the priority level is a "<" in the system line.
+        int32_t level = system->getProcPriority(name);
+        if (!names.empty())
+            names += level > previousLevel ? " < " : ", ";
+        previousLevel = level;
+        names += name;
+    }
+    std::string text = lines + "system " + names + "; ";
+
+    const declarations_t& globals = system->getGlobals();
+    for (const iodecl_t& io : globals.ioDeclarations) {
+        std::string channels;
+        auto add = [&](const std::list<expression_t>& list, const char* suffix) {
+            for (const expression_t& channel : list)
+                channels += (channels.empty() ? "" : ", ") + channel.toString(false) + suffix;
+        };
+        add(io.inputs, "?");
+        add(io.outputs, "!");
+        add(io.cspChannels, "");
+        text += "\nIO " + io.instanceName + " { " + channels + " }";
+    }
+    if (!globals.progressMeasures.empty()) {
+        text += "\nprogress {\n";
+        for (const progress_t& progress : globals.progressMeasures)
+            text += "  " + (progress.guard.empty() ? std::string() : progress.guard.toString(false) + " : ")
+                    + progress.measure.toString(false) + ";\n";
+        text += "}";
+    }
+    if (!globals.ganttCharts.empty()) {
+        text += "\ngantt {\n";
+        for (const gantt_t& chart : globals.ganttCharts) {
+            text += "  " + chart.name;
+            if (!chart.parameters.empty() && chart.parameters.getSize() > 0)
+                text += "(" + selectText(chart.parameters) + ")";
+            text += " : ";
+            bool first = true;
+            for (const gantt_entry_t& entry : chart.entries) {
+                if (!first)
+                    text += ", ";
+                first = false;
+                if (!entry.select.empty() && entry.select.getSize() > 0)
+                    text += "for (" + selectText(entry.select) + ") ";
+                text += entry.condition.toString(false) + " -> " + entry.value.toString(false);
+            }
+            text += ";\n";
+        }
+        text += "}";
+    }
+    return text;
+}
+
+// ---- templates -----------------------------------------------------------------
+
+std::string XMLWriter::endId(const location_t* location, const branchpoint_t* branchpoint) const
+{
+    if (location != nullptr)
+        return "id" + std::to_string(location->number);
+    if (branchpoint != nullptr) {
+        auto it = branchpointIds.find(branchpoint->number);
+        if (it != branchpointIds.end())
+            return it->second;
+    }
+    throw Bug("Edge without an end");
+}
+
+// Locations are drawn at the indices of their numbers, branch points after them.
+int64_t XMLWriter::endIndex(const template_t& templ, const location_t* location,
+                            const branchpoint_t* branchpoint) const
+{
+    if (location != nullptr)
+        return location->number;
+    if (branchpoint != nullptr)
+        return static_cast<int64_t>(templ.locations.size()) + branchpoint->number;
+    throw Bug("Edge without an end");
+}
+
+void XMLWriter::writeTemplate(const template_t& templ)
+{
+    selfLoops.clear();
+    branchpointIds.clear();
+    startElement("template");
+    writeElement("name", templ.symbol.getName());
+    writeElement("parameter", parametersDeclaration(templ));
+    writeElement("declaration", declarationsBlock(templ.declarations, false));
+    for (const location_t& location : templ.locations) {
+        writeLocation(templ, location);
+        selfLoops[location.number] = 0;
+    }
+
+    // A branch point is read back named "_" and its id: its id is taken from its
+    // name where that gives an id no other element of the template has.
+    std::set<std::string> used;
+    for (const location_t& location : templ.locations)
+        used.insert("id" + std::to_string(location.number));
+    for (const branchpoint_t& branchpoint : templ.branchpoints) {
+        const std::string& name = branchpoint.symbol.getName();
+        std::string id = name.size() > 1 && name[0] == '_' ? name.substr(1) : std::string();
+        for (int suffix = 0; id.empty() || used.count(id) != 0; ++suffix)
+            id = "bp" + std::to_string(branchpoint.number) + (suffix > 0 ? "_" + std::to_string(suffix) : "");
+        used.insert(id);
+        branchpointIds[branchpoint.number] = id;
+        int64_t index = endIndex(templ, nullptr, &branchpoint);
+        startElement("branchpoint");
+        writeAttribute("id", id);
+        writeAttribute("x", 120 * index);
+        writeAttribute("y", 120 * index);
+        endElement();
+        selfLoops[index] = 0;
+    }
+
+    for (const location_t& location : templ.locations)
+        if (!templ.initialLocation.empty() && location.symbol == templ.initialLocation) {
+            startElement("init");
+            writeAttribute("ref", "id" + std::to_string(location.number));
+            endElement();
+            break;
+        }
+    for (const edge_t& edge : templ.edges)
+        writeTransition(templ, edge);
+    endElement();
+}
+
+void XMLWriter::writeLocation(const template_t& templ, const location_t& location)
+{
+    (void)templ;
+    const int64_t n = location.number;
+    const std::string& name = location.symbol.getName();
+    startElement("location");
+    writeAttribute("id", "id" + std::to_string(n));
+    writeAttribute("x", 120 * n);
+    writeAttribute("y", 120 * n);
+    if (name == "Err")
+        writeAttribute("color", "#ff6666");
+    startElement("name");
+    writeAttribute("x", 120 * n + 8);
+    writeAttribute("y", 120 * n + 8);
+    writeString(name);
+    endElement();
+
+    // The type checker takes the cost rate out of the invariant; it is put back as
+    // the rate of the cost variable.
+    std::string invariant = text(location.invariant);
+    if (!location.costRate.empty()) {
+        std::string rate = costVariableName(*system) + "' == " + location.costRate.toString(false);
+        invariant = invariant.empty() || invariant == "1" ? rate : invariant + " && " + rate;
+    }
+    if (!invariant.empty())
+        writeLabel("invariant", invariant, 120 * n + 8, 120 * n + 24);
+    if (!location.exponentialRate.empty())
+        writeLabel("exponentialrate", location.exponentialRate.toString(false), 120 * n + 8, 120 * n + 40, false);
+
+    type_t type = location.symbol.getType();
+    if (type.getKind() == COMMITTED) {
+        startElement("committed");
+        endElement();
+    } else if (type.getKind() == URGENT) {
+        startElement("urgent");
+        endElement();
+    }
+    endElement();
+}
+
+void XMLWriter::writeTransition(const template_t& templ, const edge_t& edge)
+{
+    const int64_t a = endIndex(templ, edge.sourceLocation, edge.sourceBranchpoint);
+    const int64_t b = endIndex(templ, edge.targetLocation, edge.targetBranchpoint);
+    startElement("transition");
+    if (edge.controllable == 0)
+        writeAttribute("controllable", "false");
+    if (edge.actionName != "SKIP")
+        writeAttribute("action", edge.actionName);
+    startElement("source");
+    writeAttribute("ref", endId(edge.sourceLocation, edge.sourceBranchpoint));
+    endElement();
+    startElement("target");
+    writeAttribute("ref", endId(edge.targetLocation, edge.targetBranchpoint));
+    endElement();
+
+    auto labels = [&](int64_t x, int64_t y) {
+        std::string select = selectText(edge.select);
+        if (!select.empty())
+            writeLabel("select", select, x, y - 32);
+        writeLabel("guard", text(edge.guard), x, y - 16);
+        writeLabel("synchronisation", text(edge.sync), x, y);
+        writeLabel("assignment", text(edge.update), x, y + 16);
+        writeLabel("probability", text(edge.probability), x, y + 32);
+    };
+    if (a != b) {
+        labels(120 * a, 120 * b);
+        writeNail(120 * a, 120 * b);
+    } else {
+        // Self loops of one location fan out at angles 0.3927 apart.
+        const int k = selfLoops[a];
+        const bool lpmin = edge.sourceLocation != nullptr && edge.sourceLocation->symbol.getName() == "lpmin";
+        const double theta0 = lpmin ? 3.1416 : 4.7124;
+        const float theta1 = static_cast<float>(theta0 + 0.3927 * k + 0.1);
+        const float theta2 = static_cast<float>(0.3927 + static_cast<double>(theta1) - 0.1);
+        const float thetaM = 0.5f * (theta1 + theta2);
+        const int64_t c = 120 * a;
+        auto at = [c](double radius, float angle, double (*f)(double)) {
+            return c + static_cast<int64_t>(radius * f(static_cast<double>(angle)));
+        };
+        labels(at(90, thetaM, std::cos), at(90, thetaM, std::sin));
+        writeNail(at(80, theta1, std::cos), at(80, theta1, std::sin));
+        writeNail(at(80, theta2, std::cos), at(80, theta2, std::sin));
+        selfLoops[a] = k + 1;
+    }
+    endElement();
+}
+
+// A label of a kind; the trivial texts "1" and "1 && " at the front are left out
+// where they stand for "no condition".
+void XMLWriter::writeLabel(const char* kind, const std::string& labelText, int64_t x, int64_t y, bool omitTrivial)
+{
+    std::string text = labelText;
+    if (text.empty())
+        return;
+    if (omitTrivial) {
+        if (text == "1")
+            return;
+        if (text.rfind("1 && ", 0) == 0)
+            text.erase(0, 5);
+    }
+    xmlChar* converted = ConvertInput(text.c_str(), "utf-8");
+    if (converted == nullptr)
+        return;
+    std::string utf8(reinterpret_cast<const char*>(converted));
+    xmlFree(converted);
+    startElement("label");
+    writeAttribute("kind", kind);
+    writeAttribute("x", x);
+    writeAttribute("y", y);
+    writeString(utf8);
+    endElement();
+}
+
+void XMLWriter::writeNail(int64_t x, int64_t y)
+{
+    startElement("nail");
+    writeAttribute("x", x);
+    writeAttribute("y", y);
+    endElement();
+}
+
+// ---- scenario charts -------------------------------------------------------------
+
+void XMLWriter::writeLscLabel(const char* kind, const expression_t& label)
+{
+    if (label.empty())
+        return;
+    // A message label is kept as a synchronisation; its text is the channel's.
+    expression_t shown = label.getKind() == SYNC && label.getSize() > 0 ? label[0] : label;
+    xmlChar* converted = ConvertInput(shown.toString(false).c_str(), "utf-8");
+    if (converted == nullptr)
+        return;
+    std::string utf8(reinterpret_cast<const char*>(converted));
+    xmlFree(converted);
+    startElement("label");
+    writeAttribute("kind", kind);
+    writeString(utf8);
+    endElement();
+}
+
+void XMLWriter::writeLsc(const template_t& chart)
+{
+    startElement("lsc");
+    writeElement("name", chart.symbol.getName());
+    writeElement("parameter", parametersDeclaration(chart));
+    if (!chart.lscType.empty())
+        writeElement("type", chart.lscType);
+    if (!chart.lscMode.empty())
+        writeElement("mode", chart.lscMode);
+    writeElement("declaration", declarationsBlock(chart.declarations, false));
+    for (const instance_line_t& line : chart.instanceLines) {
+        startElement("instance");
+        writeAttribute("id", "i" + std::to_string(line.number));
+        writeElement("name", line.symbol.getName());
+        endElement();
+    }
+    auto ref = [](const instance_line_t* line) { return "i" + std::to_string(line != nullptr ? line->number : -1); };
+
+    // The reader tells prechart parts by their position above the prechart's end:
+    // the end goes just below the lowest part of the prechart.
+    if (chart.hasPrechart) {
+        int32_t end = 0;
+        for (const message_t& m : chart.messages)
+            if (m.inPrechart)
+                end = std::max(end, m.location + 1);
+        for (const condition_t& c : chart.conditions)
+            if (c.inPrechart)
+                end = std::max(end, c.location + 1);
+        for (const update_t& u : chart.updates)
+            if (u.inPrechart)
+                end = std::max(end, u.location + 1);
+        startElement("prechart");
+        writeElement("lsclocation", std::to_string(end));
+        endElement();
+    }
+    for (const message_t& m : chart.messages) {
+        startElement("message");
+        startElement("source");
+        writeAttribute("ref", ref(m.source));
+        endElement();
+        startElement("target");
+        writeAttribute("ref", ref(m.target));
+        endElement();
+        writeElement("lsclocation", std::to_string(m.location));
+        writeLscLabel("message", m.label);
+        endElement();
+    }
+    for (const condition_t& c : chart.conditions) {
+        startElement("condition");
+        for (const instance_line_t* anchor : c.anchors) {
+            startElement("anchor");
+            writeAttribute("instanceid", ref(anchor));
+            endElement();
+        }
+        writeElement("lsclocation", std::to_string(c.location));
+        writeElement("temperature", c.isHot ? "hot" : "cold");
+        writeLscLabel("condition", c.label);
+        endElement();
+    }
+    for (const update_t& u : chart.updates) {
+        startElement("update");
+        startElement("anchor");
+        writeAttribute("instanceid", ref(u.anchor));
+        endElement();
+        writeElement("lsclocation", std::to_string(u.location));
+        writeLscLabel("update", u.label);
+        endElement();
+    }
+    endElement();
+}
+
+} // namespace ZOLT

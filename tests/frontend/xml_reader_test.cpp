@@ -1,0 +1,408 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "frontend/parser.h"
+#include "frontend/xml_reader.h"
+#include "language/query_list.h"
+#include "recording_builder.h"
+
+namespace {
+
+using mirvek_test::RecordingBuilder;
+
+const std::string models = MIRVEK_TEST_MODELS;
+
+// A document written to a file of its own, removed again at the end of the test.
+class TempXml
+{
+public:
+    explicit TempXml(const std::string& text)
+    {
+        char name[] = "/tmp/mirvek_xml_XXXXXX";
+        int fd = mkstemp(name);
+        if (fd < 0)
+            throw std::runtime_error("cannot create a temporary file");
+        close(fd);
+        path = name;
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    ~TempXml() { unlink(path.c_str()); }
+    std::string path;
+};
+
+// The outcome of one reading: the builder's calls, the structural ones joined,
+// and the text of the exception that ended the reading, if any.
+struct Reading
+{
+    RecordingBuilder builder;
+    ZOLT::QueryList queries;
+    int result = 0;
+    std::string failure;
+
+    // Calls that carry the structure, with errors; expression and type calls of
+    // the label texts are left out.
+    std::string structure() const
+    {
+        static const char* kept[] = {"proc",    "error(",   "warning(", "hasPrechart", "instanceName",
+                                     "process", "done",     "declVar",  "declParameter"};
+        std::string text;
+        for (const auto& call : builder.calls)
+            for (const char* prefix : kept)
+                if (call.rfind(prefix, 0) == 0) {
+                    text += (text.empty() ? "" : "; ") + call;
+                    break;
+                }
+        return text;
+    }
+
+    // The element path of the text the i-th call was placed in.
+    std::string pathOf(size_t i) const
+    {
+        std::string path = "?";
+        for (const auto& p : builder.positions)
+            if (p.position <= static_cast<uint32_t>(builder.spans[i].start))
+                path = p.path;
+        return path;
+    }
+
+    // The path at which the error with this message was reported, or "none".
+    std::string errorPath(const std::string& message) const
+    {
+        for (size_t i = 0; i < builder.calls.size(); ++i)
+            if (builder.calls[i] == "error(" + message + ")")
+                return pathOf(i);
+        return "none";
+    }
+};
+
+void readFile(Reading& r, const std::string& path, bool withQueries = true)
+{
+    ZOLT::resetParserState();
+    try {
+        r.result = ZOLT::readXmlModelFile(path.c_str(), &r.builder, true, withQueries ? &r.queries : nullptr);
+    } catch (const std::exception& e) {
+        r.failure = e.what();
+    }
+}
+
+void readText(Reading& r, const std::string& text)
+{
+    TempXml file(text);
+    readFile(r, file.path);
+}
+
+std::string document(const std::string& templates, const std::string& rest = "<system>system P;</system>")
+{
+    return "<nta><declaration>int x;</declaration>" + templates + rest + "</nta>";
+}
+
+TEST(XmlReader, ReadsEveryPartOfATimedAutomatonModel)
+{
+    Reading r;
+    readFile(r, models + "/xml_reader_features.xml");
+    ASSERT_EQ(r.failure, "");
+    EXPECT_EQ(r.result, 0);
+    EXPECT_TRUE(r.builder.errors.empty()) << r.structure();
+    // The recording builder shows the synchronisation kinds 0, 1 and 2 by the
+    // names of those node kinds: ADD, SUBTRACT and MULTIPLY.
+    EXPECT_EQ(r.structure(),
+              "declVar(x, false); declVar(c, false); declParameter(id, false); procBegin(P, true, , ); "
+              "declVar(y, false); "
+              "procState(start, true, false); procStateUrgent(start); "
+              "procState(_id1, false, true); procStateCommit(_id1); "
+              "procState(_id2, false, false); "
+              "procBranchpoint(_id3); procStateInit(start); "
+              "procEdgeBegin(start, _id3, false, go); procSelect(i); procGuard(); procSync(SUBTRACT); procUpdate(); "
+              "procEdgeEnd(start, _id3); "
+              "procEdgeBegin(_id3, _id1, false, SKIP); procProb(); procEdgeEnd(_id3, _id1); "
+              "procEdgeBegin(_id1, _id2, true, SKIP); procSync(ADD); procEdgeEnd(_id1, _id2); procEnd(); "
+              "procBegin(while, true, , ); procState(_q0, false, false); procStateInit(_q0); procEnd(); "
+              "process(P1); done()");
+
+    // Each structural call stands at the path of its element.
+    struct Placed
+    {
+        std::string call;
+        std::string path;
+    };
+    const std::vector<Placed> placed = {
+        {"procBegin(P, true, , )", "/nta/template[1]"},
+        {"procState(start, true, false)", "/nta/template[1]/location[1]"},
+        {"procState(_id2, false, false)", "/nta/template[1]/location[3]"},
+        {"procBranchpoint(_id3)", "/nta/template[1]/branchpoint[1]"},
+        {"procStateInit(start)", "/nta/template[1]"},
+        {"procGuard()", "/nta/template[1]/transition[1]/label[2]"},
+        {"procProb()", "/nta/template[1]/transition[2]/label[1]"},
+        {"procBegin(while, true, , )", "/nta/template[2]"},
+        {"process(P1)", "/nta/system"},
+    };
+    for (const auto& p : placed) {
+        size_t i = 0;
+        while (i < r.builder.calls.size() && r.builder.calls[i] != p.call)
+            ++i;
+        ASSERT_LT(i, r.builder.calls.size()) << p.call;
+        EXPECT_EQ(r.pathOf(i), p.path) << p.call;
+    }
+
+    // Stored queries are copied unparsed, in order, with empty texts where the
+    // elements have none.
+    ZOLT::clearQueryFormulas();
+    EXPECT_STREQ(r.queries.renderQueryText(),
+                 "/*\nno deadlock & more\n*/\n\nA[] not deadlock\n\n/*\n\n*/\n//NO_QUERY\n");
+}
+
+TEST(XmlReader, QueriesAreReadOnlyWithAQueryList)
+{
+    Reading r;
+    readFile(r, models + "/xml_reader_features.xml", false);
+    EXPECT_EQ(r.failure, "");
+    EXPECT_EQ(r.queries.renderQueryText(), nullptr);
+}
+
+TEST(XmlReader, AProjectRootIsReadLikeNta)
+{
+    Reading r;
+    readText(r, "<project><template><name>P</name><location id='a'><name>A</name></location>"
+                "<init ref='a'/></template></project>");
+    EXPECT_EQ(r.failure, "");
+    EXPECT_EQ(r.structure(), "procBegin(P, true, , ); procState(A, false, false); procStateInit(A); procEnd(); "
+                             "error($Missing_system_tag); done()");
+    EXPECT_EQ(r.errorPath("$Missing_system_tag"), "/project");
+    EXPECT_EQ(r.pathOf(1), "/project/template[1]/location[1]");
+}
+
+// Faults that end the reading with an exception, at any depth of the document.
+TEST(XmlReader, StructuralFaultsEndTheReading)
+{
+    const std::string loc = "<location id='a'/><init ref='a'/>";
+    struct Case
+    {
+        const char* name;
+        std::string text;
+        std::string failure;
+    };
+    const std::vector<Case> cases = {
+        {"unknown tag at the top", document("<templates/>"), "Unknown tag in XML file"},
+        {"unknown tag deep inside",
+         document("<template><location id='a'><name>A<b>x</b></name></location></template>"),
+         "Unknown tag in XML file"},
+        {"no nta or project root", "<template/>", "Missing nta or project element"},
+        {"reference ahead of its location",
+         document("<template><location id='a'/><init ref='a'/><transition><source ref='b'/><target ref='a'/>"
+                  "</transition></template>"),
+         "Missing reference"},
+        {"transition without source",
+         document("<template>" + loc + "<transition><target ref='a'/></transition></template>"),
+         "Missing source element"},
+        {"target without ref",
+         document("<template>" + loc + "<transition><source ref='a'/><target/></transition></template>"),
+         "Missing reference"},
+        {"query among queries", document("", "<system>system P;</system><queries><formula/></queries>"),
+         "Only <query> allowed in <queries>"},
+        {"query without comment",
+         document("", "<system>system P;</system><queries><query><formula>E&lt;&gt; true</formula></query>"
+                      "</queries>"),
+         "Missing <comment> in <query>"},
+        {"query with a third part",
+         document("", "<system>system P;</system><queries><query><formula/><comment/><formula/></query>"
+                      "</queries>"),
+         "Only <formula> and <comment> allowed in <query>"},
+        {"chart message without position",
+         document("<lsc><name>L</name><instance id='i'><name>A</name></instance><message><source ref='i'/>"
+                  "<target ref='i'/></message></lsc>"),
+         "Missing LSC location"},
+        {"chart condition without anchor",
+         document("<lsc><name>L</name><condition><lsclocation>1</lsclocation></condition></lsc>"),
+         "Missing anchor element"},
+        {"document cut short", "<nta><declaration>int x;</declaration><template><name>P",
+         "Unexpected end of XML document"},
+        {"empty file", "", "Unexpected end of XML document"},
+    };
+    for (const auto& c : cases) {
+        Reading r;
+        readText(r, c.text);
+        EXPECT_EQ(r.failure, c.failure) << c.name;
+    }
+}
+
+// Model faults are reported through the builder at the path of their element,
+// and the reading goes on.
+TEST(XmlReader, ModelFaultsAreReportedAtTheirElementPaths)
+{
+    struct Case
+    {
+        const char* name;
+        std::string text;
+        std::string error;
+        std::string path;
+        std::string structure;   // checked when not empty
+    };
+    const std::vector<Case> cases = {
+        {"location without id",
+         document("<template><name>P</name><location id='a'/><location><name>B</name>"
+                  "<label kind='invariant'>x &lt; 1</label></location><init ref='a'/></template>"),
+         "Missing id attribute", "/nta/template[1]/location[2]",
+         "declVar(x, false); procBegin(P, true, , ); procState(_a, false, false); error(Missing id attribute); "
+         "procStateInit(_a); procEnd(); process(P); done()"},
+        {"branch point without id",
+         document("<template><location id='a'/><branchpoint/><init ref='a'/></template>"),
+         "Missing id attribute", "/nta/template[1]/branchpoint[1]", ""},
+        {"label without kind",
+         document("<template><location id='a'/><init ref='a'/><transition><source ref='a'/><target ref='a'/>"
+                  "<label>x == 1</label><label kind='guard'>x &gt; 1</label></transition></template>"),
+         "Missing kind attribute", "/nta/template[1]/transition[1]/label[1]",
+         "declVar(x, false); procBegin(, true, , ); procState(_a, false, false); procStateInit(_a); "
+         "procEdgeBegin(_a, _a, true, SKIP); error(Missing kind attribute); procGuard(); procEdgeEnd(_a, _a); "
+         "procEnd(); process(P); done()"},
+        {"location label without kind",
+         document("<template><location id='a'><label>x &lt; 1</label><urgent/></location>"
+                  "<init ref='a'/></template>"),
+         "Missing kind attribute", "/nta/template[1]/location[1]/label[1]", ""},
+        {"chart instance without id",
+         document("<lsc><name>L</name><instance><name>A</name></instance></lsc>"), "Missing id attribute",
+         "/nta/lscTemplate[1]/instance[1]",
+         "declVar(x, false); procBegin(L, false, , ); error(Missing id attribute); hasPrechart(false); procEnd(); "
+         "process(P); done()"},
+        {"no initial location", document("<template><name>P</name><location id='a'/></template>"),
+         "$Missing_initial_location", "/nta/template[1]", ""},
+        {"initial location without ref",
+         document("<template><name>P</name><location id='a'/><init/></template>"), "$Missing_initial_location",
+         "/nta/template[1]", ""},
+        {"keyword as template name", document("<template><name>int</name><location id='a'/><init ref='a'/>"
+                                              "</template>"),
+         "$Keywords_are_not_allowed_here", "/nta/template[1]/name", ""},
+        {"name that is no identifier",
+         document("<template><name>P Q</name><location id='a'/><init ref='a'/></template>"), "Invalid identifier",
+         "/nta/template[1]/name", ""},
+        {"blank location name after an error",
+         document("<template><location id='a'><name>1a</name></location><init ref='a'/></template>"),
+         "Invalid identifier", "/nta/template[1]/location[1]/name",
+         "declVar(x, false); procBegin(, true, , ); error(Invalid identifier); procState(_a, false, false); "
+         "procStateInit(_a); procEnd(); process(P); done()"},
+        {"syntax error in a label",
+         document("<template><location id='a'/><init ref='a'/></template><template><location id='a'/>"
+                  "<init ref='a'/><transition><source ref='a'/><target ref='a'/></transition><transition>"
+                  "<source ref='a'/><target ref='a'/></transition><transition><source ref='a'/><target ref='a'/>"
+                  "<label kind='guard'>x &gt;</label></transition></template>"),
+         "$syntax_error: $unexpected $end", "/nta/template[2]/transition[3]/label[1]", ""},
+        {"missing system", document("<template><location id='a'/><init ref='a'/></template>", ""),
+         "$Missing_system_tag", "/nta", ""},
+        {"prechart in an existential chart",
+         document("<lsc><name>L</name><type>Existential</type><prechart><lsclocation>5</lsclocation></prechart>"
+                  "</lsc>"),
+         "$Existential_charts_must_not_have_prechart", "/nta/lscTemplate[1]/prechart",
+         "declVar(x, false); procBegin(L, false, Existential, ); error($Existential_charts_must_not_have_prechart); "
+         "hasPrechart(true); procEnd(); process(P); done()"},
+    };
+    for (const auto& c : cases) {
+        Reading r;
+        readText(r, c.text);
+        EXPECT_EQ(r.failure, "") << c.name;
+        EXPECT_EQ(r.errorPath(c.error), c.path) << c.name << ": " << r.structure();
+        if (!c.structure.empty()) {
+            EXPECT_EQ(r.structure(), c.structure) << c.name;
+        }
+    }
+}
+
+TEST(XmlReader, TypeExceptionsOfTheBuilderAreRecordedAndReadingGoesOn)
+{
+    Reading r;
+    r.builder.throwOn["procState(a, false, false)"] = "$Duplicate_definition_of a";
+    r.builder.throwOn["procEdgeBegin(_x, a, true, SKIP)"] = "edge refused";
+    readText(r, document("<template><name>P</name><location id='x'/><location id='y'><name>a</name></location>"
+                         "<init ref='x'/><transition><source ref='x'/><target ref='y'/>"
+                         "<label kind='guard'>x &gt; 1</label></transition>"
+                         "<transition><source ref='y'/><target ref='x'/></transition></template>"));
+    EXPECT_EQ(r.failure, "");
+    EXPECT_EQ(r.structure(),
+              "declVar(x, false); procBegin(P, true, , ); procState(_x, false, false); procState(a, false, false); "
+              "error($Duplicate_definition_of a); procStateInit(_x); procEdgeBegin(_x, a, true, SKIP); "
+              "error(edge refused); procEdgeBegin(a, _x, true, SKIP); procEdgeEnd(a, _x); procEnd(); process(P); "
+              "done()");
+}
+
+TEST(XmlReader, ScenarioChartsBecomeChartCalls)
+{
+    Reading r;
+    readText(r, document("<lsc><name>L</name><type>Universal</type><mode>invariant</mode><yloccoord>3</yloccoord>"
+                         "<instance id='i1'><name>A</name></instance><instance id='i2'><name>B</name></instance>"
+                         "<prechart><lsclocation>10</lsclocation></prechart>"
+                         "<message><source ref='i1'/><target ref='i2'/><lsclocation>5</lsclocation>"
+                         "<label kind='message'>c</label></message>"
+                         "<message><source ref='i1'/><target ref='i2'/><lsclocation>20</lsclocation></message>"
+                         "<condition><anchor instanceid='i1'/><anchor instanceid='i2'/><lsclocation>30"
+                         "</lsclocation><temperature>hot</temperature><label kind='condition'>x &gt; 0</label>"
+                         "</condition>"
+                         "<update><anchor instanceid='i2'/><lsclocation> 40 and more</lsclocation>"
+                         "<label kind='update'>x = 1</label></update></lsc>"));
+    EXPECT_EQ(r.failure, "");
+    EXPECT_EQ(r.structure(),
+              "declVar(x, false); procBegin(L, false, Universal, invariant); procInstanceLine(); "
+              "instanceName(A, false); procInstanceLine(); instanceName(B, false); hasPrechart(true); "
+              "procMessage(A, B, 5, true); procMessage(ADD); "
+              "procMessage(A, B, 20, false); error($Message_label_is_required); "
+              "procCondition(A,B, 30, false, true); procCondition(); "
+              "procLscUpdate(B, 40, false); procLscUpdate(); procEnd(); process(P); done()");
+    EXPECT_EQ(r.errorPath("$Message_label_is_required"), "/nta/lscTemplate[1]/message[2]");
+    EXPECT_EQ(r.builder.chartNames, std::vector<std::string>{"L"});
+}
+
+TEST(XmlReader, AMissingFileGivesMinusOneWithoutBuilderCalls)
+{
+    Reading r;
+    readFile(r, models + "/xml_no_such_file.xml");
+    EXPECT_EQ(r.failure, "");
+    EXPECT_EQ(r.result, -1);
+    EXPECT_TRUE(r.builder.calls.empty());
+}
+
+// Hostile or broken documents end in a clear error or a plain reading, never in a
+// crash, and never make the reader fetch or expand anything.
+TEST(XmlReader, MalformedDocumentsAreHandledSafely)
+{
+    TempXml secret("<declaration>int leaked;</declaration>");
+    const std::string laughs = "<?xml version='1.0'?><!DOCTYPE nta [<!ENTITY a 'aaaaaaaaaa'>"
+                               "<!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'><!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'>"
+                               "<!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'><!ENTITY e '&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;'>"
+                               "<!ENTITY f '&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;'><!ENTITY g '&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;'>"
+                               "<!ENTITY h '&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;'><!ENTITY i '&h;&h;&h;&h;&h;&h;&h;&h;&h;&h;'>]>"
+                               "<nta><declaration>&i;</declaration><system>system P;</system></nta>";
+    const std::string external = "<?xml version='1.0'?><!DOCTYPE nta [<!ENTITY ext SYSTEM 'file://" + secret.path
+                                 + "'>]><nta><declaration>int x; &ext;</declaration><system>system P;</system></nta>";
+    const std::string remoteDtd = "<?xml version='1.0'?><!DOCTYPE nta SYSTEM 'http://127.0.0.1:9/flat.dtd'>"
+                                  "<nta><system>system P;</system></nta>";
+    const std::string hugeAttribute = "<nta><template id='" + std::string(20 << 20, 'a') + "'/>"
+                                      "<system>system P;</system></nta>";
+    struct Case
+    {
+        const char* name;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"wrong nesting", "<nta><template><name>P</template></name><system>system P;</system></nta>"},
+        {"truncated in a tag", "<nta><template><location id='a"},
+        {"truncated in a text", "<nta><declaration>int x"},
+        {"entity expansion", laughs},
+        {"external entity", external},
+        {"remote document type", remoteDtd},
+        {"huge attribute", hugeAttribute},
+        {"binary junk", std::string("\0\1\2<nta>\xff\xfe", 10)},
+    };
+    for (const auto& c : cases) {
+        Reading r;
+        readText(r, c.text);
+        for (const auto& call : r.builder.calls)
+            EXPECT_EQ(call.find("leaked"), std::string::npos) << c.name;
+        EXPECT_TRUE(r.failure.empty() || r.failure == "Unexpected end of XML document"
+                    || r.failure == "Missing nta or project element")
+            << c.name << ": " << r.failure;
+    }
+}
+
+} // namespace
