@@ -62,6 +62,7 @@ int32_t kindPrecedence(node_kind_t kind)
     case REFINEMENT_LESS_EQUAL:
     case REFINEMENT_GREATER_EQUAL:
     case SIMULATE:
+    case SIMULATE_ACCEPTING:
         return 50;
     case EQUAL:
     case NOT_EQUAL:
@@ -126,6 +127,7 @@ int32_t kindPrecedence(node_kind_t kind)
     case PROBABILITY_DIAMOND_AT_LEAST:
     case PROBABILITY_BOX_ESTIMATE:
     case PROBABILITY_DIAMOND_ESTIMATE:
+    case PROBABILITY_COMPARE:
     case EXPECTED_VALUE:
     case CONTROL:
     case SET_CONTROL:
@@ -288,14 +290,15 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
             text += ')';
         }
     };
-    auto join = [&](size_t from, const char* separator) {
-        for (size_t i = from, n = getSize(); i < n; ++i) {
+    auto joinUpTo = [&](size_t from, size_t end, const char* separator) {
+        for (size_t i = from; i < end; ++i) {
             if (i > from) {
                 text += separator;
             }
             put(child(i));
         }
     };
+    auto join = [&](size_t from, const char* separator) { joinUpTo(from, getSize(), separator); };
     // The bound of a statistical or control query: the bound's kind unless it is a
     // constant ("#" for the constant 0), then "<=" and the bound.
     auto bound = [&](const expression_t& k, const expression_t& x) {
@@ -528,11 +531,35 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
         break;
     case PROBABILITY_BOX_ESTIMATE:
     case PROBABILITY_DIAMOND_ESTIMATE:
+        // The bound's kind, a condition that must hold until the goal (the true constant
+        // when the query states none), the bound, the goal. This is the order the type
+        // checker and the statistical compiler read.
         text += "Pr[";
-        bound(a, b);
-        text += kind == PROBABILITY_BOX_ESTIMATE ? "]([] " : "](<> ";
-        put(c);
+        bound(a, c);
+        if (kind == PROBABILITY_DIAMOND_ESTIMATE && !b.isTrue()) {
+            text += "](";
+            put(b);
+            text += " U ";
+        } else {
+            text += kind == PROBABILITY_BOX_ESTIMATE ? "]([] " : "](<> ";
+        }
+        put(d);
         text += ") ?";
+        break;
+    case PROBABILITY_COMPARE:
+        // Two probabilities of four children each: the bound's kind, the bound, the path
+        // marker, the path formula.
+        for (size_t first = 0; first < 8; first += 4) {
+            if (first > 0) {
+                text += " >= ";
+            }
+            text += "Pr[";
+            bound(child(first), child(first + 1));
+            const expression_t& marker = child(first + 2);
+            text += !marker.empty() && marker.getValue() == BOX_MARKER ? "]([] " : "](<> ";
+            put(child(first + 3));
+            text += ')';
+        }
         break;
     case EXPECTED_VALUE: {
         text += "E[";
@@ -547,14 +574,26 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
         break;
     }
     case SIMULATE:
+    case SIMULATE_ACCEPTING: {
+        // An accepting simulation ends with the accepting predicate and the number of
+        // accepting runs, written after the series as the query states them.
+        const size_t n = getSize();
+        const bool accepting = kind == SIMULATE_ACCEPTING && n >= 2;
         text += "simulate[";
         put(a);
         text += "x ";
         bound(b, c);
         text += "]{";
-        join(3, ", ");
+        joinUpTo(3, accepting ? n - 2 : n, ", ");
         text += '}';
+        if (accepting) {
+            text += " : ";
+            put(child(n - 1));
+            text += " : ";
+            put(child(n - 2));
+        }
         break;
+    }
     case CONTROL:
         text += "control: ";
         put(a);
@@ -634,7 +673,7 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
     case MITL_RELEASE:
     case MITL_UNTIL:
         put(a);
-        text += "U[";
+        text += kind == MITL_UNTIL ? "U[" : "R[";
         put(b);
         text += ';';
         put(c);

@@ -197,6 +197,8 @@ TEST(ExpressionTextTest, QueryForms)
     auto nary4 = [](node_kind_t k, expression_t a, expression_t b, expression_t c, expression_t d) {
         return expression_t::createNary(k, {a, b, c, d});
     };
+    expression_t truth = num(1);
+    truth.setType(prim(BOOL));
     expression_t prDiamond = nary4(PROBABILITY_DIAMOND_AT_LEAST, num(1), num(100), p, dbl(0.5));
     // Fixed-size kinds take their children whatever value the node holds.
     ASSERT_EQ(prDiamond.getSize(), 4u);
@@ -206,16 +208,24 @@ TEST(ExpressionTextTest, QueryForms)
          "Pr[#<=100](<> p) >= 0.500000"},
         {"probability box", nary4(PROBABILITY_BOX_AT_LEAST, t, num(20), p, dbl(0.25)),
          "Pr[t<=20]([] p) >= 0.250000"},
-        {"probability estimate", nary4(PROBABILITY_BOX_ESTIMATE, num(1), num(100), p, dbl(0)),
+        // Estimates: the bound's kind, the condition (true when none), the bound, the goal.
+        {"probability estimate", nary4(PROBABILITY_BOX_ESTIMATE, num(1), truth, num(100), p),
          "Pr[<=100]([] p) ?"},
-        {"probability estimate diamond", nary4(PROBABILITY_DIAMOND_ESTIMATE, num(0), num(5), p, dbl(0)),
+        {"probability estimate diamond", nary4(PROBABILITY_DIAMOND_ESTIMATE, num(0), truth, num(5), p),
          "Pr[#<=5](<> p) ?"},
+        {"probability estimate until", nary4(PROBABILITY_DIAMOND_ESTIMATE, t, q, num(5), p),
+         "Pr[t<=5](q U p) ?"},
+        {"probability comparison",
+         nary(PROBABILITY_COMPARE, {num(1), num(10), num(BOX_MARKER), p, num(0), num(5), num(DIAMOND_MARKER), q}),
+         "Pr[<=10]([] p) >= Pr[#<=5](<> q)"},
         {"expected maximum", nary(EXPECTED_VALUE, {num(1), num(100), num(50), x, num(1)}),
          "E[<=100; 50] (max: x)"},
         {"expected minimum", nary(EXPECTED_VALUE, {num(1), num(100), num(50), x, num(0)}),
          "E[<=100; 50] (min: x)"},
         {"simulate", nary(SIMULATE, {num(10), num(1), num(100), x, y}), "simulate[10x <=100]{x, y}"},
         {"simulate without series", nary(SIMULATE, {num(10), num(1), num(100)}), "simulate[10x <=100]{}"},
+        {"simulate accepting", nary(SIMULATE_ACCEPTING, {num(10), t, num(100), x, y, p, num(3)}),
+         "simulate[10x t<=100]{x, y} : 3 : p"},
         {"exists eventually", un(EXISTS_EVENTUALLY, p), "E<> p"},
         {"exists globally", un(EXISTS_GLOBALLY, p), "E[] p"},
         {"always eventually", un(ALWAYS_EVENTUALLY, p), "A<> p"},
@@ -246,6 +256,7 @@ TEST(ExpressionTextTest, QueryForms)
         {"refinement greater", bin(REFINEMENT_GREATER_EQUAL, p, q), "refinement: p >= q"},
         {"mitl", un(MITL_FORMULA, nary4(MITL_UNTIL, un(MITL_ATOM, p), num(0), num(5), un(MITL_ATOM, q))),
          "MITL: pU[0;5]q"},
+        {"mitl release", nary4(MITL_RELEASE, un(MITL_ATOM, p), num(1), num(4), un(MITL_ATOM, q)), "pR[1;4]q"},
         {"mitl and or next", bin(MITL_AND, un(MITL_ATOM, p), bin(MITL_OR, un(MITL_NEXT, un(MITL_ATOM, q)), p)),
          "p/\\X(q)\\/p"},
     });
