@@ -55,55 +55,13 @@ std::string selectText(const scope_t& select)
 
 std::string text(const expression_t& expression) { return expression.empty() ? std::string() : expression.toString(false); }
 
-std::string declaratorText(type_t type, const std::string& declared);
-
-// The keyword that a prefix type puts before its child ("const", "urgent", ...),
-// as the type's declaration text has it.
-std::string prefixKeyword(const type_t& prefix)
-{
-    std::string full = prefix.toDeclaration();
-    std::string child = prefix.getChild(0).toDeclaration();
-    return full.size() > child.size() ? full.substr(0, full.size() - child.size()) : std::string();
-}
-
-// The base of a declaration: records spelled out with their fields, other types as
-// their declaration text.
-std::string baseTypeText(const type_t& type)
-{
-    if (type.getKind() != RECORD)
-        return type.toDeclaration();
-    std::string text = "struct { ";
-    for (size_t i = 0; i < type.getSize(); ++i)
-        text += declaratorText(type.getChild(i), type.getLabel(i)) + "; ";
-    return text + "}";
-}
-
 // A declarator as the model language writes it: qualifiers, the base type, the
 // name with "&" before it for a reference, and the sizes of an array after it,
 // outermost first (const int &r, int[0,3] a[2][N], struct { int x; } s).
+// The language core's declaration text reads back as the same type.
 std::string declaratorText(type_t type, const std::string& declared)
 {
-    std::string qualifiers, dimensions;
-    bool reference = false;
-    for (;;) {
-        if (type.getKind() == REF && type.getSize() > 0) {
-            reference = true;
-            type = type.getChild(0);
-        } else if (type.isPrefix() && type.getSize() > 0) {
-            qualifiers += prefixKeyword(type);
-            type = type.getChild(0);
-        } else if (type.getKind() == ARRAY && type.getSize() > 1) {
-            // The declaration text of an array is its element's followed by its own
-            // index in brackets.
-            std::string full = type.toDeclaration();
-            std::string element = type.getChild(0).toDeclaration();
-            dimensions += full.substr(std::min(element.size(), full.size()));
-            type = type.getChild(0);
-        } else {
-            break;
-        }
-    }
-    return qualifiers + baseTypeText(type) + " " + (reference ? "&" : "") + declared + dimensions;
+    return type.toDeclaration(declared);
 }
 
 std::string parameterText(const binding_t& parameter)
