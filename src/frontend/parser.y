@@ -951,8 +951,14 @@ OldConstDeclIdList
 OldConstDeclId
     : NonTypeId
         { CALL(@1, typeDuplicate()); }
-      ArrayDecl T_ASSIGNMENT Initializer
+      ArrayDecl OldConstAssignment Initializer
         { CALL(@$, declVar(name($1), true)); }
+    ;
+
+/* An older constant is written with or without "=" before its value. */
+OldConstAssignment
+    : %empty
+    | T_ASSIGNMENT
     ;
 
 OldProcDecl

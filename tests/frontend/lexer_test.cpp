@@ -59,6 +59,11 @@ TEST(Lexer, Tokens)
          "typeInt(1); typeDuplicate(); exprNar(2); declVar(N, true); typeDuplicate(); exprNar(2); "
          "typeArrayOfSize(0); exprNar(1); declFieldInit(); exprNar(2); declFieldInit(); declInitialieserList(2); "
          "declVar(M, true); typePop()"},
+        // The older constants also take their value without "=".
+        {"const in the old syntax without =", "const N 2, M[2] {1, 2};", Old, PART_DECLARATIONS,
+         "typeInt(1); typeDuplicate(); exprNar(2); declVar(N, true); typeDuplicate(); exprNar(2); "
+         "typeArrayOfSize(0); exprNar(1); declFieldInit(); exprNar(2); declFieldInit(); declInitialieserList(2); "
+         "declVar(M, true); typePop()"},
         {"=< in the old syntax", "a =< b", Old, PART_EXPRESSION, "exprId(a); exprId(b); exprBinary(LESS_EQUAL)"},
         {"=> in the old syntax", "a => b", Old, PART_EXPRESSION, "exprId(a); exprId(b); exprBinary(GREATER_EQUAL)"},
         {"=< in the new syntax", "a =< b", New, PART_EXPRESSION,
