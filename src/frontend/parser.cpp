@@ -124,6 +124,8 @@ int parse(Source source, const char* text, FILE* file, ParserBuilder* builder, i
         throw std::logic_error("A parse is already running");
     if (builder == nullptr)
         throw std::logic_error("A parse needs a builder");
+    if (source == Source::text ? text == nullptr : file == nullptr)
+        throw std::logic_error("A parse needs a text or a file to read");
 
     struct Session
     {

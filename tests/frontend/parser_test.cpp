@@ -317,6 +317,14 @@ TEST(Parser, Entries)
     RecordingBuilder outOfRange;
     EXPECT_THROW(ZOLT::runParserOnText("x", &outOfRange, true, 21, ""), std::logic_error);
 
+    // A missing text or file is the caller's fault, refused before any scanning.
+    RecordingBuilder missing;
+    EXPECT_THROW(ZOLT::runParserOnText(nullptr, &missing, true, ZOLT::PART_EXPRESSION, ""), std::logic_error);
+    EXPECT_THROW(ZOLT::runQueryParserOnText(nullptr, &missing), std::logic_error);
+    EXPECT_THROW(ZOLT::runParserOnFile(nullptr, &missing, true), std::logic_error);
+    EXPECT_THROW(ZOLT::runQueryParserOnFile(nullptr, &missing), std::logic_error);
+    EXPECT_TRUE(missing.calls.empty());
+
     Reentrant reentrant;
     EXPECT_THROW(ZOLT::runParserOnText("x", &reentrant, true, ZOLT::PART_EXPRESSION, ""), std::logic_error);
     EXPECT_EQ(parsePart("y", ZOLT::PART_EXPRESSION).calls, "exprId(y)");
