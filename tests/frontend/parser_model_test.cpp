@@ -331,6 +331,26 @@ TEST(ParserModels, SyntaxErrorIsPlacedAtTheLookAheadToken)
     EXPECT_EQ(p.builder.spans[2], ZOLT::span_t(base + 8, base + 9));
 }
 
+// A text without a single lexeme (an empty system element, an empty file) is
+// blamed at its own start, not at the last lexeme of the text read before it.
+TEST(ParserModels, SyntaxErrorInAnEmptyTextIsPlacedInThatText)
+{
+    parsePart("int before;", ZOLT::PART_DECLARATIONS);
+    for (int part : {ZOLT::PART_MODEL, ZOLT::PART_SYSTEM, ZOLT::PART_EXPRESSION}) {
+        SCOPED_TRACE("part " + std::to_string(part));
+        auto p = parsePart("", part);
+        ASSERT_EQ(p.builder.errors.size(), 1u);
+        EXPECT_EQ(p.builder.errors[0], "$syntax_error: $unexpected $end");
+        const auto start = static_cast<int32_t>(p.builder.positions[0].position);
+        EXPECT_EQ(p.builder.spans[0], ZOLT::span_t(start, start));
+    }
+    // The call of a whole model spans the model's text.
+    auto model = parsePart("system P;", ZOLT::PART_MODEL);
+    const auto start = static_cast<int32_t>(model.builder.positions[0].position);
+    ASSERT_EQ(model.calls, "process(P); done()");
+    EXPECT_EQ(model.builder.spans[1], ZOLT::span_t(start, start + 9));
+}
+
 } // namespace
 
 namespace {
