@@ -70,6 +70,10 @@ void reportAtToken(const char* message);
 // Reports a message through the builder's error handler, cut like errorf.
 void reportError(ParserBuilder& builder, const char* message);
 
+// Text of a fatal scanner failure, with the generated scanner's function names
+// replaced by this scanner's own.
+const char* scannerFailureMessage(const char* message);
+
 // Message key of a syntax error format, or the text itself.
 const char* messageKey(const char* message);
 

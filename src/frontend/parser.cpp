@@ -124,6 +124,8 @@ int parse(Source source, const char* text, FILE* file, ParserBuilder* builder, i
         throw std::logic_error("A parse is already running");
     if (builder == nullptr)
         throw std::logic_error("A parse needs a builder");
+    if (source == Source::text ? text == nullptr : file == nullptr)
+        throw std::logic_error("A parse needs a text or a file to read");
 
     struct Session
     {
@@ -146,6 +148,10 @@ int parse(Source source, const char* text, FILE* file, ParserBuilder* builder, i
     else
         detail::scanFile(file);
     beginPositionText(*builder, path);
+    // The start token and an end of input met before any lexeme take the empty
+    // span at the start of this text, so that nothing of this parse is placed in
+    // the text read before it.
+    c.tokenStart = c.tokenEnd = static_cast<int32_t>(c.offset);
     return detail::parseTokens() == 0 ? 0 : -1;
 }
 

@@ -389,9 +389,14 @@ FieldInit
     | Initializer                       { CALL(@$, declFieldInit("")); }
     ;
 
+/* The dimensions of a declared name start a fresh count of pending index types.
+   A record used as an index type declares fields with dimensions of their own
+   while the enclosing count is pending, so the enclosing count is kept and
+   restored when the inner dimensions are done. */
 ArrayDecl
-    :   { parseContext().dimensions = 0; }
+    :   { $$.number = parseContext().dimensions; parseContext().dimensions = 0; }
       ArrayDecl2
+        { parseContext().dimensions = $1.number; }
     ;
 
 ArrayDecl2
@@ -951,8 +956,14 @@ OldConstDeclIdList
 OldConstDeclId
     : NonTypeId
         { CALL(@1, typeDuplicate()); }
-      ArrayDecl T_ASSIGNMENT Initializer
+      ArrayDecl OldConstAssignment Initializer
         { CALL(@$, declVar(name($1), true)); }
+    ;
+
+/* An older constant is written with or without "=" before its value. */
+OldConstAssignment
+    : %empty
+    | T_ASSIGNMENT
     ;
 
 OldProcDecl

@@ -1,8 +1,10 @@
 // Scanner behaviour, observed through the builder calls and errors of small parses.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "frontend/parse_context.h"
 #include "parse_helpers.h"
 
 namespace {
@@ -56,6 +58,11 @@ TEST(Lexer, Tokens)
         {"const in the new syntax", "const int N = 2;", New, PART_DECLARATIONS,
          "typeInt(1); typeDuplicate(); exprNar(2); declVar(N, true); typePop()"},
         {"const in the old syntax", "const N = 2, M[2] = {1, 2};", Old, PART_DECLARATIONS,
+         "typeInt(1); typeDuplicate(); exprNar(2); declVar(N, true); typeDuplicate(); exprNar(2); "
+         "typeArrayOfSize(0); exprNar(1); declFieldInit(); exprNar(2); declFieldInit(); declInitialieserList(2); "
+         "declVar(M, true); typePop()"},
+        // The older constants also take their value without "=".
+        {"const in the old syntax without =", "const N 2, M[2] {1, 2};", Old, PART_DECLARATIONS,
          "typeInt(1); typeDuplicate(); exprNar(2); declVar(N, true); typeDuplicate(); exprNar(2); "
          "typeArrayOfSize(0); exprNar(1); declFieldInit(); exprNar(2); declFieldInit(); declInitialieserList(2); "
          "declVar(M, true); typePop()"},
@@ -202,6 +209,41 @@ TEST(Lexer, KeywordQuery)
     EXPECT_TRUE(ZOLT::isKeyword("select", 2));
     EXPECT_FALSE(ZOLT::isKeyword("break", 7));
     EXPECT_FALSE(ZOLT::isKeyword("Int", 7));
+}
+
+} // namespace
+
+namespace {
+
+using namespace mirvek_test;
+
+// Failures of the scanner itself end the parse with their own texts, named
+// after this scanner's entry points, and leave the next parse unharmed.
+TEST(Lexer, ScannerFailures)
+{
+    FILE* writeOnly = std::fopen("/dev/null", "w");
+    ASSERT_NE(writeOnly, nullptr);
+    RecordingBuilder builder;
+    try {
+        ZOLT::runParserOnFile(writeOnly, &builder, true);
+        ADD_FAILURE() << "a file that cannot be read was parsed";
+    } catch (const ZOLT::TypeException& e) {
+        EXPECT_STREQ(e.what(), "input in flex scanner failed");
+    }
+    std::fclose(writeOnly);
+    EXPECT_EQ(parsePart("x", ZOLT::PART_EXPRESSION).calls, "exprId(x)");
+
+    const std::pair<const char*, const char*> renamed[] = {
+        {"out of dynamic memory in yyensure_buffer_stack()", "out of dynamic memory in zolt_ensure_buffer_stack()"},
+        {"out of dynamic memory in yy_create_buffer()", "out of dynamic memory in zolt__create_buffer()"},
+        {"out of dynamic memory in yy_scan_buffer()", "out of dynamic memory in zolt__scan_buffer()"},
+        {"out of dynamic memory in yy_scan_bytes()", "out of dynamic memory in zolt__scan_bytes()"},
+        {"bad buffer in yy_scan_bytes()", "bad buffer in zolt__scan_bytes()"},
+        {"out of dynamic memory in yy_get_next_buffer()", "out of dynamic memory in yy_get_next_buffer()"},
+        {"flex scanner jammed", "flex scanner jammed"},
+    };
+    for (const auto& [generated, reported] : renamed)
+        EXPECT_STREQ(ZOLT::detail::scannerFailureMessage(generated), reported);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Whole models in both syntaxes, read from small fixture files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -330,6 +331,26 @@ TEST(ParserModels, SyntaxErrorIsPlacedAtTheLookAheadToken)
     EXPECT_EQ(p.builder.spans[2], ZOLT::span_t(base + 8, base + 9));
 }
 
+// A text without a single lexeme (an empty system element, an empty file) is
+// blamed at its own start, not at the last lexeme of the text read before it.
+TEST(ParserModels, SyntaxErrorInAnEmptyTextIsPlacedInThatText)
+{
+    parsePart("int before;", ZOLT::PART_DECLARATIONS);
+    for (int part : {ZOLT::PART_MODEL, ZOLT::PART_SYSTEM, ZOLT::PART_EXPRESSION}) {
+        SCOPED_TRACE("part " + std::to_string(part));
+        auto p = parsePart("", part);
+        ASSERT_EQ(p.builder.errors.size(), 1u);
+        EXPECT_EQ(p.builder.errors[0], "$syntax_error: $unexpected $end");
+        const auto start = static_cast<int32_t>(p.builder.positions[0].position);
+        EXPECT_EQ(p.builder.spans[0], ZOLT::span_t(start, start));
+    }
+    // The call of a whole model spans the model's text.
+    auto model = parsePart("system P;", ZOLT::PART_MODEL);
+    const auto start = static_cast<int32_t>(model.builder.positions[0].position);
+    ASSERT_EQ(model.calls, "process(P); done()");
+    EXPECT_EQ(model.builder.spans[1], ZOLT::span_t(start, start + 9));
+}
+
 } // namespace
 
 namespace {
@@ -364,6 +385,82 @@ TEST(ParserModels, RecoveryInTemplates)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(parsePart(c.text, ZOLT::PART_MODEL, c.newSyntax).calls, c.calls);
+    }
+}
+
+} // namespace
+
+namespace {
+
+using namespace mirvek_test;
+
+// The text that the span of a call covers, for the first call logged as call.
+std::string coveredText(const Parsed& p, const std::string& text, const std::string& call)
+{
+    const auto& calls = p.builder.calls;
+    const auto it = std::find(calls.begin(), calls.end(), call);
+    if (it == calls.end())
+        return "<no call " + call + ">";
+    const ZOLT::span_t span = p.builder.spans[it - calls.begin()];
+    const int32_t base = static_cast<int32_t>(p.builder.positions[0].position);
+    if (span.start < base || span.end < span.start || span.end - base > static_cast<int32_t>(text.size()))
+        return "<span outside the text>";
+    return text.substr(span.start - base, span.end - span.start);
+}
+
+// Diagnostics of the builder land where these spans say, so each construct's
+// calls must carry the span of the right symbols of its rule.
+TEST(ParserModels, SpansOfTemplateAndSystemCalls)
+{
+    const std::string model =
+        "Q(int a) = P(a); system P, Q < R; progress { x : y; z; } "
+        "gantt { G(i : bool) : a -> b, for (j : bool) c -> d; }";
+    const std::string templ =
+        "process T() { state a, b; init a; trans a -> b { select i : bool; guard x; sync c!; assign y = 1; }, "
+        "-> a { }, a -> b [3]; } int f() { return 1; } void g() { x imply y; }";
+    const auto onModel = parsePart(model, ZOLT::PART_MODEL);
+    const auto onTemplate = parsePart(templ, ZOLT::PART_DECLARATIONS);
+    struct Case
+    {
+        const Parsed& parsed;
+        const std::string& text;
+        const char* call;
+        std::string covers;
+    };
+    // An empty symbol spans nothing at the end of the symbol before it, so the
+    // template body starts right after its opening brace.
+    const size_t body = templ.find('{') + 1, bodyEnd = templ.find("} int f") + 1;
+    const Case cases[] = {
+        {onModel, model, "instantiationBegin(Q, 1, P)", "Q(int a) = P"},
+        {onModel, model, "instantiationEnd(Q, 1, P, 1)", "Q(int a) = P(a);"},
+        {onModel, model, "process(Q)", "Q"},
+        {onModel, model, "incProcPriority()", "<"},
+        {onModel, model, "declProgress(true)", "x : y"},
+        {onModel, model, "declProgress(false)", "z"},
+        {onModel, model, "ganttDeclStart(G)", "G"},
+        {onModel, model, "ganttDeclSelect(i)", "i : bool"},
+        {onModel, model, "ganttEntrySelect(j)", "j : bool"},
+        {onModel, model, "ganttEntryEnd()", "a -> b"},
+        {onModel, model, "ganttDeclEnd()", "G(i : bool) : a -> b, for (j : bool) c -> d"},
+        {onTemplate, templ, "procBegin(T, true, , )", "process T() {"},
+        {onTemplate, templ, "procEdgeBegin(a, b, true, )", "a -> b"},
+        {onTemplate, templ, "procSelect(i)", "i : bool"},
+        {onTemplate, templ, "procGuard()", "x"},
+        {onTemplate, templ, "procSync(1)", "c!"},
+        {onTemplate, templ, "procUpdate()", "y = 1"},
+        {onTemplate, templ, "procEdgeEnd(a, b)", "a -> b { select i : bool; guard x; sync c!;"},
+        {onTemplate, templ, "procEdgeBegin(a, a, true, )", "-> a"},
+        {onTemplate, templ, "procEdgeEnd(a, a)", "-> a {"},
+        {onTemplate, templ, "procProb()", "->"},
+        {onTemplate, templ, "procEnd()", templ.substr(body, bodyEnd - body)},
+        {onTemplate, templ, "declFuncBegin(f)", "int f"},
+        {onTemplate, templ, "declFuncEnd()", "}"},
+        {onTemplate, templ, "exprUnary(LOGICAL_NOT)", "x"},
+        {onTemplate, templ, "exprBinary(LOGICAL_OR)", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        EXPECT_EQ(coveredText(c.parsed, c.text, c.call), c.covers);
     }
 }
 

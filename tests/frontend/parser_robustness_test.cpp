@@ -1,6 +1,7 @@
 // Bad input of every kind ends with reported errors and a clean return.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -76,12 +77,44 @@ TEST(ParserRobustness, FilesTruncatedAnywhere)
             EXPECT_FALSE(builder.errors.empty());
         }
     }
+    // The older syntax and the recovery fixture, cut anywhere, through the text entry.
+    for (const auto& [name, newSyntax] : {std::pair{"parse_old_syntax.ta", false}, {"parse_recovery.xta", true}}) {
+        const std::string text = readFixture(name);
+        for (size_t length = 0; length < text.size(); ++length) {
+            SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(length));
+            auto p = parsePart(text.substr(0, length), ZOLT::PART_MODEL, newSyntax);
+            EXPECT_TRUE(p.result == 0 || p.result == -1);
+            EXPECT_FALSE(p.builder.errors.empty());
+        }
+    }
     const std::string queries = readFixture("parse_queries.q");
     for (size_t length = 0; length < queries.size(); ++length) {
         SCOPED_TRACE("queries cut at " + std::to_string(length));
         RecordingBuilder builder;
         const int result = parseBytesAsFile(queries.substr(0, length), builder, true);
         EXPECT_TRUE(result == 0 || result == -1);
+    }
+}
+
+// A file is read in blocks; lexemes that straddle the end of a block (a name, a
+// two-character operator, a line end inside a comment) must scan as they do in
+// a text held in memory, with the same spans.
+TEST(ParserRobustness, FileBlocksAreInvisible)
+{
+    const std::string model = readFixture("parse_template.xta");
+    const size_t block = 16384;
+    for (size_t pad = block - 300; pad < block + 8; ++pad) {
+        SCOPED_TRACE("padding " + std::to_string(pad));
+        const std::string text = pad % 2 ? std::string(pad, ' ') + model : "/*" + std::string(pad, '\n') + "*/" + model;
+        auto fromText = parsePart(text, ZOLT::PART_MODEL);
+        RecordingBuilder fromFile;
+        EXPECT_EQ(parseBytesAsFile(text, fromFile, false), fromText.result);
+        ASSERT_EQ(joined(fromFile.calls), fromText.calls);
+        const auto textBase = static_cast<int32_t>(fromText.builder.positions[0].position);
+        const auto fileBase = static_cast<int32_t>(fromFile.positions[0].position);
+        for (size_t i = 0; i < fromFile.spans.size(); ++i)
+            ASSERT_EQ(fromFile.spans[i].start - fileBase, fromText.builder.spans[i].start - textBase) << fromFile.calls[i];
+        ASSERT_EQ(fromFile.positions.size(), fromText.builder.positions.size());
     }
 }
 

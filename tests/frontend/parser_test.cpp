@@ -91,6 +91,15 @@ TEST(Parser, Declarations)
         {"type-indexed dimension", "clock c[bool][2], d;",
          "typeClock(0); typeDuplicate(); typeBool(0); exprNar(2); typeArrayOfSize(1); typeArrayOfType(1); "
          "declVar(c, false); typeDuplicate(); declVar(d, false); typePop()"},
+        {"type dimensions around a size", "int a[bool][2][int[0,1]];",
+         "typeInt(0); typeDuplicate(); typeBool(0); exprNar(2); exprNar(0); exprNar(1); typeBoundedInt(0); "
+         "typeArrayOfType(2); typeArrayOfSize(1); typeArrayOfType(1); declVar(a, false); typePop()"},
+        // The fields of a record index type have dimensions of their own; they
+        // must not disturb the count of the pending index types around them.
+        {"record as an index type", "int a[bool][struct { int b[2]; }];",
+         "typeInt(0); typeDuplicate(); typeBool(0); typeInt(0); typeDuplicate(); exprNar(2); typeArrayOfSize(0); "
+         "structField(b); typePop(); typeStruct(0, 1); typeArrayOfType(2); typeArrayOfType(1); declVar(a, false); "
+         "typePop()"},
         {"prefixes", "urgent broadcast chan c; meta int[0, N] m = 1; const bool b = true;",
          "typeChannel(6); typeDuplicate(); declVar(c, false); typePop(); exprNar(0); exprId(N); "
          "typeBoundedInt(8); typeDuplicate(); exprNar(1); declVar(m, true); typePop(); typeBool(1); "
@@ -307,6 +316,14 @@ TEST(Parser, Entries)
 
     RecordingBuilder outOfRange;
     EXPECT_THROW(ZOLT::runParserOnText("x", &outOfRange, true, 21, ""), std::logic_error);
+
+    // A missing text or file is the caller's fault, refused before any scanning.
+    RecordingBuilder missing;
+    EXPECT_THROW(ZOLT::runParserOnText(nullptr, &missing, true, ZOLT::PART_EXPRESSION, ""), std::logic_error);
+    EXPECT_THROW(ZOLT::runQueryParserOnText(nullptr, &missing), std::logic_error);
+    EXPECT_THROW(ZOLT::runParserOnFile(nullptr, &missing, true), std::logic_error);
+    EXPECT_THROW(ZOLT::runQueryParserOnFile(nullptr, &missing), std::logic_error);
+    EXPECT_TRUE(missing.calls.empty());
 
     Reentrant reentrant;
     EXPECT_THROW(ZOLT::runParserOnText("x", &reentrant, true, ZOLT::PART_EXPRESSION, ""), std::logic_error);
