@@ -1,12 +1,16 @@
 #include "driver/loading.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <strings.h>
 
 #include "driver/command_line.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
+#include "support/exceptions.h"
 #include "support/globals.h"
 
 namespace {
@@ -29,6 +33,11 @@ int32_t readNothingFromXml(const std::string& fileName, ZOLT::TimedAutomataSyste
 }
 
 constexpr ModelReaders defaultReaders{readNothingFromText, readNothingFromXml};
+
+int32_t cannotWriteXml(const std::string&, ZOLT::TimedAutomataSystem*)
+{
+    throw Bug("No XML model writer is installed");
+}
 
 bool isXmlName(const std::string& name)
 {
@@ -75,6 +84,17 @@ ModelReaders& modelReaders()
 void resetModelReaders()
 {
     modelReaders() = defaultReaders;
+}
+
+XmlModelWriter& modelWriter()
+{
+    static XmlModelWriter writer = cannotWriteXml;
+    return writer;
+}
+
+void resetModelWriter()
+{
+    modelWriter() = cannotWriteXml;
 }
 
 void deleteParsedModel()
@@ -172,5 +192,36 @@ void closeQueryFile()
     if (queryFile != nullptr) {
         std::fclose(queryFile);
         queryFile = nullptr;
+    }
+}
+
+void saveModifiedModel(const std::string& fileName, bool withQueryFile)
+{
+    modelWriter()(fileName, parsedModel);
+    if (!withQueryFile) {
+        return;
+    }
+    const std::size_t at = fileName.rfind(".xml");
+    if (at == std::string::npos) {
+        throw std::out_of_range("Cannot name the query file of " + fileName + ": the name holds no .xml");
+    }
+    std::string queryName = fileName;
+    queryName.replace(at, 4, ".q");
+
+    const std::string& observer = parsedModel->observerName;
+    const std::string text = "/*\n"
+                             "The observer TA is satisfied.\n"
+                             "This is equivalent to \"The LSC scenario is satisfied\".\n"
+                             "*/\n" +
+                             observer + ".lmin --> " + observer + ".lmax\n";
+    std::FILE* file = std::fopen(queryName.c_str(), "w");
+    bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+    int error = errno;
+    if (file != nullptr && std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        throw std::runtime_error("Error opening " + queryName + ": " + std::strerror(error));
     }
 }

@@ -28,6 +28,16 @@ ModelReaders& modelReaders();
 // Puts the default doors back (for tests that installed their own).
 void resetModelReaders();
 
+// The front end's door that writes a model as XML: returns 0, and throws std::runtime_error
+// "Error creating the xml writer" when the file cannot be created.
+using XmlModelWriter = int32_t (*)(const std::string& fileName, ZOLT::TimedAutomataSystem* model);
+
+// The door the driver saves models through. Until the front end's writer is wired in here, the
+// default one throws Bug: a model the user asked to save is never dropped silently.
+XmlModelWriter& modelWriter();
+// Puts the default door back.
+void resetModelWriter();
+
 // The model of the run, owned by the driver from loading to the end of the run; null before.
 extern ZOLT::TimedAutomataSystem* parsedModel;
 // Deletes the model of the run.
@@ -58,3 +68,10 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
 
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.
 void printDiagnostics(const std::string& fileName);
+
+// Writes the run's model (modified by a scenario property) as XML to fileName and, when
+// withQueryFile is set, the query file that checks its observer process: fileName with its last
+// ".xml" replaced by ".q". A name without ".xml" throws std::out_of_range after the model has
+// been written; a query file that cannot be written throws std::runtime_error "Error opening
+// <name>: <reason>".
+void saveModifiedModel(const std::string& fileName, bool withQueryFile);

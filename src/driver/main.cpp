@@ -64,6 +64,11 @@ int run(int argc, char** argv)
         printOptionSummary(stdout);
     }
     // The queries, their jobs and the final diagnostics follow here once the model checker exists.
+
+    // A scenario property adds an observer to the model; -x keeps the model so modified.
+    if (!verifierOptions.saveFileName.empty() && parsedModel->isModified()) {
+        saveModifiedModel(verifierOptions.saveFileName, !parsedModel->observerName.empty());
+    }
     deleteParsedModel();
     return 0;
 }

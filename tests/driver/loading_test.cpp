@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "driver/command_line.h"
 #include "driver/options.h"
@@ -327,4 +330,79 @@ TEST_F(LoadingTest, PrioritiesNeedPostStableSymbolicTraces)
             << c.name;
         closeQueryFile();
     }
+}
+
+namespace {
+
+std::vector<std::string> written;
+
+int32_t fakeWriter(const std::string& fileName, ZOLT::TimedAutomataSystem*)
+{
+    written.push_back(fileName);
+    std::ofstream(fileName) << "<nta/>\n";
+    return 0;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TEST_F(LoadingTest, ModifiedModelIsSavedWithTheObserversQueryFile)
+{
+    deleteParsedModel();
+    parsedModel = new ZOLT::TimedAutomataSystem();
+    parsedModel->setModified(true);
+    parsedModel->observerName = "Obs";
+    modelWriter() = fakeWriter;
+    written.clear();
+
+    // The query file takes the name of the model file with its last ".xml" replaced.
+    fs::create_directory(dir / "a.xml.d");
+    const std::string xml = (dir / "a.xml.d" / "out.xml").string();
+    saveModifiedModel(xml, true);
+    EXPECT_EQ(written, std::vector<std::string>{xml});
+    EXPECT_EQ(readFile(dir / "a.xml.d" / "out.q"), "/*\n"
+                                                    "The observer TA is satisfied.\n"
+                                                    "This is equivalent to \"The LSC scenario is satisfied\".\n"
+                                                    "*/\n"
+                                                    "Obs.lmin --> Obs.lmax\n");
+
+    // Without an observer there is no query file.
+    const std::string plain = (dir / "plain.xml").string();
+    saveModifiedModel(plain, false);
+    EXPECT_TRUE(fs::exists(plain));
+    EXPECT_FALSE(fs::exists(dir / "plain.q"));
+
+    // A name without ".xml" cannot give the query file a name: the model is written, and the
+    // failure is reported with the name rather than passed over.
+    const std::string bare = (dir / "out").string();
+    try {
+        saveModifiedModel(bare, true);
+        ADD_FAILURE() << "no failure for " << bare;
+    } catch (const std::out_of_range& e) {
+        EXPECT_NE(std::string(e.what()).find(bare), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(fs::exists(bare));
+
+    // A query file that cannot be created is an error too, never a silent loss.
+    const std::string lost = (dir / "gone" / "out.xml").string();
+    modelWriter() = [](const std::string&, ZOLT::TimedAutomataSystem*) -> int32_t { return 0; };
+    try {
+        saveModifiedModel(lost, true);
+        ADD_FAILURE() << "no failure for " << lost;
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("Error opening " + (dir / "gone" / "out.q").string() + ": "))
+            << e.what();
+    }
+
+    // Until the front end's XML writer is wired in, saving fails loudly and writes nothing.
+    resetModelWriter();
+    const std::string unwritten = (dir / "unwritten.xml").string();
+    EXPECT_THROW(saveModifiedModel(unwritten, true), std::logic_error);
+    EXPECT_FALSE(fs::exists(unwritten));
+    EXPECT_FALSE(fs::exists(dir / "unwritten.q"));
 }
