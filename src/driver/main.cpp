@@ -63,7 +63,10 @@ int run(int argc, char** argv)
     if (processRank == 0 && !traceOutputSettings.quiet) {
         printOptionSummary(stdout);
     }
-    // The queries, their jobs and the final diagnostics follow here once the model checker exists.
+    // The queries and their jobs follow here once the model checker exists.
+
+    // Whatever the queries added to the model's diagnostics; errors end the run.
+    printDiagnostics(modelFileName);
 
     // A scenario property adds an observer to the model; -x keeps the model so modified.
     if (!verifierOptions.saveFileName.empty() && parsedModel->isModified()) {

@@ -30,6 +30,7 @@ struct FakeContents
         int32_t line;
         std::string path;
         std::string message;
+        std::string context = {};
     };
     std::vector<Entry> errors;
     std::vector<Entry> warnings;
@@ -48,7 +49,7 @@ void fill(ZOLT::TimedAutomataSystem* model)
         model->addPosition(static_cast<uint32_t>(at), at, e.line, e.path);
         const ZOLT::span_t span(at, at + 1);
         if (error) {
-            model->recordError(span, e.message);
+            model->recordError(span, e.message, e.context);
         } else {
             model->recordWarning(span, e.message);
         }
@@ -157,7 +158,8 @@ protected:
 
 TEST_F(LoadingTest, ErrorsArePrintedAllAndWithoutWarnings)
 {
-    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1"},
+    // The context recorded with an error is not part of the printed line.
+    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1", "x_1 + 2"},
                    FakeContents::Entry{-1, "/nta/template[2]/transition[1]/label", "$Is_it_so?"}};
     fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
     const Outcome r = report("m.xml");
