@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "driver/command_line.h"
 #include "driver/message_key.h"
@@ -47,10 +48,26 @@ bool isXmlName(const std::string& name)
 // "Error opening <name>" followed by the system's reason, on standard error.
 int reportOpenFailure(const std::string& name)
 {
+    const int reason = errno;
     char text[256];
     std::snprintf(text, sizeof text, "Error opening %s", name.c_str());
+    errno = reason;
     std::perror(text);
     return 1;
+}
+
+// Opens a model or query file for reading. A folder opens like a file but reads as nothing, and
+// a run that read nothing must not pass for one that verified something: it fails with EISDIR.
+std::FILE* openForReading(const std::string& name)
+{
+    std::FILE* file = std::fopen(name.c_str(), "r");
+    struct stat info;
+    if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 void printDiagnosticList(const std::string& fileName, const std::vector<ZOLT::diagnostic_t>& list,
@@ -149,7 +166,7 @@ int loadModel()
             return 1;
         }
     } else {
-        std::FILE* file = std::fopen(modelFileName.c_str(), "r");
+        std::FILE* file = openForReading(modelFileName);
         if (file == nullptr) {
             return reportOpenFailure(modelFileName);
         }
@@ -172,9 +189,11 @@ int loadModel()
         return continueRun;
     }
 
-    queryFile = std::fopen(queryFileName.c_str(), "r");
+    queryFile = openForReading(queryFileName);
     if (queryFile == nullptr) {
-        if (queryFileGiven) {
+        // Only a guessed file that does not exist gives way; one that exists but cannot be read
+        // is as much an error as a named one.
+        if (queryFileGiven || errno != ENOENT) {
             return reportOpenFailure(queryFileName);
         }
         // No query file beside the model: use the queries stored in it, if any.

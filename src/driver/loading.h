@@ -46,14 +46,16 @@ void deleteParsedModel();
 // The queries stored in an XML model, filled while it is read.
 ZOLT::QueryList& storedQueryList();
 
-// The source of the queries after loading: the open query file, or else the text of the queries
-// stored in the model (empty when there are none). Both are null before loading and when
-// MIRVEK_COMPILE_ONLY left the queries unread.
+// The source of the queries after loading: the open query file, or else, when the guessed query
+// file does not exist, the text of the queries stored in the model (empty when there are none).
+// Both are null before loading and when MIRVEK_COMPILE_ONLY left the queries unread.
 extern std::FILE* queryFile;
 extern const char* queryText;
 
 // Reads the model named by the driver's settings into a new model, prints its diagnostics and
-// opens the source of its queries. Returns continueRun, or 1 after the message of any error.
+// opens the source of its queries. Returns continueRun, or 1 after the message of any error. A
+// folder named as the model or the query file cannot be opened ("Error opening <name>: Is a
+// directory"), and neither can a guessed query file that exists but is unreadable.
 int loadModel();
 
 // Closes the query file when one is open (an at-exit action of the process of rank 0).

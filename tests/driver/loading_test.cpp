@@ -238,6 +238,46 @@ TEST_F(LoadingTest, MissingFilesEndTheRun)
     EXPECT_TRUE(r.err.starts_with("Error opening " + q + ": ")) << r.err;
 }
 
+TEST_F(LoadingTest, FilesThatExistButCannotBeReadEndTheRun)
+{
+    // Only a guessed query file that does not exist gives way to the queries stored in the model.
+    // One that exists but cannot be read, and a folder in place of a file, are errors: reading
+    // nothing from them would end a run that verified nothing with success.
+    fs::create_directory(dir / "folder.xta");
+    fs::create_directory(dir / "folder.q");
+    fs::create_symlink("loop.q", dir / "loop.q");
+    struct Case
+    {
+        const char* name;
+        std::string model;
+        std::string query;
+        bool given;
+        std::string failing;  // the file named in the message
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"model is a folder", (dir / "folder.xta").string(), file("f.q"), true, (dir / "folder.xta").string(),
+         "Is a directory"},
+        {"named query file is a folder", file("m.xta"), (dir / "folder.q").string(), true,
+         (dir / "folder.q").string(), "Is a directory"},
+        {"guessed query file is a folder", file("folder.ta"), (dir / "folder.q").string(), false,
+         (dir / "folder.q").string(), "Is a directory"},
+        {"guessed query file cannot be opened", file("loop.xta"), (dir / "loop.q").string(), false,
+         (dir / "loop.q").string(), "Too many levels of symbolic links"},
+    };
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
+    for (const Case& c : cases) {
+        const Outcome r = load(c.model, c.query, c.given);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.err, "Error opening " + c.failing + ": " + c.reason + "\n") << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(queryFile, nullptr) << c.name;
+        EXPECT_EQ(queryText, nullptr) << c.name;
+        closeQueryFile();
+        queryText = nullptr;
+    }
+}
+
 TEST_F(LoadingTest, ModelErrorsEndTheRunBeforeTheQueries)
 {
     fake.errors = {FakeContents::Entry{2, "", "$syntax_error"}};
