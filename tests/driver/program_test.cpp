@@ -280,4 +280,11 @@ TEST_F(ProgramTest, MissingFilesAreReported)
     r = run({"absent.xml"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error reading absent.xml\n");
+
+    // A folder is not a model: the run must not go on as if it had read an empty one.
+    fs::create_directory(dir / "models.xta");
+    r = run({"models.xta", "m.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error opening models.xta: Is a directory\n");
+    EXPECT_EQ(r.out, "");
 }
