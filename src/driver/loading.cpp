@@ -1,12 +1,17 @@
 #include "driver/loading.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "driver/command_line.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
+#include "support/exceptions.h"
 #include "support/globals.h"
 
 namespace {
@@ -30,6 +35,11 @@ int32_t readNothingFromXml(const std::string& fileName, ZOLT::TimedAutomataSyste
 
 constexpr ModelReaders defaultReaders{readNothingFromText, readNothingFromXml};
 
+int32_t cannotWriteXml(const std::string&, ZOLT::TimedAutomataSystem*)
+{
+    throw Bug("No XML model writer is installed");
+}
+
 bool isXmlName(const std::string& name)
 {
     return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".xml") == 0;
@@ -38,10 +48,26 @@ bool isXmlName(const std::string& name)
 // "Error opening <name>" followed by the system's reason, on standard error.
 int reportOpenFailure(const std::string& name)
 {
+    const int reason = errno;
     char text[256];
     std::snprintf(text, sizeof text, "Error opening %s", name.c_str());
+    errno = reason;
     std::perror(text);
     return 1;
+}
+
+// Opens a model or query file for reading. A folder opens like a file but reads as nothing, and
+// a run that read nothing must not pass for one that verified something: it fails with EISDIR.
+std::FILE* openForReading(const std::string& name)
+{
+    std::FILE* file = std::fopen(name.c_str(), "r");
+    struct stat info;
+    if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 void printDiagnosticList(const std::string& fileName, const std::vector<ZOLT::diagnostic_t>& list,
@@ -75,6 +101,17 @@ ModelReaders& modelReaders()
 void resetModelReaders()
 {
     modelReaders() = defaultReaders;
+}
+
+XmlModelWriter& modelWriter()
+{
+    static XmlModelWriter writer = cannotWriteXml;
+    return writer;
+}
+
+void resetModelWriter()
+{
+    modelWriter() = cannotWriteXml;
 }
 
 void deleteParsedModel()
@@ -129,7 +166,7 @@ int loadModel()
             return 1;
         }
     } else {
-        std::FILE* file = std::fopen(modelFileName.c_str(), "r");
+        std::FILE* file = openForReading(modelFileName);
         if (file == nullptr) {
             return reportOpenFailure(modelFileName);
         }
@@ -152,9 +189,11 @@ int loadModel()
         return continueRun;
     }
 
-    queryFile = std::fopen(queryFileName.c_str(), "r");
+    queryFile = openForReading(queryFileName);
     if (queryFile == nullptr) {
-        if (queryFileGiven) {
+        // Only a guessed file that does not exist gives way; one that exists but cannot be read
+        // is as much an error as a named one.
+        if (queryFileGiven || errno != ENOENT) {
             return reportOpenFailure(queryFileName);
         }
         // No query file beside the model: use the queries stored in it, if any.
@@ -172,5 +211,36 @@ void closeQueryFile()
     if (queryFile != nullptr) {
         std::fclose(queryFile);
         queryFile = nullptr;
+    }
+}
+
+void saveModifiedModel(const std::string& fileName, bool withQueryFile)
+{
+    modelWriter()(fileName, parsedModel);
+    if (!withQueryFile) {
+        return;
+    }
+    const std::size_t at = fileName.rfind(".xml");
+    if (at == std::string::npos) {
+        throw std::out_of_range("Cannot name the query file of " + fileName + ": the name holds no .xml");
+    }
+    std::string queryName = fileName;
+    queryName.replace(at, 4, ".q");
+
+    const std::string& observer = parsedModel->observerName;
+    const std::string text = "/*\n"
+                             "The observer TA is satisfied.\n"
+                             "This is equivalent to \"The LSC scenario is satisfied\".\n"
+                             "*/\n" +
+                             observer + ".lmin --> " + observer + ".lmax\n";
+    std::FILE* file = std::fopen(queryName.c_str(), "w");
+    bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+    int error = errno;
+    if (file != nullptr && std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        throw std::runtime_error("Error opening " + queryName + ": " + std::strerror(error));
     }
 }

@@ -28,6 +28,16 @@ ModelReaders& modelReaders();
 // Puts the default doors back (for tests that installed their own).
 void resetModelReaders();
 
+// The front end's door that writes a model as XML: returns 0, and throws std::runtime_error
+// "Error creating the xml writer" when the file cannot be created.
+using XmlModelWriter = int32_t (*)(const std::string& fileName, ZOLT::TimedAutomataSystem* model);
+
+// The door the driver saves models through. Until the front end's writer is wired in here, the
+// default one throws Bug: a model the user asked to save is never dropped silently.
+XmlModelWriter& modelWriter();
+// Puts the default door back.
+void resetModelWriter();
+
 // The model of the run, owned by the driver from loading to the end of the run; null before.
 extern ZOLT::TimedAutomataSystem* parsedModel;
 // Deletes the model of the run.
@@ -36,14 +46,16 @@ void deleteParsedModel();
 // The queries stored in an XML model, filled while it is read.
 ZOLT::QueryList& storedQueryList();
 
-// The source of the queries after loading: the open query file, or else the text of the queries
-// stored in the model (empty when there are none). Both are null before loading and when
-// MIRVEK_COMPILE_ONLY left the queries unread.
+// The source of the queries after loading: the open query file, or else, when the guessed query
+// file does not exist, the text of the queries stored in the model (empty when there are none).
+// Both are null before loading and when MIRVEK_COMPILE_ONLY left the queries unread.
 extern std::FILE* queryFile;
 extern const char* queryText;
 
 // Reads the model named by the driver's settings into a new model, prints its diagnostics and
-// opens the source of its queries. Returns continueRun, or 1 after the message of any error.
+// opens the source of its queries. Returns continueRun, or 1 after the message of any error. A
+// folder named as the model or the query file cannot be opened ("Error opening <name>: Is a
+// directory"), and neither can a guessed query file that exists but is unreadable.
 int loadModel();
 
 // Closes the query file when one is open (an at-exit action of the process of rank 0).
@@ -58,3 +70,10 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
 
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.
 void printDiagnostics(const std::string& fileName);
+
+// Writes the run's model (modified by a scenario property) as XML to fileName and, when
+// withQueryFile is set, the query file that checks its observer process: fileName with its last
+// ".xml" replaced by ".q". A name without ".xml" throws std::out_of_range after the model has
+// been written; a query file that cannot be written throws std::runtime_error "Error opening
+// <name>: <reason>".
+void saveModifiedModel(const std::string& fileName, bool withQueryFile);

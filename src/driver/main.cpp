@@ -4,15 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <new>
 #include <unistd.h>
 
 #include <mpi.h>
 
 #include "driver/command_line.h"
+#include "driver/exception_report.h"
 #include "driver/interrupt.h"
 #include "driver/loading.h"
-#include "driver/message_key.h"
 #include "driver/options.h"
 #include "support/globals.h"
 
@@ -64,7 +63,15 @@ int run(int argc, char** argv)
     if (processRank == 0 && !traceOutputSettings.quiet) {
         printOptionSummary(stdout);
     }
-    // The queries, their jobs and the final diagnostics follow here once the model checker exists.
+    // The queries and their jobs follow here once the model checker exists.
+
+    // Whatever the queries added to the model's diagnostics; errors end the run.
+    printDiagnostics(modelFileName);
+
+    // A scenario property adds an observer to the model; -x keeps the model so modified.
+    if (!verifierOptions.saveFileName.empty() && parsedModel->isModified()) {
+        saveModifiedModel(verifierOptions.saveFileName, !parsedModel->observerName.empty());
+    }
     deleteParsedModel();
     return 0;
 }
@@ -87,15 +94,7 @@ int main(int argc, char** argv)
 
     try {
         return run(argc, argv);
-    } catch (const std::bad_alloc&) {
-        std::fputs("Out of memory. See \n"
-                   "  https://mirvek.example.org/memory\n"
-                   "for more information.\n",
-                   stdout);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "EXCEPTION: %s\n", formatMessageKey(e.what()).c_str());
     } catch (...) {
-        std::fputs("UNKNOWN EXCEPTION", stderr);
+        return reportException(std::current_exception());
     }
-    return 1;
 }

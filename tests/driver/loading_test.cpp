@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "driver/command_line.h"
 #include "driver/options.h"
@@ -27,6 +30,7 @@ struct FakeContents
         int32_t line;
         std::string path;
         std::string message;
+        std::string context = {};
     };
     std::vector<Entry> errors;
     std::vector<Entry> warnings;
@@ -45,7 +49,7 @@ void fill(ZOLT::TimedAutomataSystem* model)
         model->addPosition(static_cast<uint32_t>(at), at, e.line, e.path);
         const ZOLT::span_t span(at, at + 1);
         if (error) {
-            model->recordError(span, e.message);
+            model->recordError(span, e.message, e.context);
         } else {
             model->recordWarning(span, e.message);
         }
@@ -154,7 +158,8 @@ protected:
 
 TEST_F(LoadingTest, ErrorsArePrintedAllAndWithoutWarnings)
 {
-    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1"},
+    // The context recorded with an error is not part of the printed line.
+    fake.errors = {FakeContents::Entry{3, "", "$Unknown_identifier: x_1", "x_1 + 2"},
                    FakeContents::Entry{-1, "/nta/template[2]/transition[1]/label", "$Is_it_so?"}};
     fake.warnings = {FakeContents::Entry{1, "", "$Unused_variable"}};
     const Outcome r = report("m.xml");
@@ -231,6 +236,46 @@ TEST_F(LoadingTest, MissingFilesEndTheRun)
     r = load(xml, q, true);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("Error opening " + q + ": ")) << r.err;
+}
+
+TEST_F(LoadingTest, FilesThatExistButCannotBeReadEndTheRun)
+{
+    // Only a guessed query file that does not exist gives way to the queries stored in the model.
+    // One that exists but cannot be read, and a folder in place of a file, are errors: reading
+    // nothing from them would end a run that verified nothing with success.
+    fs::create_directory(dir / "folder.xta");
+    fs::create_directory(dir / "folder.q");
+    fs::create_symlink("loop.q", dir / "loop.q");
+    struct Case
+    {
+        const char* name;
+        std::string model;
+        std::string query;
+        bool given;
+        std::string failing;  // the file named in the message
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"model is a folder", (dir / "folder.xta").string(), file("f.q"), true, (dir / "folder.xta").string(),
+         "Is a directory"},
+        {"named query file is a folder", file("m.xta"), (dir / "folder.q").string(), true,
+         (dir / "folder.q").string(), "Is a directory"},
+        {"guessed query file is a folder", file("folder.ta"), (dir / "folder.q").string(), false,
+         (dir / "folder.q").string(), "Is a directory"},
+        {"guessed query file cannot be opened", file("loop.xta"), (dir / "loop.q").string(), false,
+         (dir / "loop.q").string(), "Too many levels of symbolic links"},
+    };
+    fake.storedQueries = {{"A[] not deadlock", "safe"}};
+    for (const Case& c : cases) {
+        const Outcome r = load(c.model, c.query, c.given);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.err, "Error opening " + c.failing + ": " + c.reason + "\n") << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(queryFile, nullptr) << c.name;
+        EXPECT_EQ(queryText, nullptr) << c.name;
+        closeQueryFile();
+        queryText = nullptr;
+    }
 }
 
 TEST_F(LoadingTest, ModelErrorsEndTheRunBeforeTheQueries)
@@ -327,4 +372,79 @@ TEST_F(LoadingTest, PrioritiesNeedPostStableSymbolicTraces)
             << c.name;
         closeQueryFile();
     }
+}
+
+namespace {
+
+std::vector<std::string> written;
+
+int32_t fakeWriter(const std::string& fileName, ZOLT::TimedAutomataSystem*)
+{
+    written.push_back(fileName);
+    std::ofstream(fileName) << "<nta/>\n";
+    return 0;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TEST_F(LoadingTest, ModifiedModelIsSavedWithTheObserversQueryFile)
+{
+    deleteParsedModel();
+    parsedModel = new ZOLT::TimedAutomataSystem();
+    parsedModel->setModified(true);
+    parsedModel->observerName = "Obs";
+    modelWriter() = fakeWriter;
+    written.clear();
+
+    // The query file takes the name of the model file with its last ".xml" replaced.
+    fs::create_directory(dir / "a.xml.d");
+    const std::string xml = (dir / "a.xml.d" / "out.xml").string();
+    saveModifiedModel(xml, true);
+    EXPECT_EQ(written, std::vector<std::string>{xml});
+    EXPECT_EQ(readFile(dir / "a.xml.d" / "out.q"), "/*\n"
+                                                    "The observer TA is satisfied.\n"
+                                                    "This is equivalent to \"The LSC scenario is satisfied\".\n"
+                                                    "*/\n"
+                                                    "Obs.lmin --> Obs.lmax\n");
+
+    // Without an observer there is no query file.
+    const std::string plain = (dir / "plain.xml").string();
+    saveModifiedModel(plain, false);
+    EXPECT_TRUE(fs::exists(plain));
+    EXPECT_FALSE(fs::exists(dir / "plain.q"));
+
+    // A name without ".xml" cannot give the query file a name: the model is written, and the
+    // failure is reported with the name rather than passed over.
+    const std::string bare = (dir / "out").string();
+    try {
+        saveModifiedModel(bare, true);
+        ADD_FAILURE() << "no failure for " << bare;
+    } catch (const std::out_of_range& e) {
+        EXPECT_NE(std::string(e.what()).find(bare), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(fs::exists(bare));
+
+    // A query file that cannot be created is an error too, never a silent loss.
+    const std::string lost = (dir / "gone" / "out.xml").string();
+    modelWriter() = [](const std::string&, ZOLT::TimedAutomataSystem*) -> int32_t { return 0; };
+    try {
+        saveModifiedModel(lost, true);
+        ADD_FAILURE() << "no failure for " << lost;
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("Error opening " + (dir / "gone" / "out.q").string() + ": "))
+            << e.what();
+    }
+
+    // Until the front end's XML writer is wired in, saving fails loudly and writes nothing.
+    resetModelWriter();
+    const std::string unwritten = (dir / "unwritten.xml").string();
+    EXPECT_THROW(saveModifiedModel(unwritten, true), std::logic_error);
+    EXPECT_FALSE(fs::exists(unwritten));
+    EXPECT_FALSE(fs::exists(dir / "unwritten.q"));
 }

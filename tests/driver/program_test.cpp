@@ -107,6 +107,12 @@ TEST_F(ProgramTest, OptionAndArgumentErrorsEndWithStatusOne)
         {{"-n", "7", "m.xta"}, 1, "", "-n used with invalid argument\n"},
         {{"-H", "33", "m.xta"}, 1, "", "-H used with invalid argument.\n"},
         {{"-T", "-Z", "m.xta"}, 1, "", "Cannot optimize time consumption when bit-state hashing is used."},
+        {{"-S", "4", "m.xta"}, 1, "", "-S used with invalid integer argument.\n"},
+        {{"-t", "3", "m.xta"}, 1, "", "-t used with invalid argument.\n"},
+        {{"-r", "soon", "m.xta"}, 1, "", "-r used with invalid argument.\n"},
+        {{"-x", "", "m.xta"}, 1, "", "-x used with invalid argument.\n"},
+        {{"m.xta", "m.q", "extra.q"}, 1, "",
+         "mirvek: invalid number of arguments\nTry `mirvek -h' for more information.\n"},
         {{}, 1, "", "mirvek: invalid number of arguments\nTry `mirvek -h' for more information.\n"},
         {{"m.XML"}, 1, "",
          "mirvek: unrecognized input format, can't guess the query file\nTry `mirvek -h' for more information.\n"},
@@ -126,10 +132,107 @@ TEST_F(ProgramTest, HelpFailsAndVersionSucceeds)
     EXPECT_EQ(help.status, 1);
     EXPECT_TRUE(help.out.starts_with("Usage: mirvek [OPTION]... MODEL QUERY\n")) << help.out;
     EXPECT_NE(help.out.find("(default = 20)"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    // The whole help screen, character for character: users and scripts read it.
+    const char* const usage =
+        "Usage: mirvek [OPTION]... MODEL QUERY\n"
+        "where MODEL is a model file and QUERY is a query file.\n"
+        "If QUERY is missing it will be guessed.\n"
+        "\n"
+        "Tuning options:\n"
+        "  -A  Use convex-hull approximation.\n"
+        "  -C  Disable most memory reduction techniques.\n"
+        "  -H n \n"
+        "      Set hash table size for bit state hashing to 2**n\n"
+        "      (default = 20)\n"
+        "  -n <0|1|2|3|4>\n"
+        "      Select extrapolation operator.\n"
+        "        0: Automatic\n"
+        "        1: No extrapolation (use with care)\n"
+        "        2: Difference extrapolation\n"
+        "        3: Location based extrapolation\n"
+        "        4: Lower/upper extrapolation\n"
+        "  -o <0|1|2|3|4>\n"
+        "      Select search order.\n"
+        "        0: Breadth first (default, -b too)\n"
+        "        1: Depth first (-d too)\n"
+        "        2: Random depth first\n"
+        "        3: Optimal first (requires -t1 or -t2)\n"
+        "        4: Random optimal depth first (requires -t1 or -t2)\n"
+        "  -S <0|1|2>\n"
+        "      Optimize space consumption (0 = none, 1 = default, 2 = most)\n"
+        "  -T  Reuse state space when several properties are examined.\n"
+        "  -Z  Use bit-state hashing.\n"
+        "\n"
+        "Options for trace generation:\n"
+        "  -f prefix\n"
+        "      Write symbolic traces to files 'prefix-n.xtr' rather than to stderr.\n"
+        "  -t <0|1|2>\n"
+        "      Generate diagnostic information on stderr.\n"
+        "        0: Some trace\n"
+        "        1: Shortest trace (disables reuse)\n"
+        "        2: Fastest trace (disables reuse)\n"
+        "  -y  Display traces symbolically (post-stable).\n"
+        "  -Y  Display traces symbolically (pre- and post-stable).\n"
+        "\n"
+        "Miscellaneous options:\n"
+        "  -h  Shows this help screen.\n"
+        "  -q  Do not display the option summary.\n"
+        "  -r seed\n"
+        "      Set seed for random number generator (default is current time).\n"
+        "  -s  Do not display the progress indicator.\n"
+        "  -u  Show summary after verification (incorrect for liveness properties).\n"
+        "  -v  Show version number.\n"
+        "  -x filename\n"
+        "      Save the (modified) system in XML format, in file 'filename'.\n"
+        "      If the system has been modified, an associated query file is created.\n"
+        "  -X prefix\n"
+        "      Save the symbolic trace in file 'prefixPropertynumber.xml'\n"
+        "  -p double\n"
+        "      lower (delta) probabilistic uncertainty.\n"
+        "  -P double\n"
+        "      upper (delta) probabilistic uncertainty.\n"
+        "  -a double\n"
+        "      probability of false negatives (alpha).\n"
+        "  -B double\n"
+        "      probability of false positives (beta).\n"
+        "  -E double\n"
+        "      probability uncertainty (epsilon).\n"
+        "  -i double\n"
+        "      threshold u0 for comparing probabilities.\n"
+        "  -j double\n"
+        "      threshold u1 for comparing probabilities.\n"
+        "  -w double\n"
+        "      histogram bar width.\n"
+        "  -c 0|1\n"
+        "      activate (1) or not (0) the SMC parametric comparison.\n"
+        "  -V activate SMC coverage.\n"
+        "  -R simulation resolution (pixels).\n"
+        "  -D discretization step size (time) for hybrid systems.\n"
+        "  -M activate Modest semantics for updates.\n"
+        "  -L filename\n"
+        "     logs the outcomes of the simulations for probability evaluations.\n"
+        "  -F double\n"
+        "     outputs to a file a sampling of simulations (when simulate is used).\n"
+        "\n"
+        "The ordering of options is significant.\n"
+        "\n"
+        "Environment variables:\n"
+        "  MIRVEK_DUMP_STATE          output a state satisfying the property.\n"
+        "  MIRVEK_DISABLE_SWEEPLINE   disable sweepline method\n"
+        "  MIRVEK_DISABLE_OPTIMISER   disable peephole optimiser\n"
+        "  MIRVEK_DISABLE_SYMMETRY    disable symmetry reduction\n"
+        "  MIRVEK_COMPILE_ONLY        write compiled model to stdout and stop\n"
+        "  MIRVEK_OLD_SYNTAX          read models in the older syntax\n"
+        "\n"
+        "The value of these variables does not matter. Defining them is\n"
+        "enough to activate the feature in question.\n";
+    EXPECT_EQ(help.out, usage);
 
     const RunResult version = run({"-v"});
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(version.out.starts_with("Mirvek version ")) << version.out;
+    EXPECT_EQ(version.out, "Mirvek version 0.1\n");
     EXPECT_EQ(version.err, "");
 }
 
@@ -177,4 +280,11 @@ TEST_F(ProgramTest, MissingFilesAreReported)
     r = run({"absent.xml"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error reading absent.xml\n");
+
+    // A folder is not a model: the run must not go on as if it had read an empty one.
+    fs::create_directory(dir / "models.xta");
+    r = run({"models.xta", "m.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error opening models.xta: Is a directory\n");
+    EXPECT_EQ(r.out, "");
 }
