@@ -184,23 +184,7 @@ DBMInternTable& internTable()
 
 void growDBMHashTable(DBMBlock**& table, uint32_t& mask)
 {
-    const uint32_t oldSize = mask + 1;
-    DBMBlock** grown = new DBMBlock*[2 * size_t(oldSize)]();
-    for (uint32_t i = 0; i < oldSize; ++i) {
-        DBMBlock* block = table[i];
-        while (block != nullptr) {
-            DBMBlock* next = block->next;
-            DBMBlock** head = &grown[i + (block->info & oldSize)];
-            block->next = *head;
-            block->backLink = head;
-            if (*head != nullptr) (*head)->backLink = &block->next;
-            *head = block;
-            block = next;
-        }
-    }
-    delete[] table;
-    table = grown;
-    mask = 2 * oldSize - 1;
+    growDBMHashTable<DBMBlock>(table, mask);
 }
 
 void internZone(zone_t& zone)

@@ -78,6 +78,33 @@ DBMInternTable& internTable();
 // correct. The old array is freed; no block moves in memory.
 void growDBMHashTable(DBMBlock**& table, uint32_t& mask);
 
+// The same for any doubly linked node shaped like a block: `next` (Node*),
+// `backLink` (Node**, the link that points at the node) and a 32-bit `info`
+// word whose bit (mask + 1) is a bit of the node's hash (the state storage keeps
+// hash bits 16-31 there, the intern table bits 15-30). The table must come from
+// `new Node*[]`; nodes of a bucket come out in reverse order.
+template <class Node>
+void growDBMHashTable(Node**& table, uint32_t& mask)
+{
+    const uint32_t oldSize = mask + 1;
+    Node** grown = new Node*[2 * size_t(oldSize)]();
+    for (uint32_t i = 0; i < oldSize; ++i) {
+        Node* node = table[i];
+        while (node != nullptr) {
+            Node* next = node->next;
+            Node** head = &grown[i + (node->info & oldSize)];
+            node->next = *head;
+            node->backLink = head;
+            if (*head != nullptr) (*head)->backLink = &node->next;
+            *head = node;
+            node = next;
+        }
+    }
+    delete[] table;
+    table = grown;
+    mask = 2 * oldSize - 1;
+}
+
 // Library-wide switch read by the federation reduction (on by default).
 void setMergeSwitch(bool on);
 bool getMergeSwitch();

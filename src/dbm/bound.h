@@ -11,6 +11,7 @@
 // support/arith.h), so it is always defined. Finite bounds whose values stay
 // well inside +-2^29 (all bounds a model can produce) never wrap in a sum.
 
+#include <compare>
 #include <cstdint>
 
 #include "support/arith.h"
@@ -81,6 +82,8 @@ struct clock_constraint_t
     bound_t bound;
 
     friend bool operator==(const clock_constraint_t&, const clock_constraint_t&) = default;
+    // Ordered by i, then j, then the raw bound (signed), as sets of difference constraints keep them.
+    friend auto operator<=>(const clock_constraint_t&, const clock_constraint_t&) = default;
 };
 
 // Results of comparing two zones (matrices, zones, federations, stored zones).

@@ -443,8 +443,9 @@ EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_
         looser |= b > m;
         return true;
     });
-    if (!included) return {DIFFERENT, false};
-    return {SUBSET, looser};
+    // A stored bound looser than the matrix's (seen before the walk stopped) shows points of the
+    // stored zone outside the matrix: then either answer is exact without decoding.
+    return {included ? SUBSET : DIFFERENT, looser};
 }
 
 relation_t relate(const bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch, bool fast)
@@ -456,7 +457,7 @@ relation_t relate(const bound_t* dbm, uint32_t n, const uint32_t* encoded, bound
     const EncodedRelation r = relateInEncodedForm(dbm, h, headerWord, scratch != nullptr);
     if (scratch == nullptr || r.exact) return r.relation;
     if (fast && r.relation == SUBSET) return r.relation;
-    if (h.count == 0) return isInit(dbm, n) ? EQUAL : SUBSET;
+    // Decoded even when the graph has no bound: the caller keeps the decoded matrix.
     readGraph(scratch, h, headerWord);
     return relation(dbm, n, scratch);
 }

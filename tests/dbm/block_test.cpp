@@ -177,6 +177,54 @@ TEST(DBMBlock, GrowingTheHashTableSplitsBucketsByTheNextHashBit)
     delete[] table;
 }
 
+// The state storage keeps its own doubly linked nodes (next, back link, a word
+// with hash bits) and doubles their table the same way.
+TEST(DBMBlock, GrowingATableOfOtherDoublyLinkedNodes)
+{
+    struct StoredNode {
+        StoredNode* next;
+        StoredNode** backLink;
+        uint32_t info;  // bits 16-31: bits 16-31 of the hash
+        uint32_t payload;
+    };
+    constexpr uint32_t kOldMask = 0xffff;
+    std::vector<StoredNode> nodes(6);
+    StoredNode** table = new StoredNode*[kOldMask + 1]();
+    uint32_t mask = kOldMask;
+    // Nodes 0-2 in bucket 7, nodes 3-5 in bucket 9; odd nodes have hash bit 16 set.
+    for (uint32_t k = 0; k < nodes.size(); ++k) {
+        StoredNode& node = nodes[k];
+        node.info = (k % 2 == 1 ? 0x10000u : 0u) | 0xabc00000u;
+        node.payload = k;
+        StoredNode** head = &table[k < 3 ? 7 : 9];
+        node.next = *head;
+        node.backLink = head;
+        if (node.next) node.next->backLink = &node.next;
+        *head = &node;
+    }
+    growDBMHashTable(table, mask);
+    ASSERT_EQ(mask, 0x1ffffu);
+    struct Bucket {
+        uint32_t index;
+        std::vector<uint32_t> payloads;  // in list order
+    };
+    const Bucket expected[] = {{7, {0, 2}}, {7 + 0x10000, {1}}, {9, {4}}, {9 + 0x10000, {3, 5}}};
+    size_t seen = 0;
+    for (const Bucket& b : expected) {
+        SCOPED_TRACE(b.index);
+        StoredNode** link = &table[b.index];
+        std::vector<uint32_t> payloads;
+        for (StoredNode* node = *link; node != nullptr; link = &node->next, node = node->next) {
+            EXPECT_EQ(node->backLink, link);
+            payloads.push_back(node->payload);
+        }
+        EXPECT_EQ(payloads, b.payloads);
+        seen += payloads.size();
+    }
+    EXPECT_EQ(seen, nodes.size());
+    delete[] table;
+}
+
 // Interning more blocks than the table has buckets doubles it; every block
 // stays reachable by lookup afterwards and leaves it cleanly.
 TEST(DBMBlock, InternTableDoublesUnderLoad)

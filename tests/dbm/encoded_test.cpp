@@ -310,6 +310,45 @@ TEST(EncodedDbm, EqualityRelationAndZeroWithoutScratch)
     EXPECT_EQ(relationToEncoded(above.data(), 3, encode(zone(3, {}), 3, true, true).words(), scratch.data()), SUBSET);
 }
 
+// A stored graph is decoded into the scratch exactly when the walk over its bounds cannot give the
+// exact relation (callers keep what was decoded): a bound looser than the matrix's shows that the
+// stored zone has points outside the matrix, so a later tighter bound makes the answer Different
+// without decoding; a graph without bounds is decoded to tell Equal from Subset.
+TEST(EncodedDbm, GraphRelationDecodesOnlyWhenNotExact)
+{
+    const Matrix x3y4 = zone(3, {upper(1, boundLE(3)), upper(2, boundLE(4))});
+    const Matrix x5y2 = zone(3, {upper(1, boundLE(5)), upper(2, boundLE(2))});
+    const Matrix x2y2 = zone(3, {upper(1, boundLE(2)), upper(2, boundLE(2))});
+    const Matrix x2y5 = zone(3, {upper(1, boundLE(2)), upper(2, boundLE(5))});
+    const Matrix free3 = zone(3, {});
+    struct Case {
+        const char* name;
+        const Matrix& matrix;
+        const Matrix& stored;
+        relation_t expected;
+        bool decodes;
+    };
+    const Case cases[] = {
+        {"looser then tighter: Different at once", x3y4, x5y2, DIFFERENT, false},
+        {"tighter first: the stored zone may lie inside", x5y2, x2y2, SUPERSET, true},
+        {"tighter first, then looser: Different after decoding", x5y2, x2y5, DIFFERENT, true},
+        {"all at least as loose, one looser: Subset at once", x2y2, x5y2, SUBSET, false},
+        {"all equal: decoded to tell Equal", x5y2, x5y2, EQUAL, true},
+        {"no stored bound, unconstrained matrix: decoded", free3, free3, EQUAL, true},
+        {"no stored bound, bounded matrix: decoded", x2y2, free3, SUBSET, true},
+    };
+    for (const Case& c : cases) {
+        for (bool use16 : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (use16 ? " 16" : " 32"));
+            const Encoding e = encode(c.stored, 3, true, use16);
+            ASSERT_GE(e.kind(), 4u) << "fixture must be a graph form";
+            Matrix scratch(9, 0x5a5a5a5a);
+            EXPECT_EQ(relationToEncoded(c.matrix.data(), 3, e.words(), scratch.data()), c.expected);
+            EXPECT_EQ(scratch != Matrix(9, 0x5a5a5a5a), c.decodes);
+        }
+    }
+}
+
 TEST(EncodedDbm, GraphSuppliedByTheCallerIsCleanedInPlace)
 {
     const Matrix m = zone(4, {upper(1, boundLE(0)), upper(2, boundLE(0)), upper(3, boundLE(0))});

@@ -73,6 +73,17 @@ TEST(RawBound, RelationNames)
     for (const auto& [code, text] : cases) EXPECT_EQ(relationName(code), text) << code;
 }
 
+// Sets of difference constraints are ordered by clock i, then clock j (both unsigned), then the raw
+// bound as a signed value.
+TEST(RawBound, ConstraintOrder)
+{
+    const std::vector<clock_constraint_t> ascending = {
+        {0, 5, LE(9)}, {1, 0, LT(-3)}, {1, 0, LE(-3)}, {1, 0, LE(2)}, {1, 2, LT(-7)}, {0x80000000u, 0, LE(0)}};
+    for (size_t a = 0; a < ascending.size(); ++a)
+        for (size_t b = 0; b < ascending.size(); ++b)
+            EXPECT_EQ(ascending[a] < ascending[b], a < b) << a << " against " << b;
+}
+
 TEST(RawDbm, InitAndFormTests)
 {
     const Matrix m = initMatrix(3);
