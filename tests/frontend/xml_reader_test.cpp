@@ -108,8 +108,6 @@ TEST(XmlReader, ReadsEveryPartOfATimedAutomatonModel)
     ASSERT_EQ(r.failure, "");
     EXPECT_EQ(r.result, 0);
     EXPECT_TRUE(r.builder.errors.empty()) << r.structure();
-    // The recording builder shows the synchronisation kinds 0, 1 and 2 by the
-    // names of those node kinds: ADD, SUBTRACT and MULTIPLY.
     EXPECT_EQ(r.structure(),
               "declVar(x, false); declVar(c, false); declParameter(id, false); procBegin(P, true, , ); "
               "declVar(y, false); "
@@ -117,10 +115,10 @@ TEST(XmlReader, ReadsEveryPartOfATimedAutomatonModel)
               "procState(_id1, false, true); procStateCommit(_id1); "
               "procState(_id2, false, false); "
               "procBranchpoint(_id3); procStateInit(start); "
-              "procEdgeBegin(start, _id3, false, go); procSelect(i); procGuard(); procSync(SUBTRACT); procUpdate(); "
+              "procEdgeBegin(start, _id3, false, go); procSelect(i); procGuard(); procSync(1); procUpdate(); "
               "procEdgeEnd(start, _id3); "
               "procEdgeBegin(_id3, _id1, false, SKIP); procProb(); procEdgeEnd(_id3, _id1); "
-              "procEdgeBegin(_id1, _id2, true, SKIP); procSync(ADD); procEdgeEnd(_id1, _id2); procEnd(); "
+              "procEdgeBegin(_id1, _id2, true, SKIP); procSync(0); procEdgeEnd(_id1, _id2); procEnd(); "
               "procBegin(while, true, , ); procState(_q0, false, false); procStateInit(_q0); procEnd(); "
               "process(P1); done()");
 
@@ -345,7 +343,7 @@ TEST(XmlReader, ScenarioChartsBecomeChartCalls)
     EXPECT_EQ(r.structure(),
               "declVar(x, false); procBegin(L, false, Universal, invariant); procInstanceLine(); "
               "instanceName(A, false); procInstanceLine(); instanceName(B, false); hasPrechart(true); "
-              "procMessage(A, B, 5, true); procMessage(ADD); "
+              "procMessage(A, B, 5, true); procMessage(0); "
               "procMessage(A, B, 20, false); error($Message_label_is_required); "
               "procCondition(A,B, 30, false, true); procCondition(); "
               "procLscUpdate(B, 40, false); procLscUpdate(); procEnd(); process(P); done()");
