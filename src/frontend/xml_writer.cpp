@@ -55,146 +55,6 @@ std::string selectText(const scope_t& select)
 
 std::string text(const expression_t& expression) { return expression.empty() ? std::string() : expression.toString(false); }
 
-std::string declaratorText(type_t type, const std::string& declared);
-
-// The keyword that a prefix type puts before its child ("const", "urgent", ...),
-// as the type's declaration text has it.
-std::string prefixKeyword(const type_t& prefix)
-{
-    std::string full = prefix.toDeclaration();
-    std::string child = prefix.getChild(0).toDeclaration();
-    return full.size() > child.size() ? full.substr(0, full.size() - child.size()) : std::string();
-}
-
-// The base of a declaration: records spelled out with their fields, other types as
-// their declaration text.
-std::string baseTypeText(const type_t& type)
-{
-    if (type.getKind() != RECORD)
-        return type.toDeclaration();
-    std::string text = "struct { ";
-    for (size_t i = 0; i < type.getSize(); ++i)
-        text += declaratorText(type.getChild(i), type.getLabel(i)) + "; ";
-    return text + "}";
-}
-
-// A declarator as the model language writes it: qualifiers, the base type, the
-// name with "&" before it for a reference, and the sizes of an array after it,
-// outermost first (const int &r, int[0,3] a[2][N], struct { int x; } s).
-std::string declaratorText(type_t type, const std::string& declared)
-{
-    std::string qualifiers, dimensions;
-    bool reference = false;
-    for (;;) {
-        if (type.getKind() == REF && type.getSize() > 0) {
-            reference = true;
-            type = type.getChild(0);
-        } else if (type.isPrefix() && type.getSize() > 0) {
-            qualifiers += prefixKeyword(type);
-            type = type.getChild(0);
-        } else if (type.getKind() == ARRAY && type.getSize() > 1) {
-            // The declaration text of an array is its element's followed by its own
-            // index in brackets.
-            std::string full = type.toDeclaration();
-            std::string element = type.getChild(0).toDeclaration();
-            dimensions += full.substr(std::min(element.size(), full.size()));
-            type = type.getChild(0);
-        } else {
-            break;
-        }
-    }
-    return qualifiers + baseTypeText(type) + " " + (reference ? "&" : "") + declared + dimensions;
-}
-
-std::string parameterText(const binding_t& parameter)
-{
-    return declaratorText(parameter.getType(), parameter.getName());
-}
-
-// An initialiser as written in a declaration: lists in braces, with the field
-// names of a record initialiser ({1, 2}, {a: 1, b: true}).
-std::string initialiserText(const expression_t& initialiser)
-{
-    if (initialiser.getKind() != LIST)
-        return initialiser.toString(false);
-    type_t type = initialiser.getType();
-    std::string text = "{";
-    for (size_t i = 0; i < initialiser.getSize(); ++i) {
-        if (i > 0)
-            text += ", ";
-        if (type.getKind() == RECORD && i < type.getSize() && !type.getLabel(i).empty())
-            text += type.getLabel(i) + ": ";
-        text += initialiserText(initialiser[i]);
-    }
-    return text + "}";
-}
-
-std::string variableDeclaration(const variable_t& variable)
-{
-    std::string text = declaratorText(variable.symbol.getType(), variable.symbol.getName());
-    if (!variable.initialiser.empty())
-        text += " = " + initialiserText(variable.initialiser);
-    return text;
-}
-
-// The declarations in the layout of the model's declarations text (constants, type
-// definitions, variables, functions), with initialiser lists in braces, records
-// spelled out and array sizes in declaration order, so that the text reads back as
-// the same declarations. extra goes before the variables.
-std::string declarationsBlock(const declarations_t& declarations, bool skipFirstVariable,
-                              const std::string& extra = {})
-{
-    std::string constants, variables;
-    if (!declarations.variables.empty())
-        constants = "// constants\n";
-    auto it = declarations.variables.begin();
-    if (skipFirstVariable && it != declarations.variables.end())
-        ++it;
-    if (it != declarations.variables.end())
-        variables = "// variables\n";
-    for (const variable_t& variable : declarations.variables)
-        if (variable.symbol.getType().getKind() == CONSTANT)
-            constants += variableDeclaration(variable) + ";\n";
-    for (; it != declarations.variables.end(); ++it)
-        if (it->symbol.getType().getKind() != CONSTANT)
-            variables += variableDeclaration(*it) + ";\n";
-    std::string types;
-    const scope_t& frame = declarations.frame;
-    for (size_t i = 0; !frame.empty() && i < frame.getSize(); ++i) {
-        type_t type = frame[i].getType();
-        if (type.getKind() == TYPEDEF && type.getSize() > 0) {
-            if (types.empty())
-                types = "// type definitions\n";
-            types += "typedef " + declaratorText(type.getChild(0), type.getLabel(0)) + ";\n";
-        }
-    }
-    return constants + "\n" + types + "\n" + extra + variables + "\n" + functionsText(declarations);
-}
-
-// The parameters of a template as declared, joined by ", ".
-std::string parametersDeclaration(const scope_t& parameters, size_t count)
-{
-    std::string text;
-    for (size_t i = 0; !parameters.empty() && i < count && i < parameters.getSize(); ++i)
-        text += (text.empty() ? "" : ", ") + parameterText(parameters[i]);
-    return text;
-}
-
-std::string parametersDeclaration(const template_t& templ)
-{
-    return parametersDeclaration(templ.parameters, templ.parameters.empty() ? 0 : templ.parameters.getSize());
-}
-
-// A channel priority declaration; an empty channel is the default group.
-std::string chanPriorityDeclaration(const chan_priority_t& priority)
-{
-    auto channel = [](const expression_t& e) { return e.empty() ? std::string("default") : e.toString(false); };
-    std::string text = "chan priority " + channel(priority.head);
-    for (const chan_priority_t::entry_t& entry : priority.entries)
-        text += (entry.separator == '<' ? " < " : ", ") + channel(entry.channel);
-    return text;
-}
-
 // The name of the variable whose rate a location's cost rate gives: the first
 // global variable of type cost, "cost" when there is none.
 std::string costVariableName(const TimedAutomataSystem& system)
@@ -326,15 +186,17 @@ std::string XMLWriter::globalDeclarationText()
     declarations_t& globals = system->getGlobals();
     std::string dynamics;
     for (const template_t* templ : system->getDynamicTemplates())
-        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersDeclaration(*templ) + ");\n";
-    // The dynamic template declarations go after the type definitions that their
-    // parameters may use.
-    std::string text = declarationsBlock(globals, true, dynamics);
+        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersText(*templ) + ");\n";
+    // The declarations text, with the dynamic template declarations after the type
+    // definitions that their parameters may use and before the variables and
+    // functions that may spawn them. The reference clock is left out.
+    std::string text = constantsText(globals) + "\n" + typeDefinitionsText(globals.frame) + "\n" + dynamics
+                       + variablesText(globals, true) + "\n" + functionsText(globals);
     text += "\n";
     if (!system->getChanPriorities().empty()) {
         text += "// channel priorities\n";
         for (const chan_priority_t& priority : system->getChanPriorities())
-            text += chanPriorityDeclaration(priority) + ";\n";
+            text += chanPriorityText(priority) + ";\n";
     }
     if (!system->getBeforeUpdate().empty())
         text += "before_update { " + system->getBeforeUpdate().toString(false) + " }\n";
@@ -355,7 +217,7 @@ std::string XMLWriter::systemText()
         if (name != templateName) {
             lines += name;
             if (process.freeCount > 0)
-                lines += "(" + parametersDeclaration(process.parameters, process.freeCount) + ")";
+                lines += "(" + freeParametersText(process) + ")";
             lines += " = " + templateName + "(" + instanceArgumentsText(process) + ");\n";
         }
         // Each rise of the priority level is a "<" in the system line.
@@ -440,8 +302,8 @@ void XMLWriter::writeTemplate(const template_t& templ)
     branchpointIds.clear();
     startElement("template");
     writeElement("name", templ.symbol.getName());
-    writeElement("parameter", parametersDeclaration(templ));
-    writeElement("declaration", declarationsBlock(templ.declarations, false));
+    writeElement("parameter", parametersText(templ));
+    writeElement("declaration", declarationsText(templ.declarations, false));
     for (const location_t& location : templ.locations) {
         writeLocation(templ, location);
         selfLoops[location.number] = 0;
@@ -625,12 +487,12 @@ void XMLWriter::writeLsc(const template_t& chart)
 {
     startElement("lsc");
     writeElement("name", chart.symbol.getName());
-    writeElement("parameter", parametersDeclaration(chart));
+    writeElement("parameter", parametersText(chart));
     if (!chart.lscType.empty())
         writeElement("type", chart.lscType);
     if (!chart.lscMode.empty())
         writeElement("mode", chart.lscMode);
-    writeElement("declaration", declarationsBlock(chart.declarations, false));
+    writeElement("declaration", declarationsText(chart.declarations, false));
     for (const instance_line_t& line : chart.instanceLines) {
         startElement("instance");
         writeAttribute("id", "i" + std::to_string(line.number));

@@ -277,15 +277,30 @@ std::string functionText(const function_t& function)
     return text;
 }
 
-std::string parametersText(const template_t& templ)
+namespace {
+
+// The first count parameters of the scope as declared, joined by ", ".
+std::string parameterListText(const scope_t& parameters, size_t count)
 {
     std::string text;
-    for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
-        binding_t parameter = templ.parameters[i];
+    for (size_t i = 0; i < count && i < sizeOf(parameters); ++i) {
+        binding_t parameter = parameters[i];
         text += parameter.getType().toDeclaration(parameter.getName()) + ", ";
     }
     dropSeparator(text);
     return text;
+}
+
+} // namespace
+
+std::string parametersText(const template_t& templ)
+{
+    return parameterListText(templ.parameters, sizeOf(templ.parameters));
+}
+
+std::string freeParametersText(const instance_t& instance)
+{
+    return parameterListText(instance.parameters, instance.freeCount);
 }
 
 std::string instanceArgumentsText(const instance_t& instance)

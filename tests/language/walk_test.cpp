@@ -189,6 +189,10 @@ TEST(WalkTest, ParametersArgumentsAndPriorities)
     rest.addSymbol("b", prim(INT), nullptr);
     instance_t& partial = system.addInstance("R", p, rest, {num(3)});
     EXPECT_EQ(instanceArgumentsText(partial), "3");
+    // Only the parameters the instantiation declares are free; a template's are all free.
+    EXPECT_EQ(freeParametersText(partial), "int b");
+    EXPECT_EQ(freeParametersText(full), "");
+    EXPECT_EQ(freeParametersText(p), "int a, chan c");
 
     binding_t a = system.getGlobals().frame.addSymbol("a", prim(CHANNEL), nullptr);
     binding_t b = system.getGlobals().frame.addSymbol("b", prim(CHANNEL), nullptr);
