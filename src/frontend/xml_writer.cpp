@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "language/walk.h"
@@ -332,9 +334,7 @@ void XMLWriter::writeTemplate(const template_t& templ)
 
     for (const location_t& location : templ.locations)
         if (!templ.initialLocation.empty() && location.symbol == templ.initialLocation) {
-            startElement("init");
-            writeAttribute("ref", "id" + std::to_string(location.number));
-            endElement();
+            writeReference("init", "ref", "id" + std::to_string(location.number));
             break;
         }
     for (const edge_t& edge : templ.edges)
@@ -391,12 +391,8 @@ void XMLWriter::writeTransition(const template_t& templ, const edge_t& edge)
         writeAttribute("controllable", "false");
     if (edge.actionName != "SKIP")
         writeAttribute("action", edge.actionName);
-    startElement("source");
-    writeAttribute("ref", endId(edge.sourceLocation, edge.sourceBranchpoint));
-    endElement();
-    startElement("target");
-    writeAttribute("ref", endId(edge.targetLocation, edge.targetBranchpoint));
-    endElement();
+    writeReference("source", "ref", endId(edge.sourceLocation, edge.sourceBranchpoint));
+    writeReference("target", "ref", endId(edge.targetLocation, edge.targetBranchpoint));
 
     auto labels = [&](int64_t x, int64_t y) {
         std::string select = selectText(edge.select);
@@ -443,6 +439,14 @@ void XMLWriter::writeLabel(const char* kind, const std::string& labelText, int64
         if (text.rfind("1 && ", 0) == 0)
             text.erase(0, 5);
     }
+    writeLabelElement(kind, text, std::pair{x, y});
+}
+
+// A label element with the text converted to UTF-8, placed at a position when one is
+// given; a text that cannot be converted is left out.
+void XMLWriter::writeLabelElement(const char* kind, const std::string& text,
+                                  std::optional<std::pair<int64_t, int64_t>> position)
+{
     xmlChar* converted = ConvertInput(text.c_str(), "utf-8");
     if (converted == nullptr)
         return;
@@ -450,9 +454,19 @@ void XMLWriter::writeLabel(const char* kind, const std::string& labelText, int64
     xmlFree(converted);
     startElement("label");
     writeAttribute("kind", kind);
-    writeAttribute("x", x);
-    writeAttribute("y", y);
+    if (position) {
+        writeAttribute("x", position->first);
+        writeAttribute("y", position->second);
+    }
     writeString(utf8);
+    endElement();
+}
+
+// An empty element that refers to another by one attribute (source, target, anchor, init).
+void XMLWriter::writeReference(const char* element, const char* attribute, const std::string& id)
+{
+    startElement(element);
+    writeAttribute(attribute, id);
     endElement();
 }
 
@@ -472,15 +486,7 @@ void XMLWriter::writeLscLabel(const char* kind, const expression_t& label)
         return;
     // A message label is kept as a synchronisation; its text is the channel's.
     expression_t shown = label.getKind() == SYNC && label.getSize() > 0 ? label[0] : label;
-    xmlChar* converted = ConvertInput(shown.toString(false).c_str(), "utf-8");
-    if (converted == nullptr)
-        return;
-    std::string utf8(reinterpret_cast<const char*>(converted));
-    xmlFree(converted);
-    startElement("label");
-    writeAttribute("kind", kind);
-    writeString(utf8);
-    endElement();
+    writeLabelElement(kind, shown.toString(false), std::nullopt);
 }
 
 void XMLWriter::writeLsc(const template_t& chart)
@@ -520,23 +526,16 @@ void XMLWriter::writeLsc(const template_t& chart)
     }
     for (const message_t& m : chart.messages) {
         startElement("message");
-        startElement("source");
-        writeAttribute("ref", ref(m.source));
-        endElement();
-        startElement("target");
-        writeAttribute("ref", ref(m.target));
-        endElement();
+        writeReference("source", "ref", ref(m.source));
+        writeReference("target", "ref", ref(m.target));
         writeElement("lsclocation", std::to_string(m.location));
         writeLscLabel("message", m.label);
         endElement();
     }
     for (const condition_t& c : chart.conditions) {
         startElement("condition");
-        for (const instance_line_t* anchor : c.anchors) {
-            startElement("anchor");
-            writeAttribute("instanceid", ref(anchor));
-            endElement();
-        }
+        for (const instance_line_t* anchor : c.anchors)
+            writeReference("anchor", "instanceid", ref(anchor));
         writeElement("lsclocation", std::to_string(c.location));
         writeElement("temperature", c.isHot ? "hot" : "cold");
         writeLscLabel("condition", c.label);
@@ -544,9 +543,7 @@ void XMLWriter::writeLsc(const template_t& chart)
     }
     for (const update_t& u : chart.updates) {
         startElement("update");
-        startElement("anchor");
-        writeAttribute("instanceid", ref(u.anchor));
-        endElement();
+        writeReference("anchor", "instanceid", ref(u.anchor));
         writeElement("lsclocation", std::to_string(u.location));
         writeLscLabel("update", u.label);
         endElement();
