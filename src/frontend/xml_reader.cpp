@@ -426,6 +426,52 @@ std::string XMLReader::readName(NameKind kind)
     return name;
 }
 
+// The name held by an optional element (a name, or a chart's type or mode); empty
+// when the element is absent or empty.
+std::string XMLReader::readNameElement(int tag, NameKind kind)
+{
+    if (!begin(tag, true))
+        return {};
+    read();
+    return readName(kind);
+}
+
+// Parses the model text of an optional element by the start part; an absent or
+// empty element gives nothing.
+void XMLReader::parseElementText(int tag, int part)
+{
+    if (!begin(tag, true))
+        return;
+    std::string text;
+    if (readElementText(text) == 0)
+        parseText(text, part);
+}
+
+// The id of the element at path. Without one nothing can refer to the element: that
+// is reported, the element is passed over and the result is false.
+bool XMLReader::requiredId(const std::string& path, const ElementMark& mark, std::string& id)
+{
+    if (attribute("id", id))
+        return true;
+    reportAt(path, "Missing id attribute");
+    skipElement(mark);
+    return false;
+}
+
+// Reads the content of the marked element; an error the builder raises on the way
+// is reported and the rest of the element is passed over, so that reading goes on
+// with the next element.
+template <typename Read>
+void XMLReader::readGuarded(const ElementMark& mark, Read readContent)
+{
+    try {
+        readContent();
+    } catch (const TypeException& e) {
+        builder->handleError(e.what());
+        skipElement(mark);
+    }
+}
+
 // With the cursor on a label's start tag: parses its text by the location or the
 // edge table. parsed tells whether the parse succeeded; the result is the start part
 // used, or -1 when nothing was parsed.
@@ -490,11 +536,7 @@ void XMLReader::parse(QueryList* queries)
     }
     read();
 
-    if (begin(TAG_DECLARATION, true)) {
-        std::string text;
-        if (readElementText(text) == 0)
-            parseText(text, PART_DECLARATIONS);
-    }
+    parseElementText(TAG_DECLARATION, PART_DECLARATIONS);
     while (readTemplate()) {
     }
     while (readLsc()) {
@@ -516,25 +558,13 @@ bool XMLReader::readTemplate()
         return false;
     std::string path = currentXmlPath(TAG_TEMPLATE);
     ElementMark mark = markElement();
-    try {
+    readGuarded(mark, [&] {
         read();
-        std::string name;
-        if (begin(TAG_NAME, true)) {
-            read();
-            name = readName(NameKind::identifier);
-        }
-        if (begin(TAG_PARAMETER, true)) {
-            std::string text;
-            if (readElementText(text) == 0)
-                parseText(text, PART_PARAMETERS);
-        }
+        std::string name = readNameElement(TAG_NAME, NameKind::identifier);
+        parseElementText(TAG_PARAMETER, PART_PARAMETERS);
         placeAt(path);
         builder->procBegin(name.c_str(), true, "", "");
-        if (begin(TAG_DECLARATION, true)) {
-            std::string text;
-            if (readElementText(text) == 0)
-                parseText(text, PART_DECLARATIONS);
-        }
+        parseElementText(TAG_DECLARATION, PART_DECLARATIONS);
         while (readLocation()) {
         }
         while (readBranchpoint()) {
@@ -545,10 +575,7 @@ bool XMLReader::readTemplate()
         }
         placeAt(path);
         builder->procEnd();
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -559,19 +586,11 @@ bool XMLReader::readLocation()
     std::string path = currentXmlPath(TAG_LOCATION);
     ElementMark mark = markElement();
     std::string id;
-    if (!attribute("id", id)) {
-        // Without an id nothing can refer to the location: report and pass it over.
-        reportAt(path, "Missing id attribute");
-        skipElement(mark);
+    if (!requiredId(path, mark, id))
         return true;
-    }
-    try {
+    readGuarded(mark, [&] {
         read();
-        std::string name;
-        if (begin(TAG_NAME, true)) {
-            read();
-            name = readName(NameKind::identifier);
-        }
+        std::string name = readNameElement(TAG_NAME, NameKind::identifier);
         bool hasInvariant = false, hasRate = false;
         while (begin(TAG_LABEL, true)) {
             bool parsed;
@@ -599,10 +618,7 @@ bool XMLReader::readLocation()
             builder->procStateCommit(name.c_str());
         if (urgent)
             builder->procStateUrgent(name.c_str());
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -613,11 +629,8 @@ bool XMLReader::readBranchpoint()
     std::string path = currentXmlPath(TAG_BRANCHPOINT);
     ElementMark mark = markElement();
     std::string id;
-    if (!attribute("id", id)) {
-        reportAt(path, "Missing id attribute");
-        skipElement(mark);
+    if (!requiredId(path, mark, id))
         return true;
-    }
     try {
         std::string name = "_" + id;
         names[id] = name;
@@ -683,7 +696,7 @@ bool XMLReader::readTransition()
     std::string controllable, action = "SKIP";
     bool isControllable = !attribute("controllable", controllable) || controllable == "true";
     attribute("action", action);
-    try {
+    readGuarded(mark, [&] {
         read();
         std::string source, target;
         readReference(TAG_SOURCE, source, true);
@@ -696,10 +709,7 @@ bool XMLReader::readTransition()
         while (begin(TAG_NAIL, true))
             read();
         builder->procEdgeEnd(source.c_str(), target.c_str());
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -713,35 +723,17 @@ bool XMLReader::readLsc()
     ElementMark mark = markElement();
     lscType.clear();
     lscMode.clear();
-    try {
+    readGuarded(mark, [&] {
         read();
-        std::string name;
-        if (begin(TAG_NAME, true)) {
-            read();
-            name = readName(NameKind::identifier);
-        }
+        std::string name = readNameElement(TAG_NAME, NameKind::identifier);
         if (auto* abstract = dynamic_cast<AbstractBuilder*>(builder))
             abstract->chartNames.push_back(name);
-        if (begin(TAG_PARAMETER, true)) {
-            std::string text;
-            if (readElementText(text) == 0)
-                parseText(text, PART_PARAMETERS);
-        }
-        if (begin(TAG_TYPE, true)) {
-            read();
-            lscType = readName(NameKind::identifier);
-        }
-        if (begin(TAG_MODE, true)) {
-            read();
-            lscMode = readName(NameKind::identifier);
-        }
+        parseElementText(TAG_PARAMETER, PART_PARAMETERS);
+        lscType = readNameElement(TAG_TYPE, NameKind::identifier);
+        lscMode = readNameElement(TAG_MODE, NameKind::identifier);
         placeAt(path);
         builder->procBegin(name.c_str(), false, lscType, lscMode);
-        if (begin(TAG_DECLARATION, true)) {
-            std::string text;
-            if (readElementText(text) == 0)
-                parseText(text, PART_DECLARATIONS);
-        }
+        parseElementText(TAG_DECLARATION, PART_DECLARATIONS);
         while (begin(TAG_YLOCCOORD))
             read();
         while (readInstance()) {
@@ -755,10 +747,7 @@ bool XMLReader::readLsc()
         }
         placeAt(path);
         builder->procEnd();
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -769,19 +758,12 @@ bool XMLReader::readInstance()
     std::string path = currentXmlPath(TAG_INSTANCE);
     ElementMark mark = markElement();
     std::string id;
-    if (!attribute("id", id)) {
-        reportAt(path, "Missing id attribute");
-        skipElement(mark);
+    if (!requiredId(path, mark, id))
         return true;
-    }
-    try {
+    readGuarded(mark, [&] {
         read();
         placeAt(path);
-        std::string name;
-        if (begin(TAG_NAME, true)) {
-            read();
-            name = readName(NameKind::instance);
-        }
+        std::string name = readNameElement(TAG_NAME, NameKind::instance);
         if (name.empty()) {
             placeAt(path);
             builder->handleError("$Instance_name_is_required");
@@ -790,10 +772,7 @@ bool XMLReader::readInstance()
         placeAt(path);
         builder->procInstanceLine();
         parseText(name, PART_INSTANCE_LINE);
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -823,7 +802,7 @@ bool XMLReader::readMessage()
         return false;
     std::string path = currentXmlPath(TAG_MESSAGE);
     ElementMark mark = markElement();
-    try {
+    readGuarded(mark, [&] {
         read();
         std::string source, target;
         readReference(TAG_SOURCE, source, true);
@@ -833,10 +812,7 @@ bool XMLReader::readMessage()
         builder->procMessage(source.c_str(), target.c_str(), y, y < prechartEnd);
         placeAt(path);
         requiredLabel("$Message_label_is_required");
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -846,7 +822,7 @@ bool XMLReader::readCondition()
         return false;
     std::string path = currentXmlPath(TAG_CONDITION);
     ElementMark mark = markElement();
-    try {
+    readGuarded(mark, [&] {
         read();
         std::vector<std::string> anchors;
         std::string anchor;
@@ -862,10 +838,7 @@ bool XMLReader::readCondition()
         std::string temperature = readName(NameKind::identifier);
         builder->procCondition(anchors, y, y < prechartEnd, temperature == "hot");
         requiredLabel("$Condition_label_is_required");
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 
@@ -875,7 +848,7 @@ bool XMLReader::readUpdate()
         return false;
     std::string path = currentXmlPath(TAG_UPDATE);
     ElementMark mark = markElement();
-    try {
+    readGuarded(mark, [&] {
         read();
         std::string anchor;
         readReference(TAG_ANCHOR, anchor, true);
@@ -883,10 +856,7 @@ bool XMLReader::readUpdate()
         placeAt(path);
         builder->procLscUpdate(anchor.c_str(), y, y < prechartEnd);
         requiredLabel("$Update_label_is_required");
-    } catch (const TypeException& e) {
-        builder->handleError(e.what());
-        skipElement(mark);
-    }
+    });
     return true;
 }
 

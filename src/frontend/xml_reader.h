@@ -74,6 +74,11 @@ private:
     int parseText(const std::string& text, int part);
     int parseLabel(bool onEdge, bool& parsed);
     int readElementText(std::string& text);
+    std::string readNameElement(int tag, NameKind kind);
+    void parseElementText(int tag, int part);
+    bool requiredId(const std::string& path, const ElementMark& mark, std::string& id);
+    template <typename Read>
+    void readGuarded(const ElementMark& mark, Read readContent);
     int32_t readLscLocation();
     void requiredLabel(const char* missingMessage);
 

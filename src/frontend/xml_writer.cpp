@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "language/walk.h"
@@ -54,104 +56,6 @@ std::string selectText(const scope_t& select)
 }
 
 std::string text(const expression_t& expression) { return expression.empty() ? std::string() : expression.toString(false); }
-
-// A declarator as the model language writes it: qualifiers, the base type, the
-// name with "&" before it for a reference, and the sizes of an array after it,
-// outermost first (const int &r, int[0,3] a[2][N], struct { int x; } s).
-// The language core's declaration text reads back as the same type.
-std::string declaratorText(type_t type, const std::string& declared)
-{
-    return type.toDeclaration(declared);
-}
-
-std::string parameterText(const binding_t& parameter)
-{
-    return declaratorText(parameter.getType(), parameter.getName());
-}
-
-// An initialiser as written in a declaration: lists in braces, with the field
-// names of a record initialiser ({1, 2}, {a: 1, b: true}).
-std::string initialiserText(const expression_t& initialiser)
-{
-    if (initialiser.getKind() != LIST)
-        return initialiser.toString(false);
-    type_t type = initialiser.getType();
-    std::string text = "{";
-    for (size_t i = 0; i < initialiser.getSize(); ++i) {
-        if (i > 0)
-            text += ", ";
-        if (type.getKind() == RECORD && i < type.getSize() && !type.getLabel(i).empty())
-            text += type.getLabel(i) + ": ";
-        text += initialiserText(initialiser[i]);
-    }
-    return text + "}";
-}
-
-std::string variableDeclaration(const variable_t& variable)
-{
-    std::string text = declaratorText(variable.symbol.getType(), variable.symbol.getName());
-    if (!variable.initialiser.empty())
-        text += " = " + initialiserText(variable.initialiser);
-    return text;
-}
-
-// The declarations in the layout of the model's declarations text (constants, type
-// definitions, variables, functions), with initialiser lists in braces, records
-// spelled out and array sizes in declaration order, so that the text reads back as
-// the same declarations. extra goes before the variables.
-std::string declarationsBlock(const declarations_t& declarations, bool skipFirstVariable,
-                              const std::string& extra = {})
-{
-    std::string constants, variables;
-    if (!declarations.variables.empty())
-        constants = "// constants\n";
-    auto it = declarations.variables.begin();
-    if (skipFirstVariable && it != declarations.variables.end())
-        ++it;
-    if (it != declarations.variables.end())
-        variables = "// variables\n";
-    for (const variable_t& variable : declarations.variables)
-        if (variable.symbol.getType().getKind() == CONSTANT)
-            constants += variableDeclaration(variable) + ";\n";
-    for (; it != declarations.variables.end(); ++it)
-        if (it->symbol.getType().getKind() != CONSTANT)
-            variables += variableDeclaration(*it) + ";\n";
-    std::string types;
-    const scope_t& frame = declarations.frame;
-    for (size_t i = 0; !frame.empty() && i < frame.getSize(); ++i) {
-        type_t type = frame[i].getType();
-        if (type.getKind() == TYPEDEF && type.getSize() > 0) {
-            if (types.empty())
-                types = "// type definitions\n";
-            types += "typedef " + declaratorText(type.getChild(0), type.getLabel(0)) + ";\n";
-        }
-    }
-    return constants + "\n" + types + "\n" + extra + variables + "\n" + functionsText(declarations);
-}
-
-// The parameters of a template as declared, joined by ", ".
-std::string parametersDeclaration(const scope_t& parameters, size_t count)
-{
-    std::string text;
-    for (size_t i = 0; !parameters.empty() && i < count && i < parameters.getSize(); ++i)
-        text += (text.empty() ? "" : ", ") + parameterText(parameters[i]);
-    return text;
-}
-
-std::string parametersDeclaration(const template_t& templ)
-{
-    return parametersDeclaration(templ.parameters, templ.parameters.empty() ? 0 : templ.parameters.getSize());
-}
-
-// A channel priority declaration; an empty channel is the default group.
-std::string chanPriorityDeclaration(const chan_priority_t& priority)
-{
-    auto channel = [](const expression_t& e) { return e.empty() ? std::string("default") : e.toString(false); };
-    std::string text = "chan priority " + channel(priority.head);
-    for (const chan_priority_t::entry_t& entry : priority.entries)
-        text += (entry.separator == '<' ? " < " : ", ") + channel(entry.channel);
-    return text;
-}
 
 // The name of the variable whose rate a location's cost rate gives: the first
 // global variable of type cost, "cost" when there is none.
@@ -284,15 +188,17 @@ std::string XMLWriter::globalDeclarationText()
     declarations_t& globals = system->getGlobals();
     std::string dynamics;
     for (const template_t* templ : system->getDynamicTemplates())
-        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersDeclaration(*templ) + ");\n";
-    // The dynamic template declarations go after the type definitions that their
-    // parameters may use.
-    std::string text = declarationsBlock(globals, true, dynamics);
+        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersText(*templ) + ");\n";
+    // The declarations text, with the dynamic template declarations after the type
+    // definitions that their parameters may use and before the variables and
+    // functions that may spawn them. The reference clock is left out.
+    std::string text = constantsText(globals) + "\n" + typeDefinitionsText(globals.frame) + "\n" + dynamics
+                       + variablesText(globals, true) + "\n" + functionsText(globals);
     text += "\n";
     if (!system->getChanPriorities().empty()) {
         text += "// channel priorities\n";
         for (const chan_priority_t& priority : system->getChanPriorities())
-            text += chanPriorityDeclaration(priority) + ";\n";
+            text += chanPriorityText(priority) + ";\n";
     }
     if (!system->getBeforeUpdate().empty())
         text += "before_update { " + system->getBeforeUpdate().toString(false) + " }\n";
@@ -313,7 +219,7 @@ std::string XMLWriter::systemText()
         if (name != templateName) {
             lines += name;
             if (process.freeCount > 0)
-                lines += "(" + parametersDeclaration(process.parameters, process.freeCount) + ")";
+                lines += "(" + freeParametersText(process) + ")";
             lines += " = " + templateName + "(" + instanceArgumentsText(process) + ");\n";
         }
         // Each rise of the priority level is a "<" in the system line.
@@ -398,8 +304,8 @@ void XMLWriter::writeTemplate(const template_t& templ)
     branchpointIds.clear();
     startElement("template");
     writeElement("name", templ.symbol.getName());
-    writeElement("parameter", parametersDeclaration(templ));
-    writeElement("declaration", declarationsBlock(templ.declarations, false));
+    writeElement("parameter", parametersText(templ));
+    writeElement("declaration", declarationsText(templ.declarations, false));
     for (const location_t& location : templ.locations) {
         writeLocation(templ, location);
         selfLoops[location.number] = 0;
@@ -428,9 +334,7 @@ void XMLWriter::writeTemplate(const template_t& templ)
 
     for (const location_t& location : templ.locations)
         if (!templ.initialLocation.empty() && location.symbol == templ.initialLocation) {
-            startElement("init");
-            writeAttribute("ref", "id" + std::to_string(location.number));
-            endElement();
+            writeReference("init", "ref", "id" + std::to_string(location.number));
             break;
         }
     for (const edge_t& edge : templ.edges)
@@ -487,12 +391,8 @@ void XMLWriter::writeTransition(const template_t& templ, const edge_t& edge)
         writeAttribute("controllable", "false");
     if (edge.actionName != "SKIP")
         writeAttribute("action", edge.actionName);
-    startElement("source");
-    writeAttribute("ref", endId(edge.sourceLocation, edge.sourceBranchpoint));
-    endElement();
-    startElement("target");
-    writeAttribute("ref", endId(edge.targetLocation, edge.targetBranchpoint));
-    endElement();
+    writeReference("source", "ref", endId(edge.sourceLocation, edge.sourceBranchpoint));
+    writeReference("target", "ref", endId(edge.targetLocation, edge.targetBranchpoint));
 
     auto labels = [&](int64_t x, int64_t y) {
         std::string select = selectText(edge.select);
@@ -539,6 +439,14 @@ void XMLWriter::writeLabel(const char* kind, const std::string& labelText, int64
         if (text.rfind("1 && ", 0) == 0)
             text.erase(0, 5);
     }
+    writeLabelElement(kind, text, std::pair{x, y});
+}
+
+// A label element with the text converted to UTF-8, placed at a position when one is
+// given; a text that cannot be converted is left out.
+void XMLWriter::writeLabelElement(const char* kind, const std::string& text,
+                                  std::optional<std::pair<int64_t, int64_t>> position)
+{
     xmlChar* converted = ConvertInput(text.c_str(), "utf-8");
     if (converted == nullptr)
         return;
@@ -546,9 +454,19 @@ void XMLWriter::writeLabel(const char* kind, const std::string& labelText, int64
     xmlFree(converted);
     startElement("label");
     writeAttribute("kind", kind);
-    writeAttribute("x", x);
-    writeAttribute("y", y);
+    if (position) {
+        writeAttribute("x", position->first);
+        writeAttribute("y", position->second);
+    }
     writeString(utf8);
+    endElement();
+}
+
+// An empty element that refers to another by one attribute (source, target, anchor, init).
+void XMLWriter::writeReference(const char* element, const char* attribute, const std::string& id)
+{
+    startElement(element);
+    writeAttribute(attribute, id);
     endElement();
 }
 
@@ -568,27 +486,19 @@ void XMLWriter::writeLscLabel(const char* kind, const expression_t& label)
         return;
     // A message label is kept as a synchronisation; its text is the channel's.
     expression_t shown = label.getKind() == SYNC && label.getSize() > 0 ? label[0] : label;
-    xmlChar* converted = ConvertInput(shown.toString(false).c_str(), "utf-8");
-    if (converted == nullptr)
-        return;
-    std::string utf8(reinterpret_cast<const char*>(converted));
-    xmlFree(converted);
-    startElement("label");
-    writeAttribute("kind", kind);
-    writeString(utf8);
-    endElement();
+    writeLabelElement(kind, shown.toString(false), std::nullopt);
 }
 
 void XMLWriter::writeLsc(const template_t& chart)
 {
     startElement("lsc");
     writeElement("name", chart.symbol.getName());
-    writeElement("parameter", parametersDeclaration(chart));
+    writeElement("parameter", parametersText(chart));
     if (!chart.lscType.empty())
         writeElement("type", chart.lscType);
     if (!chart.lscMode.empty())
         writeElement("mode", chart.lscMode);
-    writeElement("declaration", declarationsBlock(chart.declarations, false));
+    writeElement("declaration", declarationsText(chart.declarations, false));
     for (const instance_line_t& line : chart.instanceLines) {
         startElement("instance");
         writeAttribute("id", "i" + std::to_string(line.number));
@@ -616,23 +526,16 @@ void XMLWriter::writeLsc(const template_t& chart)
     }
     for (const message_t& m : chart.messages) {
         startElement("message");
-        startElement("source");
-        writeAttribute("ref", ref(m.source));
-        endElement();
-        startElement("target");
-        writeAttribute("ref", ref(m.target));
-        endElement();
+        writeReference("source", "ref", ref(m.source));
+        writeReference("target", "ref", ref(m.target));
         writeElement("lsclocation", std::to_string(m.location));
         writeLscLabel("message", m.label);
         endElement();
     }
     for (const condition_t& c : chart.conditions) {
         startElement("condition");
-        for (const instance_line_t* anchor : c.anchors) {
-            startElement("anchor");
-            writeAttribute("instanceid", ref(anchor));
-            endElement();
-        }
+        for (const instance_line_t* anchor : c.anchors)
+            writeReference("anchor", "instanceid", ref(anchor));
         writeElement("lsclocation", std::to_string(c.location));
         writeElement("temperature", c.isHot ? "hot" : "cold");
         writeLscLabel("condition", c.label);
@@ -640,9 +543,7 @@ void XMLWriter::writeLsc(const template_t& chart)
     }
     for (const update_t& u : chart.updates) {
         startElement("update");
-        startElement("anchor");
-        writeAttribute("instanceid", ref(u.anchor));
-        endElement();
+        writeReference("anchor", "instanceid", ref(u.anchor));
         writeElement("lsclocation", std::to_string(u.location));
         writeLscLabel("update", u.label);
         endElement();

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "language/system.h"
 
@@ -53,6 +55,9 @@ private:
     void writeLocation(const template_t& templ, const location_t& location);
     void writeTransition(const template_t& templ, const edge_t& edge);
     void writeLabel(const char* kind, const std::string& text, int64_t x, int64_t y, bool omitTrivial = true);
+    void writeLabelElement(const char* kind, const std::string& text,
+                           std::optional<std::pair<int64_t, int64_t>> position);
+    void writeReference(const char* element, const char* attribute, const std::string& id);
     void writeNail(int64_t x, int64_t y);
     void writeLsc(const template_t& chart);
     void writeLscLabel(const char* kind, const expression_t& label);

@@ -134,20 +134,34 @@ bool isConstantDeclaration(const variable_t& variable)
 }
 
 // An initialiser as a declaration writes it: a list of elements (of an array or a
-// record, possibly nested) in braces, any other expression as its text.
+// record, possibly nested) in braces, any other expression as its text. A record
+// initialiser's type is a record of the field names it was written with; the names
+// are written back, because fields are matched by name, not by position.
 std::string initialiserText(const expression_t& initialiser)
 {
     if (initialiser.empty() || initialiser.getKind() != LIST) {
         return initialiser.toString(false);
     }
+    const type_t type = initialiser.getType();
+    const size_t named = type.isKind(RECORD) ? type.getFieldCount() : 0;
     std::string text = "{";
     for (size_t i = 0; i < initialiser.getSize(); ++i) {
         if (i > 0) {
             text += ", ";
         }
+        if (i < named && !type.getFieldName(i).empty()) {
+            text += type.getFieldName(i) + ": ";
+        }
         text += initialiserText(initialiser[i]);
     }
     return text + "}";
+}
+
+// A channel of a priority group; the empty channel stands for the default group.
+std::string priorityChannelText(const expression_t& channel)
+{
+    std::string text = channel.toString(false);
+    return text.empty() ? std::string("default") : text;
 }
 
 // Drops a trailing ", " left by a joined list.
@@ -263,15 +277,30 @@ std::string functionText(const function_t& function)
     return text;
 }
 
-std::string parametersText(const template_t& templ)
+namespace {
+
+// The first count parameters of the scope as declared, joined by ", ".
+std::string parameterListText(const scope_t& parameters, size_t count)
 {
     std::string text;
-    for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
-        binding_t parameter = templ.parameters[i];
+    for (size_t i = 0; i < count && i < sizeOf(parameters); ++i) {
+        binding_t parameter = parameters[i];
         text += parameter.getType().toDeclaration(parameter.getName()) + ", ";
     }
     dropSeparator(text);
     return text;
+}
+
+} // namespace
+
+std::string parametersText(const template_t& templ)
+{
+    return parameterListText(templ.parameters, sizeOf(templ.parameters));
+}
+
+std::string freeParametersText(const instance_t& instance)
+{
+    return parameterListText(instance.parameters, instance.freeCount);
 }
 
 std::string instanceArgumentsText(const instance_t& instance)
@@ -289,15 +318,14 @@ std::string instanceArgumentsText(const instance_t& instance)
 
 std::string chanPriorityText(const chan_priority_t& priority)
 {
-    std::string head = priority.head.toString(false);
-    std::string text = "chan priority " + (head.empty() ? std::string("default") : head);
+    std::string text = "chan priority " + priorityChannelText(priority.head);
     for (const chan_priority_t::entry_t& entry : priority.entries) {
         if (entry.separator == '<') {
             text += " ";
         }
         text += static_cast<char>(entry.separator);
         text += " ";
-        text += entry.channel.toString(false);
+        text += priorityChannelText(entry.channel);
     }
     return text;
 }

@@ -63,6 +63,9 @@ std::string variableText(const variable_t& variable);
 std::string functionText(const function_t& function);
 // The parameter list of a template as declared, joined by ", ".
 std::string parametersText(const template_t& templ);
+// The parameters an instantiation leaves free (the first freeCount of the instance's
+// parameters) as declared, joined by ", "; the whole list for a template.
+std::string freeParametersText(const instance_t& instance);
 // The arguments bound to an instance's parameters, in parameter order, joined by ", ".
 std::string instanceArgumentsText(const instance_t& instance);
 // One channel priority declaration, e.g. "chan priority a, b < c" (no terminator).

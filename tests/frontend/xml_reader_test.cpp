@@ -108,8 +108,6 @@ TEST(XmlReader, ReadsEveryPartOfATimedAutomatonModel)
     ASSERT_EQ(r.failure, "");
     EXPECT_EQ(r.result, 0);
     EXPECT_TRUE(r.builder.errors.empty()) << r.structure();
-    // The recording builder shows the synchronisation kinds 0, 1 and 2 by the
-    // names of those node kinds: ADD, SUBTRACT and MULTIPLY.
     EXPECT_EQ(r.structure(),
               "declVar(x, false); declVar(c, false); declParameter(id, false); procBegin(P, true, , ); "
               "declVar(y, false); "

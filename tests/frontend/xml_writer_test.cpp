@@ -116,7 +116,7 @@ std::string describe(TimedAutomataSystem& system)
         describeTemplate(out, *t);
     for (const instance_t& p : system.getProcesses())
         out << "process " << p.symbol.getName() << " of " << p.definingTemplate->symbol.getName() << "("
-            << instanceArgumentsText(p) << ") free=" << p.freeCount
+            << instanceArgumentsText(p) << ") free=" << p.freeCount << " (" << freeParametersText(p) << ")"
             << " priority=" << system.getProcPriority(p.symbol.getName()) << "\n";
     for (const iodecl_t& io : globals.ioDeclarations) {
         out << "IO " << io.instanceName;
@@ -162,9 +162,15 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
     const std::string before = describe(original.system);
     // The fixture uses every part of the format the model keeps.
     for (const char* part : {"controllable=0 action=go select=i:const int[0,3] j:const id_t", "prob=N - 1",
-                             "rate=1 : 2", "priority=1", "free=1", "IO W0", "progress v[0] > 0", "gantt G",
-                             "chan priority", "before v[0] = 1", "template Job", "message W0->Q at 20 pre=1",
-                             "condition W0 Q at 70 pre=0 hot=1", "update Q at 80"})
+                             "rate=1 : 2", "priority=1", "free=1 (const id_t k)", "IO W0", "progress v[0] > 0",
+                             "gantt G", "chan priority c[0], d < default", "before v[0] = 1", "template Job",
+                             "message W0->Q at 20 pre=1", "condition W0 Q at 70 pre=0 hot=1", "update Q at 80",
+                             // declaration forms whose text must read back as the same declaration
+                             "int[0,3] w[2][N] = {{1, 2, 3}, {0, 0, 0}}", "typedef int row_t[2]",
+                             "row_t rows[2] = {{1, 2}, {3, 4}}", "pair_t q = {b: false, a: 2}",
+                             "pair_t ps[2] = {{a: 1, b: false}, {b: true, a: 0}}", "int sv[s_t]", "meta int mv",
+                             "void bump(int &x, const int m[2])\n{\n    int t[2] = {m[0], m[1]};",
+                             "(const id_t id, int &r, const int a[2])"})
         EXPECT_NE(before.find(part), std::string::npos) << part << "\n" << before;
 
     TempPath first, second;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "language/statement.h"
 
 using namespace ZOLT;
@@ -187,6 +189,10 @@ TEST(WalkTest, ParametersArgumentsAndPriorities)
     rest.addSymbol("b", prim(INT), nullptr);
     instance_t& partial = system.addInstance("R", p, rest, {num(3)});
     EXPECT_EQ(instanceArgumentsText(partial), "3");
+    // Only the parameters the instantiation declares are free; a template's are all free.
+    EXPECT_EQ(freeParametersText(partial), "int b");
+    EXPECT_EQ(freeParametersText(full), "");
+    EXPECT_EQ(freeParametersText(p), "int a, chan c");
 
     binding_t a = system.getGlobals().frame.addSymbol("a", prim(CHANNEL), nullptr);
     binding_t b = system.getGlobals().frame.addSymbol("b", prim(CHANNEL), nullptr);
@@ -196,9 +202,15 @@ TEST(WalkTest, ParametersArgumentsAndPriorities)
     system.addChanPriority('<', id(c));
     system.beginChanPriority(expression_t());
     system.addChanPriority('<', id(a));
+    // The default group may also stand after the head: an empty channel is "default".
+    system.beginChanPriority(id(a));
+    system.addChanPriority('<', expression_t());
+    system.addChanPriority(',', id(b));
     const auto& groups = system.getChanPriorities();
+    ASSERT_EQ(groups.size(), 3u);
     EXPECT_EQ(chanPriorityText(groups.front()), "chan priority a, b < c");
-    EXPECT_EQ(chanPriorityText(groups.back()), "chan priority default < a");
+    EXPECT_EQ(chanPriorityText(*std::next(groups.begin())), "chan priority default < a");
+    EXPECT_EQ(chanPriorityText(groups.back()), "chan priority a < default, b");
 }
 
 // The texts of declarations are written into saved models and re-read by the parser, so
@@ -245,6 +257,21 @@ TEST(WalkTest, DeclarationsReadBackAsTheirTypes)
         EXPECT_EQ(variableText(nested), "int m[2][2] = {{1, 2}, {3, 4}}");
         variable_t& plain = system.addVariable(g, prim(INT), "k", expression_t::createBinary(ADD, num(1), num(2)));
         EXPECT_EQ(variableText(plain), "int k = 1 + 2");
+
+        // A record initialiser keeps the field names it was written with (the list's
+        // type is a record of them), in the order written: fields are matched by name.
+        type_t point = type_t::createLabel(type_t::createRecord({prim(INT), prim(BOOL)}, {"x", "y"}), "point");
+        auto fields = [](std::vector<std::string> names, std::vector<expression_t> elements) {
+            std::vector<type_t> types(elements.size(), prim(INT));
+            return expression_t::createNary(LIST, elements, span_t(), type_t::createRecord(types, names));
+        };
+        variable_t& named = system.addVariable(g, point, "p", fields({"y", "x"}, {num(1), num(2)}));
+        EXPECT_EQ(variableText(named), "point p = {y: 1, x: 2}");
+        variable_t& mixed = system.addVariable(g, point, "q", fields({"", "y"}, {num(3), num(0)}));
+        EXPECT_EQ(variableText(mixed), "point q = {3, y: 0}");
+        variable_t& inArray = system.addVariable(g, arrayOf(point, 2), "r",
+                                                 list({fields({"x", "y"}, {num(1), num(0)}), list({num(2), num(1)})}));
+        EXPECT_EQ(variableText(inArray), "point r[2] = {{x: 1, y: 0}, {2, 1}}");
     }
 
     // Typedefs of arrays and records.
