@@ -25,6 +25,13 @@ namespace dbm
 
     }
 
+    void fed_detail::clearScratchSpares()
+    {
+        std::vector<std::vector<uint32_t>>().swap(scratchSpares<uint32_t>());
+        std::vector<std::vector<bound_t>>().swap(scratchSpares<bound_t>());
+        std::vector<std::vector<clock_constraint_t>>().swap(scratchSpares<clock_constraint_t>());
+    }
+
     // ---- handle ---------------------------------------------------------------------
 
     fed_t::fed_t(uint32_t dim): h(newFederationHeader(dim, 0, nullptr)) {}
