@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbm/block.h"
@@ -207,6 +208,10 @@ namespace dbm
         bool tightenDown();
         bool tightenUp();
         bool constrainIndexed(const uint32_t* table, const clock_constraint_t* cs, size_t count);
+        bool constrainIndexed(const uint32_t* table, const std::pair<const clock_constraint_t*, size_t>& cs)
+        {
+            return constrainIndexed(table, cs.first, cs.second);
+        }
         bool constrainIndexed(const uint32_t* table, const std::vector<clock_constraint_t>& cs)
         {
             return constrainIndexed(table, cs.data(), cs.size());

@@ -173,6 +173,18 @@ TEST(FedConstrain, RemovesEmptiedDBMsAndKeepsTheDimension)
     EXPECT_TRUE(h.constrain(one, 0));
     EXPECT_EQ(text(g), "(x<=1)");
     EXPECT_EQ(h.size(), 2u);
+
+    // Indexed constraints: the table maps the constraint's clock 1 to y and 2 to x.
+    const uint32_t table[] = {0, 2, 1};
+    const std::vector<clock_constraint_t> cs = {upper(1, 2), lower(2, 1)};
+    const fed_t start = fedOf(3, {zoneOf(3, {lower(2, 3)}), zoneOf(3, {upper(1, 5), upper(2, 4)})});
+    fed_t byArray = start, byPair = start, byVector = start;
+    EXPECT_TRUE(byArray.constrainIndexed(table, cs.data(), cs.size()));
+    EXPECT_TRUE(byPair.constrainIndexed(table, std::make_pair(cs.data(), cs.size())));
+    EXPECT_TRUE(byVector.constrainIndexed(table, cs));
+    for (const fed_t* f : {&byArray, &byPair, &byVector}) {
+        EXPECT_EQ(text(*f), "(1<=x && x<=5 && y<=2)");
+    }
 }
 
 TEST(FedUnion, AddsAtTheFrontAndRemovesCoveredDBMs)
@@ -524,6 +536,8 @@ TEST(FedAliasing, OperandsTakenFromTheFederationItself)
         {"subtract own matrix", [](fed_t& f) { f.subtractMatrix(f.begin().matrix()); }, fedOf(2, {interval(4, 6, true), interval(8, 9)})},
         {"intersect with own DBM", [](fed_t& f) { f.intersectWithZone(*f.begin()); }, fedOf(2, {interval(0, 4)})},
         {"hull with own DBM", [](fed_t& f) { f.convexHullWithZone(*(++f.begin())); }, fedOf(2, {interval(0, 9)})},
+        {"hull with own matrix", [](fed_t& f) { f.convexHullWithMatrix((++f.begin()).matrix()); }, fedOf(2, {interval(0, 9)})},
+        {"assign own matrix", [](fed_t& f) { f.assignMatrix((++f.begin()).matrix()); }, fedOf(2, {interval(2, 6)})},
         {"absorb itself", [](fed_t& f) { f.absorb(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
         {"append itself", [](fed_t& f) { f.appendList(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
     };
