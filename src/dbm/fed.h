@@ -101,6 +101,13 @@ namespace dbm
         void setInit();
         /** Builds into out the zone above the bounds m (x_i > m_i), lower bounds tightened from the DBMs. */
         void zoneAboveBounds(zone_t& out, const int32_t* m) const;
+        /** The same zone as a result. */
+        zone_t zoneAboveBounds(const int32_t* m) const
+        {
+            zone_t out(getDimension());
+            zoneAboveBounds(out, m);
+            return out;
+        }
         void convexHull();
 
         // ---- per-DBM transformations -----------------------------------------------

@@ -417,6 +417,7 @@ TEST(FedTransform, ZoneAboveBoundsTakesTheStrongestLowerBound)
     EXPECT_EQ(above(0, 2), boundLE(0)) << "y >= 0 where y has no constant";
     EXPECT_EQ(above(1, 0), BOUND_INFINITY);
     EXPECT_EQ(f.size(), 2u);
+    EXPECT_TRUE(f.zoneAboveBounds(m).equals(above));
 }
 
 TEST(FedExtrapolation, ADBMOnOneSideOfADiagonalKeepsThatSide)
