@@ -25,6 +25,13 @@ namespace dbm
 
     }
 
+    void fed_detail::clearScratchSpares()
+    {
+        std::vector<std::vector<uint32_t>>().swap(scratchSpares<uint32_t>());
+        std::vector<std::vector<bound_t>>().swap(scratchSpares<bound_t>());
+        std::vector<std::vector<clock_constraint_t>>().swap(scratchSpares<clock_constraint_t>());
+    }
+
     // ---- handle ---------------------------------------------------------------------
 
     fed_t::fed_t(uint32_t dim): h(newFederationHeader(dim, 0, nullptr)) {}
@@ -130,17 +137,19 @@ namespace dbm
     void fed_t::assignMatrix(const bound_t* m)
     {
         const uint32_t dim = h->dim;
+        // Copied first: m may be the matrix of a DBM that the old list releases.
+        zone_t z = zCopyOf(m, dim);
         if (h->count != 1) {
             --h->count;
             FederationNode* n = nodeNew(nullptr);
-            n->zone = zCopyOf(m, dim);
+            n->zone.swap(z);
             h = newFederationHeader(dim, 1, n);
         } else if (h->size == 1) {
-            h->first->zone = zCopyOf(m, dim);
+            h->first->zone.swap(z);
         } else {
             freeFederationNodes(h->first);
             h->first = nodeNew(nullptr);
-            h->first->zone = zCopyOf(m, dim);
+            h->first->zone.swap(z);
             h->size = 1;
         }
     }
@@ -627,6 +636,14 @@ namespace dbm
 
     void fed_t::convexHullWithMatrix(const bound_t* m)
     {
+        // m may be the matrix of a DBM that the hull releases: hold that block meanwhile.
+        zone_t holder(h->dim);
+        for (const FederationNode* p = h->first; p != nullptr; p = p->next) {
+            if (zMatrix(p->zone) == m) {
+                holder = p->zone;
+                break;
+            }
+        }
         convexHull();
         if (h->size == 0) {
             assignMatrix(m);

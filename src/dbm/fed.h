@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbm/block.h"
@@ -100,6 +101,13 @@ namespace dbm
         void setInit();
         /** Builds into out the zone above the bounds m (x_i > m_i), lower bounds tightened from the DBMs. */
         void zoneAboveBounds(zone_t& out, const int32_t* m) const;
+        /** The same zone as a result. */
+        zone_t zoneAboveBounds(const int32_t* m) const
+        {
+            zone_t out(getDimension());
+            zoneAboveBounds(out, m);
+            return out;
+        }
         void convexHull();
 
         // ---- per-DBM transformations -----------------------------------------------
@@ -207,6 +215,10 @@ namespace dbm
         bool tightenDown();
         bool tightenUp();
         bool constrainIndexed(const uint32_t* table, const clock_constraint_t* cs, size_t count);
+        bool constrainIndexed(const uint32_t* table, const std::pair<const clock_constraint_t*, size_t>& cs)
+        {
+            return constrainIndexed(table, cs.first, cs.second);
+        }
         bool constrainIndexed(const uint32_t* table, const std::vector<clock_constraint_t>& cs)
         {
             return constrainIndexed(table, cs.data(), cs.size());
@@ -318,7 +330,18 @@ namespace dbm
         // Releases the node's DBM and returns the node to the pool.
         inline void nodeFree(FederationNode* n) { freeFederationNode(n); }
 
-        // Small scratch array on the stack, spilling to the heap only for large dimensions.
+        // Buffers of scratch arrays that outgrew the stack, kept for the next operation so that
+        // large federations and dimensions do not allocate per operation; one pool per element type.
+        template <typename T>
+        std::vector<std::vector<T>>& scratchSpares()
+        {
+            static std::vector<std::vector<T>> spares;
+            return spares;
+        }
+        // Gives the kept buffers back to the system.
+        void clearScratchSpares();
+
+        // Small scratch array on the stack; larger ones borrow a kept buffer (contents unspecified).
         template <typename T, size_t N>
         class Scratch
         {
@@ -326,16 +349,41 @@ namespace dbm
             explicit Scratch(size_t n)
             {
                 if (n > N) {
-                    heap.resize(n);
+                    std::vector<std::vector<T>>& spares = scratchSpares<T>();
+                    if (!spares.empty()) {
+                        heap.swap(spares.back());
+                        spares.pop_back();
+                    }
+                    if (heap.size() < n) {
+                        heap.resize(n);
+                    }
                     data = heap.data();
                 } else {
                     data = local;
                 }
             }
+            ~Scratch()
+            {
+                if (data != local) {
+                    keep(heap);
+                }
+            }
+            Scratch(const Scratch&) = delete;
+            Scratch& operator=(const Scratch&) = delete;
             T* get() { return data; }
             T& operator[](size_t i) { return data[i]; }
 
         private:
+            // Out of line: the stack-only path stays as small as a plain array.
+            [[gnu::noinline]] static void keep(std::vector<T>& buffer) noexcept
+            {
+                try {
+                    scratchSpares<T>().push_back(std::move(buffer));
+                } catch (...) {
+                    // No room to keep it: the buffer is simply freed.
+                }
+            }
+
             T local[N];
             std::vector<T> heap;
             T* data;

@@ -173,6 +173,18 @@ TEST(FedConstrain, RemovesEmptiedDBMsAndKeepsTheDimension)
     EXPECT_TRUE(h.constrain(one, 0));
     EXPECT_EQ(text(g), "(x<=1)");
     EXPECT_EQ(h.size(), 2u);
+
+    // Indexed constraints: the table maps the constraint's clock 1 to y and 2 to x.
+    const uint32_t table[] = {0, 2, 1};
+    const std::vector<clock_constraint_t> cs = {upper(1, 2), lower(2, 1)};
+    const fed_t start = fedOf(3, {zoneOf(3, {lower(2, 3)}), zoneOf(3, {upper(1, 5), upper(2, 4)})});
+    fed_t byArray = start, byPair = start, byVector = start;
+    EXPECT_TRUE(byArray.constrainIndexed(table, cs.data(), cs.size()));
+    EXPECT_TRUE(byPair.constrainIndexed(table, std::make_pair(cs.data(), cs.size())));
+    EXPECT_TRUE(byVector.constrainIndexed(table, cs));
+    for (const fed_t* f : {&byArray, &byPair, &byVector}) {
+        EXPECT_EQ(text(*f), "(1<=x && x<=5 && y<=2)");
+    }
 }
 
 TEST(FedUnion, AddsAtTheFrontAndRemovesCoveredDBMs)
@@ -405,6 +417,7 @@ TEST(FedTransform, ZoneAboveBoundsTakesTheStrongestLowerBound)
     EXPECT_EQ(above(0, 2), boundLE(0)) << "y >= 0 where y has no constant";
     EXPECT_EQ(above(1, 0), BOUND_INFINITY);
     EXPECT_EQ(f.size(), 2u);
+    EXPECT_TRUE(f.zoneAboveBounds(m).equals(above));
 }
 
 TEST(FedExtrapolation, ADBMOnOneSideOfADiagonalKeepsThatSide)
@@ -524,6 +537,8 @@ TEST(FedAliasing, OperandsTakenFromTheFederationItself)
         {"subtract own matrix", [](fed_t& f) { f.subtractMatrix(f.begin().matrix()); }, fedOf(2, {interval(4, 6, true), interval(8, 9)})},
         {"intersect with own DBM", [](fed_t& f) { f.intersectWithZone(*f.begin()); }, fedOf(2, {interval(0, 4)})},
         {"hull with own DBM", [](fed_t& f) { f.convexHullWithZone(*(++f.begin())); }, fedOf(2, {interval(0, 9)})},
+        {"hull with own matrix", [](fed_t& f) { f.convexHullWithMatrix((++f.begin()).matrix()); }, fedOf(2, {interval(0, 9)})},
+        {"assign own matrix", [](fed_t& f) { f.assignMatrix((++f.begin()).matrix()); }, fedOf(2, {interval(2, 6)})},
         {"absorb itself", [](fed_t& f) { f.absorb(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
         {"append itself", [](fed_t& f) { f.appendList(f); }, fedOf(2, {interval(0, 4), interval(2, 6), interval(8, 9)})},
     };
@@ -582,4 +597,63 @@ TEST(FedDelay, EnteringLeavingAndMovingBack)
     EXPECT_EQ(delay, 4.5);
     EXPECT_TRUE(f.maxPastDelay(inside, 2, &delay, 1));
     EXPECT_EQ(delay, 1.0);
+}
+
+TEST(FedLong, WorkingArraysBeyondTheStackStartClean)
+{
+    // 100 disjoint intervals [3k, 3k+1] of clock x: more DBMs than the relation flags and the
+    // hash keep on the stack; the same working buffers serve every call in turn.
+    auto intervals = [](uint32_t dim, int from, int step) {
+        fed_t f(dim);
+        for (int k = from; k < 100; k += step) {
+            zone_t z(dim);
+            z.setInit();
+            z.constrain(0, 1, boundLE(-3 * k));
+            z.constrain(1, 0, boundLE(3 * k + 1));
+            f.unionWithZone(z);
+        }
+        return f;
+    };
+    const fed_t all = intervals(2, 0, 1), even = intervals(2, 0, 2), odd = intervals(2, 1, 2);
+    fed_t reversed = all;
+    reversed.constrain(1, 0, boundLE(1000));  // changes no DBM; unsharing reverses the list
+    ASSERT_EQ(all.begin()->operator()(0, 1), boundLE(-297)) << "unions add at the front";
+    ASSERT_EQ(reversed.begin()->operator()(0, 1), boundLE(0));
+    struct Case
+    {
+        const char* name;
+        const fed_t &a, &b;
+        int relation;
+    } cases[] = {
+        {"all against even", all, even, 1}, {"even against all", even, all, 2},
+        {"even against odd", even, odd, 0},  {"all against its reversed list", all, reversed, 3},
+        {"odd against all", odd, all, 2},    {"odd against even", odd, even, 0},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            EXPECT_EQ(c.a.relation(c.b), c.relation);
+        }
+    }
+    EXPECT_EQ(all.hash(3), reversed.hash(3));
+    EXPECT_NE(even.hash(3), odd.hash(3));
+
+    // Fifty clocks: the minimal graph of the cut no longer fits the stack array.
+    for (int round = 0; round < 2; ++round) {
+        fed_t wide = intervals(50, 0, 50);
+        zone_t cut(50);
+        cut.setInit();
+        cut.constrain(0, 1, boundLT(0));
+        cut.constrain(1, 0, boundLT(1));
+        wide.subtractZone(cut);
+        EXPECT_EQ(wide.size(), 3u);
+        std::vector<int32_t> point(50, 0);
+        for (int32_t x : {0, 1, 150, 151}) {
+            point[1] = x;
+            EXPECT_TRUE(wide.containsIntPoint(point.data())) << x;
+        }
+        std::vector<double> inside(50, 0.0);
+        inside[1] = 0.5;
+        EXPECT_FALSE(wide.containsPoint(inside.data()));
+    }
 }
