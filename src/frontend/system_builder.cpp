@@ -110,6 +110,9 @@ void SystemBuilder::declDynamicTemplate(const char* name)
 void SystemBuilder::procBegin(const char* name, bool isTimedAutomaton, const std::string& type,
                               const std::string& mode)
 {
+    // The template's declarations go to the template, not into a function that an
+    // earlier text left unfinished.
+    abandonFunction();
     currentTemplate = system->findDynamicTemplate(name);
     if (currentTemplate != nullptr) {
         // The body of a dynamic template declared earlier: its parameters must be the
