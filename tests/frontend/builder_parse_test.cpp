@@ -238,3 +238,46 @@ TEST(BuilderParse, AFunctionLeftOpenByOneTextIsClosedByTheNextDefinition)
         EXPECT_FALSE(b.resolve("y", y)) << c.name;
     }
 }
+
+TEST(BuilderParse, ScopesLeftOpenByAnAbandonedTextCloseWithTheirEdgeOrTemplate)
+{
+    // The XML reader opens templates and edges itself and parses each declaration and
+    // label text in between; a text that the parser gives up on inside a quantifier
+    // leaves the quantifier's scope open. The next template, and the edge and template
+    // around a label, must still close what is theirs, so that the names of later texts
+    // are declared and found where they belong.
+    const std::vector<const char*> guards = {
+        "forall (i : int[0,2]) x >",
+        "exists (i : int[0,2]) (sum (j : int[0,1]) j) >",
+    };
+    for (const char* guard : guards) {
+        Fixture f;
+        auto& b = f.builder;
+        resetParserState();
+        EXPECT_EQ(runParserOnText("int x; int a = forall (k : int[0,2]) x >", &b, true, PART_DECLARATIONS,
+                                  "/nta/declaration"),
+                  -1);
+        b.procBegin("P", true, "", "");
+        b.procState("s", false, false);
+        b.procStateInit("s");
+        b.procEdgeBegin("s", "s", true, "");
+        EXPECT_EQ(runParserOnText(guard, &b, true, PART_GUARD, "/nta/template[1]/transition[1]/label[1]"), -1)
+            << guard;
+        b.procEdgeEnd("s", "s");
+        // The next edge of the template sees the template, not the broken quantifiers.
+        b.procEdgeBegin("s", "s", true, "");
+        EXPECT_EQ(runParserOnText("i > k", &b, true, PART_GUARD, "/nta/template[1]/transition[2]/label[1]"), 0)
+            << guard;
+        b.procEdgeEnd("s", "s");
+        b.procEnd();
+        EXPECT_EQ(b.frames.size(), 1u) << guard;
+        ASSERT_EQ(runParserOnText("typedef int Ut; Ut u;", &b, true, PART_DECLARATIONS, "/nta/declaration[2]"), 0)
+            << guard;
+        binding_t u;
+        EXPECT_TRUE(f.system.getGlobals().frame.resolve("Ut", u)) << guard;
+        std::vector<std::string> found = errors(f.system);
+        ASSERT_EQ(found.size(), 4u) << guard;
+        EXPECT_EQ(found[2], "$Unknown_identifier: i") << guard;
+        EXPECT_EQ(found[3], "$Unknown_identifier: k") << guard;
+    }
+}
