@@ -545,7 +545,9 @@ void ExpressionBuilder::exprCallEnd(uint32_t argumentCount)
             expression_t result = callee.shallowCopy();
             result.setType(selected);
             for (size_t i = 1; i < list.size(); ++i) {
-                selected = selected.getQualifiedChild();
+                // Arguments past the last dimension (already reported) select nothing
+                // typed, as a subscript of a non-array does.
+                selected = selected.isKind(ARRAY) ? selected.getQualifiedChild() : type_t();
                 result = expression_t::createBinary(ARRAY, result, list[i], position, selected);
             }
             fragments.push_back(result);

@@ -169,8 +169,8 @@ protected:
 private:
     void dynamicBegin(const char* name, const char* templateName, const char* usedIn);
     void dynamicEnd(const char* name, node_kind_t kind, node_kind_t mitlKind, int typing);
-    // Pops the bound symbol and bound of a statistical query (the bound symbol is a
-    // fragment only for bound kind 2) after popping `above` fragments over them.
+    // The bound symbol of a statistical query: for bound kind 2 the fragment at `depth`
+    // (below the bound), else the constant 0 or 1 without a position. Pops nothing.
     expression_t boundSymbol(int boundKind, size_t depth);
     // Builds the quantifier node of an integer quantifier's end operation.
     void quantifierEnd(node_kind_t kind);

@@ -239,8 +239,30 @@ void StatementBuilder::declParameter(const char* name, bool isReference)
     params.addSymbol(name, type, nullptr);
 }
 
+void StatementBuilder::abandonFunction()
+{
+    if (currentFunction == nullptr || blocks.empty()) {
+        return;
+    }
+    BlockStatement* body = blocks.front();
+    while (blocks.size() > 1) {
+        delete blocks.back();
+        blocks.pop_back();
+    }
+    blocks.pop_back();   // the body stays with the function record
+    while (frames.size() > 1 && frames.back() != body->blockFrame) {
+        popFrame();
+    }
+    if (frames.size() > 1) {
+        popFrame();
+    }
+    currentFunction = nullptr;
+}
+
 void StatementBuilder::declFuncBegin(const char* name)
 {
+    // A function that an earlier text left unfinished must not enclose this one.
+    abandonFunction();
     type_t result = popType();
     std::vector<type_t> types;
     std::vector<std::string> names;

@@ -75,6 +75,9 @@ protected:
     // Takes the last statement of the innermost block back (the body of a compound).
     Statement* popStatement();
     BlockStatement* innermostBlock();
+    // Closes a function whose body was left unfinished (a text the parser gave up on):
+    // its open blocks are dropped and its scopes popped; the record keeps what was read.
+    void abandonFunction();
 
     scope_t params;
     function_t* currentFunction = nullptr;

@@ -110,6 +110,14 @@ void SystemBuilder::declDynamicTemplate(const char* name)
 void SystemBuilder::procBegin(const char* name, bool isTimedAutomaton, const std::string& type,
                               const std::string& mode)
 {
+    // The template's declarations go to the template, not into a function that an
+    // earlier text left unfinished.
+    abandonFunction();
+    // A template is opened at the top level: scopes that an abandoned text left open
+    // (a quantifier cut short, say) must not enclose it.
+    while (frames.size() > 1) {
+        popFrame();
+    }
     currentTemplate = system->findDynamicTemplate(name);
     if (currentTemplate != nullptr) {
         // The body of a dynamic template declared earlier: its parameters must be the
@@ -143,8 +151,12 @@ void SystemBuilder::procBegin(const char* name, bool isTimedAutomaton, const std
 
 void SystemBuilder::procEnd()
 {
+    if (currentTemplate != nullptr) {
+        popFramesThrough(currentTemplate->declarations.frame);
+    } else {
+        popFrame();
+    }
     currentTemplate = nullptr;
-    popFrame();
 }
 
 void SystemBuilder::procState(const char* name, bool hasInvariant, bool hasExponentialRate)
@@ -230,9 +242,25 @@ void SystemBuilder::procEdgeBegin(const char* source, const char* target, bool c
         currentEdge = nullptr;
     }
     pushFrame(select);
+    edgeFrame = select;
 }
 
-void SystemBuilder::procEdgeEnd(const char*, const char*) { popFrame(); }
+void SystemBuilder::procEdgeEnd(const char*, const char*)
+{
+    popFramesThrough(edgeFrame);
+    edgeFrame = scope_t();
+}
+
+void SystemBuilder::popFramesThrough(const scope_t& frame)
+{
+    // Scopes above it were left open by a label text that the parser gave up on.
+    if (!frame.empty() && std::find(frames.begin(), frames.end(), frame) != frames.end()) {
+        while (frames.back() != frame) {
+            popFrame();
+        }
+    }
+    popFrame();
+}
 
 void SystemBuilder::procSelect(const char* name)
 {

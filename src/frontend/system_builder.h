@@ -93,6 +93,9 @@ protected:
     // parameters of `base`.
     void restrictArguments(const instance_t& base, instance_t& instance,
                            const std::vector<expression_t>& arguments);
+    // Pops the scopes above `frame` and then `frame` itself; only the top scope when
+    // `frame` is not on the stack.
+    void popFramesThrough(const scope_t& frame);
 
     int priorityLevel = 0;
     edge_t* currentEdge = nullptr;
@@ -102,6 +105,8 @@ protected:
     message_t* currentMessage = nullptr;
     instance_line_t* currentInstanceLine = nullptr;
     iodecl_t* currentIODecl = nullptr;
+    // The select scope pushed by the last procEdgeBegin, for procEdgeEnd.
+    scope_t edgeFrame;
 };
 
 } // namespace ZOLT

@@ -401,6 +401,20 @@ TEST(ExpressionBuilderCalls, FunctionsProcessSetsAndOtherCallees)
     EXPECT_EQ(selected[0].getType().getKind(), ARRAY);
     EXPECT_TRUE(selected[0].getType().getIndexType().isKind(RANGE));
     EXPECT_TRUE(errors(f.system).empty());
+
+    // More arguments than the set has dimensions: reported once; the subscripts past
+    // the process have no type (and reaching below the process type must not fail).
+    b.exprId("T");
+    for (int32_t i = 0; i < 5; ++i) {
+        b.exprNar(i);
+    }
+    b.exprCallEnd(5);
+    expression_t tooDeep = b.top();
+    EXPECT_EQ(tooDeep.toString(), "T[0][1][2][3][4]");
+    EXPECT_EQ(tooDeep[0][0][0].getType().getKind(), PROCESS);
+    EXPECT_TRUE(tooDeep[0][0].getType().isUnknown());
+    EXPECT_TRUE(tooDeep.getType().isUnknown());
+    EXPECT_EQ(errors(f.system), std::vector<std::string>{"$Wrong_number_of_arguments"});
 }
 
 TEST(ExpressionBuilderCalls, RecursionIsReportedOnlyWhenDirect)

@@ -183,3 +183,101 @@ TEST(BuilderParse, MitlQueriesCombineOnlyByAndOr)
         EXPECT_TRUE(b.fragments.empty()) << c.text;
     }
 }
+
+TEST(BuilderParse, AFunctionLeftOpenByOneTextIsClosedByTheNextDefinition)
+{
+    // The XML reader parses each text of a model on the same builder and goes on after
+    // a text that the parser gave up on. A function cut short at the end of one text
+    // must not swallow, or free, what the following texts define.
+    struct Case
+    {
+        const char* name;
+        bool template_;   // the next definition is a template, else a function
+    };
+    const std::vector<Case> cases = {{"then a function", false}, {"then a template", true}};
+    for (const auto& c : cases) {
+        Fixture f;
+        auto& b = f.builder;
+        resetParserState();
+        EXPECT_EQ(runParserOnText("int x; int f() { int y; if (x) { y = 2;", &b, true, PART_DECLARATIONS,
+                                  "/nta/declaration"),
+                  -1)
+            << c.name;
+        if (c.template_) {
+            b.procBegin("P", true, "", "");
+            EXPECT_EQ(runParserOnText("int v; int g() { return v; }", &b, true, PART_LOCAL_DECLARATIONS,
+                                      "/nta/template[1]/declaration"),
+                      0)
+                << c.name;
+            b.procState("s", false, false);
+            b.procStateInit("s");
+            b.procEnd();
+        } else {
+            EXPECT_EQ(runParserOnText("int g() { return x; }", &b, true, PART_DECLARATIONS, "/nta/declaration[2]"),
+                      0)
+                << c.name;
+        }
+        declarations_t& where = c.template_ ? templateNamed(f.system, "P").declarations : f.system.getGlobals();
+        ASSERT_EQ(where.functions.size(), c.template_ ? 1u : 2u) << c.name;
+        const function_t& g = where.functions.back();
+        EXPECT_EQ(g.symbol.getName(), "g") << c.name;
+        ASSERT_NE(g.body, nullptr) << c.name;
+        ASSERT_EQ(g.body->statements.size(), 1u) << c.name;
+        EXPECT_TRUE(g.body->alwaysReturns()) << c.name;
+        EXPECT_EQ(errors(f.system).size(), 1u) << "only the syntax error: " << c.name;
+        if (c.template_) {
+            std::vector<std::string> locals;
+            for (const variable_t& v : where.variables) {
+                locals.push_back(v.symbol.getName());
+            }
+            EXPECT_EQ(locals, std::vector<std::string>{"v"}) << c.name;
+        }
+        // Everything the broken function opened is closed again.
+        EXPECT_EQ(b.frames.size(), 1u) << c.name;
+        binding_t y;
+        EXPECT_FALSE(b.resolve("y", y)) << c.name;
+    }
+}
+
+TEST(BuilderParse, ScopesLeftOpenByAnAbandonedTextCloseWithTheirEdgeOrTemplate)
+{
+    // The XML reader opens templates and edges itself and parses each declaration and
+    // label text in between; a text that the parser gives up on inside a quantifier
+    // leaves the quantifier's scope open. The next template, and the edge and template
+    // around a label, must still close what is theirs, so that the names of later texts
+    // are declared and found where they belong.
+    const std::vector<const char*> guards = {
+        "forall (i : int[0,2]) x >",
+        "exists (i : int[0,2]) (sum (j : int[0,1]) j) >",
+    };
+    for (const char* guard : guards) {
+        Fixture f;
+        auto& b = f.builder;
+        resetParserState();
+        EXPECT_EQ(runParserOnText("int x; int a = forall (k : int[0,2]) x >", &b, true, PART_DECLARATIONS,
+                                  "/nta/declaration"),
+                  -1);
+        b.procBegin("P", true, "", "");
+        b.procState("s", false, false);
+        b.procStateInit("s");
+        b.procEdgeBegin("s", "s", true, "");
+        EXPECT_EQ(runParserOnText(guard, &b, true, PART_GUARD, "/nta/template[1]/transition[1]/label[1]"), -1)
+            << guard;
+        b.procEdgeEnd("s", "s");
+        // The next edge of the template sees the template, not the broken quantifiers.
+        b.procEdgeBegin("s", "s", true, "");
+        EXPECT_EQ(runParserOnText("i > k", &b, true, PART_GUARD, "/nta/template[1]/transition[2]/label[1]"), 0)
+            << guard;
+        b.procEdgeEnd("s", "s");
+        b.procEnd();
+        EXPECT_EQ(b.frames.size(), 1u) << guard;
+        ASSERT_EQ(runParserOnText("typedef int Ut; Ut u;", &b, true, PART_DECLARATIONS, "/nta/declaration[2]"), 0)
+            << guard;
+        binding_t u;
+        EXPECT_TRUE(f.system.getGlobals().frame.resolve("Ut", u)) << guard;
+        std::vector<std::string> found = errors(f.system);
+        ASSERT_EQ(found.size(), 4u) << guard;
+        EXPECT_EQ(found[2], "$Unknown_identifier: i") << guard;
+        EXPECT_EQ(found[3], "$Unknown_identifier: k") << guard;
+    }
+}
