@@ -1066,9 +1066,7 @@ bool zone_t::maxPastDelay(const double* point, uint32_t dim, double* delay, doub
 
 // ---- Zones against federations -----------------------------------------------------
 
-// Federations are built on zones; these two members read a federation's list
-// and are compiled together with the federation sources.
-#if __has_include("dbm/fed.h")
+// Federations are built on zones; these two members read a federation's list.
 #include "dbm/fed.h"
 
 namespace dbm {
@@ -1095,4 +1093,3 @@ void zone_t::convexUnionFed(const fed_t& fed)
 }
 
 }  // namespace dbm
-#endif

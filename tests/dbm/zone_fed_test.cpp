@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#if __has_include("dbm/fed.h")
 #include <vector>
 
 #include "dbm/dbm.h"
@@ -44,4 +43,3 @@ TEST(ZoneAndFederation, IntersectsAndConvexUnion)
 }
 
 }  // namespace
-#endif
