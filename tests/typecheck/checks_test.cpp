@@ -53,7 +53,7 @@ TEST(Invariants, CostRatesAreSplitOff)
              binding_t i = bound.addSymbol("i", f.range(0, 2), nullptr);
              return f.bin(FOR_ALL, f.id(i), f.bin(EQUAL, rate(f, f.bin(ARRAY, f.id(xs), f.id(i))), f.num(0)));
          },
-         "1 && (forall (i:(range (int) \"0\" \"2\")) xs[i]' == 0)", "", {}, false, true},
+         "1 && (forall (i:int[0,2]) xs[i]' == 0)", "", {}, false, true},
     };
     for (const Case& c : cases) {
         Fixture f;
