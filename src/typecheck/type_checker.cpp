@@ -431,6 +431,11 @@ void TypeChecker::splitInvariant(InvariantParts& parts, const expression_t& expr
         return;
     }
     default:
+        // Only look for flags and cost rates below: the body of a quantifier, or
+        // either side of a disjunction (a rate on its left is a rate all the same).
+        if (expr.getKind() == LOGICAL_OR) {
+            splitInvariant(parts, expr.getChild(0), true);
+        }
         if (expr.getSize() > 1) {
             splitInvariant(parts, expr.getChild(1), true);
         }
