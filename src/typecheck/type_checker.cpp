@@ -25,6 +25,26 @@ bool hasDynamicPart(const expression_t& e)
     return !e.empty() && (e.isDynamic() || e.hasDynamicSubexpression());
 }
 
+// Starting a process (spawn) or ending the current one (exit) changes the system
+// although no variable is written.
+bool changesProcesses(const expression_t& e)
+{
+    if (e.empty()) {
+        return false;
+    }
+    if (e.getKind() == SPAWN || e.getKind() == EXIT) {
+        return true;
+    }
+    for (size_t i = 0; i < e.getSize(); ++i) {
+        if (changesProcesses(e.getChild(i))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool hasEffect(const expression_t& e) { return e.hasSideEffects() || changesProcesses(e); }
+
 } // namespace
 
 // --- Compile-time computable symbols ------------------------------------------------
@@ -90,7 +110,13 @@ void TypeChecker::reportError(const expression_t& expr, const std::string& messa
 
 void TypeChecker::reportTypeError(const type_t& type, const std::string& message)
 {
-    system->recordError(type.getPosition(), message, std::string());
+    // A prefix that a builder adds on its own (the const around the type of an
+    // iteration, say) has no position; the type it wraps was written by the user.
+    type_t at = type;
+    while (at.getPosition().isAbsent() && at.getSize() > 0 && !at.getChild(0).isUnknown()) {
+        at = at.getChild(0);
+    }
+    system->recordError(at.getPosition(), message, std::string());
 }
 
 bool TypeChecker::verifyArgument(const type_t& parameter, const expression_t& argument)
@@ -405,6 +431,11 @@ void TypeChecker::splitInvariant(InvariantParts& parts, const expression_t& expr
         return;
     }
     default:
+        // Only look for flags and cost rates below: the body of a quantifier, or
+        // either side of a disjunction (a rate on its left is a rate all the same).
+        if (expr.getKind() == LOGICAL_OR) {
+            splitInvariant(parts, expr.getChild(0), true);
+        }
         if (expr.getSize() > 1) {
             splitInvariant(parts, expr.getChild(1), true);
         }
@@ -457,9 +488,9 @@ void TypeChecker::warnIfWithoutEffect(const expression_t& expr)
     if (expr.empty()) {
         return;
     }
-    if (!expr.hasSideEffects()) {
+    if (!hasEffect(expr)) {
         reportWarning(expr, "$Expression_does_not_have_any_effect");
-    } else if (expr.getKind() == COMMA && !expr.getChild(1).hasSideEffects()) {
+    } else if (expr.getKind() == COMMA && !hasEffect(expr.getChild(1))) {
         reportWarning(expr.getChild(1), "$Expression_does_not_have_any_effect");
     }
 }

@@ -47,6 +47,19 @@ TEST(Invariants, CostRatesAreSplitOff)
         {"3 == cost' keeps the rate on either side",
          [&](Fixture& f, binding_t, binding_t c, binding_t) { return f.bin(EQUAL, f.num(3), rate(f, f.id(c))); }, "1",
          "3", {}, false, false},
+        // A rate on either side of a disjunction is a rate of the location.
+        {"x' == 0 || b",
+         [&](Fixture& f, binding_t x, binding_t, binding_t) {
+             binding_t b = f.global("b", f.prim(BOOL));
+             return f.bin(LOGICAL_OR, f.bin(EQUAL, rate(f, f.id(x)), f.num(0)), f.id(b));
+         },
+         "1 && (x' == 0 || b)", "", {}, false, true},
+        {"b || x' == 0",
+         [&](Fixture& f, binding_t x, binding_t, binding_t) {
+             binding_t b = f.global("b", f.prim(BOOL));
+             return f.bin(LOGICAL_OR, f.id(b), f.bin(EQUAL, rate(f, f.id(x)), f.num(0)));
+         },
+         "1 && (b || x' == 0)", "", {}, false, true},
         {"forall (i : int[0,2]) xs[i]' == 0",
          [&](Fixture& f, binding_t, binding_t, binding_t xs) {
              scope_t bound = scope_t::create();
