@@ -147,7 +147,10 @@ int loadModel()
     ZOLT::TimedAutomataSystem& model = *parsedModel;
     const bool newSyntax = !oldSyntax;
     if (isXmlName(modelFileName)) {
-        if (modelReaders().xml(modelFileName, &model, newSyntax, &model.getQueryList()) != 0) {
+        // A folder is no document; the XML library would read it as an empty, broken one.
+        struct stat info;
+        const bool folder = stat(modelFileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (folder || modelReaders().xml(modelFileName, &model, newSyntax, &model.getQueryList()) != 0) {
             std::fprintf(stderr, "Error reading %s\n", modelFileName.c_str());
             return 1;
         }

@@ -437,4 +437,9 @@ TEST_F(ProgramTest, MissingFilesAreReported)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error opening models.xta: Is a directory\n");
     EXPECT_EQ(r.out, "");
+    fs::create_directory(dir / "models.xml");
+    r = run({"models.xml", "m.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error reading models.xml\n");
+    EXPECT_EQ(r.out, "");
 }
