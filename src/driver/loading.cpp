@@ -11,33 +11,23 @@
 #include "driver/command_line.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
-#include "support/exceptions.h"
+#include "frontend/xml_writer.h"
 #include "support/globals.h"
+#include "typecheck/checked_reading.h"
 
 namespace {
 
-// The doors used until the type checker's are wired in: they only check that the file can be
-// opened (the text door is handed an open file) and leave the model empty.
-bool readNothingFromText(std::FILE*, ZOLT::TimedAutomataSystem*, bool)
+int32_t readXml(const std::string& fileName, ZOLT::TimedAutomataSystem* model, bool newSyntax,
+                ZOLT::QueryList* storedQueries)
 {
-    return true;
+    return ZOLT::readCheckedXmlModelFile(fileName.c_str(), model, newSyntax, storedQueries);
 }
 
-int32_t readNothingFromXml(const std::string& fileName, ZOLT::TimedAutomataSystem*, bool, ZOLT::QueryList*)
-{
-    std::FILE* file = std::fopen(fileName.c_str(), "r");
-    if (file == nullptr) {
-        return -1;
-    }
-    std::fclose(file);
-    return 0;
-}
+constexpr ModelReaders defaultReaders{ZOLT::readCheckedTextModelFile, readXml};
 
-constexpr ModelReaders defaultReaders{readNothingFromText, readNothingFromXml};
-
-int32_t cannotWriteXml(const std::string&, ZOLT::TimedAutomataSystem*)
+int32_t writeXml(const std::string& fileName, ZOLT::TimedAutomataSystem* model)
 {
-    throw Bug("No XML model writer is installed");
+    return ZOLT::writeSystemXml(fileName.c_str(), *model);
 }
 
 bool isXmlName(const std::string& name)
@@ -105,25 +95,21 @@ void resetModelReaders()
 
 XmlModelWriter& modelWriter()
 {
-    static XmlModelWriter writer = cannotWriteXml;
+    static XmlModelWriter writer = writeXml;
     return writer;
 }
 
 void resetModelWriter()
 {
-    modelWriter() = cannotWriteXml;
+    modelWriter() = writeXml;
 }
 
 void deleteParsedModel()
 {
+    // The text of the stored queries belongs to the model.
+    queryText = nullptr;
     delete parsedModel;
     parsedModel = nullptr;
-}
-
-ZOLT::QueryList& storedQueryList()
-{
-    static ZOLT::QueryList list;
-    return list;
 }
 
 int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& model)
@@ -161,7 +147,10 @@ int loadModel()
     ZOLT::TimedAutomataSystem& model = *parsedModel;
     const bool newSyntax = !oldSyntax;
     if (isXmlName(modelFileName)) {
-        if (modelReaders().xml(modelFileName, &model, newSyntax, &storedQueryList()) != 0) {
+        // A folder is no document; the XML library would read it as an empty, broken one.
+        struct stat info;
+        const bool folder = stat(modelFileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        if (folder || modelReaders().xml(modelFileName, &model, newSyntax, &model.getQueryList()) != 0) {
             std::fprintf(stderr, "Error reading %s\n", modelFileName.c_str());
             return 1;
         }
@@ -197,7 +186,7 @@ int loadModel()
             return reportOpenFailure(queryFileName);
         }
         // No query file beside the model: use the queries stored in it, if any.
-        const char* stored = storedQueryList().renderQueryText();
+        const char* stored = model.getQueryList().renderQueryText();
         queryText = stored != nullptr ? stored : "";
         queriesFromFile = false;
     } else if (!queryFileGiven && processRank == 0) {

@@ -22,8 +22,8 @@ struct ModelReaders
     XmlModelReader xml;
 };
 
-// The doors the driver reads models through. Until the type checker's doors are wired in here,
-// the default ones read nothing: a file that can be opened gives an empty model without errors.
+// The doors the driver reads models through: by default the type checker's, which parse the file
+// and check the model when parsing left no error. Tests may install their own.
 ModelReaders& modelReaders();
 // Puts the default doors back (for tests that installed their own).
 void resetModelReaders();
@@ -32,30 +32,30 @@ void resetModelReaders();
 // "Error creating the xml writer" when the file cannot be created.
 using XmlModelWriter = int32_t (*)(const std::string& fileName, ZOLT::TimedAutomataSystem* model);
 
-// The door the driver saves models through. Until the front end's writer is wired in here, the
-// default one throws Bug: a model the user asked to save is never dropped silently.
+// The door the driver saves models through: by default the front end's XML writer. Tests may
+// install their own.
 XmlModelWriter& modelWriter();
 // Puts the default door back.
 void resetModelWriter();
 
-// The model of the run, owned by the driver from loading to the end of the run; null before.
+// The model of the run, owned by the driver from loading to the end of the run; null before. An
+// XML model keeps the queries stored in its document in its own query list.
 extern ZOLT::TimedAutomataSystem* parsedModel;
-// Deletes the model of the run.
+// Deletes the model of the run, and with it the query text taken from the model.
 void deleteParsedModel();
 
-// The queries stored in an XML model, filled while it is read.
-ZOLT::QueryList& storedQueryList();
-
 // The source of the queries after loading: the open query file, or else, when the guessed query
-// file does not exist, the text of the queries stored in the model (empty when there are none).
-// Both are null before loading and when MIRVEK_COMPILE_ONLY left the queries unread.
+// file does not exist, the text of the queries stored in the model (empty when there are none;
+// owned by the model). Both are null before loading and when MIRVEK_COMPILE_ONLY left the
+// queries unread.
 extern std::FILE* queryFile;
 extern const char* queryText;
 
 // Reads the model named by the driver's settings into a new model, prints its diagnostics and
 // opens the source of its queries. Returns continueRun, or 1 after the message of any error. A
 // folder named as the model or the query file cannot be opened ("Error opening <name>: Is a
-// directory"), and neither can a guessed query file that exists but is unreadable.
+// directory"; "Error reading <name>" for an XML model), and neither can a guessed query file
+// that exists but is unreadable.
 int loadModel();
 
 // Closes the query file when one is open (an at-exit action of the process of rank 0).

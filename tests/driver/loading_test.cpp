@@ -101,7 +101,6 @@ protected:
     void SetUp() override
     {
         resetDriverSettings();
-        storedQueryList() = ZOLT::QueryList{};
         ZOLT::clearQueryFormulas();
         char pattern[] = "/tmp/mirvek-loading-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -118,7 +117,7 @@ protected:
         deleteParsedModel();
         fs::remove_all(dir);
         resetDriverSettings();
-        storedQueryList() = ZOLT::QueryList{};
+        resetModelWriter();
         ZOLT::clearQueryFormulas();
     }
 
@@ -336,7 +335,6 @@ TEST_F(LoadingTest, QuerySourceIsTheFileElseTheStoredQueries)
 
     // A textual model has none: the query source is empty and the run goes on.
     queriesFromFile = true;
-    storedQueryList() = ZOLT::QueryList{};
     r = load(file("t.xta"), (dir / "t.q").string(), false);
     EXPECT_EQ(r.status, continueRun);
     ASSERT_NE(queryText, nullptr);
@@ -441,10 +439,87 @@ TEST_F(LoadingTest, ModifiedModelIsSavedWithTheObserversQueryFile)
             << e.what();
     }
 
-    // Until the front end's XML writer is wired in, saving fails loudly and writes nothing.
+    // The front end's writer cannot create a file in a missing folder: the run ends with its
+    // error, and no query file is left behind without its model.
     resetModelWriter();
-    const std::string unwritten = (dir / "unwritten.xml").string();
-    EXPECT_THROW(saveModifiedModel(unwritten, true), std::logic_error);
-    EXPECT_FALSE(fs::exists(unwritten));
-    EXPECT_FALSE(fs::exists(dir / "unwritten.q"));
+    const std::string unwritten = (dir / "gone" / "unwritten.xml").string();
+    try {
+        saveModifiedModel(unwritten, true);
+        ADD_FAILURE() << "no failure for " << unwritten;
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Error creating the xml writer");
+    }
+    EXPECT_FALSE(fs::exists(dir / "gone" / "unwritten.q"));
+}
+
+// Loading through the real readers, which the driver uses unless a test installs fakes.
+class RealLoadingTest : public LoadingTest
+{
+protected:
+    void SetUp() override
+    {
+        LoadingTest::SetUp();
+        resetModelReaders();
+    }
+
+    std::string fixture(const std::string& name, const std::string& as)
+    {
+        fs::copy_file(fs::path(MIRVEK_TEST_MODELS) / name, dir / as);
+        return (dir / as).string();
+    }
+};
+
+TEST_F(RealLoadingTest, XmlModelWithoutQueryFileGivesItsStoredQueries)
+{
+    const std::string m = fixture("drv_stored_queries.xml", "w.xml");
+    const Outcome r = load(m, (dir / "w.q").string(), false);
+    EXPECT_EQ(r.status, continueRun) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(queryFile, nullptr);
+    EXPECT_FALSE(queriesFromFile);
+    ASSERT_NE(queryText, nullptr);
+    EXPECT_EQ(std::string(queryText), "/*\nThe worker gets busy.\n*/\n\nE<> W.Busy\n\n"
+                                      "/*\nWork takes at most 4 time units.\n*/\n\nA[] W.Busy imply W.c <= 4\n\n");
+    EXPECT_EQ(ZOLT::getQueryFormula(1), "A[] W.Busy imply W.c <= 4");
+
+    // The text belongs to the model and goes with it.
+    deleteParsedModel();
+    EXPECT_EQ(queryText, nullptr);
+}
+
+TEST_F(RealLoadingTest, SavedModelReadsBackWithoutErrors)
+{
+    struct Case
+    {
+        const char* fixture;
+        const char* as;
+    };
+    const Case cases[] = {
+        {"drv_clean.xta", "clean.xta"},
+        {"drv_warnings.xta", "warnings.xta"},
+        {"drv_stored_queries.xml", "stored.xml"},
+    };
+    for (const Case& c : cases) {
+        // The queries are named, so that loading stops after the model.
+        Outcome r = load(fixture(c.fixture, c.as), fixture("drv_clean.q", std::string(c.as) + ".q"), true);
+        ASSERT_EQ(r.status, continueRun) << c.fixture << ": " << r.err;
+        closeQueryFile();
+        const std::size_t templates = parsedModel->getTemplates().size();
+        const std::size_t processes = parsedModel->getProcesses().size();
+        ASSERT_GT(processes, 0u) << c.fixture;
+
+        const std::string saved = (dir / (std::string(c.as) + ".saved.xml")).string();
+        saveModifiedModel(saved, false);
+
+        r = load(saved, (dir / "none.q").string(), false);
+        EXPECT_EQ(r.status, continueRun) << c.fixture << ": " << r.err;
+        EXPECT_FALSE(parsedModel->errorsPresent()) << c.fixture;
+        EXPECT_EQ(parsedModel->getTemplates().size(), templates) << c.fixture;
+        EXPECT_EQ(parsedModel->getProcesses().size(), processes) << c.fixture;
+        // Saved again, the model read back gives the same document.
+        const std::string again = saved + ".again.xml";
+        saveModifiedModel(again, false);
+        EXPECT_EQ(readFile(again), readFile(saved)) << c.fixture;
+        queryText = nullptr;
+    }
 }

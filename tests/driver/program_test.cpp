@@ -55,8 +55,20 @@ protected:
         return (dir / name).string();
     }
 
-    // Runs the program with argv[0] "mirvek" in the test's folder.
-    RunResult run(const std::vector<std::string>& args)
+    // Copies the model fixture `name` into the test's folder as `as` (the same name by default),
+    // so that no query file lies beside it unless the test puts one there.
+    std::string fixture(const std::string& name, std::string as = "")
+    {
+        if (as.empty()) {
+            as = name;
+        }
+        fs::copy_file(fs::path(MIRVEK_TEST_MODELS) / name, dir / as, fs::copy_options::overwrite_existing);
+        return as;
+    }
+
+    // Runs the program with argv[0] "mirvek" in the test's folder. The program's own environment
+    // variables are left out of the inherited environment; `env` adds some ("NAME=value").
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
         std::vector<std::string> words{"mirvek"};
         words.insert(words.end(), args.begin(), args.end());
@@ -65,6 +77,17 @@ protected:
             argv.push_back(w.data());
         }
         argv.push_back(nullptr);
+        std::vector<std::string> variables = env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            if (!std::string(*e).starts_with("MIRVEK_")) {
+                variables.push_back(*e);
+            }
+        }
+        std::vector<char*> envp;
+        for (std::string& v : variables) {
+            envp.push_back(v.data());
+        }
+        envp.push_back(nullptr);
 
         const std::string outPath = (dir / "stdout").string();
         const std::string errPath = (dir / "stderr").string();
@@ -75,7 +98,7 @@ protected:
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
         pid_t pid = 0;
         RunResult result;
-        const int rc = posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
             ADD_FAILURE() << "cannot start " << MIRVEK_PROGRAM;
@@ -236,10 +259,18 @@ TEST_F(ProgramTest, HelpFailsAndVersionSucceeds)
     EXPECT_EQ(version.err, "");
 }
 
-TEST_F(ProgramTest, LoadedModelGetsTheGuessedQueriesAndTheSummary)
+// The option summary of a run with -r 42 and the default options.
+const std::string defaultSummary = "Options for the verification:\n"
+                                   "  Generating no trace\n"
+                                   "  Search order is breadth first\n"
+                                   "  Using conservative space optimisation\n"
+                                   "  Seed is 42\n"
+                                   "  State space representation uses minimal constraint systems\n";
+
+TEST_F(ProgramTest, CleanModelGetsTheGuessedQueriesAndTheSummary)
 {
-    file("train.xta", "clock x;\n");
-    const std::string q = file("train.q", "E<> true\n");
+    fixture("drv_clean.xta", "train.xta");
+    const std::string q = file("train.q", "E<> P.B\n");
     RunResult r = run({"-Z", "-H", "20", "-r", "42", "-N", "train.xta"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "Unknown option: -N.\n");
@@ -259,21 +290,140 @@ TEST_F(ProgramTest, LoadedModelGetsTheGuessedQueriesAndTheSummary)
     EXPECT_EQ(r.err, "");
 
     // A textual model without a query file: nothing to verify, still a completed run.
-    file("lone.ta");
-    r = run({"-q", "lone.ta"});
+    fixture("drv_clean.xta", "lone.ta");
+    r = run({"-r", "42", "lone.ta"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, defaultSummary);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
+{
+    struct Case
+    {
+        const char* model;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"drv_syntax.xta", "drv_syntax.xta:2: [error] syntax error: unexpected ';'.\n"
+                           "drv_syntax.xta:7: [error] syntax error: unexpected ';'.\n"},
+        {"drv_type.xta", "drv_type.xta:8: [error] Channel expected.\n"
+                         "drv_type.xta:9: [error] Expression of type (channel) cannot be used as a guard.\n"},
+        // Errors in a template of an XML model name the element that holds the text and the line
+        // inside that text.
+        {"drv_xml_syntax_error.xml",
+         "drv_xml_syntax_error.xml:/nta/template[1]/transition[1]/label[2]:2: [error] syntax error: unexpected end.\n"},
+        {"drv_xml_type_error.xml",
+         "drv_xml_type_error.xml:/nta/template[1]/transition[1]/label[2]:2: [error] Incompatible types.\n"
+         "drv_xml_type_error.xml:/nta/template[1]/transition[2]/label[2]:1: [error] Channel expected.\n"},
+    };
+    for (const Case& c : cases) {
+        fixture(c.model);
+        // Errors come before the query file is looked at, so no query file is needed.
+        const RunResult r = run({"-r", "42", c.model});
+        EXPECT_EQ(r.status, 1) << c.model;
+        EXPECT_EQ(r.err, c.err) << c.model;
+        EXPECT_EQ(r.out, "") << c.model;
+    }
+}
+
+TEST_F(ProgramTest, WarningsArePrintedOnceUnlessSuppressed)
+{
+    fixture("drv_warnings.xta");
+    const std::string warnings = "drv_warnings.xta:7: [warning] Expression does not have any effect.\n"
+                                 "drv_warnings.xta:8: [warning] Expression does not have any effect.\n";
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"-r", "42", "drv_warnings.xta"}, defaultSummary, warnings},
+        {{"-q", "-r", "42", "drv_warnings.xta"}, "", ""},
+        {{"-W", "-r", "42", "drv_warnings.xta"}, defaultSummary, ""},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
+}
+
+TEST_F(ProgramTest, XmlModelWithoutQueryFileUsesItsStoredQueries)
+{
+    // No query file beside the model: the stored queries are used, and nothing is announced.
+    fixture("drv_stored_queries.xml", "work.xml");
+    RunResult r = run({"-r", "42", "work.xml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, defaultSummary);
+    EXPECT_EQ(r.err, "");
+
+    // A query file beside it is guessed and takes their place.
+    file("work.q", "E<> W.Busy\n");
+    r = run({"-r", "42", "work.xml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\33[1;34mGuessed query file:\33[0;0mwork.q\n" + defaultSummary);
+
+    // A name ending in .xml in capitals is read as XML all the same when the query file is named.
+    fixture("drv_stored_queries.xml", "WORK.XML");
+    r = run({"-q", "WORK.XML", "work.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(ProgramTest, OldSyntaxIsReadWhenAskedFor)
+{
+    fixture("drv_old_syntax.ta");
+    file("drv_old_syntax.q", "E<> P.t\n");
+    // Defining the variable is enough; its value does not matter.
+    for (const char* variable : {"MIRVEK_OLD_SYNTAX=1", "MIRVEK_OLD_SYNTAX="}) {
+        const RunResult r = run({"-q", "drv_old_syntax.ta"}, {variable});
+        EXPECT_EQ(r.status, 0) << variable << ": " << r.err;
+        EXPECT_EQ(r.err, "") << variable;
+    }
+    const RunResult r = run({"-q", "drv_old_syntax.ta"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("drv_old_syntax.ta:2: [error] ")) << r.err;
+}
+
+TEST_F(ProgramTest, UnmodifiedModelIsNotSaved)
+{
+    // -x saves a model that the run changed; loading alone changes nothing, so nothing is written.
+    fixture("drv_clean.xta");
+    fixture("drv_clean.q");
+    const RunResult r = run({"-q", "-x", "saved.xml", "drv_clean.xta"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(fs::exists(dir / "saved.xml"));
+    EXPECT_FALSE(fs::exists(dir / "saved.q"));
+}
+
+TEST_F(ProgramTest, ExamplesLoadWithoutErrors)
+{
+    for (const char* example : {"handshake.xta", "kettle.xml"}) {
+        const RunResult r = run({"-q", (fs::path(MIRVEK_EXAMPLES) / example).string()});
+        EXPECT_EQ(r.status, 0) << example << ": " << r.err;
+        EXPECT_EQ(r.err, "") << example;
+    }
 }
 
 TEST_F(ProgramTest, MissingFilesAreReported)
 {
-    file("m.xta");
+    fixture("drv_clean.xta", "m.xta");
     RunResult r = run({"absent.xta", "m.q"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("Error opening absent.xta: ")) << r.err;
     EXPECT_EQ(r.out, "");
 
     r = run({"m.xta", "absent.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.starts_with("Error opening absent.q: ")) << r.err;
+
+    // A named query file must exist even when the model stores queries.
+    fixture("drv_stored_queries.xml", "s.xml");
+    r = run({"s.xml", "absent.q"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("Error opening absent.q: ")) << r.err;
 
@@ -286,5 +436,10 @@ TEST_F(ProgramTest, MissingFilesAreReported)
     r = run({"models.xta", "m.q"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error opening models.xta: Is a directory\n");
+    EXPECT_EQ(r.out, "");
+    fs::create_directory(dir / "models.xml");
+    r = run({"models.xml", "m.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error reading models.xml\n");
     EXPECT_EQ(r.out, "");
 }
