@@ -7,6 +7,8 @@
 
 namespace ZOLT {
 
+template class counted_ref<expression_t::expression_node>;
+
 size_t childCount(node_kind_t kind, int32_t value)
 {
     switch (kind) {
@@ -106,50 +108,13 @@ expression_t::expression_t(expression_node* n) : node(n) {}
 
 expression_t::expression_t(node_kind_t kind, span_t position) : node(new expression_node(kind, position)) {}
 
-expression_t::expression_t(const expression_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-expression_t::expression_t(expression_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-expression_t& expression_t::operator=(const expression_t& other)
-{
-    expression_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-expression_t& expression_t::operator=(expression_t&& other) noexcept
-{
-    if (this != &other) {
-        expression_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-expression_t::~expression_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
+// Copying, moving and destroying share the node through counted_ref.
+expression_t::expression_t(const expression_t& other) = default;
+expression_t::expression_t(expression_t&& other) noexcept = default;
+expression_t& expression_t::operator=(const expression_t& other) = default;
+expression_t& expression_t::operator=(expression_t&& other) noexcept = default;
+expression_t::~expression_t() = default;
+static_assert(sizeof(expression_t) == sizeof(void*), "a handle is one pointer wide");
 
 // ---------------------------------------------------------------- factories
 

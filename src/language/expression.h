@@ -1,5 +1,6 @@
 #pragma once
 
+#include "language/counted_ref.h"
 #include "language/node_kind.h"
 #include "language/span.h"
 #include "language/symbol.h"
@@ -136,8 +137,10 @@ private:
     void appendText(std::string& text, bool oldSyntax) const;
     expression_t copyWith(const scope_t* first, const scope_t* second, const binding_t* from,
                           const binding_t* to) const;
-    expression_node* node = nullptr;
+    counted_ref<expression_node> node;
 };
+
+extern template class counted_ref<expression_t::expression_node>;
 
 // Precedence of a node kind (larger binds tighter); throws std::runtime_error
 // "Strange expression" for a kind that has no text.

@@ -47,6 +47,9 @@ struct scope_t::scope_node
     std::map<std::string, int32_t> index;
 };
 
+template class counted_ref<binding_t::symbol_node>;
+template class counted_ref<scope_t::scope_node>;
+
 // ---------------------------------------------------------------- binding_t
 
 binding_t::binding_t(symbol_node* n) : node(n) {}
@@ -60,50 +63,13 @@ binding_t::binding_t(const scope_t& owner, const type_t& type, const std::string
     node->name = name;
 }
 
-binding_t::binding_t(const binding_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-binding_t::binding_t(binding_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-binding_t& binding_t::operator=(const binding_t& other)
-{
-    symbol_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-binding_t& binding_t::operator=(binding_t&& other) noexcept
-{
-    if (this != &other) {
-        symbol_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-binding_t::~binding_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
+// Copying, moving and destroying share the node through counted_ref.
+binding_t::binding_t(const binding_t& other) = default;
+binding_t::binding_t(binding_t&& other) noexcept = default;
+binding_t& binding_t::operator=(const binding_t& other) = default;
+binding_t& binding_t::operator=(binding_t&& other) noexcept = default;
+binding_t::~binding_t() = default;
+static_assert(sizeof(binding_t) == sizeof(void*), "a handle is one pointer wide");
 
 type_t binding_t::getType() const
 {
@@ -169,45 +135,13 @@ scope_t::scope_t(scope_node* n, bool share) : node(n)
     }
 }
 
-scope_t::scope_t(const scope_t& other) : scope_t(other.node, true) {}
-
-scope_t::scope_t(scope_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-scope_t& scope_t::operator=(const scope_t& other)
-{
-    scope_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-scope_t& scope_t::operator=(scope_t&& other) noexcept
-{
-    if (this != &other) {
-        scope_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-scope_t::~scope_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
+// Copying, moving and destroying share the node through counted_ref.
+scope_t::scope_t(const scope_t& other) = default;
+scope_t::scope_t(scope_t&& other) noexcept = default;
+scope_t& scope_t::operator=(const scope_t& other) = default;
+scope_t& scope_t::operator=(scope_t&& other) noexcept = default;
+scope_t::~scope_t() = default;
+static_assert(sizeof(scope_t) == sizeof(void*), "a handle is one pointer wide");
 
 scope_t scope_t::create()
 {

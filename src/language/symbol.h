@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language/counted_ref.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -70,8 +72,10 @@ public:
 private:
     friend class scope_t;
     explicit binding_t(symbol_node* n); // takes over one reference
-    symbol_node* node = nullptr;
+    counted_ref<symbol_node> node;
 };
+
+extern template class counted_ref<binding_t::symbol_node>;
 
 // Writes the type's structural text, a blank and the name.
 std::ostream& operator<<(std::ostream& os, const binding_t& symbol);
@@ -132,8 +136,10 @@ private:
     friend class binding_t;
     explicit scope_t(scope_node* n, bool share);
     void append(const binding_t& symbol) const;
-    scope_node* node = nullptr;
+    counted_ref<scope_node> node;
 };
+
+extern template class counted_ref<scope_t::scope_node>;
 
 // Writes "{", the symbols joined by ", ", then "}".
 std::ostream& operator<<(std::ostream& os, const scope_t& scope);

@@ -41,6 +41,8 @@ struct type_t::type_node
     type_node& operator=(const type_node&) = delete;
 };
 
+template class counted_ref<type_t::type_node>;
+
 namespace {
 
 bool isPrefixKind(node_kind_t kind)
@@ -67,50 +69,13 @@ type_t::type_t(type_node* n) : node(n) {}
 
 type_t::type_t(node_kind_t kind, span_t position, size_t n) : node(new type_node(kind, position, n)) {}
 
-type_t::type_t(const type_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-type_t::type_t(type_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-type_t& type_t::operator=(const type_t& other)
-{
-    type_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-type_t& type_t::operator=(type_t&& other) noexcept
-{
-    if (this != &other) {
-        type_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-type_t::~type_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
+// Copying, moving and destroying share the node through counted_ref.
+type_t::type_t(const type_t& other) = default;
+type_t::type_t(type_t&& other) noexcept = default;
+type_t& type_t::operator=(const type_t& other) = default;
+type_t& type_t::operator=(type_t&& other) noexcept = default;
+type_t::~type_t() = default;
+static_assert(sizeof(type_t) == sizeof(void*), "a handle is one pointer wide");
 
 bool type_t::operator<(const type_t& other) const
 {
@@ -264,7 +229,7 @@ std::pair<expression_t, expression_t> type_t::getRangeBounds() const
 {
     const type_node* n = node;
     while (n != nullptr && n->kind != RANGE) {
-        n = n->size > 0 ? n->children[0].type.node : nullptr;
+        n = n->size > 0 ? n->children[0].type.node.get() : nullptr;
     }
     if (n == nullptr || n->size < 3) {
         return {};

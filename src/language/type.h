@@ -1,5 +1,6 @@
 #pragma once
 
+#include "language/counted_ref.h"
 #include "language/node_kind.h"
 #include "language/span.h"
 #include "language/symbol.h"
@@ -125,8 +126,10 @@ private:
     explicit type_t(type_node* n);
     static type_t build(node_kind_t kind, span_t position, const std::vector<type_t>& types,
                         const std::vector<std::string>& names);
-    type_node* node = nullptr;
+    counted_ref<type_node> node;
 };
+
+extern template class counted_ref<type_t::type_node>;
 
 std::ostream& operator<<(std::ostream& os, const type_t& type);
 
