@@ -356,18 +356,12 @@ type_t type_t::createPrefix(const type_t& child, node_kind_t kind, span_t positi
 
 type_t type_t::createLabel(const type_t& child, const std::string& name, span_t position)
 {
-    type_t t(LABEL, position, 1);
-    t.node->children[0].type = child;
-    t.node->children[0].label = name;
-    return t;
+    return build(LABEL, position, {child}, {name});
 }
 
 type_t type_t::createTypeDef(const std::string& name, const type_t& type, span_t position)
 {
-    type_t t(TYPEDEF, position, 1);
-    t.node->children[0].type = type;
-    t.node->children[0].label = name;
-    return t;
+    return build(TYPEDEF, position, {type}, {name});
 }
 
 type_t type_t::createArray(const type_t& element, const type_t& index, span_t position)
