@@ -14,11 +14,11 @@ namespace ZOLT {
 // they would through a plain pointer.
 //
 // Counting and deleting need the node's definition, which only the handle's
-// implementation file has. So the handle's header declares
-// `extern template class counted_ref<Node>;` after the handle, its implementation
-// file instantiates `template class counted_ref<Node>;` after the node's
-// definition, and the handle declares its copy, move and destroy members itself and
-// defaults them in that file.
+// implementation file has. So they are defined out of line, the handle's header
+// declares `extern template class counted_ref<Node>;` after the handle, and its
+// implementation file instantiates `template class counted_ref<Node>;` after the
+// node's definition. The handle's copy, move and destroy members are then the
+// defaulted ones, in its header.
 template <typename Node>
 class counted_ref
 {

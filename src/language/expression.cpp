@@ -8,6 +8,7 @@
 namespace ZOLT {
 
 template class counted_ref<expression_t::expression_node>;
+static_assert(sizeof(expression_t) == sizeof(void*), "a handle is one pointer wide");
 
 size_t childCount(node_kind_t kind, int32_t value)
 {
@@ -108,13 +109,6 @@ expression_t::expression_t(expression_node* n) : node(n) {}
 
 expression_t::expression_t(node_kind_t kind, span_t position) : node(new expression_node(kind, position)) {}
 
-// Copying, moving and destroying share the node through counted_ref.
-expression_t::expression_t(const expression_t& other) = default;
-expression_t::expression_t(expression_t&& other) noexcept = default;
-expression_t& expression_t::operator=(const expression_t& other) = default;
-expression_t& expression_t::operator=(expression_t&& other) noexcept = default;
-expression_t::~expression_t() = default;
-static_assert(sizeof(expression_t) == sizeof(void*), "a handle is one pointer wide");
 
 // ---------------------------------------------------------------- factories
 

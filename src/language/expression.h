@@ -37,11 +37,11 @@ public:
     expression_t() = default;
     // A fresh childless node with value 0, no symbol and no type.
     expression_t(node_kind_t kind, span_t position);
-    expression_t(const expression_t& other);
-    expression_t(expression_t&& other) noexcept;
-    expression_t& operator=(const expression_t& other);
-    expression_t& operator=(expression_t&& other) noexcept;
-    ~expression_t();
+    expression_t(const expression_t& other) = default;
+    expression_t(expression_t&& other) noexcept = default;
+    expression_t& operator=(const expression_t& other) = default;
+    expression_t& operator=(expression_t&& other) noexcept = default;
+    ~expression_t() = default;
 
     static expression_t createConstant(int32_t value, span_t position = span_t());
     static expression_t createDouble(double value, span_t position = span_t());

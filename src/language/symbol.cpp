@@ -49,6 +49,8 @@ struct scope_t::scope_node
 
 template class counted_ref<binding_t::symbol_node>;
 template class counted_ref<scope_t::scope_node>;
+static_assert(sizeof(binding_t) == sizeof(void*), "a handle is one pointer wide");
+static_assert(sizeof(scope_t) == sizeof(void*), "a handle is one pointer wide");
 
 // ---------------------------------------------------------------- binding_t
 
@@ -63,13 +65,6 @@ binding_t::binding_t(const scope_t& owner, const type_t& type, const std::string
     node->name = name;
 }
 
-// Copying, moving and destroying share the node through counted_ref.
-binding_t::binding_t(const binding_t& other) = default;
-binding_t::binding_t(binding_t&& other) noexcept = default;
-binding_t& binding_t::operator=(const binding_t& other) = default;
-binding_t& binding_t::operator=(binding_t&& other) noexcept = default;
-binding_t::~binding_t() = default;
-static_assert(sizeof(binding_t) == sizeof(void*), "a handle is one pointer wide");
 
 type_t binding_t::getType() const
 {
@@ -135,13 +130,6 @@ scope_t::scope_t(scope_node* n, bool share) : node(n)
     }
 }
 
-// Copying, moving and destroying share the node through counted_ref.
-scope_t::scope_t(const scope_t& other) = default;
-scope_t::scope_t(scope_t&& other) noexcept = default;
-scope_t& scope_t::operator=(const scope_t& other) = default;
-scope_t& scope_t::operator=(scope_t&& other) noexcept = default;
-scope_t::~scope_t() = default;
-static_assert(sizeof(scope_t) == sizeof(void*), "a handle is one pointer wide");
 
 scope_t scope_t::create()
 {

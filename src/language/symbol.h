@@ -46,11 +46,11 @@ public:
     binding_t() = default;
     // Makes a new symbol owned by `owner` (normally through scope_t::addSymbol).
     binding_t(const scope_t& owner, const type_t& type, const std::string& name, void* data);
-    binding_t(const binding_t& other);
-    binding_t(binding_t&& other) noexcept;
-    binding_t& operator=(const binding_t& other);
-    binding_t& operator=(binding_t&& other) noexcept;
-    ~binding_t();
+    binding_t(const binding_t& other) = default;
+    binding_t(binding_t&& other) noexcept = default;
+    binding_t& operator=(const binding_t& other) = default;
+    binding_t& operator=(binding_t&& other) noexcept = default;
+    ~binding_t() = default;
 
     bool empty() const { return node == nullptr; }
 
@@ -93,11 +93,11 @@ class scope_t
 {
 public:
     scope_t() = default;
-    scope_t(const scope_t& other);
-    scope_t(scope_t&& other) noexcept;
-    scope_t& operator=(const scope_t& other);
-    scope_t& operator=(scope_t&& other) noexcept;
-    ~scope_t();
+    scope_t(const scope_t& other) = default;
+    scope_t(scope_t&& other) noexcept = default;
+    scope_t& operator=(const scope_t& other) = default;
+    scope_t& operator=(scope_t&& other) noexcept = default;
+    ~scope_t() = default;
 
     static scope_t create();
     static scope_t createSubScope(const scope_t& parent);

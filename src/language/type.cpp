@@ -42,6 +42,7 @@ struct type_t::type_node
 };
 
 template class counted_ref<type_t::type_node>;
+static_assert(sizeof(type_t) == sizeof(void*), "a handle is one pointer wide");
 
 namespace {
 
@@ -69,13 +70,6 @@ type_t::type_t(type_node* n) : node(n) {}
 
 type_t::type_t(node_kind_t kind, span_t position, size_t n) : node(new type_node(kind, position, n)) {}
 
-// Copying, moving and destroying share the node through counted_ref.
-type_t::type_t(const type_t& other) = default;
-type_t::type_t(type_t&& other) noexcept = default;
-type_t& type_t::operator=(const type_t& other) = default;
-type_t& type_t::operator=(type_t&& other) noexcept = default;
-type_t::~type_t() = default;
-static_assert(sizeof(type_t) == sizeof(void*), "a handle is one pointer wide");
 
 bool type_t::operator<(const type_t& other) const
 {

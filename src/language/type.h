@@ -32,11 +32,11 @@ public:
     type_t() = default;
     // A fresh node with n unlabelled null children and no expression.
     type_t(node_kind_t kind, span_t position, size_t n);
-    type_t(const type_t& other);
-    type_t(type_t&& other) noexcept;
-    type_t& operator=(const type_t& other);
-    type_t& operator=(type_t&& other) noexcept;
-    ~type_t();
+    type_t(const type_t& other) = default;
+    type_t(type_t&& other) noexcept = default;
+    type_t& operator=(const type_t& other) = default;
+    type_t& operator=(type_t&& other) noexcept = default;
+    ~type_t() = default;
 
     // UNKNOWN for the null type.
     node_kind_t getKind() const;
