@@ -26,6 +26,12 @@ public:
     counted_ref() = default;
     // Takes over the one reference that a new node starts with.
     explicit counted_ref(Node* adopted) noexcept : pointer(adopted) {}
+    // A further pointer to a node that others hold already.
+    static counted_ref share(Node* node) noexcept
+    {
+        retain(node);
+        return counted_ref(node);
+    }
 
     counted_ref(const counted_ref& other) noexcept : pointer(other.pointer) { retain(pointer); }
     counted_ref(counted_ref&& other) noexcept : pointer(std::exchange(other.pointer, nullptr)) {}

@@ -123,12 +123,9 @@ std::ostream& operator<<(std::ostream& os, const binding_t& symbol)
 
 // ---------------------------------------------------------------- scope_t
 
-scope_t::scope_t(scope_node* n, bool share) : node(n)
-{
-    if (share && node != nullptr) {
-        ++node->count;
-    }
-}
+scope_t::scope_t(scope_node* n, bool share)
+    : node(share ? counted_ref<scope_node>::share(n) : counted_ref<scope_node>(n))
+{}
 
 
 scope_t scope_t::create()

@@ -163,10 +163,8 @@ type_t type_t::unwrap() const
         }
         n = next;
     }
-    type_t result(const_cast<type_node*>(n));
-    if (n != nullptr) {
-        ++result.node->count;
-    }
+    type_t result;
+    result.node = counted_ref<type_node>::share(const_cast<type_node*>(n));
     return result;
 }
 
