@@ -3,6 +3,7 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <utility>
 
@@ -131,6 +132,15 @@ expression_t ExpressionBuilder::popFragment()
     expression_t e = fragment(0);
     fragments.pop_back();
     return e;
+}
+
+type_t ExpressionBuilder::popConstantType()
+{
+    type_t type = popType();
+    if (!type.isKind(CONST)) {
+        type = type_t::createPrefix(type, CONST);
+    }
+    return type;
 }
 
 type_t ExpressionBuilder::applyPrefix(int prefix, const type_t& type)
@@ -369,10 +379,7 @@ void ExpressionBuilder::exprNar(int32_t value) { fragments.push_back(makeConstan
 
 void ExpressionBuilder::exprForAllBegin(const char* name)
 {
-    type_t type = popType();
-    if (!type.isKind(CONST)) {
-        type = type_t::createPrefix(type, CONST);
-    }
+    type_t type = popConstantType();
     pushFrame(scope_t::createSubScope(frames.back()));
     frames.back().addSymbol(name, type, nullptr);
     if (!type.isKind(INT) && !type.isKind(SCALAR)) {
@@ -663,23 +670,23 @@ expression_t ExpressionBuilder::boundSymbol(int boundKind, size_t depth)
     return boundKind == 2 ? fragment(depth) : expression_t::createConstant(boundKind);
 }
 
-void ExpressionBuilder::exprSMCControl(int boundKind)
+std::array<expression_t, 3> ExpressionBuilder::popBoundedFormula(int boundKind)
 {
     size_t extra = boundKind == 2 ? 1 : 0;
-    expression_t symbol = boundSymbol(boundKind, 2);
-    expression_t bound = fragment(1);
-    expression_t formula = fragment(0);
+    std::array<expression_t, 3> parts = {boundSymbol(boundKind, 2), fragment(1), fragment(0)};
     popExpressionFragments(2 + extra);
+    return parts;
+}
+
+void ExpressionBuilder::exprSMCControl(int boundKind)
+{
+    auto [symbol, bound, formula] = popBoundedFormula(boundKind);
     fragments.push_back(expression_t::createTernary(BOUNDED_CONTROL, symbol, bound, formula, position));
 }
 
 void ExpressionBuilder::exprProbaQualitative(int boundKind, int pathKind, int comparison, double probability)
 {
-    size_t extra = boundKind == 2 ? 1 : 0;
-    expression_t symbol = boundSymbol(boundKind, 2);
-    expression_t bound = fragment(1);
-    expression_t formula = fragment(0);
-    popExpressionFragments(2 + extra);
+    auto [symbol, bound, formula] = popBoundedFormula(boundKind);
     node_kind_t kind;
     if (comparison == LESS_EQUAL) {
         // Pr(<> f) <= p is Pr([] not f) >= 1 - p, and the other way round.
@@ -784,43 +791,32 @@ void ExpressionBuilder::exprMitlUntil()
     top = expression_t::createUnary(MITL_FORMULA, atomise(top), position);
 }
 
-void ExpressionBuilder::exprMitlUntil(int32_t low, int32_t high)
+void ExpressionBuilder::mitlBinaryInterval(node_kind_t kind, int32_t low, int32_t high)
 {
     expression_t left = atomise(fragment(1));
     expression_t right = atomise(fragment(0));
     popExpressionFragments(2);
     fragments.push_back(expression_t::createNary(
-        MITL_UNTIL, {left, expression_t::createConstant(low), expression_t::createConstant(high), right},
-        position));
+        kind, {left, expression_t::createConstant(low), expression_t::createConstant(high), right}, position));
 }
 
-void ExpressionBuilder::exprMitlRelease(int32_t low, int32_t high)
-{
-    expression_t left = atomise(fragment(1));
-    expression_t right = atomise(fragment(0));
-    popExpressionFragments(2);
-    fragments.push_back(expression_t::createNary(
-        MITL_RELEASE, {left, expression_t::createConstant(low), expression_t::createConstant(high), right},
-        position));
-}
-
-void ExpressionBuilder::exprMitlEventually(int32_t low, int32_t high)
+void ExpressionBuilder::mitlUnaryInterval(node_kind_t kind, int32_t left, int32_t low, int32_t high)
 {
     expression_t& top = fragment(0);
-    top = expression_t::createNary(MITL_UNTIL,
-                                   {makeMitlAtom(expression_t::createConstant(1)), expression_t::createConstant(low),
+    top = expression_t::createNary(kind,
+                                   {makeMitlAtom(expression_t::createConstant(left)), expression_t::createConstant(low),
                                     expression_t::createConstant(high), atomise(top)},
                                    position);
 }
 
-void ExpressionBuilder::exprMitlAlways(int32_t low, int32_t high)
-{
-    expression_t& top = fragment(0);
-    top = expression_t::createNary(MITL_RELEASE,
-                                   {makeMitlAtom(expression_t::createConstant(0)), expression_t::createConstant(low),
-                                    expression_t::createConstant(high), atomise(top)},
-                                   position);
-}
+void ExpressionBuilder::exprMitlUntil(int32_t low, int32_t high) { mitlBinaryInterval(MITL_UNTIL, low, high); }
+
+void ExpressionBuilder::exprMitlRelease(int32_t low, int32_t high) { mitlBinaryInterval(MITL_RELEASE, low, high); }
+
+// Eventually f is true until f; always f is false released by f.
+void ExpressionBuilder::exprMitlEventually(int32_t low, int32_t high) { mitlUnaryInterval(MITL_UNTIL, 1, low, high); }
+
+void ExpressionBuilder::exprMitlAlways(int32_t low, int32_t high) { mitlUnaryInterval(MITL_RELEASE, 0, low, high); }
 
 void ExpressionBuilder::exprMitlNext()
 {
@@ -842,21 +838,17 @@ void ExpressionBuilder::exprMitlAtom()
     top = expression_t::createUnary(MITL_ATOM, top, position);
 }
 
-void ExpressionBuilder::exprMitlConj()
+void ExpressionBuilder::mitlConnective(node_kind_t kind)
 {
     expression_t left = fragment(1);
     expression_t right = fragment(0);
     popExpressionFragments(2);
-    fragments.push_back(expression_t::createBinary(MITL_AND, left, right, position));
+    fragments.push_back(expression_t::createBinary(kind, left, right, position));
 }
 
-void ExpressionBuilder::exprMitlDisj()
-{
-    expression_t left = fragment(1);
-    expression_t right = fragment(0);
-    popExpressionFragments(2);
-    fragments.push_back(expression_t::createBinary(MITL_OR, left, right, position));
-}
+void ExpressionBuilder::exprMitlConj() { mitlConnective(MITL_AND); }
+
+void ExpressionBuilder::exprMitlDisj() { mitlConnective(MITL_OR); }
 
 // --- Dynamic templates and scenarios ---------------------------------------------------
 

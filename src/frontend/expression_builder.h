@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -150,6 +151,9 @@ protected:
     type_t& typeFragment(size_t depth);
     type_t popType();
     expression_t popFragment();
+    // The top type, popped and made constant: the type of a bound variable (of a
+    // quantifier, an iteration or a select).
+    type_t popConstantType();
     // An MITL atom without a position over the expression.
     expression_t makeMitlAtom(const expression_t& expression);
     // The expression itself when it is an MITL formula, else an atom over it.
@@ -172,6 +176,16 @@ private:
     // The bound symbol of a statistical query: for bound kind 2 the fragment at `depth`
     // (below the bound), else the constant 0 or 1 without a position. Pops nothing.
     expression_t boundSymbol(int boundKind, size_t depth);
+    // Pops the bound symbol (for bound kind 2), the bound and the formula of a
+    // statistical query and returns them in that order.
+    std::array<expression_t, 3> popBoundedFormula(int boundKind);
+    // The interval operator `kind` over the two top formulas, which it pops.
+    void mitlBinaryInterval(node_kind_t kind, int32_t low, int32_t high);
+    // The interval operator `kind` with an atom over the constant `left` as its left
+    // operand and the top formula as its right one.
+    void mitlUnaryInterval(node_kind_t kind, int32_t left, int32_t low, int32_t high);
+    // The MITL connective `kind` over the two top formulas, which it pops.
+    void mitlConnective(node_kind_t kind);
     // Builds the quantifier node of an integer quantifier's end operation.
     void quantifierEnd(node_kind_t kind);
 

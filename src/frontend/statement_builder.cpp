@@ -347,10 +347,7 @@ void StatementBuilder::forEnd()
 
 void StatementBuilder::iterationBegin(const char* name)
 {
-    type_t type = popType();
-    if (!type.isKind(CONST)) {
-        type = type_t::createPrefix(type, CONST);
-    }
+    type_t type = popConstantType();
     pushFrame(scope_t::createSubScope(frames.back()));
     variable_t* variable = addVariable(type, name, expression_t());
     pushStatement(new IterationStatement(variable->symbol, frames.back(), nullptr));

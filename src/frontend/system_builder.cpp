@@ -3,6 +3,7 @@
 #include <boost/format.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "support/exceptions.h"
@@ -49,6 +50,31 @@ std::vector<expression_t> SystemBuilder::popArguments(uint32_t argumentCount)
     std::vector<expression_t> arguments(fragments.end() - argumentCount, fragments.end());
     popExpressionFragments(argumentCount);
     return arguments;
+}
+
+std::optional<std::vector<expression_t>> SystemBuilder::popInstanceArguments(bool isTemplate,
+                                                                             const binding_t& symbol,
+                                                                             uint32_t argumentCount)
+{
+    if (!isTemplate) {
+        popArguments(argumentCount);
+        return std::nullopt;
+    }
+    size_t n = symbol.getType().getSize();
+    if (argumentCount != n) {
+        handleError(argumentCount < n ? "$Too_few_arguments" : "$Too_many_arguments");
+        popArguments(argumentCount);
+        return std::nullopt;
+    }
+    return popArguments(argumentCount);
+}
+
+void SystemBuilder::pushParameterFrame()
+{
+    scope_t frame = scope_t::createSubScope(frames.back());
+    params.moveAllTo(frame);
+    pushFrame(frame);
+    params = scope_t::create();
 }
 
 void SystemBuilder::restrictArguments(const instance_t& base, instance_t& instance,
@@ -169,29 +195,21 @@ void SystemBuilder::procState(const char* name, bool hasInvariant, bool hasExpon
     currentTemplate->addLocation(name, invariant, rate);
 }
 
-void SystemBuilder::procStateCommit(const char* name)
+void SystemBuilder::markLocation(const char* name, node_kind_t prefix, node_kind_t exclusive)
 {
     binding_t symbol;
     if (!resolve(name, symbol) || !symbol.getType().isKind(LOCATION)) {
         handleError("$Location_expected");
-    } else if (symbol.getType().isKind(URGENT)) {
+    } else if (symbol.getType().isKind(exclusive)) {
         handleError("$States_cannot_be_committed_and_urgent_at_the_same_time");
     } else {
-        symbol.setType(type_t::createPrefix(symbol.getType(), COMMITTED, position));
+        symbol.setType(type_t::createPrefix(symbol.getType(), prefix, position));
     }
 }
 
-void SystemBuilder::procStateUrgent(const char* name)
-{
-    binding_t symbol;
-    if (!resolve(name, symbol) || !symbol.getType().isKind(LOCATION)) {
-        handleError("$Location_expected");
-    } else if (symbol.getType().isKind(COMMITTED)) {
-        handleError("$States_cannot_be_committed_and_urgent_at_the_same_time");
-    } else {
-        symbol.setType(type_t::createPrefix(symbol.getType(), URGENT, position));
-    }
-}
+void SystemBuilder::procStateCommit(const char* name) { markLocation(name, COMMITTED, URGENT); }
+
+void SystemBuilder::procStateUrgent(const char* name) { markLocation(name, URGENT, COMMITTED); }
 
 void SystemBuilder::procStateInit(const char* name)
 {
@@ -305,10 +323,7 @@ void SystemBuilder::procProb()
 
 void SystemBuilder::declareSelect(const char* name, scope_t target)
 {
-    type_t type = popType();
-    if (!type.isKind(CONST)) {
-        type = type_t::createPrefix(type, CONST);
-    }
+    type_t type = popConstantType();
     if (!type.isKind(SCALAR) && !type.isKind(INT)) {
         handleError("$Scalar_set_or_integer_expected");
         return;
@@ -367,10 +382,7 @@ void SystemBuilder::instanceName(const char* name, bool hasArguments)
 
 void SystemBuilder::instanceNameBegin(const char*)
 {
-    scope_t frame = scope_t::createSubScope(frames.back());
-    params.moveAllTo(frame);
-    pushFrame(frame);
-    params = scope_t::create();
+    pushParameterFrame();
 }
 
 void SystemBuilder::instancNameEnd(const char* name, uint32_t argumentCount)
@@ -378,22 +390,12 @@ void SystemBuilder::instancNameEnd(const char* name, uint32_t argumentCount)
     scope_t frame = frames.back();
     popFrame();
     binding_t symbol;
-    if (!resolve(name, symbol) || symbol.getType().getKind() != INSTANCE) {
-        popArguments(argumentCount);
+    bool isTemplate = resolve(name, symbol) && symbol.getType().getKind() == INSTANCE;
+    std::optional<std::vector<expression_t>> checked = popInstanceArguments(isTemplate, symbol, argumentCount);
+    if (!checked) {
         return;
     }
-    size_t n = symbol.getType().getSize();
-    if (argumentCount < n) {
-        handleError("$Too_few_arguments");
-        popArguments(argumentCount);
-        return;
-    }
-    if (argumentCount > n) {
-        handleError("$Too_many_arguments");
-        popArguments(argumentCount);
-        return;
-    }
-    std::vector<expression_t> arguments = popArguments(argumentCount);
+    const std::vector<expression_t>& arguments = *checked;
     std::string text = std::string(name) + "(";
     for (size_t i = 0; i < arguments.size(); ++i) {
         text += (i == 0 ? "" : ",") + arguments[i].toString(false);
@@ -494,10 +496,7 @@ void SystemBuilder::instantiationBegin(const char* name, uint32_t, const char* t
     if (!resolve(templateName, symbol) || !isTemplateSymbol(symbol)) {
         handleError("$Not_a_template");
     }
-    scope_t frame = scope_t::createSubScope(frames.back());
-    params.moveAllTo(frame);
-    pushFrame(frame);
-    params = scope_t::create();
+    pushParameterFrame();
 }
 
 void SystemBuilder::instantiationEnd(const char* name, uint32_t, const char* templateName, uint32_t argumentCount)
@@ -505,22 +504,12 @@ void SystemBuilder::instantiationEnd(const char* name, uint32_t, const char* tem
     scope_t frame = frames.back();
     popFrame();
     binding_t symbol;
-    if (!resolve(templateName, symbol) || !isTemplateSymbol(symbol)) {
-        popArguments(argumentCount);
+    bool isTemplate = resolve(templateName, symbol) && isTemplateSymbol(symbol);
+    std::optional<std::vector<expression_t>> checked = popInstanceArguments(isTemplate, symbol, argumentCount);
+    if (!checked) {
         return;
     }
-    size_t n = symbol.getType().getSize();
-    if (argumentCount < n) {
-        handleError("$Too_few_arguments");
-        popArguments(argumentCount);
-        return;
-    }
-    if (argumentCount > n) {
-        handleError("$Too_many_arguments");
-        popArguments(argumentCount);
-        return;
-    }
-    std::vector<expression_t> arguments = popArguments(argumentCount);
+    const std::vector<expression_t>& arguments = *checked;
     auto* base = static_cast<instance_t*>(symbol.getData());
     instance_t& instance = symbol.getType().getKind() == INSTANCE
                                ? system->addInstance(name, *base, frame, arguments)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,14 @@ protected:
     void declareSelect(const char* name, scope_t target);
     // Pops `argumentCount` fragments and returns them, deepest first.
     std::vector<expression_t> popArguments(uint32_t argumentCount);
+    // Pops the arguments of an instantiation of `symbol` (isTemplate: it names a
+    // template) and returns them when their number is that of its parameters;
+    // reports a wrong number.
+    std::optional<std::vector<expression_t>> popInstanceArguments(bool isTemplate, const binding_t& symbol,
+                                                                  uint32_t argumentCount);
+    // Pushes a sub-scope of the innermost scope that takes over the parameters
+    // declared so far (those of an instantiation's header).
+    void pushParameterFrame();
     // Adds to `instance` the read closures of the arguments bound to restricted
     // parameters of `base`.
     void restrictArguments(const instance_t& base, instance_t& instance,
@@ -107,6 +116,11 @@ protected:
     iodecl_t* currentIODecl = nullptr;
     // The select scope pushed by the last procEdgeBegin, for procEdgeEnd.
     scope_t edgeFrame;
+
+private:
+    // Marks the location `name` with `prefix` (urgent or committed), unless it already
+    // has the `exclusive` one.
+    void markLocation(const char* name, node_kind_t prefix, node_kind_t exclusive);
 };
 
 } // namespace ZOLT

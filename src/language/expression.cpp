@@ -7,6 +7,9 @@
 
 namespace ZOLT {
 
+template class counted_ref<expression_t::expression_node>;
+static_assert(sizeof(expression_t) == sizeof(void*), "a handle is one pointer wide");
+
 size_t childCount(node_kind_t kind, int32_t value)
 {
     switch (kind) {
@@ -106,50 +109,6 @@ expression_t::expression_t(expression_node* n) : node(n) {}
 
 expression_t::expression_t(node_kind_t kind, span_t position) : node(new expression_node(kind, position)) {}
 
-expression_t::expression_t(const expression_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-expression_t::expression_t(expression_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-expression_t& expression_t::operator=(const expression_t& other)
-{
-    expression_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-expression_t& expression_t::operator=(expression_t&& other) noexcept
-{
-    if (this != &other) {
-        expression_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-expression_t::~expression_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
 
 // ---------------------------------------------------------------- factories
 
@@ -409,36 +368,39 @@ bool expression_t::hasDynamicSubexpression() const
     return false;
 }
 
-bool expression_t::usesFloatingPoint() const
+namespace {
+
+// True when the expression or any expression below it satisfies `test`, which sees
+// only non-empty expressions.
+template <typename Test>
+bool anyNode(const expression_t& e, const Test& test)
 {
-    if (node == nullptr) {
+    if (e.empty()) {
         return false;
     }
-    if (node->type.isKind(DOUBLE) || (node->kind >= COS && node->kind <= FLOOR)) {
+    if (test(e)) {
         return true;
     }
-    for (size_t i = 0, n = getSize(); i < n; ++i) {
-        if (child(i).usesFloatingPoint()) {
+    for (size_t i = 0, n = e.getSize(); i < n; ++i) {
+        if (anyNode(e[i], test)) {
             return true;
         }
     }
     return false;
 }
 
+} // namespace
+
+bool expression_t::usesFloatingPoint() const
+{
+    return anyNode(*this, [](const expression_t& e) {
+        return e.node->type.isKind(DOUBLE) || (e.node->kind >= COS && e.node->kind <= FLOOR);
+    });
+}
+
 bool expression_t::usesClock() const
 {
-    if (node == nullptr) {
-        return false;
-    }
-    if (node->type.isKind(CLOCK)) {
-        return true;
-    }
-    for (size_t i = 0, n = getSize(); i < n; ++i) {
-        if (child(i).usesClock()) {
-            return true;
-        }
-    }
-    return false;
+    return anyNode(*this, [](const expression_t& e) { return e.node->type.isKind(CLOCK); });
 }
 
 bool expression_t::isTrue() const
@@ -485,13 +447,11 @@ bool expression_t::equal(const expression_t& other) const
 expression_t expression_t::copyWith(const scope_t* first, const scope_t* second, const binding_t* from,
                                     const binding_t* to) const
 {
-    if (node == nullptr) {
-        return expression_t();
+    // A copy of the top node first; the children it shares are then replaced by copies.
+    expression_t e = shallowCopy();
+    if (e.empty()) {
+        return e;
     }
-    expression_t e(node->kind, node->position);
-    e.node->value = node->value;
-    e.node->type = node->type;
-    e.node->symbol = node->symbol;
     if (from != nullptr && node->symbol == *from) {
         e.node->symbol = *to;
     }
@@ -506,12 +466,8 @@ expression_t expression_t::copyWith(const scope_t* first, const scope_t* second,
             e.node->symbol = binding_t();
         }
     }
-    size_t n = getSize();
-    if (n > 0) {
-        e.node->children.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            e.node->children[i] = child(i).copyWith(first, second, from, to);
-        }
+    for (size_t i = 0, n = getSize(); i < n; ++i) {
+        e.node->children[i] = child(i).copyWith(first, second, from, to);
     }
     return e;
 }

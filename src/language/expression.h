@@ -1,5 +1,6 @@
 #pragma once
 
+#include "language/counted_ref.h"
 #include "language/node_kind.h"
 #include "language/span.h"
 #include "language/symbol.h"
@@ -36,11 +37,11 @@ public:
     expression_t() = default;
     // A fresh childless node with value 0, no symbol and no type.
     expression_t(node_kind_t kind, span_t position);
-    expression_t(const expression_t& other);
-    expression_t(expression_t&& other) noexcept;
-    expression_t& operator=(const expression_t& other);
-    expression_t& operator=(expression_t&& other) noexcept;
-    ~expression_t();
+    expression_t(const expression_t& other) = default;
+    expression_t(expression_t&& other) noexcept = default;
+    expression_t& operator=(const expression_t& other) = default;
+    expression_t& operator=(expression_t&& other) noexcept = default;
+    ~expression_t() = default;
 
     static expression_t createConstant(int32_t value, span_t position = span_t());
     static expression_t createDouble(double value, span_t position = span_t());
@@ -136,8 +137,10 @@ private:
     void appendText(std::string& text, bool oldSyntax) const;
     expression_t copyWith(const scope_t* first, const scope_t* second, const binding_t* from,
                           const binding_t* to) const;
-    expression_node* node = nullptr;
+    counted_ref<expression_node> node;
 };
+
+extern template class counted_ref<expression_t::expression_node>;
 
 // Precedence of a node kind (larger binds tighter); throws std::runtime_error
 // "Strange expression" for a kind that has no text.

@@ -47,6 +47,11 @@ struct scope_t::scope_node
     std::map<std::string, int32_t> index;
 };
 
+template class counted_ref<binding_t::symbol_node>;
+template class counted_ref<scope_t::scope_node>;
+static_assert(sizeof(binding_t) == sizeof(void*), "a handle is one pointer wide");
+static_assert(sizeof(scope_t) == sizeof(void*), "a handle is one pointer wide");
+
 // ---------------------------------------------------------------- binding_t
 
 binding_t::binding_t(symbol_node* n) : node(n) {}
@@ -60,50 +65,6 @@ binding_t::binding_t(const scope_t& owner, const type_t& type, const std::string
     node->name = name;
 }
 
-binding_t::binding_t(const binding_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-binding_t::binding_t(binding_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-binding_t& binding_t::operator=(const binding_t& other)
-{
-    symbol_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-binding_t& binding_t::operator=(binding_t&& other) noexcept
-{
-    if (this != &other) {
-        symbol_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-binding_t::~binding_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
 
 type_t binding_t::getType() const
 {
@@ -162,52 +123,10 @@ std::ostream& operator<<(std::ostream& os, const binding_t& symbol)
 
 // ---------------------------------------------------------------- scope_t
 
-scope_t::scope_t(scope_node* n, bool share) : node(n)
-{
-    if (share && node != nullptr) {
-        ++node->count;
-    }
-}
+scope_t::scope_t(scope_node* n, bool share)
+    : node(share ? counted_ref<scope_node>::share(n) : counted_ref<scope_node>(n))
+{}
 
-scope_t::scope_t(const scope_t& other) : scope_t(other.node, true) {}
-
-scope_t::scope_t(scope_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-scope_t& scope_t::operator=(const scope_t& other)
-{
-    scope_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-scope_t& scope_t::operator=(scope_t&& other) noexcept
-{
-    if (this != &other) {
-        scope_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-scope_t::~scope_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
 
 scope_t scope_t::create()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language/counted_ref.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
@@ -44,11 +46,11 @@ public:
     binding_t() = default;
     // Makes a new symbol owned by `owner` (normally through scope_t::addSymbol).
     binding_t(const scope_t& owner, const type_t& type, const std::string& name, void* data);
-    binding_t(const binding_t& other);
-    binding_t(binding_t&& other) noexcept;
-    binding_t& operator=(const binding_t& other);
-    binding_t& operator=(binding_t&& other) noexcept;
-    ~binding_t();
+    binding_t(const binding_t& other) = default;
+    binding_t(binding_t&& other) noexcept = default;
+    binding_t& operator=(const binding_t& other) = default;
+    binding_t& operator=(binding_t&& other) noexcept = default;
+    ~binding_t() = default;
 
     bool empty() const { return node == nullptr; }
 
@@ -70,8 +72,10 @@ public:
 private:
     friend class scope_t;
     explicit binding_t(symbol_node* n); // takes over one reference
-    symbol_node* node = nullptr;
+    counted_ref<symbol_node> node;
 };
+
+extern template class counted_ref<binding_t::symbol_node>;
 
 // Writes the type's structural text, a blank and the name.
 std::ostream& operator<<(std::ostream& os, const binding_t& symbol);
@@ -89,11 +93,11 @@ class scope_t
 {
 public:
     scope_t() = default;
-    scope_t(const scope_t& other);
-    scope_t(scope_t&& other) noexcept;
-    scope_t& operator=(const scope_t& other);
-    scope_t& operator=(scope_t&& other) noexcept;
-    ~scope_t();
+    scope_t(const scope_t& other) = default;
+    scope_t(scope_t&& other) noexcept = default;
+    scope_t& operator=(const scope_t& other) = default;
+    scope_t& operator=(scope_t&& other) noexcept = default;
+    ~scope_t() = default;
 
     static scope_t create();
     static scope_t createSubScope(const scope_t& parent);
@@ -132,8 +136,10 @@ private:
     friend class binding_t;
     explicit scope_t(scope_node* n, bool share);
     void append(const binding_t& symbol) const;
-    scope_node* node = nullptr;
+    counted_ref<scope_node> node;
 };
+
+extern template class counted_ref<scope_t::scope_node>;
 
 // Writes "{", the symbols joined by ", ", then "}".
 std::ostream& operator<<(std::ostream& os, const scope_t& scope);

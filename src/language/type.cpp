@@ -41,6 +41,9 @@ struct type_t::type_node
     type_node& operator=(const type_node&) = delete;
 };
 
+template class counted_ref<type_t::type_node>;
+static_assert(sizeof(type_t) == sizeof(void*), "a handle is one pointer wide");
+
 namespace {
 
 bool isPrefixKind(node_kind_t kind)
@@ -67,50 +70,6 @@ type_t::type_t(type_node* n) : node(n) {}
 
 type_t::type_t(node_kind_t kind, span_t position, size_t n) : node(new type_node(kind, position, n)) {}
 
-type_t::type_t(const type_t& other) : node(other.node)
-{
-    if (node != nullptr) {
-        ++node->count;
-    }
-}
-
-type_t::type_t(type_t&& other) noexcept : node(other.node)
-{
-    other.node = nullptr;
-}
-
-type_t& type_t::operator=(const type_t& other)
-{
-    type_node* old = node;
-    node = other.node;
-    if (node != nullptr) {
-        ++node->count;
-    }
-    if (old != nullptr && --old->count == 0) {
-        delete old;
-    }
-    return *this;
-}
-
-type_t& type_t::operator=(type_t&& other) noexcept
-{
-    if (this != &other) {
-        type_node* old = node;
-        node = other.node;
-        other.node = nullptr;
-        if (old != nullptr && --old->count == 0) {
-            delete old;
-        }
-    }
-    return *this;
-}
-
-type_t::~type_t()
-{
-    if (node != nullptr && --node->count == 0) {
-        delete node;
-    }
-}
 
 bool type_t::operator<(const type_t& other) const
 {
@@ -204,10 +163,8 @@ type_t type_t::unwrap() const
         }
         n = next;
     }
-    type_t result(const_cast<type_node*>(n));
-    if (n != nullptr) {
-        ++result.node->count;
-    }
+    type_t result;
+    result.node = counted_ref<type_node>::share(const_cast<type_node*>(n));
     return result;
 }
 
@@ -264,7 +221,7 @@ std::pair<expression_t, expression_t> type_t::getRangeBounds() const
 {
     const type_node* n = node;
     while (n != nullptr && n->kind != RANGE) {
-        n = n->size > 0 ? n->children[0].type.node : nullptr;
+        n = n->size > 0 ? n->children[0].type.node.get() : nullptr;
     }
     if (n == nullptr || n->size < 3) {
         return {};
@@ -391,18 +348,12 @@ type_t type_t::createPrefix(const type_t& child, node_kind_t kind, span_t positi
 
 type_t type_t::createLabel(const type_t& child, const std::string& name, span_t position)
 {
-    type_t t(LABEL, position, 1);
-    t.node->children[0].type = child;
-    t.node->children[0].label = name;
-    return t;
+    return build(LABEL, position, {child}, {name});
 }
 
 type_t type_t::createTypeDef(const std::string& name, const type_t& type, span_t position)
 {
-    type_t t(TYPEDEF, position, 1);
-    t.node->children[0].type = type;
-    t.node->children[0].label = name;
-    return t;
+    return build(TYPEDEF, position, {type}, {name});
 }
 
 type_t type_t::createArray(const type_t& element, const type_t& index, span_t position)

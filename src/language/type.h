@@ -1,5 +1,6 @@
 #pragma once
 
+#include "language/counted_ref.h"
 #include "language/node_kind.h"
 #include "language/span.h"
 #include "language/symbol.h"
@@ -31,11 +32,11 @@ public:
     type_t() = default;
     // A fresh node with n unlabelled null children and no expression.
     type_t(node_kind_t kind, span_t position, size_t n);
-    type_t(const type_t& other);
-    type_t(type_t&& other) noexcept;
-    type_t& operator=(const type_t& other);
-    type_t& operator=(type_t&& other) noexcept;
-    ~type_t();
+    type_t(const type_t& other) = default;
+    type_t(type_t&& other) noexcept = default;
+    type_t& operator=(const type_t& other) = default;
+    type_t& operator=(type_t&& other) noexcept = default;
+    ~type_t() = default;
 
     // UNKNOWN for the null type.
     node_kind_t getKind() const;
@@ -125,8 +126,10 @@ private:
     explicit type_t(type_node* n);
     static type_t build(node_kind_t kind, span_t position, const std::vector<type_t>& types,
                         const std::vector<std::string>& names);
-    type_node* node = nullptr;
+    counted_ref<type_node> node;
 };
+
+extern template class counted_ref<type_t::type_node>;
 
 std::ostream& operator<<(std::ostream& os, const type_t& type);
 
