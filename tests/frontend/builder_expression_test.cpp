@@ -584,6 +584,32 @@ TEST(ExpressionBuilderMitl, FormulaShapes)
     EXPECT_TRUE(errors(f.system).empty());
 }
 
+// The binary interval operators and the disjunction keep their operands in order.
+TEST(ExpressionBuilderMitl, ReleaseAndDisjunctionShapes)
+{
+    Fixture f;
+    auto& b = f.builder;
+    declareInt(b, "x");
+    pushComparison(b);
+    pushComparison(b);
+    b.exprMitlRelease(1, 9);
+    expression_t release = b.top();
+    EXPECT_EQ(release.getKind(), MITL_RELEASE);
+    EXPECT_EQ(kindsOf(release), (std::vector<node_kind_t>{MITL_ATOM, CONSTANT, CONSTANT, MITL_ATOM}));
+    EXPECT_EQ(release[1].getValue(), 1);
+    EXPECT_EQ(release[2].getValue(), 9);
+
+    pushComparison(b);
+    b.exprMitlAtom();
+    b.exprMitlDisj();
+    expression_t disjunction = b.top();
+    EXPECT_EQ(disjunction.getKind(), MITL_OR);
+    EXPECT_EQ(disjunction[0], release) << "the left operand comes first";
+    EXPECT_EQ(disjunction[1].getKind(), MITL_ATOM);
+    EXPECT_EQ(b.fragments.size(), 1u);
+    EXPECT_TRUE(errors(f.system).empty());
+}
+
 TEST(ExpressionBuilderQueries, StatisticalShapes)
 {
     struct Case
