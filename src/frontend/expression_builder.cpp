@@ -357,9 +357,11 @@ void ExpressionBuilder::exprTrue()
     fragments.push_back(e);
 }
 
+// A double constant takes the current position like every other node, so that an
+// error about it (a double where an integer is expected) names the place it was written.
 void ExpressionBuilder::exprDouble(double value)
 {
-    fragments.push_back(expression_t::createDouble(value));
+    fragments.push_back(expression_t::createDouble(value, position));
 }
 
 void ExpressionBuilder::exprId(const char* name)

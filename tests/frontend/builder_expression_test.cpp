@@ -321,8 +321,9 @@ TEST(ExpressionBuilderOperators, TypesThatOperationsGive)
     b.exprNar(1);
     b.exprAssignment(ASSIGN);
     EXPECT_TRUE(b.top().getType().isKind(INT));
+    b.setPosition(40, 43);
     b.exprDouble(2.5);
-    EXPECT_TRUE(b.top().getPosition().isAbsent()) << "a double constant has no position";
+    EXPECT_EQ(b.top().getPosition(), span_t(40, 43)) << "a double constant is placed where it was written";
     EXPECT_TRUE(b.top().getType().isKind(DOUBLE));
 }
 

@@ -72,6 +72,13 @@ TEST(CheckedReading, TextDoors)
         EXPECT_FALSE(readCheckedTextModelBuffer("int i = 2.5;\nprocess P() { state A; init A; }\nsystem P;\n", &system, true));
         EXPECT_EQ(findings(system.getErrors()), (std::vector<Finding>{{1, "$Invalid_initialiser"}}));
     }
+    {
+        // An error about a double constant is reported on the line where it stands.
+        TimedAutomataSystem system;
+        EXPECT_FALSE(readCheckedTextModelBuffer("int a;\nint[0,1.5] b;\nprocess P() { state A; init A; }\nsystem P;\n",
+                                                &system, true));
+        EXPECT_EQ(findings(system.getErrors()), (std::vector<Finding>{{2, "$Integer_expected"}}));
+    }
 }
 
 
