@@ -743,3 +743,115 @@ TEST(ExpressionBuilderDynamic, QuantifiersOverDynamicTemplates)
     EXPECT_THROW(b.exprDot("v"), TypeException);
     EXPECT_EQ(b.top().getKind(), IDENTIFIER);
 }
+
+TEST(ExpressionBuilderOperators, NaryTernaryAndScenarioShapes)
+{
+    Fixture f;
+    auto& b = f.builder;
+    declareInt(b, "x");
+    b.setPosition(10, 20);
+
+    // n-ary: the children from the deepest fragment to the top, the value their number.
+    b.exprNar(1);
+    b.exprId("x");
+    b.exprNar(3);
+    b.exprNary(LIST, 3);
+    ASSERT_EQ(b.fragments.size(), 1u);
+    EXPECT_EQ(b.top().getKind(), LIST);
+    ASSERT_EQ(b.top().getSize(), 3u);
+    EXPECT_EQ(b.top().toString(), "1, x, 3");
+    EXPECT_EQ(b.top().getPosition(), span_t(10, 20));
+    b.fragments.clear();
+
+    // Ternary over three fragments, or with a leading true over two.
+    b.exprId("x");
+    b.exprNar(2);
+    b.exprNar(3);
+    b.exprTernary(INLINE_IF, false);
+    ASSERT_EQ(b.fragments.size(), 1u);
+    EXPECT_EQ(b.top().toString(), "x ? 2 : 3");
+    b.exprNar(4);
+    b.exprNar(5);
+    b.exprTernary(INLINE_IF, true);
+    ASSERT_EQ(b.fragments.size(), 2u);
+    EXPECT_EQ(b.top().toString(), "1 ? 4 : 5");
+    EXPECT_EQ(b.top()[0].getKind(), CONSTANT);
+    EXPECT_EQ(b.top()[0].getValue(), 1);
+    b.fragments.clear();
+
+    // A scenario property: an identifier without a position under the SCENARIO node; an
+    // unknown name leaves the identifier without a symbol and reports nothing.
+    b.exprScenario("x");
+    binding_t x;
+    ASSERT_TRUE(b.resolve("x", x));
+    ASSERT_EQ(b.top().getKind(), SCENARIO);
+    EXPECT_EQ(b.top().getPosition(), span_t(10, 20));
+    EXPECT_EQ(b.top()[0].getKind(), IDENTIFIER);
+    EXPECT_EQ(b.top()[0].getSymbol(), x);
+    EXPECT_TRUE(b.top()[0].getPosition().isAbsent());
+    b.exprScenario("nowhere");
+    EXPECT_EQ(b.fragments.size(), 2u);
+    EXPECT_EQ(b.top()[0].getSymbol(), binding_t());
+    EXPECT_TRUE(errors(f.system).empty());
+}
+
+// Each failing operation: its exact message, and the stacks left as its callers expect.
+TEST(ExpressionBuilderFailures, MessagesAndWhatTheStacksKeep)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(ProbeBuilder&)> call;
+        const char* message;
+        int fragmentsAdded;   // change of the fragment stack
+        int typesAdded;       // change of the type stack
+        int framesAdded;      // change of the scope stack
+    };
+    const std::vector<Case> cases = {
+        {"unknown identifier", [](ProbeBuilder& b) { b.exprId("nowhere"); }, "$Unknown_identifier: nowhere", 1, 0,
+         0},
+        {"type name of a variable", [](ProbeBuilder& b) { b.typeName(0, "x"); },
+         "$Identifier_is_undeclared_or_not_a_type_name", 0, 1, 0},
+        {"type name never declared", [](ProbeBuilder& b) { b.typeName(1, "nothing"); },
+         "$Identifier_is_undeclared_or_not_a_type_name", 0, 1, 0},
+        {"for all over an unknown dynamic template", [](ProbeBuilder& b) { b.exprForAllDynamicBegin("p", "E"); },
+         "Unknown dynamic template E used in for all", 0, 0, 1},
+        {"exists over an unknown dynamic template",
+         [](ProbeBuilder& b) { b.exprExistsAllDynamicBegin("p", "E"); }, "Unknown dynamic template E used in  exists",
+         0, 0, 1},
+        {"sum over an unknown dynamic template", [](ProbeBuilder& b) { b.exprSumDynamicBegin("p", "E"); },
+         "Unknown dynamic template E used in sum", 0, 0, 1},
+        {"foreach over an unknown dynamic template", [](ProbeBuilder& b) { b.exprForeachDynamicBegin("p", "E"); },
+         "Unknown dynamic template E used in foreach", 0, 0, 1},
+        {"dynamic template whose body is not read yet",
+         [](ProbeBuilder& b) { b.exprSumDynamicBegin("p", "D"); }, "Template referenced before used", 0, 0, 1},
+        {"expectation neither min nor max",
+         [](ProbeBuilder& b) {
+             b.exprNar(100);
+             b.exprNar(10);
+             b.exprId("x");
+             b.exprProbaExpected(1, "avg");
+         },
+         "min or max expected", 3, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        auto& b = f.builder;
+        declareInt(b, "x");
+        b.declDynamicTemplate("D");
+        size_t fragments = b.fragments.size();
+        size_t types = b.typeFragments.size();
+        size_t frames = b.frames.size();
+        std::string message = "no exception";
+        try {
+            c.call(b);
+        } catch (const TypeException& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, c.message) << c.name;
+        EXPECT_EQ(static_cast<int>(b.fragments.size() - fragments), c.fragmentsAdded) << c.name;
+        EXPECT_EQ(static_cast<int>(b.typeFragments.size() - types), c.typesAdded) << c.name;
+        EXPECT_EQ(static_cast<int>(b.frames.size() - frames), c.framesAdded) << c.name;
+        EXPECT_TRUE(errors(f.system).empty()) << c.name << ": thrown, not recorded";
+    }
+}
