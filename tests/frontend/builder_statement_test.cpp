@@ -463,3 +463,90 @@ TEST(StatementBuilderFunctions, BlocksLeftOpenAreDroppedWithTheirScopes)
     b.declFuncEnd();
     EXPECT_TRUE(errors(f.system).empty());
 }
+
+// Which fragment becomes which part of a statement: the texts show the order.
+TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
+{
+    auto expr = [](ProbeBuilder& b, const char* name, int32_t value, int kind) {
+        b.exprId(name);
+        b.exprNar(value);
+        b.exprBinary(kind);
+    };
+    auto statement = [](ProbeBuilder& b) {
+        b.exprId("k");
+        b.exprPostIncrement();
+        b.exprStatement();
+    };
+    struct Case
+    {
+        const char* name;
+        std::function<void(ProbeBuilder&)> make;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"for",
+         [&](ProbeBuilder& b) {
+             b.forBegin();
+             b.exprId("k");
+             b.exprNar(0);
+             b.exprAssignment(ASSIGN);
+             expr(b, "k", 3, LESS);
+             expr(b, "k", 2, ADD_ASSIGN);
+             statement(b);
+             b.forEnd();
+         },
+         "for (k = 0; k < 3; k += 2)\n{\n    k++;}"},
+        {"while",
+         [&](ProbeBuilder& b) {
+             b.whileBegin();
+             expr(b, "k", 5, GREATER);
+             statement(b);
+             b.whileEnd();
+         },
+         "while(k > 5)\n{\n    k++;}"},
+        {"do-while",
+         [&](ProbeBuilder& b) {
+             b.doWhileBegin();
+             statement(b);
+             expr(b, "k", 5, NOT_EQUAL);
+             b.doWhileEnd();
+         },
+         "do {\n    k++;} while (k != 5);"},
+        {"if without else",
+         [&](ProbeBuilder& b) {
+             b.ifBegin();
+             b.exprId("s");
+             statement(b);
+             b.ifEnd(false);
+         },
+         "if (s)\n{\n    k++;}"},
+        {"if with else",
+         [&](ProbeBuilder& b) {
+             b.ifBegin();
+             b.exprId("s");
+             statement(b);
+             b.ifElse();
+             b.emptyStatement();
+             b.ifEnd(true);
+         },
+         "if (s)\n{\n    k++;}else {\n}"},
+        {"assert", [&](ProbeBuilder& b) { expr(b, "k", 1, LESS_EQUAL); b.assertStatement(); }, "assert(k <= 1);"},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        auto& b = f.builder;
+        b.typeInt(0);
+        b.declVar("k", false);
+        b.typeBool(0);
+        b.declVar("s", false);
+        b.typeVoid();
+        b.declFuncBegin("f");
+        c.make(b);
+        EXPECT_TRUE(b.fragments.empty()) << c.name;
+        std::vector<Statement*> statements(lastFunction(f.system).body->begin(), lastFunction(f.system).body->end());
+        ASSERT_EQ(statements.size(), 1u) << c.name;
+        EXPECT_EQ(statements[0]->toString(""), c.text) << c.name;
+        b.declFuncEnd();
+        EXPECT_TRUE(errors(f.system).empty()) << c.name;
+    }
+}
