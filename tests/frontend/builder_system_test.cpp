@@ -768,3 +768,39 @@ TEST(SystemBuilderCharts, ObserverProperty)
     EXPECT_TRUE(property[0][0].getPosition().isAbsent());
     EXPECT_TRUE(b.fragments.empty());
 }
+
+// IO P(a, b) { ... } built with argument expressions: the parameters in the order they were
+// pushed, and a synchronisation of an unknown kind popped without being listed.
+TEST(SystemBuilderDeclarations, IoParametersFromFragmentsKeepTheirOrder)
+{
+    Fixture f;
+    auto& b = f.builder;
+    b.typeChannel(0);
+    b.declVar("c", false);
+    b.exprId("c");
+    b.exprSync(1);
+    b.exprId("c");
+    b.exprSync(7);
+    b.exprNar(1);
+    b.exprNar(2);
+    b.declIO("P", 2, 2);
+    const auto& io = f.system.getGlobals().ioDeclarations;
+    ASSERT_EQ(io.size(), 1u);
+    EXPECT_EQ(io.front().instanceName, "P");
+    ASSERT_EQ(io.front().parameters.size(), 2u);
+    EXPECT_EQ(io.front().parameters[0].toString(), "1");
+    EXPECT_EQ(io.front().parameters[1].toString(), "2");
+    EXPECT_EQ(io.front().outputs.size(), 1u);
+    EXPECT_TRUE(io.front().inputs.empty());
+    EXPECT_TRUE(io.front().cspChannels.empty());
+    EXPECT_TRUE(b.fragments.empty());
+
+    // The next declaration starts a record of its own.
+    b.exprId("c");
+    b.exprSync(0);
+    b.declIO("Q", 0, 1);
+    ASSERT_EQ(io.size(), 2u);
+    EXPECT_EQ(io.back().inputs.size(), 1u);
+    EXPECT_TRUE(io.back().parameters.empty());
+    EXPECT_TRUE(errors(f.system).empty());
+}
