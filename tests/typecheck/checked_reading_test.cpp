@@ -185,6 +185,7 @@ TEST(CheckedReading, ModelFixtures)
           {28, "$Integer_expected"},
           {28, "$Must_be_computable_at_compile_time"}},
          {}},
+        {"tc_unused_template.xta", false, {{3, "$Expression_of_type (constraint) $cannot_be_used_as_a_guard"}}, {}},
         {"tc_templates.xta", false,
          {{9, "$Boolean_expected"},
           {10, "$Boolean_expected"},
