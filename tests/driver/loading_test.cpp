@@ -523,3 +523,52 @@ TEST_F(RealLoadingTest, SavedModelReadsBackWithoutErrors)
         queryText = nullptr;
     }
 }
+
+// The type checker's findings as the user reads them: the model file, the line, the kind, and the
+// message key turned into a sentence (plain sentences keep their own ending).
+TEST_F(RealLoadingTest, TypeCheckerFindingsPrintAsSentences)
+{
+    struct Case
+    {
+        const char* fixture;
+        int status;
+        std::vector<std::string> lines;  // each printed after the model's file name
+    };
+    const Case cases[] = {
+        {"tc_dynamic.xta", 1,
+         {":11: [error] Wrong number of arguments.\n",
+          ":12: [error] It appears your trying to spawn a non-dynamic template.\n",
+          ":13: [error] Template is only declared - not defined.\n",
+          ":14: [error] Exit can only be used in templates declared as dynamic.\n",
+          ":15: [error] A sum can only  be made over integer, double, invariant or guard expressions.\n"}},
+        {"tc_functions.xta", 1,
+         {":5: [error] Invalid return type.\n", ":7: [error] Boolean expected.\n",
+          ":7: [error] Scalar set or integer expected.\n", ":8: [error] Incompatible argument.\n",
+          ":9: [error] Invalid assignment expression.\n", ":10: [error] Initialiser must be side-effect free.\n",
+          ":10: [error] Assertion must be side-effect free.\n",
+          ":12: [error] Dynamic constructs are only allowed on edges!\n"}},
+        {"tc_edges.xta", 1,
+         {":15: [error] Expression of type (constraint) cannot be used as a guard.\n",
+          ":16: [error] Guard must be side-effect free.\n", ":17: [error] Channel expected.\n",
+          ":18: [error] Synchronisation must be side-effect free.\n",
+          ":19: [error] Invalid assignment expression.\n",
+          ":21: [error] Expression of type (double) cannot be used as a probability.\n",
+          ":22: [error] Probability must be side-effect free.\n",
+          ":23: [error] CSP and IO synchronisations cannot be mixed.\n",
+          ":24: [error] CSP and IO synchronisations cannot be mixed.\n"}},
+        {"tc_clean.xta", continueRun, {":9: [warning] Expression does not have any effect.\n"}},
+    };
+    for (const Case& c : cases) {
+        const std::string m = fixture(c.fixture, c.fixture);
+        const Outcome r = load(m, fixture("drv_clean.q", std::string(c.fixture) + ".q"), true);
+        std::string expected;
+        for (const std::string& line : c.lines) {
+            expected += m + line;
+        }
+        EXPECT_EQ(r.status, c.status) << c.fixture;
+        EXPECT_EQ(r.err, expected) << c.fixture;
+        EXPECT_EQ(r.out, "") << c.fixture;
+        closeQueryFile();
+        deleteParsedModel();
+    }
+}

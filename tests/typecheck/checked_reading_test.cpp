@@ -143,6 +143,70 @@ TEST(CheckedReading, ModelFixtures)
           {15, "A sum can only  be made over integer, double, invariant or guard expressions."}},
          // spawn and exit() change the set of live processes; summing over them does not.
          {{16, "$Expression_does_not_have_any_effect"}}},
+        {"tc_expressions.xta", false,
+         {// Every mismatching argument of a call is reported.
+          {10, "$Incompatible_argument"},
+          {10, "$Incompatible_argument"},
+          {12, "$Type_error"},
+          // Reported, yet typed: the assignment around it is still examined.
+          {13, "$Increment_operator_can_only_be_used_for_integers_and_cost_variables"},
+          {14, "$Incompatible_type"},
+          {15, "$Incompatible_arguments_to_inline_if"},
+          {17, "$Left_hand_side_value_expected"},
+          {18, "$Integer_expected"},
+          {19, "$Non-integer_types_must_use_regular_assignment_operator"},
+          // One error in each operand of a sum, none for the sum.
+          {21, "$Type_error"},
+          {21, "$Type_error"}},
+         {}},
+        {"tc_declarations.xta", false,
+         {{4, "$Must_be_computable_at_compile_time"},
+          {5, "$Integer_expected"},
+          {7, "$Prefix_broadcast_only_allowed_for_channels"},
+          {10, "$Incomplete_initialiser"},
+          {11, "$Multiple_initialisers_for_field"},
+          {11, "$Incomplete_initialiser"},
+          {12, "$Too_many_elements_in_initialiser"},
+          {13, "$Unknown_field"},
+          {13, "$Incomplete_initialiser"},
+          {15, "$Field_name_not_allowed_in_array_initialiser"},
+          {16, "$Invalid_initialiser"},
+          {18, "$Too_many_elements_in_initialiser"},
+          // A random draw is a double and never known before the run.
+          {20, "$Integer_expected"},
+          {20, "$Must_be_computable_at_compile_time"},
+          {21, "$Integer_expected"},
+          {21, "$Must_be_computable_at_compile_time"},
+          // A function is looked through: its reads decide.
+          {25, "$Must_be_computable_at_compile_time"},
+          {26, "$Must_be_computable_at_compile_time"},
+          // A reference or a double parameter cannot size an array.
+          {28, "$Must_be_computable_at_compile_time"},
+          {28, "$Integer_expected"},
+          {28, "$Must_be_computable_at_compile_time"}},
+         {}},
+        {"tc_unused_template.xta", false, {{3, "$Expression_of_type (constraint) $cannot_be_used_as_a_guard"}}, {}},
+        {"tc_templates.xta", false,
+         {{9, "$Boolean_expected"},
+          {10, "$Boolean_expected"},
+          {11, "$Boolean_expected"},
+          {15, "$Expression_must_be_side-effect_free"},
+          {16, "$Boolean_expected"},
+          {16, "$Type_error"},
+          // A return is matched against the result type whatever its typing gave.
+          {16, "$Incompatible_argument"},
+          // exit() in a global function: no template to leave.
+          {17, "Exit can only be used in templates declared as dynamic"},
+          {17, "Dynamic constructs are only allowed on edges!"},
+          {18, "$Must_be_computable_at_compile_time"},
+          // Only the first of two mismatching spawn arguments.
+          {19, "$Incompatible_argument"},
+          {18, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"},
+          {18, "$Free_process_parameters_must_not_be_used_directly_or_indirectly_in_an_array_declaration_or_"
+               "select_expression"},
+          {18, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"},
+          {18, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"}},
+         {}},
     };
     for (const Case& c : cases) {
         TimedAutomataSystem system;
@@ -270,6 +334,38 @@ TEST(CheckedReading, ExpressionDoor)
     EXPECT_TRUE(e.getType().isKind(INVARIANT));
     e = readCheckedExpressionText("x' == 2 || x < 5", &system, true);
     EXPECT_EQ(findings(system.getErrors()), (Findings{{1, "$Type_error"}}));
+}
+
+// Query rules read from text: each line of the fixture is one query, checked against
+// the query model; a query whose typing fails gets no structural finding.
+TEST(CheckedReading, QueryRuleFixture)
+{
+    TimedAutomataSystem system;
+    ASSERT_TRUE(readFixture("tc_query_model.xta", system));
+    QueryCollector builder(&system);
+    FILE* file = std::fopen(modelPath("tc_query_rules.q").c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    runQueryParserOnFile(file, &builder);
+    std::fclose(file);
+    ASSERT_FALSE(system.errorsPresent());
+    ASSERT_EQ(builder.queries.size(), 12u);
+    TypeChecker checker(system);
+    for (expression_t& query : builder.queries) {
+        checker.validateQuery(query);
+    }
+    EXPECT_EQ(findings(system.getErrors()), (Findings{
+                                                {2, "$Property_must_be_side-effect_free"},
+                                                {3, "$Type_error"},
+                                                {4, "$Clock_expected"},
+                                                {5, "$Must_be_computable_at_compile_time"},
+                                                {6, "$Must_be_computable_at_compile_time"},
+                                                {7, "$Boolean_expected"},
+                                                {8, "$Expression_must_be_side-effect_free"},
+                                                {9, "$Type_error"},
+                                                {10, "$Number_expected"},
+                                                {10, "$Type_error"},
+                                            }));
+    EXPECT_EQ(findings(system.getWarnings()), Findings{});
 }
 
 } // namespace

@@ -59,6 +59,11 @@ TEST(ExpressionTyping, Table)
         {"clock * int", [](Env& e) { return e.bin(MULTIPLY, e.id(e.x), e.num(2)); }, DOUBLE, {}},
         {"int - clock", [](Env& e) { return e.bin(SUBTRACT, e.num(2), e.id(e.x)); }, DOUBLE, {}},
         {"int / int", [](Env& e) { return e.bin(DIVIDE, e.id(e.i), e.num(2)); }, INT, {}},
+        {"int / double", [](Env& e) { return e.bin(DIVIDE, e.num(7), e.dbl(2.0)); }, DOUBLE, {}},
+        {"clock + bool (bool is not an int)", [](Env& e) { return e.bin(ADD, e.id(e.x), e.boolean(true)); }, DOUBLE,
+         {}},
+        {"bool + int", [](Env& e) { return e.bin(ADD, e.boolean(true), e.num(1)); }, INT, {}},
+        {"clock + double", [](Env& e) { return e.bin(ADD, e.id(e.x), e.dbl(2.5)); }, DOUBLE, {}},
         {"double % int", [](Env& e) { return e.bin(MODULO, e.id(e.d), e.num(2)); }, UNKNOWN, {"$Type_error"}},
         {"int & bool", [](Env& e) { return e.bin(BITWISE_AND, e.id(e.i), e.id(e.b)); }, INT, {}},
         {"-double", [](Env& e) { return e.un(UNARY_MINUS, e.id(e.d)); }, DOUBLE, {}},
@@ -111,6 +116,8 @@ TEST(ExpressionTyping, Table)
         {"(x<5) xor b", [](Env& e) { return e.bin(LOGICAL_XOR, e.lt(e.id(e.x), e.num(5)), e.id(e.b)); }, UNKNOWN,
          {"$Type_error"}},
         {"d'", [](Env& e) { return e.rate(e.d); }, UNKNOWN, {"$Type_error"}},
+        {"c'", [](Env& e) { return e.rate(e.c); }, RATE, {}},
+        {"x'", [](Env& e) { return e.rate(e.x); }, RATE, {}},
         {"E<> b || E<> b",
          [](Env& e) {
              return e.bin(LOGICAL_OR, e.un(EXISTS_EVENTUALLY, e.id(e.b)), e.un(EXISTS_EVENTUALLY, e.id(e.b)));
@@ -144,6 +151,11 @@ TEST(ExpressionTyping, Table)
         {"b ? i : j", [](Env& e) { return e.tern(INLINE_IF, e.id(e.b), e.id(e.i), e.id(e.j)); }, INT, {}},
         {"d ? i : j", [](Env& e) { return e.tern(INLINE_IF, e.id(e.d), e.id(e.i), e.id(e.j)); }, UNKNOWN,
          {"$First_argument_of_inline_if_must_be_an_integer"}},
+        {"b ? 1 : true", [](Env& e) { return e.tern(INLINE_IF, e.id(e.b), e.num(1), e.boolean(true)); }, INT, {}},
+        {"c += 1.5 is reported and still typed", [](Env& e) { return e.bin(ADD_ASSIGN, e.id(e.c), e.dbl(1.5)); }, COST,
+         {"$Increment_operator_can_only_be_used_for_integers_and_cost_variables"}},
+        {"N++ names the constant", [](Env& e) { return e.un(POST_INCREMENT, e.id(e.n)); }, UNKNOWN,
+         {"$Left_hand_side_value_expected"}},
         {"b ? i : x", [](Env& e) { return e.tern(INLINE_IF, e.id(e.b), e.id(e.i), e.id(e.x)); }, UNKNOWN,
          {"$Incompatible_arguments_to_inline_if"}},
         {"(i = 1, j)", [](Env& e) { return e.bin(COMMA, e.bin(ASSIGN, e.id(e.i), e.num(1)), e.id(e.j)); }, INT, {}},
@@ -153,6 +165,9 @@ TEST(ExpressionTyping, Table)
          {"$Incompatible_type_for_comma_expression"}},
         // Subscripts
         {"a[i]", [](Env& e) { return e.bin(ARRAY, e.id(e.a), e.id(e.i)); }, INT, {}},
+        {"a[true]", [](Env& e) { return e.bin(ARRAY, e.id(e.a), e.boolean(true)); }, INT, {}},
+        {"a[2.0] is reported and still typed", [](Env& e) { return e.bin(ARRAY, e.id(e.a), e.dbl(2.0)); }, INT,
+         {"$Incompatible_type"}},
         {"da[b]", [](Env& e) { return e.bin(ARRAY, e.id(e.da), e.id(e.b)); }, DOUBLE, {}},
         {"i[0]", [](Env& e) { return e.bin(ARRAY, e.id(e.i), e.num(0)); }, UNKNOWN, {"$Array_expected"}},
         {"a[x] is reported and still typed", [](Env& e) { return e.bin(ARRAY, e.id(e.a), e.id(e.x)); }, INT,
@@ -198,6 +213,15 @@ TEST(ExpressionTyping, ErrorsAtTheDeepestNode)
     expression_t array = e.id(e.i);
     EXPECT_FALSE(checker.annotateExpressionType(e.bin(ARRAY, array, e.num(0))));
     EXPECT_EQ(e.errorStarts().back(), array.getPosition().start);
+}
+
+// An absent guard, invariant or update is accepted as it is.
+TEST(ExpressionTyping, AbsentExpressionIsAccepted)
+{
+    Env e;
+    TypeChecker checker(e.system);
+    EXPECT_TRUE(checker.annotateExpressionType(expression_t()));
+    EXPECT_EQ(e.errors(), Strings{});
 }
 
 } // namespace
