@@ -72,6 +72,15 @@ bool isEqualToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded);
 bool isEqualToEncodedGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix, uint32_t* count,
                            const uint32_t* encoded);
 
+// The same two tests under the names the state storage uses (the graph's count is in/out as above).
+bool equalToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded);
+bool equalToEncodedGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix, uint32_t* count,
+                         const uint32_t* encoded);
+
+// The bitwise OR, over every finite bound b of the n x n matrix, of b (b >= 0) or -b-1 (b < 0). The
+// 16-bit forms are used only when it is at most 32765 (32766 stands for infinity there).
+uint32_t maxBoundMagnitude(const bound_t* dbm, uint32_t n);
+
 // As isEqualToEncoded, but graph kinds are decoded into `scratch` (n*n bounds) and compared word by word.
 bool isEqualToEncodedDecoding(const bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch);
 
