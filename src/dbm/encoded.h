@@ -42,9 +42,10 @@ uint32_t cleanZeroLowerBounds(const bound_t* dbm, uint32_t n, uint32_t* bitMatri
 
 // Encodes a closed, non-empty matrix: as its minimal graph when `minimalGraph` is set, else as the full
 // matrix; with 16-bit bounds when `use16Bits` is set and every finite bound fits. Returns the memory
-// obtained from `allocator`; the encoding begins at word `reserved`.
+// obtained from `allocator`; the encoding begins at word `reserved`. The release callback is never
+// called, so callers may leave it out.
 uint32_t* writeEncoded(const bound_t* dbm, uint32_t n, bool minimalGraph, bool use16Bits, uint32_t reserved,
-                       void* context, encoded_allocator_t allocator, encoded_deallocator_t deallocator);
+                       void* context, encoded_allocator_t allocator, encoded_deallocator_t deallocator = nullptr);
 
 // As writeEncoded with a minimal graph that the caller has computed with analyzeMinimalGraph. The zero
 // lower bounds are cleared in the caller's bit matrix first.

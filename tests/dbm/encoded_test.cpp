@@ -275,6 +275,12 @@ TEST(EncodedDbm, StorageNamesAgreeWithTheEncodedTests)
         EXPECT_EQ(encode(c.matrix, c.n, false, true).kind() == 1, c.magnitude <= 32765);
     }
 
+    // The storage writes without a release callback, which no writer calls.
+    std::vector<uint32_t> memory;
+    writeEncoded(magnitudes[1].matrix.data(), 2, false, true, 1, &memory, allocateVector);
+    ASSERT_EQ(memory.size(), 3u);  // one reserved word, the header, two 16-bit bounds
+    EXPECT_EQ(memory[1], header(2, 1));
+
     Matrix universal(16, 12345);
     makeUniversal(universal.data(), 4);
     EXPECT_EQ(universal, unconstrained(4));

@@ -20,38 +20,41 @@ namespace {
 long allocations = 0;
 }  // namespace
 
-void* operator new(std::size_t size)
+// The replacements are kept out of line: inlined into a caller, the compiler would see a free() of
+// memory from operator new and warn about a mismatch that is not there.
+
+[[gnu::noinline]] void* operator new(std::size_t size)
 {
     ++allocations;
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size)
+[[gnu::noinline]] void* operator new[](std::size_t size)
 {
     return operator new(size);
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     ++allocations;
     return std::malloc(size == 0 ? 1 : size);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+[[gnu::noinline]] void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
 {
     return operator new(size, tag);
 }
-void operator delete(void* p) noexcept
+[[gnu::noinline]] void operator delete(void* p) noexcept
 {
     std::free(p);
 }
-void operator delete[](void* p) noexcept
+[[gnu::noinline]] void operator delete[](void* p) noexcept
 {
     std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
 {
     std::free(p);
 }
-void operator delete[](void* p, std::size_t) noexcept
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept
 {
     std::free(p);
 }
