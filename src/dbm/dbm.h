@@ -37,6 +37,8 @@ inline constexpr uint32_t bitWords(uint32_t dim) { return (dim + 31) / 32; }
 // The unconstrained zone of non-negative clocks: row 0 all (<= 0), other
 // off-diagonal entries BOUND_INFINITY, diagonal (<= 0).
 void init(bound_t* dbm, uint32_t dim);
+// The same zone under the name the state storage uses.
+inline void makeUniversal(bound_t* dbm, uint32_t dim) { init(dbm, dim); }
 // True when the matrix equals what init writes.
 bool isInit(const bound_t* dbm, uint32_t dim);
 

@@ -100,17 +100,10 @@ bound_t readFull16(const uint32_t* words, uint32_t k)
     return v == kInfinity16 ? kInfinity : v;
 }
 
-// True when every finite bound of the matrix fits the 16-bit forms. The test is on the bitwise OR of
-// the magnitudes, which is cheaper than a maximum and only slightly stricter.
+// True when every finite bound of the matrix fits the 16-bit forms.
 bool fits16(const bound_t* dbm, uint32_t n)
 {
-    uint32_t bits = 0;
-    const uint32_t nn = n * n;
-    for (uint32_t k = 0; k < nn; ++k) {
-        const bound_t b = dbm[k];
-        if (b < kInfinity) bits |= static_cast<uint32_t>(b >= 0 ? b : ~b);
-    }
-    return bits <= static_cast<uint32_t>(kMax16);
+    return maxBoundMagnitude(dbm, n) <= static_cast<uint32_t>(kMax16);
 }
 
 // Calls f(position in the matrix, bound) for every stored bound of a full kind, in row order, until f
@@ -700,4 +693,28 @@ uint32_t encodedMinimalGraph(uint32_t* bitMatrix, const uint32_t* encoded, bool 
     // writer left out because the unconstrained zone implies them.
     return analyzeMinimalGraph(scratch, h.n, bitMatrix);
 }
+uint32_t maxBoundMagnitude(const bound_t* dbm, uint32_t n)
+{
+    // The OR of the magnitudes is cheaper than a maximum and only slightly stricter: its bit length is
+    // that of the largest magnitude.
+    uint32_t bits = 0;
+    const uint32_t nn = n * n;
+    for (uint32_t k = 0; k < nn; ++k) {
+        const bound_t b = dbm[k];
+        if (b < kInfinity) bits |= static_cast<uint32_t>(b >= 0 ? b : ~b);
+    }
+    return bits;
+}
+
+bool equalToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded)
+{
+    return isEqualToEncoded(dbm, n, encoded);
+}
+
+bool equalToEncodedGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix, uint32_t* count,
+                         const uint32_t* encoded)
+{
+    return isEqualToEncodedGraph(dbm, n, bitMatrix, count, encoded);
+}
+
 }  // namespace dbm

@@ -42,9 +42,10 @@ uint32_t cleanZeroLowerBounds(const bound_t* dbm, uint32_t n, uint32_t* bitMatri
 
 // Encodes a closed, non-empty matrix: as its minimal graph when `minimalGraph` is set, else as the full
 // matrix; with 16-bit bounds when `use16Bits` is set and every finite bound fits. Returns the memory
-// obtained from `allocator`; the encoding begins at word `reserved`.
+// obtained from `allocator`; the encoding begins at word `reserved`. The release callback is never
+// called, so callers may leave it out.
 uint32_t* writeEncoded(const bound_t* dbm, uint32_t n, bool minimalGraph, bool use16Bits, uint32_t reserved,
-                       void* context, encoded_allocator_t allocator, encoded_deallocator_t deallocator);
+                       void* context, encoded_allocator_t allocator, encoded_deallocator_t deallocator = nullptr);
 
 // As writeEncoded with a minimal graph that the caller has computed with analyzeMinimalGraph. The zero
 // lower bounds are cleared in the caller's bit matrix first.
@@ -71,6 +72,15 @@ bool isEqualToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded);
 // graph serves many comparisons. Clears the zero lower bounds in `bitMatrix` and writes the new count back.
 bool isEqualToEncodedGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix, uint32_t* count,
                            const uint32_t* encoded);
+
+// The same two tests under the names the state storage uses (the graph's count is in/out as above).
+bool equalToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded);
+bool equalToEncodedGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix, uint32_t* count,
+                         const uint32_t* encoded);
+
+// The bitwise OR, over every finite bound b of the n x n matrix, of b (b >= 0) or -b-1 (b < 0). The
+// 16-bit forms are used only when it is at most 32765 (32766 stands for infinity there).
+uint32_t maxBoundMagnitude(const bound_t* dbm, uint32_t n);
 
 // As isEqualToEncoded, but graph kinds are decoded into `scratch` (n*n bounds) and compared word by word.
 bool isEqualToEncodedDecoding(const bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch);

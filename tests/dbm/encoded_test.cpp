@@ -1,6 +1,7 @@
 #include "dbm/encoded.h"
 
 #include "dbm/bound.h"
+#include "dbm/dbm.h"
 
 #include <gtest/gtest.h>
 
@@ -249,6 +250,59 @@ TEST(EncodedDbm, SixteenBitFitLimits)
         const Encoding e = encode(c.matrix, c.n, false, true);
         EXPECT_EQ(e.kind(), c.fits ? 1u : 0u);
         EXPECT_EQ(decode(e), c.matrix);
+    }
+}
+
+// The names the state storage calls: the same answers as the encoded tests they stand for, and the
+// magnitude that decides the 16-bit forms.
+TEST(EncodedDbm, StorageNamesAgreeWithTheEncodedTests)
+{
+    struct Magnitude {
+        std::string name;
+        uint32_t n;
+        Matrix matrix;
+        uint32_t magnitude;
+    };
+    const std::vector<Magnitude> magnitudes = {
+        {"unconstrained: only (<=0) entries", 3, unconstrained(3), 1},
+        {"raw 32765", 2, zone(2, {upper(1, 32765)}), 32765},
+        {"raw -32767 counts as 32766, or-ed with the diagonal (<=0)", 2, zone(2, {{0, 1, -32767}}), 32767},
+        {"16384 and 16383 or-ed", 3, zone(3, {upper(1, 16384), upper(2, 16383)}), 32767},
+    };
+    for (const auto& c : magnitudes) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(maxBoundMagnitude(c.matrix.data(), c.n), c.magnitude);
+        EXPECT_EQ(encode(c.matrix, c.n, false, true).kind() == 1, c.magnitude <= 32765);
+    }
+
+    // The storage writes without a release callback, which no writer calls.
+    std::vector<uint32_t> memory;
+    writeEncoded(magnitudes[1].matrix.data(), 2, false, true, 1, &memory, allocateVector);
+    ASSERT_EQ(memory.size(), 3u);  // one reserved word, the header, two 16-bit bounds
+    EXPECT_EQ(memory[1], header(2, 1));
+
+    Matrix universal(16, 12345);
+    makeUniversal(universal.data(), 4);
+    EXPECT_EQ(universal, unconstrained(4));
+
+    const Matrix a = zone(4, {upper(1, boundLE(3)), {2, 1, boundLT(1)}, {1, 3, boundLE(0)}, {3, 1, boundLE(0)}});
+    const Matrix b = zone(4, {upper(1, boundLE(3)), {2, 1, boundLT(1)}});
+    for (bool graph : {false, true}) {
+        const Encoding e = encode(a, 4, graph, graph);
+        for (const Matrix* m : {&a, &b}) {
+            const bool equal = m == &a;
+            EXPECT_EQ(equalToEncoded(m->data(), 4, e.words()), equal);
+            std::vector<uint32_t> bits(bitMatrixWords(4));
+            uint32_t count = analyzeMinimalGraph(m->data(), 4, bits.data());
+            std::vector<uint32_t> cleaned = bits;
+            const uint32_t cleanedCount = cleanZeroLowerBounds(m->data(), 4, cleaned.data(), count);
+            // The graph is cleaned in place and its count written back, so a second call may reuse both.
+            for (int call = 0; call < 2; ++call) {
+                EXPECT_EQ(equalToEncodedGraph(m->data(), 4, bits.data(), &count, e.words()), equal) << call;
+                EXPECT_EQ(count, cleanedCount);
+                EXPECT_EQ(bits, cleaned);
+            }
+        }
     }
 }
 

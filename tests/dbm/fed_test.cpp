@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <limits>
 #include <sstream>
@@ -12,6 +13,7 @@
 
 #include "dbm/fed.h"
 #include "dbm/print.h"
+#include "support/hash.h"
 
 using namespace dbm;
 
@@ -656,4 +658,71 @@ TEST(FedLong, WorkingArraysBeyondTheStackStartClean)
         inside[1] = 0.5;
         EXPECT_FALSE(wide.containsPoint(inside.data()));
     }
+}
+
+TEST(FedExtrapolation, AStraddlingDBMIsSplitAndEachPartKeepsItsSide)
+{
+    // 5 <= x <= 10, y <= 10 has points on both sides of x - y < 2. The DBM's own node keeps the
+    // violating part (y - x <= -2), the part that satisfies the constraint follows it; each part is
+    // extrapolated with constants 1 and then held to its side again. Their hull would add points
+    // such as x = 1.5, y = 0.5, so the final reduction keeps both.
+    const clock_constraint_t diag[] = {diff(1, 2, 2, true)};
+    const int32_t max[] = {0, 1, 1};
+    const zone_t d = zoneOf(3, {lower(1, 5), upper(1, 10), upper(2, 10)});
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared" : "unshared");
+        fed_t f = fedOf(3, {d});
+        const fed_t copy = f;
+        if (!shared) {
+            f = fedOf(3, {d});
+        }
+        f.splitExtrapolateMaxBounds(diag, diag + 1, max);
+        EXPECT_EQ(text(f), "(y-x<=-2) || (1<x && 1<y && x-y<2)");
+        for (const auto& z : f) {
+            EXPECT_TRUE(z(1, 2) <= diag[0].bound || z(2, 1) <= 1 - diag[0].bound) << "a part straddles";
+        }
+        EXPECT_TRUE(fed_t(d).isSubsetEq(f));
+        EXPECT_EQ(copy.size(), 1u);
+        EXPECT_TRUE(copy.begin()->equals(d));
+    }
+}
+
+TEST(FedMergeReduce, LevelTwoCountsTheWholeFederation)
+{
+    // Together the four DBMs cover every valuation, but the points that a hull of two adds are never
+    // covered by one other DBM alone: only level 2, which subtracts every other DBM, merges them.
+    const auto zones = {zoneOf(3, {lower(2, 3, true)}), zoneOf(3, {lower(2, 2, true), upper(1, 1), diff(1, 2, -2)}),
+                        zoneOf(3, {diff(2, 1, 2, true)}), zoneOf(3, {upper(2, 3, true)})};
+    for (int level : {0, 1}) {
+        fed_t f = fedOf(3, zones);
+        f.mergeReduce(0, level);
+        EXPECT_EQ(f.size(), 4u) << "level " << level;
+    }
+    fed_t f = fedOf(3, zones);
+    f.mergeReduce(0, 2);
+    EXPECT_EQ(text(f), "true");
+}
+
+TEST(FedText, HashIsTheHashOfTheSortedDBMHashes)
+{
+    // Each DBM's matrix is hashed with the seed dim * dim, the low halves are sorted as unsigned
+    // words and hashed with the caller's seed: stored states are placed in buckets by this value.
+    const zone_t a = interval(0, 1), b = interval(3, 4, true), c = zoneOf(2, {lower(1, 6)});
+    std::vector<uint32_t> words;
+    for (const zone_t* z : {&a, &b, &c}) {
+        words.push_back(static_cast<uint32_t>(base::hash64(z->getMatrix(), 2 * 2 * 4, 2 * 2)));
+    }
+    std::sort(words.begin(), words.end());
+    const uint64_t expected = base::hash64(words.data(), words.size() * 4, 7);
+    EXPECT_EQ(fedOf(2, {b, c, a}).hash(7), expected);
+    EXPECT_EQ(fed_t(2).hash(7), base::hash64(nullptr, 0, 7));
+}
+
+TEST(FedTransform, UnboundednessOfSmallAndEmptyFederations)
+{
+    fed_t point(1);
+    EXPECT_FALSE(point.isUnbounded()) << "no DBM";
+    point.setZero();
+    EXPECT_TRUE(point.isUnbounded()) << "a DBM without clocks bounds no clock";
+    EXPECT_FALSE(fed_t(3).isUnbounded());
 }
