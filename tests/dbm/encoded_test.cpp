@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <cstdint>
 #include <initializer_list>
 #include <random>
@@ -535,7 +537,9 @@ bool sameGraphIrreducible(const Matrix& m, uint32_t n, const std::vector<uint32_
 // comparisons agree with comparing the decoded matrices.
 TEST(EncodedDbm, RandomizedRoundTripAndRelations)
 {
-    const uint32_t seed = std::random_device{}();
+    // A fixed seed keeps a failure repeatable; MIRVEK_TEST_SEED explores others.
+    const char* env = std::getenv("MIRVEK_TEST_SEED");
+    const uint32_t seed = env ? static_cast<uint32_t>(std::strtoul(env, nullptr, 10)) : 20261210u;
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     for (uint32_t n = 1; n <= 13; ++n) {
