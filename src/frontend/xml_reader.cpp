@@ -274,6 +274,10 @@ void XMLReader::read()
     }
     if (xmlTextReaderRead(reader) != 1)
         throw std::runtime_error("Unexpected end of XML document");
+    // Entities other than the predefined ones are neither expanded nor loaded, so a
+    // text holding a reference to one would be read cut short without a word.
+    if (nodeType() == XML_READER_TYPE_ENTITY_REFERENCE)
+        throw std::runtime_error("Unsupported entity reference in XML document");
     if (isElementStart()) {
         levels.back().push_back(currentCode());
         levels.emplace_back();
