@@ -172,6 +172,19 @@ TEST(Parser, PlaceholdersAfterSyntaxErrors)
     expectCalls(std::begin(cases), std::end(cases), PART_EXPRESSION);
 }
 
+// Syntax errors name the look-ahead token and the expected tokens in terminal order.
+TEST(Parser, SyntaxErrorMessages)
+{
+    const Case cases[] = {
+        {"three expected tokens", "chan priority c d",
+         "exprId(c); beginChanPriority(); error($syntax_error: $unexpected T_ID, $expecting T_LT $or ';' $or ',')"},
+        {"two expected tokens", "process P() { state a; init a; trans a b",
+         "procBegin(P, true, , ); procState(a, false, false); procStateInit(a); "
+         "error($syntax_error: $unexpected T_ID, $expecting T_ARROW $or T_UNCONTROL_ARROW)"},
+    };
+    expectCalls(std::begin(cases), std::end(cases), PART_DECLARATIONS);
+}
+
 TEST(Parser, StartParts)
 {
     struct PartCase

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -394,6 +395,20 @@ TEST(XmlReader, ScenarioChartsBecomeChartCalls)
               "procLscUpdate(B, 40, false); procLscUpdate(); procEnd(); process(P); done()");
     EXPECT_EQ(r.errorPath("$Message_label_is_required"), "/nta/lscTemplate[1]/message[2]");
     EXPECT_EQ(r.builder.chartNames, std::vector<std::string>{"L"});
+}
+
+// A file cut short anywhere ends the reading with the same clear error.
+TEST(XmlReader, ADocumentCutAnywhereIsUnexpectedlyEnded)
+{
+    std::ifstream in(models + "/xml_reader_features.xml", std::ios::binary);
+    const std::string full((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = full.rfind("</nta>");
+    ASSERT_NE(end, std::string::npos);
+    for (size_t length = 1; length < end + 6; length += 23) {
+        Reading r;
+        readText(r, full.substr(0, length));
+        EXPECT_EQ(r.failure, "Unexpected end of XML document") << "cut at " << length;
+    }
 }
 
 TEST(XmlReader, AMissingFileGivesMinusOneWithoutBuilderCalls)
