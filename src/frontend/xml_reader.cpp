@@ -303,15 +303,18 @@ bool XMLReader::begin(int tag, bool skipEmpty)
     }
 }
 
-void XMLReader::skipWhitespace()
+// Passes white space and XML comments: neither is content of the format, and a
+// comment between the stored queries must not make them unreadable.
+void XMLReader::skipBlanksAndComments()
 {
-    while (nodeType() == XML_READER_TYPE_WHITESPACE || nodeType() == XML_READER_TYPE_SIGNIFICANT_WHITESPACE)
+    while (nodeType() == XML_READER_TYPE_WHITESPACE || nodeType() == XML_READER_TYPE_SIGNIFICANT_WHITESPACE
+           || nodeType() == XML_READER_TYPE_COMMENT)
         read();
 }
 
 bool XMLReader::end(int tag)
 {
-    skipWhitespace();
+    skipBlanksAndComments();
     return isEndTag() && currentCode() == tag;
 }
 
@@ -884,7 +887,7 @@ void XMLReader::readSystemAndQueries(QueryList* queries)
     skipElement(mark);
     if (isOpen(mark))
         read();
-    skipWhitespace();
+    skipBlanksAndComments();
     if (!isElementStart() || currentCode() != TAG_QUERIES || isEmptyElement())
         return;
     readQueries(*queries);
@@ -905,11 +908,11 @@ void XMLReader::readQueries(QueryList& queries)
         if (isEmptyElement())
             throw std::runtime_error("Missing <comment> in <query>");
         read();
-        skipWhitespace();
+        skipBlanksAndComments();
         std::string formula, comment;
         if (isElementStart() && currentCode() == TAG_FORMULA) {
             formula = readQueryPart(TAG_FORMULA);
-            skipWhitespace();
+            skipBlanksAndComments();
         }
         if (!isElementStart() || currentCode() != TAG_COMMENT)
             throw std::runtime_error("Missing <comment> in <query>");

@@ -53,7 +53,7 @@ private:
     void read();
     bool begin(int tag, bool skipEmpty = false);
     bool end(int tag);
-    void skipWhitespace();
+    void skipBlanksAndComments();
     ElementMark markElement() const;
     bool isOpen(const ElementMark& mark) const;
     void skipElement(const ElementMark& mark);

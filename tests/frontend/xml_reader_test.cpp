@@ -176,6 +176,26 @@ TEST(XmlReader, AProjectRootIsReadLikeNta)
     EXPECT_EQ(r.pathOf(1), "/project/template[1]/location[1]");
 }
 
+// XML comments are no content: around or inside the stored queries they are passed
+// over, and the queries are still read.
+TEST(XmlReader, CommentsAroundStoredQueriesArePassedOver)
+{
+    const std::string query = "<formula>E&lt;&gt; x</formula><comment/>";
+    const std::vector<std::string> stored = {
+        "<!-- saved queries --><queries><query>" + query + "</query></queries>",
+        "<queries><!-- first --><query><!-- a -->" + query + "<!-- b --></query><!-- c --></queries>",
+        "<queries><query><formula>E&lt;&gt; x</formula><!-- between --><comment/></query></queries>",
+    };
+    for (const auto& queries : stored) {
+        Reading r;
+        readText(r, document("", "<system>system P;</system>" + queries));
+        EXPECT_EQ(r.failure, "") << queries;
+        ZOLT::clearQueryFormulas();
+        const char* text = r.queries.renderQueryText();
+        EXPECT_STREQ(text, "/*\n\n*/\n\nE<> x\n\n") << queries;
+    }
+}
+
 // Faults that end the reading with an exception, at any depth of the document.
 TEST(XmlReader, StructuralFaultsEndTheReading)
 {
