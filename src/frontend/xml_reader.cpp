@@ -377,6 +377,25 @@ int XMLReader::parseText(const std::string& text, int part)
     return runParserOnText(text.c_str(), builder, newSyntax, part, currentXmlPath(TAG_FULL_PATH));
 }
 
+// With the cursor on a text node or on XML comments before one: the element's text,
+// joined over the pieces that comments split it into, so that a comment does not
+// cut the text short. The cursor moves to the node after the text (the element's end
+// tag), which leaves the element open.
+bool XMLReader::joinedText(std::string& text)
+{
+    while (nodeType() == XML_READER_TYPE_COMMENT)
+        read();
+    if (!isText())
+        return false;
+    text.clear();
+    while (isText() || nodeType() == XML_READER_TYPE_COMMENT) {
+        if (isText())
+            text += value();
+        read();
+    }
+    return true;
+}
+
 // With the cursor on an element's start tag: moves to its text and takes it.
 // Returns 0 with a text, 1 without (the cursor then stays on an empty tag, so
 // that the path still names the element).
@@ -385,17 +404,14 @@ int XMLReader::readElementText(std::string& text)
     if (isEmptyElement())
         return 1;
     read();
-    if (!isText())
-        return 1;
-    text = value();
-    return 0;
+    return joinedText(text) ? 0 : 1;
 }
 
 std::string XMLReader::readName(NameKind kind)
 {
-    if (!isText())
+    std::string text;
+    if (!joinedText(text))
         return {};
-    std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
 
@@ -496,9 +512,10 @@ int XMLReader::parseLabel(bool onEdge, bool& parsed)
     }
     int part = onEdge ? edgeLabelPart(kind) : locationLabelPart(kind);
     read();
-    if (part < 0 || !isText())
+    std::string text;
+    if (part < 0 || !joinedText(text))
         return -1;
-    parsed = parseText(value(), part) == 0;
+    parsed = parseText(text, part) == 0;
     return part;
 }
 
@@ -507,9 +524,9 @@ int32_t XMLReader::readLscLocation()
     if (!begin(TAG_LSCLOCATION, true))
         throw std::runtime_error("Missing LSC location");
     read();
-    if (!isText())
+    std::string text;
+    if (!joinedText(text))
         throw std::runtime_error("Missing LSC location");
-    std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
     long number = std::strtol(text.c_str(), nullptr, 10);
@@ -934,10 +951,7 @@ std::string XMLReader::readQueryPart(int tag)
     }
     std::string text;
     read();
-    if (isText()) {
-        text = value();
-        read();
-    }
+    joinedText(text);
     if (!end(tag))
         throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
     read();

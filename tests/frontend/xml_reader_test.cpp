@@ -176,6 +176,21 @@ TEST(XmlReader, AProjectRootIsReadLikeNta)
     EXPECT_EQ(r.pathOf(1), "/project/template[1]/location[1]");
 }
 
+// An XML comment inside a text does not cut the text short: the pieces around it are
+// read as one text.
+TEST(XmlReader, CommentsInsideTextsArePassedOver)
+{
+    Reading r;
+    readText(r, "<nta><declaration><!-- globals -->int x;<!-- more --> int y;</declaration>"
+                "<template><name>P<!-- c --></name><location id='a'><name><!-- c -->A</name>"
+                "<label kind='invariant'>x &lt;<!-- c --> 1</label></location><init ref='a'/></template>"
+                "<system>system<!-- c --> P;</system></nta>");
+    EXPECT_EQ(r.failure, "");
+    EXPECT_TRUE(r.builder.errors.empty()) << r.structure();
+    EXPECT_EQ(r.structure(), "declVar(x, false); declVar(y, false); procBegin(P, true, , ); "
+                             "procState(A, true, false); procStateInit(A); procEnd(); process(P); done()");
+}
+
 // XML comments are no content: around or inside the stored queries they are passed
 // over, and the queries are still read.
 TEST(XmlReader, CommentsAroundStoredQueriesArePassedOver)
