@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "frontend/parser.h"
 #include "frontend/xml_reader.h"
 #include "language/query_list.h"
+#include "builder_probe.h"
 #include "recording_builder.h"
 
 namespace {
@@ -387,6 +389,29 @@ TEST(XmlReader, InstantiationIsParsedWhenTheElementIsThere)
     EXPECT_EQ(absent.failure, "");
     EXPECT_FALSE(parsedAt(absent, "/nta/instantiation"));
     EXPECT_TRUE(parsedAt(absent, "/nta/system"));
+}
+
+// An error in a label's text names the label's element path and the line and column
+// inside that text.
+TEST(XmlReader, ErrorsInTextsNameThePathLineAndColumn)
+{
+    TempXml file(document("<template><name>P</name><location id='a'/><init ref='a'/><transition><source ref='a'/>"
+                          "<target ref='a'/><label kind='synchronisation'>c</label>"
+                          "<label kind='guard'>x &gt; 1\n  &amp;&amp; )</label></transition></template>"));
+    mirvek_test::Fixture f;
+    ZOLT::resetParserState();
+    ASSERT_EQ(ZOLT::readXmlModelFile(file.path.c_str(), &f.builder, true, nullptr), 0);
+    std::vector<std::string> shown;
+    for (const auto& d : f.system.getErrors()) {
+        std::ostringstream text;
+        text << d;
+        shown.push_back(text.str());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "$Unknown_identifier: c in /nta/template[1]/transition[1]/label[1] at line 1 column 0 to "
+                         "line 1 column 1",
+                         "$syntax_error: $unexpected ')' in /nta/template[1]/transition[1]/label[2] at line 2 "
+                         "column 5 to line 2 column 6"}));
 }
 
 TEST(XmlReader, TypeExceptionsOfTheBuilderAreRecordedAndReadingGoesOn)
