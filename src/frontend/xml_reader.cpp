@@ -274,6 +274,10 @@ void XMLReader::read()
     }
     if (xmlTextReaderRead(reader) != 1)
         throw std::runtime_error("Unexpected end of XML document");
+    // Entities other than the predefined ones are neither expanded nor loaded, so a
+    // text holding a reference to one would be read cut short without a word.
+    if (nodeType() == XML_READER_TYPE_ENTITY_REFERENCE)
+        throw std::runtime_error("Unsupported entity reference in XML document");
     if (isElementStart()) {
         levels.back().push_back(currentCode());
         levels.emplace_back();
@@ -299,15 +303,18 @@ bool XMLReader::begin(int tag, bool skipEmpty)
     }
 }
 
-void XMLReader::skipWhitespace()
+// Passes white space and XML comments: neither is content of the format, and a
+// comment between the stored queries must not make them unreadable.
+void XMLReader::skipBlanksAndComments()
 {
-    while (nodeType() == XML_READER_TYPE_WHITESPACE || nodeType() == XML_READER_TYPE_SIGNIFICANT_WHITESPACE)
+    while (nodeType() == XML_READER_TYPE_WHITESPACE || nodeType() == XML_READER_TYPE_SIGNIFICANT_WHITESPACE
+           || nodeType() == XML_READER_TYPE_COMMENT)
         read();
 }
 
 bool XMLReader::end(int tag)
 {
-    skipWhitespace();
+    skipBlanksAndComments();
     return isEndTag() && currentCode() == tag;
 }
 
@@ -370,6 +377,25 @@ int XMLReader::parseText(const std::string& text, int part)
     return runParserOnText(text.c_str(), builder, newSyntax, part, currentXmlPath(TAG_FULL_PATH));
 }
 
+// With the cursor on a text node or on XML comments before one: the element's text,
+// joined over the pieces that comments split it into, so that a comment does not
+// cut the text short. The cursor moves to the node after the text (the element's end
+// tag), which leaves the element open.
+bool XMLReader::joinedText(std::string& text)
+{
+    while (nodeType() == XML_READER_TYPE_COMMENT)
+        read();
+    if (!isText())
+        return false;
+    text.clear();
+    while (isText() || nodeType() == XML_READER_TYPE_COMMENT) {
+        if (isText())
+            text += value();
+        read();
+    }
+    return true;
+}
+
 // With the cursor on an element's start tag: moves to its text and takes it.
 // Returns 0 with a text, 1 without (the cursor then stays on an empty tag, so
 // that the path still names the element).
@@ -378,17 +404,14 @@ int XMLReader::readElementText(std::string& text)
     if (isEmptyElement())
         return 1;
     read();
-    if (!isText())
-        return 1;
-    text = value();
-    return 0;
+    return joinedText(text) ? 0 : 1;
 }
 
 std::string XMLReader::readName(NameKind kind)
 {
-    if (!isText())
+    std::string text;
+    if (!joinedText(text))
         return {};
-    std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
 
@@ -489,9 +512,10 @@ int XMLReader::parseLabel(bool onEdge, bool& parsed)
     }
     int part = onEdge ? edgeLabelPart(kind) : locationLabelPart(kind);
     read();
-    if (part < 0 || !isText())
+    std::string text;
+    if (part < 0 || !joinedText(text))
         return -1;
-    parsed = parseText(value(), part) == 0;
+    parsed = parseText(text, part) == 0;
     return part;
 }
 
@@ -500,9 +524,9 @@ int32_t XMLReader::readLscLocation()
     if (!begin(TAG_LSCLOCATION, true))
         throw std::runtime_error("Missing LSC location");
     read();
-    if (!isText())
+    std::string text;
+    if (!joinedText(text))
         throw std::runtime_error("Missing LSC location");
-    std::string text = value();
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
     long number = std::strtol(text.c_str(), nullptr, 10);
@@ -880,7 +904,7 @@ void XMLReader::readSystemAndQueries(QueryList* queries)
     skipElement(mark);
     if (isOpen(mark))
         read();
-    skipWhitespace();
+    skipBlanksAndComments();
     if (!isElementStart() || currentCode() != TAG_QUERIES || isEmptyElement())
         return;
     readQueries(*queries);
@@ -901,11 +925,11 @@ void XMLReader::readQueries(QueryList& queries)
         if (isEmptyElement())
             throw std::runtime_error("Missing <comment> in <query>");
         read();
-        skipWhitespace();
+        skipBlanksAndComments();
         std::string formula, comment;
         if (isElementStart() && currentCode() == TAG_FORMULA) {
             formula = readQueryPart(TAG_FORMULA);
-            skipWhitespace();
+            skipBlanksAndComments();
         }
         if (!isElementStart() || currentCode() != TAG_COMMENT)
             throw std::runtime_error("Missing <comment> in <query>");
@@ -927,10 +951,7 @@ std::string XMLReader::readQueryPart(int tag)
     }
     std::string text;
     read();
-    if (isText()) {
-        text = value();
-        read();
-    }
+    joinedText(text);
     if (!end(tag))
         throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
     read();

@@ -53,7 +53,7 @@ private:
     void read();
     bool begin(int tag, bool skipEmpty = false);
     bool end(int tag);
-    void skipWhitespace();
+    void skipBlanksAndComments();
     ElementMark markElement() const;
     bool isOpen(const ElementMark& mark) const;
     void skipElement(const ElementMark& mark);
@@ -73,6 +73,7 @@ private:
     std::string readName(NameKind kind);
     int parseText(const std::string& text, int part);
     int parseLabel(bool onEdge, bool& parsed);
+    bool joinedText(std::string& text);
     int readElementText(std::string& text);
     std::string readNameElement(int tag, NameKind kind);
     void parseElementText(int tag, int part);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "frontend/parse_context.h"
 #include "parse_helpers.h"
@@ -198,6 +199,46 @@ TEST(Lexer, UnclosedCommentDoesNotLeakIntoTheNextParse)
     // The error is at the last lexeme inside the comment ("c").
     EXPECT_EQ(p.builder.spans[1].end - p.builder.spans[1].start, 1);
     EXPECT_EQ(parsePart("x", PART_EXPRESSION).calls, "exprId(x)");
+}
+
+// Each word scans as a name exactly in the syntaxes where it is no keyword. A word
+// read as a name gives exprId; a keyword gives something else.
+TEST(Lexer, KeywordsBySyntax)
+{
+    struct Group
+    {
+        const char* name;
+        std::vector<std::string> words;
+        bool keywordInNew, keywordInOld, keywordInQueries;
+    };
+    const Group groups[] = {
+        // "sup" and "inf" are query keywords that the grammar also takes as names.
+        {"query words", {"deadlock", "Pr", "sat", "simulate", "foreach", "numOf", "X"}, false, false,
+         true},
+        {"new model syntax only",
+         {"select", "for", "while", "if", "return", "typedef", "struct", "meta", "dynamic", "spawn", "exit", "gantt",
+          "progress", "IO", "before_update", "after_update", "default", "hybrid", "xor", "else", "do", "assert"},
+         true, false, false},
+        {"model words", {"process", "state", "commit", "init", "trans", "guard", "sync", "assign", "branch",
+                         "urgent", "broadcast", "chan", "clock", "bool", "double", "void", "const", "priority"},
+         true, true, false},
+        {"everywhere", {"int", "true", "false", "not", "and", "or", "imply", "system", "scalar"}, true, true, true},
+        {"model and queries", {"forall", "exists", "sum", "cos", "sqrt", "random", "pow", "ln", "log"}, true, false,
+         true},
+        {"never", {"control", "simulation", "refinement", "consistency", "specification", "implementation",
+                   "control_t", "break", "continue", "switch", "case"},
+         false, false, false},
+    };
+    for (const Group& g : groups) {
+        for (const std::string& w : g.words) {
+            SCOPED_TRACE(std::string(g.name) + ": " + w);
+            const std::string name = "exprId(" + w + ")";
+            EXPECT_EQ(parsePart(w, PART_EXPRESSION, true).calls != name, g.keywordInNew);
+            EXPECT_EQ(parsePart(w, PART_EXPRESSION, false).calls != name, g.keywordInOld);
+            EXPECT_EQ(parseQueries("E<> " + w).calls != name + "; exprUnary(EXISTS_EVENTUALLY); property()",
+                      g.keywordInQueries);
+        }
+    }
 }
 
 TEST(Lexer, KeywordQuery)

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 
+#include "builder_probe.h"
 #include "parse_helpers.h"
 
 namespace {
@@ -462,6 +464,26 @@ TEST(ParserModels, SpansOfTemplateAndSystemCalls)
         SCOPED_TRACE(c.call);
         EXPECT_EQ(coveredText(c.parsed, c.text, c.call), c.covers);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Errors of a model read into a system come out at the line and column of their
+// lexeme, also after a comment and a blank line that span several lines.
+TEST(ParserModels, ErrorsAreReportedAtTheirLineAndColumn)
+{
+    mirvek_test::Fixture f;
+    ZOLT::runParserOnModelText("int x;\n/* c\n */ int y =\n   );\nsystem P;", &f.builder, true);
+    std::vector<std::string> shown;
+    for (const auto& d : f.system.getErrors()) {
+        std::ostringstream text;
+        text << d;
+        shown.push_back(text.str());
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"$syntax_error: $unexpected ')' at line 4 column 3 to line 4 column 4",
+                                               "$No_such_process: P at line 5 column 7 to line 5 column 8"}));
 }
 
 } // namespace

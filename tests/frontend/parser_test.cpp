@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "builder_probe.h"
 #include "parse_helpers.h"
 
 namespace {
@@ -170,6 +172,19 @@ TEST(Parser, PlaceholdersAfterSyntaxErrors)
     expectCalls(std::begin(cases), std::end(cases), PART_EXPRESSION);
 }
 
+// Syntax errors name the look-ahead token and the expected tokens in terminal order.
+TEST(Parser, SyntaxErrorMessages)
+{
+    const Case cases[] = {
+        {"three expected tokens", "chan priority c d",
+         "exprId(c); beginChanPriority(); error($syntax_error: $unexpected T_ID, $expecting T_LT $or ';' $or ',')"},
+        {"two expected tokens", "process P() { state a; init a; trans a b",
+         "procBegin(P, true, , ); procState(a, false, false); procStateInit(a); "
+         "error($syntax_error: $unexpected T_ID, $expecting T_ARROW $or T_UNCONTROL_ARROW)"},
+    };
+    expectCalls(std::begin(cases), std::end(cases), PART_DECLARATIONS);
+}
+
 TEST(Parser, StartParts)
 {
     struct PartCase
@@ -261,6 +276,15 @@ TEST(Parser, BuilderTypeErrorsAreReportedAndParsingGoesOn)
     // Each error is placed at the span of the failed call.
     EXPECT_EQ(p.builder.spans[3], p.builder.spans[2]);
     EXPECT_EQ(p.builder.spans[8], p.builder.spans[7]);
+}
+
+// The language has no break statement: "break" is an identifier that names nothing,
+// and the statement after it is still read.
+TEST(Parser, BreakIsAnUnknownIdentifier)
+{
+    mirvek_test::Fixture f;
+    EXPECT_EQ(runParserOnText("int x; void f() { break; x = 1; }", &f.builder, true, PART_DECLARATIONS, ""), 0);
+    EXPECT_EQ(mirvek_test::errors(f.system), std::vector<std::string>{"$Unknown_identifier: break"});
 }
 
 // Builder that does not support statements at all.

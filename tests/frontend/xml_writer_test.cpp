@@ -168,7 +168,7 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
                              // declaration forms whose text must read back as the same declaration
                              "int[0,3] w[2][N] = {{1, 2, 3}, {0, 0, 0}}", "typedef int row_t[2]",
                              "row_t rows[2] = {{1, 2}, {3, 4}}", "pair_t q = {b: false, a: 2}",
-                             "pair_t ps[2] = {{a: 1, b: false}, {b: true, a: 0}}", "int sv[s_t]", "meta int mv",
+                             "pair_t ps[2] = {{a: 1, b: false}, {b: true, a: 0}}", "int sv[s_t]", "meta int mv", "hybrid clock hc", "int next(int k)\n{\n    return k + n;",
                              "void bump(int &x, const int m[2])\n{\n    int t[2] = {m[0], m[1]};",
                              "(const id_t id, int &r, const int a[2])"})
         EXPECT_NE(before.find(part), std::string::npos) << part << "\n" << before;
