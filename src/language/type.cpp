@@ -671,6 +671,19 @@ std::string type_t::toString() const
     return text;
 }
 
+namespace {
+
+// The builders make an urgent broadcast channel as broadcast around urgent; the
+// language writes the two keywords the other way round, so the declaration text
+// does too, to read back as the same type.
+bool isUrgentBroadcast(const type_t& type)
+{
+    return type.getKind() == BROADCAST && type.getSize() >= 1 && type.getChild(0).getKind() == URGENT &&
+           type.getChild(0).getSize() >= 1;
+}
+
+} // namespace
+
 std::string type_t::toDeclaration() const
 {
     if (node == nullptr) {
@@ -724,6 +737,9 @@ std::string type_t::toDeclaration() const
         return text + "}";
     }
     default:
+        if (isUrgentBroadcast(*this)) {
+            return "urgent broadcast " + node->children[0].type.getChild(0).toDeclaration();
+        }
         break;
     }
     std::string text = declarationName(node->kind);
@@ -753,6 +769,9 @@ std::string type_t::toDeclaration(const std::string& name) const
             }
             break;
         default:
+            if (isUrgentBroadcast(*this)) {
+                return "urgent broadcast " + node->children[0].type.getChild(0).toDeclaration(name);
+            }
             if (isPrefixKind(node->kind) && node->size >= 1) {
                 return declarationName(node->kind) + " " + node->children[0].type.toDeclaration(name);
             }

@@ -294,6 +294,9 @@ TEST(TypeTest, DeclarationText)
         {"channel", prim(CHANNEL), "chan"},
         {"urgent broadcast channel", type_t::createPrefix(type_t::createPrefix(prim(CHANNEL), BROADCAST), URGENT),
          "urgent broadcast chan"},
+        // The builders nest an urgent broadcast channel the other way round.
+        {"urgent broadcast channel as the builders make it",
+         type_t::createPrefix(type_t::createPrefix(prim(CHANNEL), URGENT), BROADCAST), "urgent broadcast chan"},
         {"const int", type_t::createPrefix(plainInt, CONSTANT), "const int"},
         {"meta", type_t::createPrefix(prim(INT), META), "meta int"},
         {"hybrid clock", type_t::createPrefix(prim(CLOCK), HYBRID), "hybrid clock"},
@@ -314,6 +317,8 @@ TEST(TypeTest, DeclarationText)
     for (const Case& c : cases) {
         EXPECT_EQ(c.type.toDeclaration(), c.text) << c.name;
     }
+    type_t urgentBroadcast = type_t::createPrefix(type_t::createPrefix(prim(CHANNEL), URGENT), BROADCAST);
+    EXPECT_EQ(type_t::createArray(urgentBroadcast, range(0, 2)).toDeclaration("c"), "urgent broadcast chan c[3]");
 }
 
 TEST(TypeTest, TypeExceptionCarriesItsText)
