@@ -285,6 +285,8 @@ public:
     const std::list<template_t>& getTemplates() const { return templates; }
     std::list<instance_t>& getProcesses() { return processes; }
     const std::list<instance_t>& getProcesses() const { return processes; }
+    // The instantiations of scenario charts (P = Chart(...)), in the order declared.
+    const std::list<instance_t>& getLscInstances() const { return lscInstances; }
     std::list<chan_priority_t>& getChanPriorities() { return chanPriorities; }
     const std::list<chan_priority_t>& getChanPriorities() const { return chanPriorities; }
 
