@@ -67,6 +67,115 @@ std::string costVariableName(const TimedAutomataSystem& system)
     return "cost";
 }
 
+// One declaration of a scope as written back, with the section of the sectioned
+// layout (constants, type definitions, dynamic templates, variables, functions) it
+// belongs to.
+struct declaration_text_t
+{
+    int section;
+    std::string text;
+};
+
+enum { constantSection, typedefSection, dynamicSection, variableSection, functionSection };
+
+// The declarations of a scope in the order they were declared: the frame holds the
+// symbols of the scope in order of addition, so the records are visited through it.
+// Records whose symbol is not in the frame follow at the end in the order of their
+// lists, so that nothing is left out. The first variable is left out when asked (the
+// reference clock of the globals); dynamic templates are written where they were
+// declared.
+std::vector<declaration_text_t> declarationsInOrder(const declarations_t& declarations, bool skipFirstVariable,
+                                                    const std::vector<template_t*>& dynamics)
+{
+    std::map<binding_t, const variable_t*> variables;
+    std::map<binding_t, const function_t*> functions;
+    std::map<binding_t, const template_t*> dynamicTemplates;
+    auto variable = declarations.variables.begin();
+    if (skipFirstVariable && variable != declarations.variables.end())
+        ++variable;
+    for (; variable != declarations.variables.end(); ++variable)
+        variables.emplace(variable->symbol, &*variable);
+    for (const function_t& function : declarations.functions)
+        functions.emplace(function.symbol, &function);
+    for (const template_t* templ : dynamics)
+        dynamicTemplates.emplace(templ->symbol, templ);
+
+    std::vector<declaration_text_t> result;
+    auto addVariable = [&](const variable_t& v) {
+        result.push_back({v.symbol.getType().getKind() == CONSTANT ? constantSection : variableSection,
+                          variableText(v) + ";\n"});
+    };
+    auto addFunction = [&](const function_t& f) { result.push_back({functionSection, functionText(f) + "\n\n"}); };
+    const scope_t& frame = declarations.frame;
+    for (size_t i = 0; !frame.empty() && i < frame.getSize(); ++i) {
+        binding_t symbol = frame[i];
+        if (symbol.getType().getKind() == TYPEDEF) {
+            result.push_back({typedefSection, symbol.getType().toDeclaration() + ";\n"});
+        } else if (auto v = variables.find(symbol); v != variables.end()) {
+            addVariable(*v->second);
+            variables.erase(v);
+        } else if (auto f = functions.find(symbol); f != functions.end()) {
+            addFunction(*f->second);
+            functions.erase(f);
+        } else if (auto d = dynamicTemplates.find(symbol); d != dynamicTemplates.end()) {
+            result.push_back({dynamicSection,
+                              "dynamic " + symbol.getName() + "(" + parametersText(*d->second) + ");\n"});
+            dynamicTemplates.erase(d);
+        }
+    }
+    for (const variable_t& v : declarations.variables)
+        if (variables.count(v.symbol) != 0 && variables.at(v.symbol) == &v)
+            addVariable(v);
+    for (const function_t& f : declarations.functions)
+        if (functions.count(f.symbol) != 0 && functions.at(f.symbol) == &f)
+            addFunction(f);
+    for (const template_t* templ : dynamics)
+        if (dynamicTemplates.count(templ->symbol) != 0)
+            result.push_back(
+                {dynamicSection, "dynamic " + templ->symbol.getName() + "(" + parametersText(*templ) + ");\n"});
+    return result;
+}
+
+// The declarations text of a scope that reads back: the sectioned layout (constants,
+// type definitions, dynamic templates, variables, functions) when the declarations
+// were made in that order, otherwise every declaration in the order it was made, so
+// that each one follows what it uses (a constant of a type defined before it, say).
+std::string orderedDeclarationsText(const declarations_t& declarations, bool skipFirstVariable,
+                                    const std::vector<template_t*>& dynamics)
+{
+    const std::vector<declaration_text_t> ordered = declarationsInOrder(declarations, skipFirstVariable, dynamics);
+    const bool sectioned = std::is_sorted(ordered.begin(), ordered.end(),
+                                          [](const auto& a, const auto& b) { return a.section < b.section; });
+    if (sectioned) {
+        std::string dynamicsText;
+        for (const declaration_text_t& d : ordered)
+            if (d.section == dynamicSection)
+                dynamicsText += d.text;
+        return constantsText(declarations) + "\n" + typeDefinitionsText(declarations.frame) + "\n" + dynamicsText
+               + variablesText(declarations, skipFirstVariable) + "\n" + functionsText(declarations);
+    }
+    std::string text;
+    for (const declaration_text_t& d : ordered)
+        text += d.text;
+    return text;
+}
+
+// The parameter list of an input/output declaration as it is declared, "(const int
+// k, int n)", or nothing when it has none. The parameters are kept as identifiers of
+// their symbols; an expression of another kind has no declaration to write and is
+// left out, so that the system text still reads back.
+std::string ioParametersText(const iodecl_t& io)
+{
+    std::string text;
+    for (const expression_t& parameter : io.parameters) {
+        if (parameter.empty() || parameter.getKind() != IDENTIFIER || parameter.getSymbol().empty())
+            continue;
+        const binding_t symbol = parameter.getSymbol();
+        text += (text.empty() ? "" : ", ") + symbol.getType().toDeclaration(symbol.getName());
+    }
+    return text.empty() ? text : "(" + text + ")";
+}
+
 } // namespace
 
 xmlChar* ConvertInput(const char* text, const char* encoding)
@@ -185,15 +294,9 @@ void XMLWriter::writeDocument()
 
 std::string XMLWriter::globalDeclarationText()
 {
-    declarations_t& globals = system->getGlobals();
-    std::string dynamics;
-    for (const template_t* templ : system->getDynamicTemplates())
-        dynamics += "dynamic " + templ->symbol.getName() + "(" + parametersText(*templ) + ");\n";
-    // The declarations text, with the dynamic template declarations after the type
-    // definitions that their parameters may use and before the variables and
-    // functions that may spawn them. The reference clock is left out.
-    std::string text = constantsText(globals) + "\n" + typeDefinitionsText(globals.frame) + "\n" + dynamics
-                       + variablesText(globals, true) + "\n" + functionsText(globals);
+    // The declarations with the dynamic template declarations among them; the
+    // reference clock is left out.
+    std::string text = orderedDeclarationsText(system->getGlobals(), true, system->getDynamicTemplates());
     text += "\n";
     if (!system->getChanPriorities().empty()) {
         text += "// channel priorities\n";
@@ -229,6 +332,15 @@ std::string XMLWriter::systemText()
         previousLevel = level;
         names += name;
     }
+    // Scenario charts are instantiated by name; no process is made of them.
+    for (const instance_t& instance : system->getLscInstances()) {
+        lines += instance.symbol.getName();
+        if (instance.freeCount > 0)
+            lines += "(" + freeParametersText(instance) + ")";
+        const std::string templateName
+            = instance.definingTemplate != nullptr ? instance.definingTemplate->symbol.getName() : std::string();
+        lines += " = " + templateName + "(" + instanceArgumentsText(instance) + ");\n";
+    }
     std::string text = lines + "system " + names + "; ";
 
     const declarations_t& globals = system->getGlobals();
@@ -241,7 +353,7 @@ std::string XMLWriter::systemText()
         add(io.inputs, "?");
         add(io.outputs, "!");
         add(io.cspChannels, "");
-        text += "\nIO " + io.instanceName + " { " + channels + " }";
+        text += "\nIO " + io.instanceName + ioParametersText(io) + " { " + channels + " }";
     }
     if (!globals.progressMeasures.empty()) {
         text += "\nprogress {\n";
@@ -305,7 +417,7 @@ void XMLWriter::writeTemplate(const template_t& templ)
     startElement("template");
     writeElement("name", templ.symbol.getName());
     writeElement("parameter", parametersText(templ));
-    writeElement("declaration", declarationsText(templ.declarations, false));
+    writeElement("declaration", orderedDeclarationsText(templ.declarations, false, {}));
     for (const location_t& location : templ.locations) {
         writeLocation(templ, location);
         selfLoops[location.number] = 0;
@@ -498,7 +610,7 @@ void XMLWriter::writeLsc(const template_t& chart)
         writeElement("type", chart.lscType);
     if (!chart.lscMode.empty())
         writeElement("mode", chart.lscMode);
-    writeElement("declaration", declarationsText(chart.declarations, false));
+    writeElement("declaration", orderedDeclarationsText(chart.declarations, false, {}));
     for (const instance_line_t& line : chart.instanceLines) {
         startElement("instance");
         writeAttribute("id", "i" + std::to_string(line.number));

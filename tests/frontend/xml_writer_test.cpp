@@ -118,8 +118,15 @@ std::string describe(TimedAutomataSystem& system)
         out << "process " << p.symbol.getName() << " of " << p.definingTemplate->symbol.getName() << "("
             << instanceArgumentsText(p) << ") free=" << p.freeCount << " (" << freeParametersText(p) << ")"
             << " priority=" << system.getProcPriority(p.symbol.getName()) << "\n";
+    for (const instance_t& i : system.getLscInstances())
+        out << "chart instance " << i.symbol.getName() << " of " << i.definingTemplate->symbol.getName() << "("
+            << instanceArgumentsText(i) << ")\n";
     for (const iodecl_t& io : globals.ioDeclarations) {
         out << "IO " << io.instanceName;
+        for (const expression_t& p : io.parameters)
+            out << " parameter "
+                << (p.getKind() == IDENTIFIER ? p.getSymbol().getType().toDeclaration(p.getSymbol().getName())
+                                              : show(p));
         for (const auto& e : io.inputs)
             out << " in " << show(e);
         for (const auto& e : io.outputs)
@@ -170,7 +177,12 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
                              "row_t rows[2] = {{1, 2}, {3, 4}}", "pair_t q = {b: false, a: 2}",
                              "pair_t ps[2] = {{a: 1, b: false}, {b: true, a: 0}}", "int sv[s_t]", "meta int mv", "hybrid clock hc", "int next(int k)\n{\n    return k + n;",
                              "void bump(int &x, const int m[2])\n{\n    int t[2] = {m[0], m[1]};",
-                             "(const id_t id, int &r, const int a[2])"})
+                             "(const id_t id, int &r, const int a[2])",
+                             // a constant of a type defined just before it, globally and locally
+                             "const small_t F = 2", "const bit_t B = 1",
+                             // an instantiated chart and the parameters of an IO declaration
+                             "chart instance C1 of Chart(F)",
+                             "IO W1 parameter const id_t k parameter int n in c[1]"})
         EXPECT_NE(before.find(part), std::string::npos) << part << "\n" << before;
 
     TempPath first, second;
