@@ -288,8 +288,26 @@ void XMLWriter::writeDocument()
         if (!templ.isTimedAutomaton)
             writeLsc(templ);
     writeElement("system", systemText());
+    writeQueries();
     endElement();
     check(xmlTextWriterEndDocument(textWriter), "xmlTextWriterEndDocument");
+}
+
+// The queries stored with the model, as the reader reads them: one query element
+// with its formula and its comment for each, nothing when there are none.
+void XMLWriter::writeQueries()
+{
+    const auto& queries = system->getQueryList().getQueries();
+    if (queries.empty())
+        return;
+    startElement("queries");
+    for (const auto& [formula, comment] : queries) {
+        startElement("query");
+        writeElement("formula", formula);
+        writeElement("comment", comment);
+        endElement();
+    }
+    endElement();
 }
 
 std::string XMLWriter::globalDeclarationText()

@@ -51,6 +51,7 @@ private:
 
     std::string globalDeclarationText();
     std::string systemText();
+    void writeQueries();
     void writeTemplate(const template_t& templ);
     void writeLocation(const template_t& templ, const location_t& location);
     void writeTransition(const template_t& templ, const edge_t& edge);

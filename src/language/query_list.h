@@ -23,6 +23,9 @@ public:
     // pairs added afterwards do not change it. The list owns the text.
     const char* renderQueryText();
 
+    // The (formula, comment) pairs in the order they were added.
+    const std::vector<std::pair<std::string, std::string>>& getQueries() const { return pairs; }
+
 private:
     std::vector<std::pair<std::string, std::string>> pairs;
     std::optional<std::string> cachedText;

@@ -242,3 +242,40 @@ TEST(XmlWriter, LabelTextsAreConvertedToUtf8OrLeftOut)
 }
 
 } // namespace
+
+namespace {
+
+// The queries stored in an XML model are saved with it and read back in order,
+// with their comments, including an empty formula.
+TEST(XmlWriter, StoredQueriesAreSavedWithTheModel)
+{
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    Fixture original;
+    resetParserState();
+    ASSERT_EQ(readXmlModelFile((models + "/drv_stored_queries.xml").c_str(), &original.builder, true,
+                               &original.system.getQueryList()),
+              0);
+    original.system.getQueryList().addQuery("", "a comment without a formula & <markup>");
+    const Pairs expected = {{"E<> W.Busy", "The worker gets busy."},
+                            {"A[] W.Busy imply W.c <= 4", "Work takes at most 4 time units."},
+                            {"", "a comment without a formula & <markup>"}};
+    ASSERT_EQ(original.system.getQueryList().getQueries(), expected);
+
+    TempPath saved;
+    writeSystemXml(saved.path.c_str(), original.system);
+    Fixture reread;
+    resetParserState();
+    ASSERT_EQ(readXmlModelFile(saved.path.c_str(), &reread.builder, true, &reread.system.getQueryList()), 0);
+    EXPECT_EQ(errors(reread.system), std::vector<std::string>{});
+    EXPECT_EQ(reread.system.getQueryList().getQueries(), expected);
+
+    // A model without stored queries gets no queries element.
+    Fixture plain;
+    resetParserState();
+    ASSERT_EQ(readXmlModelFile((models + "/xml_roundtrip.xml").c_str(), &plain.builder, true, nullptr), 0);
+    TempPath plainSaved;
+    writeSystemXml(plainSaved.path.c_str(), plain.system);
+    EXPECT_EQ(fileText(plainSaved.path).find("<queries>"), std::string::npos);
+}
+
+} // namespace
