@@ -285,6 +285,9 @@ public:
     const std::list<template_t>& getTemplates() const { return templates; }
     std::list<instance_t>& getProcesses() { return processes; }
     const std::list<instance_t>& getProcesses() const { return processes; }
+    // The instantiations of timed-automaton templates (P = T(...)), in the order declared,
+    // whether or not the system line uses them.
+    const std::list<instance_t>& getInstances() const { return instances; }
     // The instantiations of scenario charts (P = Chart(...)), in the order declared.
     const std::list<instance_t>& getLscInstances() const { return lscInstances; }
     std::list<chan_priority_t>& getChanPriorities() { return chanPriorities; }
