@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -329,15 +330,67 @@ std::string XMLWriter::globalDeclarationText()
     return text;
 }
 
+// The line of one instantiation. An instantiation of a partial instantiation is
+// written on that partial instantiation, which is declared before it, so that it reads
+// back with the same parameters and bindings: its parameter list is its own free
+// parameters followed by exactly those of its base, and its arguments bind the base's
+// free parameters. Any other is written on its template.
+std::string XMLWriter::instantiationText(const instance_t& instance, std::list<instance_t>::const_iterator first,
+                                         std::list<instance_t>::const_iterator self)
+{
+    const size_t parameters = instance.parameters.empty() ? 0 : instance.parameters.getSize();
+    auto isBase = [&](const instance_t& base) {
+        const size_t baseParameters = base.parameters.empty() ? 0 : base.parameters.getSize();
+        if (base.freeCount == 0 || base.definingTemplate != instance.definingTemplate
+            || instance.freeCount + baseParameters != parameters || base.freeCount != instance.boundCount)
+            return false;
+        for (size_t i = 0; i < baseParameters; ++i)
+            if (!(base.parameters[i] == instance.parameters[instance.freeCount + i]))
+                return false;
+        for (const auto& [parameter, argument] : base.bindings) {
+            auto bound = instance.bindings.find(parameter);
+            if (bound == instance.bindings.end() || !(bound->second == argument))
+                return false;
+        }
+        for (size_t i = 0; i < base.freeCount; ++i)
+            if (instance.bindings.count(base.parameters[i]) == 0)
+                return false;
+        return true;
+    };
+    std::string text = instance.symbol.getName();
+    if (instance.freeCount > 0)
+        text += "(" + freeParametersText(instance) + ")";
+    for (auto it = self; it != first;) {
+        const instance_t& base = *--it;
+        if (!isBase(base))
+            continue;
+        std::string arguments;
+        for (size_t i = 0; i < base.freeCount; ++i)
+            arguments += (i == 0 ? "" : ", ") + instance.bindings.at(base.parameters[i]).toString(false);
+        return text + " = " + base.symbol.getName() + "(" + arguments + ");\n";
+    }
+    const std::string templateName
+        = instance.definingTemplate != nullptr ? instance.definingTemplate->symbol.getName() : std::string();
+    return text + " = " + templateName + "(" + instanceArgumentsText(instance) + ");\n";
+}
+
 std::string XMLWriter::systemText()
 {
     std::string lines, names;
+    // Every instantiation the model was read with, in the order declared, whether the
+    // system line uses it or not; a process made from one is not written again.
+    std::set<std::string> written;
+    const std::list<instance_t>& instances = system->getInstances();
+    for (auto it = instances.begin(); it != instances.end(); ++it) {
+        lines += instantiationText(*it, instances.begin(), it);
+        written.insert(it->symbol.getName());
+    }
     int32_t previousLevel = 0;
     for (const instance_t& process : system->getProcesses()) {
         const std::string& name = process.symbol.getName();
         const std::string templateName
             = process.definingTemplate != nullptr ? process.definingTemplate->symbol.getName() : std::string();
-        if (name != templateName) {
+        if (name != templateName && written.count(name) == 0) {
             lines += name;
             if (process.freeCount > 0)
                 lines += "(" + freeParametersText(process) + ")";

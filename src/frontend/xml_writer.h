@@ -6,6 +6,7 @@
 // back as the same model.
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +52,8 @@ private:
 
     std::string globalDeclarationText();
     std::string systemText();
+    std::string instantiationText(const instance_t& instance, std::list<instance_t>::const_iterator first,
+                                  std::list<instance_t>::const_iterator self);
     void writeQueries();
     void writeTemplate(const template_t& templ);
     void writeLocation(const template_t& templ, const location_t& location);

@@ -114,6 +114,9 @@ std::string describe(TimedAutomataSystem& system)
         describeTemplate(out, t);
     for (const template_t* t : system.getDynamicTemplates())
         describeTemplate(out, *t);
+    for (const instance_t& i : system.getInstances())
+        out << "instance " << i.symbol.getName() << " of " << i.definingTemplate->symbol.getName() << "("
+            << instanceArgumentsText(i) << ") free=" << i.freeCount << " (" << freeParametersText(i) << ")\n";
     for (const instance_t& p : system.getProcesses())
         out << "process " << p.symbol.getName() << " of " << p.definingTemplate->symbol.getName() << "("
             << instanceArgumentsText(p) << ") free=" << p.freeCount << " (" << freeParametersText(p) << ")"
@@ -182,7 +185,11 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
                              "const small_t F = 2", "const bit_t B = 1",
                              // an instantiated chart and the parameters of an IO declaration
                              "chart instance C1 of Chart(F)",
-                             "IO W1 parameter const id_t k parameter int n in c[1]"})
+                             "IO W1 parameter const id_t k parameter int n in c[1]",
+                             // instantiations the system line leaves out, a partial one among them,
+                             // and an instantiation of a partial instantiation
+                             "instance W2 of W(1, g, ca) free=0 ()", "instance W3 of W(k, v[1], ca) free=1",
+                             "instance W4 of W(2, k, v[1], ca) free=0", "process W4 of W"})
         EXPECT_NE(before.find(part), std::string::npos) << part << "\n" << before;
 
     TempPath first, second;
@@ -195,6 +202,13 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
     const std::string written = fileText(first.path);
     EXPECT_NE(written.find("<branchpoint id=\"b7\""), std::string::npos);
     EXPECT_NE(written.find("<branchpoint id=\"bp1\""), std::string::npos);
+
+    // Every instantiation is written once, in the order declared, before the system
+    // line; the chained one on the partial instantiation it was made from.
+    const std::string systemText = "<system>W0 = W(0, g, ca);\nW1(const id_t k) = W(k, v[0], ca);\n"
+                                   "W2 = W(1, g, ca);\nW3(const id_t k) = W(k, v[1], ca);\nW4 = W3(2);\n"
+                                   "C1 = Chart(F);\nsystem W0 &lt; W1, Q, W4; ";
+    EXPECT_NE(written.find(systemText), std::string::npos) << written.substr(written.find("<system>"));
 
     writeSystemXml(second.path.c_str(), reread.system);
     EXPECT_EQ(fileText(second.path), written);
