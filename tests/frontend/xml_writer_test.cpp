@@ -187,9 +187,10 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
                              "chart instance C1 of Chart(F)",
                              "IO W1 parameter const id_t k parameter int n in c[1]",
                              // instantiations the system line leaves out, a partial one among them,
-                             // and an instantiation of a partial instantiation
+                             // and instantiations of a partial instantiation, one of them partial
                              "instance W2 of W(1, g, ca) free=0 ()", "instance W3 of W(k, v[1], ca) free=1",
-                             "instance W4 of W(2, k, v[1], ca) free=0", "process W4 of W"})
+                             "instance W4 of W(2, k, v[1], ca) free=0",
+                             "instance W5 of W(j, k, v[1], ca) free=1 (const id_t j)", "process W4 of W"})
         EXPECT_NE(before.find(part), std::string::npos) << part << "\n" << before;
 
     TempPath first, second;
@@ -204,9 +205,10 @@ TEST(XmlWriter, ASavedModelReadsBackAsTheSameModel)
     EXPECT_NE(written.find("<branchpoint id=\"bp1\""), std::string::npos);
 
     // Every instantiation is written once, in the order declared, before the system
-    // line; the chained one on the partial instantiation it was made from.
+    // line; the chained ones on the partial instantiation they were made from.
     const std::string systemText = "<system>W0 = W(0, g, ca);\nW1(const id_t k) = W(k, v[0], ca);\n"
                                    "W2 = W(1, g, ca);\nW3(const id_t k) = W(k, v[1], ca);\nW4 = W3(2);\n"
+                                   "W5(const id_t j) = W3(j);\n"
                                    "C1 = Chart(F);\nsystem W0 &lt; W1, Q, W4; ";
     EXPECT_NE(written.find(systemText), std::string::npos) << written.substr(written.find("<system>"));
 
