@@ -18,7 +18,7 @@ struct Successor
     // the interned copy; the transition stage's own buffer is valid only during the call. The
     // shared empty array marks the end of a source state's transitions and is the transition of
     // the initial state; null for a state that re-enters a pipeline without a transition.
-    const Edge* const* transition = nullptr;
+    Edge* const* transition = nullptr;
     // An extra condition on the state (a constraint expression) set where higher-priority clock
     // guards cut the zone; empty otherwise. Released by the creator when the record goes.
     base::RefPtr<base::Object> handle;

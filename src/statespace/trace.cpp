@@ -5,11 +5,12 @@
 #include "support/exceptions.h"
 
 namespace {
-// Stand-in until the runtime's shared empty transition is available.
-const Edge* const emptyTuple[1] = {nullptr};
+// The empty transition. (A stand-in for the runtime's shared empty tuple, which the interning of
+// edge tuples will provide.)
 Transition emptyTransition()
 {
-    return emptyTuple;
+    static Edge* const terminator[1] = {nullptr};
+    return terminator;
 }
 
 const char* const invalidArguments = "Invalid arguments in call to MemoryTraceStore::createTrace";

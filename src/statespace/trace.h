@@ -13,13 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/edge.h"
 #include "support/object.h"
 
-class Edge;
-
-// A transition: the edges taken, ended by a null pointer. Transitions are interned, so they are
-// compared and kept by pointer.
-using Transition = const Edge* const*;
+// A transition of a trace is an interned edge tuple: it is compared and kept by pointer.
+using Transition = EdgeTuple;
 
 // An iterator over a sequence of transitions.
 class Trace : public base::Object

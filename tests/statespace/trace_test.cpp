@@ -15,11 +15,11 @@ struct Transitions
 {
     static constexpr int count = 8;
     int dummies[count] = {};
-    const Edge* tuples[count][2];
+    Edge* tuples[count][2];
     Transitions()
     {
         for (int i = 0; i < count; ++i) {
-            tuples[i][0] = reinterpret_cast<const Edge*>(&dummies[i]);
+            tuples[i][0] = reinterpret_cast<Edge*>(&dummies[i]);
             tuples[i][1] = nullptr;
         }
     }
