@@ -246,4 +246,26 @@ TEST_F(Sorting, TheObservableHeadEndsEachExpansion)
     }
 }
 
+// An observer that lets nothing through.
+class Refusing : public pipeline::ObservableFilter<SymbolicState>::Observer
+{
+public:
+    bool before() override { return false; }
+};
+
+TEST_F(Sorting, AStateTheObservableHeadDoesNotPassOnGoesBackToThePool)
+{
+    Refusing refusing;
+    pipeline::ObservableFilter<SymbolicState> guarded(&refusing);
+    Expander expander;
+    guarded.connect(&expander);
+    SymbolicState* source = system->acquireState();
+    source->storeMark = 3;
+    EXPECT_FALSE(guarded.put(source));
+    EXPECT_EQ(system->statesInUse(), 0u);
+
+    pipeline::ObservableFilter<SymbolicState> unconnected;
+    EXPECT_FALSE(unconnected.put(system->acquireState()));
+}
+
 }  // namespace
