@@ -4,6 +4,7 @@
 #include "pipeline/exploration_filters.h"
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
+#include "pipeline/priority_filter.h"
 #include "pipeline/successor_filter.h"
 #include "pipeline/transition_filter.h"
 
@@ -15,6 +16,7 @@ void registerSuccessorChainFilters()
     registerBuiltinFilter(FILTER_TRANSITION, makeTransitionFilter);
     registerBuiltinFilter(FILTER_TRANSITION_LIVENESS, makeTransitionFilter);
     registerBuiltinFilter(FILTER_COPY, makeLazyCopyFilter);
+    registerBuiltinFilter(FILTER_PRIORITY, makePriorityFilter);
     registerBuiltinFilter(FILTER_QUERY, makeQueryFilter);
     registerBuiltinFilter(FILTER_EXPANSION, makeExpansionFilter);
     registerBuiltinFilter(FILTER_CANONIZE, makeCanonizeZoneFilter);
