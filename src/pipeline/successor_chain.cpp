@@ -2,6 +2,7 @@
 
 #include "pipeline/delay_filter.h"
 #include "pipeline/exploration_filters.h"
+#include "pipeline/extrapolation_filter.h"
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
 #include "pipeline/priority_filter.h"
@@ -10,6 +11,10 @@
 
 void registerSuccessorChainFilters()
 {
+    registerBuiltinFilter(FILTER_EXTRAPOLATION, makeExtrapolationFilter);
+    registerBuiltinFilter(FILTER_DIFFERENCE_EXTRAPOLATION, makeExtrapolationFilter);
+    registerBuiltinFilter(FILTER_LOCAL_EXTRAPOLATION, makeLocalExtrapolationFilter);
+    registerBuiltinFilter(FILTER_LU_LOCAL_EXTRAPOLATION, makeLULocalExtrapolationFilter);
     registerBuiltinFilter(FILTER_DELAY, makeDelayFilter);
     registerBuiltinFilter(FILTER_SUCCESSOR, makeSuccessorFilter);
     registerBuiltinFilter(FILTER_SUCCESSOR_LIVENESS, makeSuccessorFilter);
