@@ -114,6 +114,7 @@ private:
     std::set<int32_t> channels;
     std::unique_ptr<uint32_t[]> clockMask;
     std::unique_ptr<uint8_t[]> flags;
+    size_t flagCount = 0;
 };
 
 // Edge tuples: null-terminated arrays of Edge pointers.
