@@ -618,12 +618,18 @@ std::string rangeSizeText(const expression_t& lower, const expression_t& upper)
     return std::string();
 }
 
-// The text between the brackets of an array declaration. Arrays made from a size N
-// have the index range 0 .. N - 1, and N is child 0 of the upper bound. For other
-// index types (a named range) the name of the index type is written, which is how
-// such an array is declared; failing that, the size. An array over a scalar set is
-// written over the set's name, or over the set itself: it must not become an array
-// over integers.
+// True for the integer constant v.
+bool isIntConstant(const expression_t& e, int32_t v)
+{
+    return !e.empty() && e.getKind() == CONSTANT && e.getType().isKind(INT) && e.getValue() == v;
+}
+
+// The text between the brackets of an array declaration, written so that it reads back
+// as the same index type. The short form [N] stands for the range 0 .. N - 1, which is
+// what the builders make from a size (lower bound 0, upper bound N - 1); it is used for
+// that range only, and for a range from 0 to a constant c, which is [c + 1]. Any other index type is written by its name where it has one, or
+// else as the range itself (int[2,4]). An array over a scalar set is written over the
+// set's name, or over the set itself: it must not become an array over integers.
 std::string arrayIndexText(const type_t& index)
 {
     if (index.isKind(SCALAR)) {
@@ -634,18 +640,24 @@ std::string arrayIndexText(const type_t& index)
         }
         return index.toDeclaration();
     }
-    auto [lower, upper] = index.getRangeBounds();
-    if (!upper.empty() && upper.getSize() > 0) {
-        return upper.getChild(0).toString(false);
-    }
     type_t named = index;
     while (named.isPrefix() && named.getSize() > 0) {
         named = named.getChild(0);
     }
-    if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0) {
+    if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0 &&
+        !isInternalLabel(named.getLabel(0))) {
         return named.getLabel(0);
     }
-    return rangeSizeText(lower, upper);
+    auto [lower, upper] = index.getRangeBounds();
+    if (isIntConstant(lower, 0) && !upper.empty()) {
+        if (upper.getKind() == SUBTRACT && upper.getSize() == 2 && isIntConstant(upper.getChild(1), 1)) {
+            return upper.getChild(0).toString(false);
+        }
+        if (upper.getKind() == CONSTANT && upper.getType().isKind(INT) && upper.getValue() < INT32_MAX) {
+            return std::to_string(int64_t(upper.getValue()) + 1);
+        }
+    }
+    return index.toDeclaration();
 }
 
 } // namespace
