@@ -1,9 +1,12 @@
 #include "language/type.h"
+#include "language/nesting.h"
 
 #include <boost/format.hpp>
 
 #include <cassert>
 #include <functional>
+#include <vector>
+#include <algorithm>
 #include <ostream>
 
 namespace ZOLT {
@@ -22,6 +25,8 @@ struct type_t::type_node
     expression_t expression;
     size_t size;
     child_t* children;
+    // Levels from this node down to its deepest leaf; 0 until first asked for.
+    uint32_t depth = 0;
 
     type_node(node_kind_t k, span_t p, size_t n)
         : kind(k), position(p), size(n), children(n > 0 ? new child_t[n] : nullptr)
@@ -108,6 +113,45 @@ expression_t type_t::getExpression() const
 span_t type_t::getPosition() const
 {
     return node == nullptr ? span_t() : node->position;
+}
+
+uint32_t type_t::getDepth() const
+{
+    if (node == nullptr) {
+        return 0;
+    }
+    if (node->depth != 0) {
+        return node->depth;
+    }
+    // Bottom-up with a stack of our own, as for expressions (language/nesting.h).
+    std::vector<type_node*> pending{node.get()};
+    while (!pending.empty()) {
+        type_node* n = pending.back();
+        uint32_t deepest = 0;
+        bool known = true;
+        for (size_t i = 0; i < n->size; ++i) {
+            type_node* c = n->children[i].type.node.get();
+            if (c == nullptr) {
+                continue;
+            }
+            if (c->depth == 0) {
+                pending.push_back(c);
+                known = false;
+            } else {
+                deepest = std::max(deepest, c->depth);
+            }
+        }
+        if (known) {
+            n->depth = deepest == UINT32_MAX ? deepest : deepest + 1;
+            pending.pop_back();
+        }
+    }
+    return node->depth;
+}
+
+bool exceedsNestingDepth(const type_t& type)
+{
+    return type.getDepth() > maxNestingDepth;
 }
 
 bool type_t::isUnknown() const
