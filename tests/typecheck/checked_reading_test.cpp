@@ -207,6 +207,16 @@ TEST(CheckedReading, ModelFixtures)
           {18, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"},
           {18, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"}},
          {}},
+        // A plain int has the default range, which bounds nothing; an error that a meta
+        // prefix causes in a named clock type is the declaration's.
+        {"tc_plain_int_and_named_types.xta", false,
+         {{6, "$Range_expected"},
+          {8, "$Prefix_meta_not_allowed_for_clocks"},
+          {8, "$This_type_cannot_be_declared_const_or_meta"},
+          {9, "$Prefix_meta_not_allowed_for_clocks"},
+          {9, "$This_type_cannot_be_declared_const_or_meta"},
+          {10, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar"}},
+         {}},
     };
     for (const Case& c : cases) {
         TimedAutomataSystem system;
