@@ -70,6 +70,7 @@ public:
 
     // Some static or dynamic slot is in a committed location (empty slots skipped).
     bool hasCommittedLocation() const;
+    using DiscreteState::hasCommittedLocation;
     // Counts one entry into the current location of every static process.
     void countEnteredLocations();
     // Ends the spawned process with that number: its slot becomes empty, the last live process
