@@ -179,6 +179,10 @@ private:
     // on this Program again.
     void saveStacks(uint32_t intCells, uint32_t doubleCells);
     void restoreStacks(uint32_t intCells, uint32_t doubleCells);
+    // Calls the spawner with the arguments (copied out of the stack first), keeping the
+    // interrupted run's stack cells.
+    void spawnInstance(ConcreteState* state, int32_t templateNumber, const int32_t* arguments, int32_t count,
+                       uint32_t intCells, uint32_t doubleCells);
 
     const void* handlerTable[bytecode::OPCODE_COUNT] = {};
     std::map<const void*, int32_t> handlerToOpcode;
