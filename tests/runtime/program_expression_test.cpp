@@ -48,6 +48,11 @@ TEST_F(Expressions, ConstantsAreSharedByEveryProgram)
     other->emit(at(0), HALT);
     EXPECT_EQ(ExpressionRef(other->makeExpression(0, {}, {})).get(), five.get());
     EXPECT_NE(make({{PUSH, 6}}).get(), five.get());
+
+    // A cleared cache makes the constant anew.
+    Program::clearConstantCaches();
+    EXPECT_NE(make({{PUSH, 5}}).get(), five.get());
+    EXPECT_EQ(five->evaluate(nullptr), 5);
 }
 
 TEST_F(Expressions, DoubleConstantsAreSharedByTheirBits)

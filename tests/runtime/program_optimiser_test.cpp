@@ -73,6 +73,8 @@ TEST_F(Optimiser, EmittedSequencesAndWhatTheyBecome)
          {"push 1", "doubleLoad", "doublePush 1.5", "doublePow"}},
         {"power beyond 32 bits stays", {{PUSH, 1}, {DOUBLE_LOAD}, D(1e10), {DOUBLE_POW}},
          {"push 1", "doubleLoad", "doublePush 1e+10", "doublePow"}},
+        {"power of infinity stays", {{PUSH, 1}, {DOUBLE_LOAD}, D(HUGE_VAL), {DOUBLE_POW}},
+         {"push 1", "doubleLoad", "doublePush inf", "doublePow"}},
         {"constant array index", {{LID, 9}, {PUSH, 2}, {ARRAY, 3, 4}}, {"lid 9", "push 8", "plus"}},
         {"constant array index on a constant base", {{PUSH, 10}, {PUSH, 2}, {ARRAY, 3, 4}}, {"push 18"}},
         {"index zero adds nothing", {{LID, 9}, {PUSH, 0}, {ARRAY, 3, 4}}, {"lid 9"}},
