@@ -78,6 +78,7 @@ public:
 
     // The discrete part, then "x=1.5 y=0" for the clocks 1.. and a newline.
     std::ostream& print(std::ostream& os) override;
+    using DiscreteState::print;
 
     // The spawned-process table, shared by every copy of a run's state; null until a checker
     // attaches one. The state deletes it only when ownsSpawnTable is set.
