@@ -65,7 +65,7 @@ private:
     System& system;
 };
 
-class Dynamic : public MachineTest
+class MachineDynamic : public MachineTest
 {
 protected:
     ZOLT::template_t dynamicTemplate;
@@ -106,7 +106,7 @@ protected:
     }
 };
 
-TEST_F(Dynamic, SpawnPassesTheArgumentsInParameterOrderAndKeepsTheInterruptedStack)
+TEST_F(MachineDynamic, SpawnPassesTheArgumentsInParameterOrderAndKeepsTheInterruptedStack)
 {
     ASSERT_EQ(pooled->getNumber(), 1);
     const uint32_t intCapacity = program->intStackCapacity();
@@ -132,7 +132,7 @@ TEST_F(Dynamic, SpawnPassesTheArgumentsInParameterOrderAndKeepsTheInterruptedSta
     EXPECT_EQ(program->stackCell(2), 0);
 }
 
-TEST_F(Dynamic, LiveInstancesCountedListedAndEnded)
+TEST_F(MachineDynamic, LiveInstancesCountedListedAndEnded)
 {
     EXPECT_EQ(run({{PUSH, 0}, {NUM_OF}}), 0);
     EXPECT_EQ(run({{PUSH, 0}, {PUSH, 0}, {DYN_PROCESS_INDEX}}), -1);
@@ -149,7 +149,7 @@ TEST_F(Dynamic, LiveInstancesCountedListedAndEnded)
     EXPECT_EQ(run({{PUSH, 0}, {NUM_OF}}), 0);
 }
 
-TEST_F(Dynamic, MemberAccessRunsAnExpressionOfTheInstanceOnTheSameProgram)
+TEST_F(MachineDynamic, MemberAccessRunsAnExpressionOfTheInstanceOnTheSameProgram)
 {
     // The instance's entry computes the member's index with code of its own, on the stacks of
     // the run that asks for it.
@@ -162,7 +162,7 @@ TEST_F(Dynamic, MemberAccessRunsAnExpressionOfTheInstanceOnTheSameProgram)
               341);
 }
 
-TEST_F(Dynamic, SpawnNeedsTheCompilerAndAKnownTemplate)
+TEST_F(MachineDynamic, SpawnNeedsTheCompilerAndAKnownTemplate)
 {
     EXPECT_THROW(run({{PUSH, 0}, {PUSH, 0}, {PUSH, 5}, {SPAWN}}), Bug);
     program->setSpawner(nullptr);

@@ -14,7 +14,7 @@
 namespace machine_test {
 namespace {
 
-class Expressions : public MachineTest
+class ProgramExpressions : public MachineTest
 {
 protected:
     // The expression for the instructions followed by halt, made as the compiler makes it.
@@ -34,7 +34,7 @@ protected:
     }
 };
 
-TEST_F(Expressions, ConstantsAreSharedByEveryProgram)
+TEST_F(ProgramExpressions, ConstantsAreSharedByEveryProgram)
 {
     const ExpressionRef five = make({{PUSH, 5}});
     ASSERT_NE(dynamic_cast<Constant*>(five.get()), nullptr);
@@ -55,7 +55,7 @@ TEST_F(Expressions, ConstantsAreSharedByEveryProgram)
     EXPECT_EQ(five->evaluate(nullptr), 5);
 }
 
-TEST_F(Expressions, DoubleConstantsAreSharedByTheirBits)
+TEST_F(ProgramExpressions, DoubleConstantsAreSharedByTheirBits)
 {
     auto state = concreteState();
     const ExpressionRef half = make({dpush(0.5), {DOUBLE_RET}});
@@ -73,7 +73,7 @@ TEST_F(Expressions, DoubleConstantsAreSharedByTheirBits)
     EXPECT_TRUE(std::signbit(state->result));
 }
 
-TEST_F(Expressions, ASingleVariableIsTheVariableItself)
+TEST_F(ProgramExpressions, ASingleVariableIsTheVariableItself)
 {
     intVariable("a");
     intVariable("b");
@@ -100,7 +100,7 @@ TEST_F(Expressions, ASingleVariableIsTheVariableItself)
     EXPECT_EQ(sum->evaluate(state.get()), 42);
 }
 
-TEST_F(Expressions, CodeThatLeavesNothingIsZero)
+TEST_F(ProgramExpressions, CodeThatLeavesNothingIsZero)
 {
     const int32_t a = intVariable("a");
     auto state = concreteState();
@@ -109,7 +109,7 @@ TEST_F(Expressions, CodeThatLeavesNothingIsZero)
     EXPECT_EQ(state->getVariables()[0], 3);
 }
 
-TEST_F(Expressions, AnExpressionKeepsItsProgram)
+TEST_F(ProgramExpressions, AnExpressionKeepsItsProgram)
 {
     const ExpressionRef sum = make({{LID, 1}, {LID, 2}, {PLUS}});
     Program* raw = program.get();
@@ -119,7 +119,7 @@ TEST_F(Expressions, AnExpressionKeepsItsProgram)
     EXPECT_EQ(static_cast<ProgramExpression*>(sum.get())->getProgram(), raw);
 }
 
-TEST_F(Expressions, ErrorsNameTheSymbolicStateTheyHappenedIn)
+TEST_F(ProgramExpressions, ErrorsNameTheSymbolicStateTheyHappenedIn)
 {
     clock("t(0)");
     const int32_t a = intVariable("a");
