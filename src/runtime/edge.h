@@ -114,6 +114,7 @@ private:
     std::set<int32_t> channels;
     std::unique_ptr<uint32_t[]> clockMask;
     std::unique_ptr<uint8_t[]> flags;
+    size_t flagCount = 0;
 };
 
 // Edge tuples: null-terminated arrays of Edge pointers.
@@ -130,6 +131,9 @@ size_t edgeTupleSize(Edge* const* tuple);
 bool isControllableTuple(Edge* const* tuple);
 // Every edge by Edge::print without tabs, each followed by an end of line.
 void printEdgeTuple(std::ostream& os, Edge* const* tuple);
+// The interned empty tuple (only the null): the transition of the initial state and the end
+// marker of transition enumeration. Valid until clearEdgeTuples.
+EdgeTuple emptyEdgeTuple();
 // Frees every interned tuple; tuples handed out before become invalid.
 void clearEdgeTuples();
 // Number of interned tuples.
