@@ -5,12 +5,12 @@
 #include "support/exceptions.h"
 
 namespace {
-// The empty transition. (A stand-in for the runtime's shared empty tuple, which the interning of
-// edge tuples will provide.)
+// The shared empty transition: the interned tuple of the lone terminator. (Looked up each time:
+// clearing the interned tuples frees it.)
 Transition emptyTransition()
 {
     static Edge* const terminator[1] = {nullptr};
-    return terminator;
+    return internEdgeTuple(terminator);
 }
 
 const char* const invalidArguments = "Invalid arguments in call to MemoryTraceStore::createTrace";

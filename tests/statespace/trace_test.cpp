@@ -10,6 +10,15 @@
 
 namespace {
 
+// The empty transition is interned; the interned tuples belong to whoever runs the queries, here
+// the test program, which lets them go at the end.
+class InternedTuples : public testing::Environment
+{
+public:
+    void TearDown() override { clearEdgeTuples(); }
+};
+const testing::Environment* const internedTuples = testing::AddGlobalTestEnvironment(new InternedTuples);
+
 // Distinct transitions for the store, which only keeps and compares their addresses.
 struct Transitions
 {
