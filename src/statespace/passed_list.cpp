@@ -21,8 +21,7 @@ bool PassedList::forward(Successor* successor)
 
 bool PassedList::drop(Successor* successor)
 {
-    successor->state->release();
-    successor->state = nullptr;
+    pipeline::dropItem(successor);
     return false;
 }
 

@@ -49,8 +49,7 @@ bool PassedWaitingList::forward(Successor* successor)
 
 bool PassedWaitingList::drop(Successor* successor)
 {
-    successor->state->release();
-    successor->state = nullptr;
+    pipeline::dropItem(successor);
     return false;
 }
 
