@@ -29,7 +29,29 @@ void SuccessorFilterBroadcast::setProperty(const char* key, void* value)
         system = static_cast<System*>(value);
         edgeCapacity = system != nullptr ? system->getProcessCount() + 1 : 0;
         negatedGuards.clear();
+        conditions.clear();
     }
+}
+
+const ExpressionRef& SuccessorFilterBroadcast::conditionOf(const BroadcastHelper& region)
+{
+    key.clear();
+    key.push_back(region.arrived.get());
+    key.insert(key.end(), region.leftOut.begin(), region.leftOut.end());
+    auto found = conditions.find(key);
+    if (found != conditions.end()) {
+        return found->second.second;
+    }
+    // Conditions that arrive from elsewhere than a stage that keeps them could fill the table
+    // without end; it starts afresh beyond a size no model reaches by its own transitions.
+    if (conditions.size() >= 65536) {
+        conditions.clear();
+    }
+    ExpressionRef condition = region.arrived;
+    for (const Edge* receiver : region.leftOut) {
+        condition = makeConjunction(condition, negatedGuard(receiver));
+    }
+    return conditions.emplace(key, std::make_pair(region.arrived, condition)).first->second.second;
 }
 
 const ExpressionRef& SuccessorFilterBroadcast::negatedGuard(const Edge* edge)
@@ -56,6 +78,7 @@ BroadcastHelper* SuccessorFilterBroadcast::newRegion()
     }
     region->edgeCount = 0;
     region->edges[0] = nullptr;
+    region->leftOut.reserve(edgeCapacity);
     return region;
 }
 
@@ -63,6 +86,8 @@ void SuccessorFilterBroadcast::recycle(BroadcastHelper* region)
 {
     region->zone.setEmpty();
     region->condition = nullptr;
+    region->arrived = nullptr;
+    region->leftOut.clear();
     region->edgeCount = 0;
     spare.push_back(region);
 }
@@ -152,6 +177,7 @@ bool SuccessorFilterBroadcast::defer(Successor* item, int32_t channel)
         whole->edges[1] = nullptr;
         whole->edgeCount = 1;
         whole->condition = static_cast<Expression*>(item->handle.get());
+        whole->arrived = whole->condition;
         group.regions.push_back(whole);
 
         // Each receiver splits every region into the part where it can take part and the rest.
@@ -178,9 +204,12 @@ bool SuccessorFilterBroadcast::defer(Successor* item, int32_t channel)
                 with->edges[with->edgeCount++] = *receiver;
                 with->edges[with->edgeCount] = nullptr;
                 with->condition = region->condition;
+                with->arrived = region->arrived;
+                with->leftOut = region->leftOut;
                 rest.mergeReduce();
                 region->zone = rest;
-                region->condition = makeConjunction(region->condition, negatedGuard(*receiver));
+                region->leftOut.push_back(*receiver);
+                region->condition = conditionOf(*region);
                 group.regions.insert(group.regions.begin() + static_cast<long>(k) + 1, with);
                 ++k;
             }

@@ -10,6 +10,7 @@
 // remaining region. Other transitions are computed at once, as by the plain successor stage.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -35,6 +36,9 @@ struct BroadcastHelper
     // The negated clock guards of the receivers this region leaves out, conjoined to the
     // condition the transition arrived with.
     ExpressionRef condition;
+    // The condition the transition arrived with, and the receivers left out.
+    ExpressionRef arrived;
+    std::vector<const Edge*> leftOut;
 };
 
 class SuccessorFilterBroadcast : public SuccessorFilter
@@ -85,6 +89,12 @@ private:
     // The negated clock guards of receivers, made once per edge.
     std::unordered_map<const Edge*, ExpressionRef> negatedGuards;
     const ExpressionRef& negatedGuard(const Edge* edge);
+    // The condition of a region, made once per arrived condition and list of left-out receivers
+    // (the key: the arrived condition, then the receivers). The arrived condition is held by the
+    // entry, so its address is not reused while the entry lives.
+    const ExpressionRef& conditionOf(const BroadcastHelper& region);
+    std::vector<const void*> key;
+    std::map<std::vector<const void*>, std::pair<ExpressionRef, ExpressionRef>> conditions;
 };
 
 // Factory of the registry entry "successor-filter" for models whose broadcast receivers have

@@ -19,6 +19,7 @@ void PriorityFilter::setProperty(const char* key, void* value)
         system = static_cast<System*>(value);
         pairwise = system != nullptr && !system->priorityOrderTotal;
         blockingConditions.clear();
+        conjunctions.clear();
     }
 }
 
@@ -50,6 +51,23 @@ const ExpressionRef& PriorityFilter::notEnabled(const Pending& t)
         condition = result;
     }
     return condition;
+}
+
+const ExpressionRef& PriorityFilter::allNotEnabled()
+{
+    key.clear();
+    for (uint32_t b : blockers) {
+        key.push_back(pending[b].transition);
+    }
+    auto found = conjunctions.find(key);
+    if (found != conjunctions.end()) {
+        return found->second;
+    }
+    ExpressionRef condition;
+    for (uint32_t b : blockers) {
+        condition = makeConjunction(condition, notEnabled(pending[b]));
+    }
+    return conjunctions.emplace(key, condition).first->second;
 }
 
 void PriorityFilter::handOn(SymbolicState* state, EdgeTuple transition, const ExpressionRef& condition)
@@ -155,12 +173,13 @@ void PriorityFilter::resolvePairwise(SymbolicState* state)
     // With clocks a transition may fire where none of the higher ones is enabled.
     try {
         for (size_t p = 0; p < n; ++p) {
-            ExpressionRef condition;
+            blockers.clear();
             for (size_t q = 0; q < n; ++q) {
                 if (higher(pending[q], pending[p])) {
-                    condition = makeConjunction(condition, notEnabled(pending[q]));
+                    blockers.push_back(static_cast<uint32_t>(q));
                 }
             }
+            const ExpressionRef& condition = allNotEnabled();
             SymbolicState* copy = state->clone();
             if (condition) {
                 int32_t left;
@@ -210,17 +229,25 @@ void PriorityFilter::resolveFullOrder(SymbolicState* state)
         }
 
         // Class by class: each class fires where no transition of a higher class is enabled.
+        // `blocked` describes where some transition of the classes before is enabled.
         ExpressionRef blocked;
         size_t k = 0;
         while (k < n) {
             const size_t first = k;
-            ExpressionRef classCondition;
             for (; k < n && !higher(pending[first], pending[k]); ++k) {
                 handOn(state->clone(), pending[k].transition, blocked);
-                classCondition = makeConjunction(classCondition, notEnabled(pending[k]));
             }
             if (k < n) {
-                blocked = makeConjunction(blocked, classCondition);
+                blockers.clear();
+                for (size_t c = first; c < k; ++c) {
+                    blockers.push_back(static_cast<uint32_t>(c));
+                }
+                const ExpressionRef classCondition = allNotEnabled();
+                blockers.clear();
+                for (size_t c = 0; c < k; ++c) {
+                    blockers.push_back(static_cast<uint32_t>(c));
+                }
+                blocked = allNotEnabled();
                 if (classCondition->evaluate(state) == 0) {
                     break;
                 }

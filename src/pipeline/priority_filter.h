@@ -8,6 +8,7 @@
 // transition is enabled, and the condition that describes the cut travels with the item.
 
 #include <cstdint>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -47,6 +48,9 @@ private:
     // The valuations where the transition cannot fire: the disjunction of its negated clock
     // guards (the sender's alone for a broadcast). Made once per transition.
     const ExpressionRef& notEnabled(const Pending& t);
+    // The conjunction of notEnabled over the transitions listed in `blockers`, in that order;
+    // made once per list (null for the empty list).
+    const ExpressionRef& allNotEnabled();
     void resolve(SymbolicState* state);
     void resolvePairwise(SymbolicState* state);
     void resolveFullOrder(SymbolicState* state);
@@ -58,7 +62,12 @@ private:
     std::vector<Pending> pending;
     // Scratch of one resolution, kept for the next.
     std::vector<uint32_t> unblocked;
+    std::vector<uint32_t> blockers;
     std::unordered_map<EdgeTuple, ExpressionRef> blockingConditions;
+    // Conditions are the same for the same transitions, state after state: kept by the list of
+    // transitions they describe.
+    std::vector<EdgeTuple> key;
+    std::map<std::vector<EdgeTuple>, ExpressionRef> conjunctions;
 };
 
 // Factory of the registry entry "priority-filter".
