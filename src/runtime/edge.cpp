@@ -145,6 +145,13 @@ IntrusiveHashTable& tupleTable()
     static IntrusiveHashTable table(12);
     return table;
 }
+
+// The interned empty tuple, null until first asked for and after clearEdgeTuples.
+EdgeTuple& emptyTuple()
+{
+    static EdgeTuple tuple = nullptr;
+    return tuple;
+}
 }  // namespace
 
 bool edgeTupleEquals(Edge* const* a, Edge* const* b)
@@ -214,8 +221,19 @@ void printEdgeTuple(std::ostream& os, Edge* const* tuple)
     }
 }
 
+EdgeTuple emptyEdgeTuple()
+{
+    EdgeTuple& tuple = emptyTuple();
+    if (tuple == nullptr) {
+        Edge* const terminator[1] = {nullptr};
+        tuple = internEdgeTuple(terminator);
+    }
+    return tuple;
+}
+
 void clearEdgeTuples()
 {
+    emptyTuple() = nullptr;
     IntrusiveHashTable& table = tupleTable();
     for (size_t i = 0; i < table.getBucketCount(); ++i) {
         IntrusiveHashTable::Node* node = table.takeBucket(i);

@@ -131,6 +131,9 @@ size_t edgeTupleSize(Edge* const* tuple);
 bool isControllableTuple(Edge* const* tuple);
 // Every edge by Edge::print without tabs, each followed by an end of line.
 void printEdgeTuple(std::ostream& os, Edge* const* tuple);
+// The interned empty tuple (only the null): the transition of the initial state and the end
+// marker of transition enumeration. Valid until clearEdgeTuples.
+EdgeTuple emptyEdgeTuple();
 // Frees every interned tuple; tuples handed out before become invalid.
 void clearEdgeTuples();
 // Number of interned tuples.

@@ -397,7 +397,11 @@ void SystemMetaFPVariable::print(std::ostream& os) const
 
 // ---- Increment ----------------------------------------------------------------------------------
 
-IncrementVariable::IncrementVariable(const base::RefPtr<Variable>& variable) : variable(variable) {}
+IncrementVariable::IncrementVariable(const base::RefPtr<Variable>& variable) : variable(variable)
+{
+    reads.insert(static_cast<uint32_t>(variable->getIndex()));
+    writes.insert(static_cast<uint32_t>(variable->getIndex()));
+}
 
 void IncrementVariable::accept(ExpressionVisitor&) {}
 
