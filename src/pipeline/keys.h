@@ -70,7 +70,7 @@ extern const char PROPERTY_DELTAPLUS[];
 extern const char PROPERTY_DELTAMINUS[];
 extern const char PROPERTY_PROBABILITY[];
 
-// Part of the key set; no stage reads them.
+// In the key set, but read by no stage.
 extern const char PROPERTY_GOXASTRATEGY[];
 extern const char PROPERTY_FILTERSTRATEGY[];
 extern const char PROPERTY_LEARNINGOUTPUT[];
