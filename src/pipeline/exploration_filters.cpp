@@ -120,7 +120,7 @@ template <class T>
 void JobProgressFilter<T>::setProperty(const char* key, void* value)
 {
     if (key == PROPERTY_JOB) {
-        job = static_cast<pipeline::JobProgress*>(value);
+        job = static_cast<pipeline::JobInterface*>(value);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "pipeline/job.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/successor.h"
 #include "runtime/edge.h"
@@ -17,19 +18,6 @@ class FilterConfiguration;
 class SymbolicState;
 class SymbolicStateReference;
 class System;
-
-namespace pipeline {
-
-// What a progress stage needs of the query's job (the value of PROPERTY_JOB): one tick per item.
-class JobProgress
-{
-public:
-    virtual ~JobProgress() = default;
-    // Counts one explored item and reports the throughput when due.
-    virtual void progress() = 0;
-};
-
-}  // namespace pipeline
 
 // Passes on the successors whose state satisfies the query expression; the others are dropped.
 class QueryFilter : public pipeline::AbstractFilter<Successor, Successor>
@@ -80,7 +68,7 @@ template <class T>
 class JobProgressFilter : public pipeline::AbstractFilter<T, T>
 {
 public:
-    // PROPERTY_JOB: the job (not counted).
+    // PROPERTY_JOB: the job (pipeline::JobInterface*, not counted).
     void setProperty(const char* key, void* value) override;
     bool put(T* item) override
     {
@@ -95,7 +83,7 @@ public:
     }
 
 private:
-    pipeline::JobProgress* job = nullptr;
+    pipeline::JobInterface* job = nullptr;
 };
 
 // Re-explores from a stored state the states that the space optimisation left out of the store,
