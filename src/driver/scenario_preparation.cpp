@@ -20,16 +20,22 @@ namespace {
 size_t sizeOf(const scope_t& scope) { return scope.empty() ? 0 : scope.getSize(); }
 
 // The instance or template that an instance line was declared with: the name before "(" in the
-// line's written form T(args), resolved among the globals.
+// line's written form T(args). A process of the same name may hide it among the globals, so it
+// is looked for among the templates and instantiations themselves.
 const instance_t* lineBase(const TimedAutomataSystem& model, const instance_line_t& line)
 {
-    const std::string& name = line.symbol.getName();
-    binding_t symbol;
-    if (!model.getGlobals().frame.resolve(name.substr(0, name.find('(')), symbol) ||
-        symbol.getType().getKind() != INSTANCE) {
-        return nullptr;
+    const std::string& written = line.symbol.getName();
+    const std::string name = written.substr(0, written.find('('));
+    if (line.definingTemplate->symbol.getName() == name) {
+        return line.definingTemplate;
     }
-    return static_cast<const instance_t*>(symbol.getData());
+    const instance_t* base = nullptr;
+    for (const instance_t& instance : model.getInstances()) {
+        if (instance.symbol.getName() == name) {
+            base = &instance;
+        }
+    }
+    return base;
 }
 
 // The symbol of the chart that now carries `name`: instance lines are renamed while the model is
@@ -56,8 +62,10 @@ void Translator::checkInstanceLines()
         names.insert(process.name);
     }
     for (instance_line_t& line : chart().instanceLines) {
-        std::string text = line.symbol.getName();
-        const instance_t* base = line.definingTemplate != nullptr ? lineBase(*system, line) : nullptr;
+        // A line whose name could not be read names no process.
+        std::string text = line.symbol.empty() ? std::string() : line.symbol.getName();
+        const instance_t* base =
+            line.definingTemplate != nullptr && !line.symbol.empty() ? lineBase(*system, line) : nullptr;
         if (base != nullptr) {
             // The arguments of the base's own parameters, with the chart's parameters replaced
             // by the values of the chart instance.
