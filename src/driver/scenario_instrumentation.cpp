@@ -185,8 +185,9 @@ void Translator::splitSendingEdges()
                 report = report.substituteSymbol(select, expression_t::createIdentifier(store));
                 const expression_t& initial = store.getType().getRangeBounds().first;
                 if (store.getType().isKind(INT) && !initial.empty()) {
-                    reset = appendUpdate(reset, expression_t::createBinary(ASSIGN, expression_t::createIdentifier(store),
-                                                                           initial, position, store.getType()));
+                    expression_t target = expression_t::createIdentifier(store);
+                    reset = appendUpdate(reset,
+                                         expression_t::createBinary(ASSIGN, target, initial, position, store.getType()));
                 }
             }
             second.update = reset;

@@ -3,6 +3,7 @@
 // concern the chart, and the edges back to the start and into the error location.
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "driver/scenario_translator.h"
@@ -231,17 +232,25 @@ std::vector<expression_t> Translator::collectProcessSyncs()
                 add(sync);
                 continue;
             }
-            // One synchronisation per value of the index, within the channel array's bounds.
-            interval_t range = facts.getRange(channel[1]);
+            // One synchronisation per value of the index, within the channel array's bounds;
+            // an index whose values are not known here is kept as it is.
+            std::optional<interval_t> range;
+            try {
+                range = facts.getRange(channel[1]);
+            } catch (const std::runtime_error&) {
+            }
             try {
                 auto [lower, upper] = channel[0].getType().getIndexType().getRangeBounds();
-                if (!lower.empty() && !upper.empty()) {
-                    range = range.intersect(interval_t(facts.evaluateConstant(lower), facts.evaluateConstant(upper)));
+                if (range && !lower.empty() && !upper.empty()) {
+                    range = range->intersect(interval_t(facts.evaluateConstant(lower), facts.evaluateConstant(upper)));
                 }
             } catch (const std::runtime_error&) {
-                // The array's bounds are not known here; the index range alone decides.
             }
-            for (int64_t i = range.lower; i <= range.upper; ++i) {
+            if (!range) {
+                add(sync);
+                continue;
+            }
+            for (int64_t i = range->lower; i <= range->upper; ++i) {
                 expression_t index = expression_t::createConstant(static_cast<int32_t>(i));
                 expression_t element =
                     expression_t::createBinary(ARRAY, channel[0], index, channel.getPosition(), channel.getType());

@@ -170,8 +170,8 @@ void Translator::declareIdVariable(std::string& name)
     while (resolve(name, symbol)) {
         name += "_o";
     }
-    type_t type =
-        type_t::createRange(type_t::createPrimitive(INT, position), makeConstant(-32767), makeConstant(32767), position);
+    type_t integer = type_t::createPrimitive(INT, position);
+    type_t type = type_t::createRange(integer, makeConstant(-32767), makeConstant(32767), position);
     system->addVariable(system->getGlobals(), type, name, expression_t());
 }
 

@@ -304,6 +304,37 @@ TEST(ScenarioTranslation, PrechartStartsAtLpminAndTheMainChartAtLmin)
                                                     }));
 }
 
+TEST(ScenarioTranslation, ChartMessagesOutOfTurnAbandonThePrechart)
+{
+    // With the answer inside the prechart too, a request while the answer is awaited starts the
+    // prechart over (one edge per request message of the chart); in the main chart a message out
+    // of turn is an error.
+    auto model = loadFixtureWith("lsc_prechart.xml", {{"<prechart><lsclocation>40</lsclocation></prechart>",
+                                                       "<prechart><lsclocation>70</lsclocation></prechart>"}});
+    translateScenarioProperty(*model, "Answer");
+    const template_t& observer = templateNamed(*model, "obsTATemplate");
+    EXPECT_EQ(locationsOf(observer),
+              (std::vector<std::string>{"lpmin", "id1", "lmin", "lmax (committed)", "Err (committed)"}));
+    EXPECT_EQ(edgesOf(observer, "id1", "lpmin"), (std::vector<std::string>{
+                                                     "id1 -> lpmin [src == 1 && dst == 2] req_o? {src = 0, dst = 0}",
+                                                     "id1 -> lpmin [src == 1 && dst == 2] req_o? {src = 0, dst = 0}",
+                                                 }));
+    EXPECT_TRUE(edgesOf(observer, "id1", "Err").empty());
+    EXPECT_EQ(edgesOf(observer, "lmin", "Err"), sorted({
+                                                    "lmin -> Err [src == 1 && dst == 2] req_o? {nxtCmt = true}",
+                                                    "lmin -> Err [src == 2 && dst == 1] ack_o? {nxtCmt = true}",
+                                                }));
+}
+
+TEST(ScenarioTranslation, SendersInCommittedLocationsWaitForTheObserver)
+{
+    auto model = loadFixtureWith("lsc_single_message.xml",
+                                 {{"<name>idle</name></location>", "<name>idle</name><committed/></location>"}});
+    translateScenarioProperty(*model, "Ping");
+    EXPECT_EQ(edgesOf(templateNamed(*model, "Sender"), "idle"),
+              (std::vector<std::string>{"idle -> o_id0 [mayFire && !nxtCmt] c! {mayFire = false, src = 1}"}));
+}
+
 TEST(ScenarioTranslation, ViolatedConditionsLeadBackToTheStartOrIntoErr)
 {
     // A condition on A before the message from A to B: the start location is committed, so its
@@ -410,6 +441,19 @@ TEST(ScenarioTranslation, ProcessesSharingATemplateGetPrivateCopies)
     EXPECT_EQ(parametersText(copy), parametersText(worker));
     EXPECT_EQ(declarationsText(copy.declarations, false), declarationsText(worker.declarations, false));
     EXPECT_NE(copy.declarations.functions.front().symbol, worker.declarations.functions.front().symbol);
+    // Nothing of the source is lost: branch points, branch probabilities and rates included.
+    auto withProbabilities = [](const template_t& templ) {
+        std::vector<std::string> edges;
+        for (const edge_t& edge : templ.edges) {
+            if (edge.sync.empty()) {
+                edges.push_back(describe(edge) + " p " + text(edge.probability));
+            }
+        }
+        return edges;
+    };
+    EXPECT_EQ(withProbabilities(copy), withProbabilities(worker));
+    EXPECT_EQ(copy.branchpoints.size(), 1u);
+    EXPECT_EQ(text(copy.locations[1].exponentialRate), "3");
     EXPECT_EQ(instanceArgumentsText(processNamed(*model, "A")), "0");
     EXPECT_EQ(instanceArgumentsText(processNamed(*model, "B")), "1");
 
@@ -472,7 +516,8 @@ TEST(ScenarioTranslation, ProcessSetMembersBecomeProcessesOfTheirOwn)
     // the chart instance's argument.
     const template_t& observer = templateNamed(*model, "obsTATemplate");
     EXPECT_EQ(edgesOf(observer, "lmin", "id1"),
-              (std::vector<std::string>{"lmin -> id1 [src == 3 && dst == 1] c_o[first]? {src = 0, dst = 0, nxtCmt = true}"}));
+              (std::vector<std::string>{
+                  "lmin -> id1 [src == 3 && dst == 1] c_o[first]? {src = 0, dst = 0, nxtCmt = true}"}));
     EXPECT_EQ(parametersText(observer), "const int[0,1] first");
     EXPECT_EQ(instanceArgumentsText(processNamed(*model, "obsTA")), "1");
     EXPECT_EQ(edgesOf(templateNamed(*model, "Node0Template"), "o_id0"),
