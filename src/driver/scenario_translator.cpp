@@ -1,5 +1,6 @@
 #include "driver/scenario_translator.h"
 
+#include <set>
 #include <stdexcept>
 
 #include "frontend/expression_builder.h"
@@ -134,22 +135,23 @@ void Translator::prepareModel()
         // The process now instantiates the copy, which has the same parameters: its arguments
         // are closed over the parameters of the instantiations in between, so that they bind
         // exactly the copy's parameters.
+        std::set<binding_t> between;
+        for (const auto& binding : process.bindings) {
+            if (copy->parameters.indexOf(binding.first) == -1) {
+                between.insert(binding.first);
+            }
+        }
         std::map<binding_t, expression_t> closed;
         for (size_t i = 0; !copy->parameters.empty() && i < copy->parameters.getSize(); ++i) {
             auto bound = process.bindings.find(copy->parameters[i]);
             if (bound == process.bindings.end()) {
                 continue;
             }
+            // Each pass replaces one level of instantiation; there are fewer levels than bindings.
             expression_t argument = bound->second;
-            for (size_t pass = 0; pass < process.bindings.size(); ++pass) {
-                expression_t before = argument;
-                for (const auto& [parameter, value] : process.bindings) {
-                    if (copy->parameters.indexOf(parameter) == -1) {
-                        argument = argument.substituteSymbol(parameter, value);
-                    }
-                }
-                if (argument == before) {
-                    break;
+            for (size_t pass = 0; pass < process.bindings.size() && argument.readsAny(between); ++pass) {
+                for (const binding_t& parameter : between) {
+                    argument = argument.substituteSymbol(parameter, process.bindings.at(parameter));
                 }
             }
             closed.emplace(copy->parameters[i], argument);

@@ -420,7 +420,8 @@ TEST(ScenarioTranslation, ASecondTranslationAddsAnObserverOfItsOwn)
 
 TEST(ScenarioTranslation, ProcessesSharingATemplateGetPrivateCopies)
 {
-    // A, B and C instantiate Worker; D alone instantiates Listener.
+    // A (through the partial instantiation A0), B and C instantiate Worker; D alone instantiates
+    // Listener.
     auto model = loadFixture("lsc_shared_template.xml");
     translateScenarioProperty(*model, "First");
 
@@ -454,6 +455,7 @@ TEST(ScenarioTranslation, ProcessesSharingATemplateGetPrivateCopies)
     EXPECT_EQ(withProbabilities(copy), withProbabilities(worker));
     EXPECT_EQ(copy.branchpoints.size(), 1u);
     EXPECT_EQ(text(copy.locations[1].exponentialRate), "3");
+    // A's argument, given to A0's parameter, now binds the copy's own parameter.
     EXPECT_EQ(instanceArgumentsText(processNamed(*model, "A")), "0");
     EXPECT_EQ(instanceArgumentsText(processNamed(*model, "B")), "1");
 
