@@ -32,6 +32,29 @@ binding_t endSymbol(const location_t* location, const branchpoint_t* branchpoint
     return location != nullptr ? location->symbol : branchpoint->symbol;
 }
 
+// The type of the copy of a channel: a plain channel, or an array of plain channels with the
+// dimensions of the chart channel's array, each over a range with the same bounds (a scalar-set
+// index keeps its own type, which alone may index by that set).
+type_t copyChannelType(const type_t& channelType)
+{
+    type_t array = channelType.unwrap();
+    if (array.getKind() != ARRAY) {
+        return type_t::createPrimitive(CHANNEL);
+    }
+    type_t index = array.getChild(1);
+    if (!index.isKind(SCALAR)) {
+        type_t range = index;
+        while (range.getKind() != UNKNOWN && range.getKind() != RANGE && range.getSize() > 0) {
+            range = range.getChild(0);
+        }
+        if (range.getKind() == RANGE) {
+            auto [lower, upper] = index.getRangeBounds();
+            index = type_t::createRange(range.getChild(0), lower, upper);
+        }
+    }
+    return type_t::createArray(copyChannelType(array.getChild(0)), index);
+}
+
 // The select symbols of the edge that the expression reads.
 void collectSelects(const expression_t& e, const scope_t& select, std::vector<binding_t>& found)
 {
@@ -75,25 +98,8 @@ binding_t Translator::declareCopyChannel(const expression_t& sync, const std::st
 {
     binding_t symbol;
     if (!resolve(name, symbol)) {
-        const expression_t& channel = sync[0];
-        type_t type = type_t::createPrimitive(CHANNEL);
-        if (channel.getSize() > 0) {
-            type_t arrayType = channel[0].getType();
-            if (!arrayType.isKind(ARRAY) && !channel[0].getSymbol().empty()) {
-                arrayType = channel[0].getSymbol().getType();
-            }
-            if (arrayType.isKind(ARRAY)) {
-                type_t index = arrayType.getIndexType();
-                while (index.getKind() != UNKNOWN && index.getKind() != RANGE && index.getSize() > 0) {
-                    index = index.getChild(0);
-                }
-                auto [lower, upper] = arrayType.getIndexType().getRangeBounds();
-                if (index.getKind() == RANGE) {
-                    type = type_t::createArray(type, type_t::createRange(index.getChild(0), lower, upper));
-                }
-            }
-        }
-        system->addVariable(system->getGlobals(), type, name, expression_t());
+        system->addVariable(system->getGlobals(), copyChannelType(sync.getSymbol().getType()), name,
+                            expression_t());
     }
     return resolveOrThrow(name);
 }

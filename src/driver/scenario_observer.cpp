@@ -207,6 +207,43 @@ void Translator::labelMessageEdge(const message_t& message, bool withGuard, bool
     currentEdge->sync = message.label;
 }
 
+// The elements a channel expression may designate: each index of an array element that has a
+// range type is replaced by every value of that range within the array's bounds, in every
+// dimension; an index whose values are not known here is kept as it is.
+std::vector<expression_t> Translator::channelElements(const expression_t& channel) const
+{
+    if (channel.getKind() != ARRAY) {
+        return {channel};
+    }
+    const expression_t& index = channel[1];
+    std::optional<interval_t> range;
+    if (index.getType().isKind(RANGE)) {
+        try {
+            range = facts.getRange(index);
+        } catch (const std::runtime_error&) {
+        }
+        try {
+            auto [lower, upper] = channel[0].getType().getIndexType().getRangeBounds();
+            if (range && !lower.empty() && !upper.empty()) {
+                range = range->intersect(interval_t(facts.evaluateConstant(lower), facts.evaluateConstant(upper)));
+            }
+        } catch (const std::runtime_error&) {
+        }
+    }
+    std::vector<expression_t> result;
+    for (const expression_t& operand : channelElements(channel[0])) {
+        if (!range) {
+            result.push_back(expression_t::createBinary(ARRAY, operand, index, channel.getPosition(), channel.getType()));
+            continue;
+        }
+        for (int64_t i = range->lower; i <= range->upper; ++i) {
+            expression_t value = expression_t::createConstant(static_cast<int32_t>(i));
+            result.push_back(expression_t::createBinary(ARRAY, operand, value, channel.getPosition(), channel.getType()));
+        }
+    }
+    return result;
+}
+
 std::vector<expression_t> Translator::collectProcessSyncs()
 {
     std::vector<expression_t> result;
@@ -227,34 +264,8 @@ std::vector<expression_t> Translator::collectProcessSyncs()
                 continue;
             }
             expression_t sync = instantiateExpression(edge.sync, process);
-            const expression_t& channel = sync[0];
-            if (channel.getKind() != ARRAY || !channel[1].getType().isKind(RANGE)) {
-                add(sync);
-                continue;
-            }
-            // One synchronisation per value of the index, within the channel array's bounds;
-            // an index whose values are not known here is kept as it is.
-            std::optional<interval_t> range;
-            try {
-                range = facts.getRange(channel[1]);
-            } catch (const std::runtime_error&) {
-            }
-            try {
-                auto [lower, upper] = channel[0].getType().getIndexType().getRangeBounds();
-                if (range && !lower.empty() && !upper.empty()) {
-                    range = range->intersect(interval_t(facts.evaluateConstant(lower), facts.evaluateConstant(upper)));
-                }
-            } catch (const std::runtime_error&) {
-            }
-            if (!range) {
-                add(sync);
-                continue;
-            }
-            for (int64_t i = range->lower; i <= range->upper; ++i) {
-                expression_t index = expression_t::createConstant(static_cast<int32_t>(i));
-                expression_t element =
-                    expression_t::createBinary(ARRAY, channel[0], index, channel.getPosition(), channel.getType());
-                add(expression_t::createSync(element, sync.getSync(), sync.getPosition()));
+            for (const expression_t& channel : channelElements(sync[0])) {
+                add(expression_t::createSync(channel, sync.getSync(), sync.getPosition()));
             }
         }
     }

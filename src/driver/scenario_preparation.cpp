@@ -94,10 +94,18 @@ void Translator::checkInstanceLines()
 std::vector<std::pair<binding_t, expression_t>>
 Translator::getMapping(const std::vector<std::pair<std::string, std::string>>& bindings, const instance_t& templ)
 {
+    // The parameters of the template's own instantiation come first in its parameter list; a
+    // parameter of the template it was made from may have the same name.
+    const size_t count = std::min(sizeOf(templ.parameters), templ.symbol.getType().getSize());
     std::map<binding_t, expression_t> values;
     for (const auto& [name, text] : bindings) {
         binding_t symbol;
-        if (templ.parameters.empty() || !templ.parameters.resolve(name, symbol)) {
+        for (size_t i = 0; i < count && symbol.empty(); ++i) {
+            if (templ.parameters[i].getName() == name) {
+                symbol = templ.parameters[i];
+            }
+        }
+        if (symbol.empty()) {
             throw std::runtime_error("Unresolved symbol");
         }
         std::istringstream in(text);
@@ -109,7 +117,7 @@ Translator::getMapping(const std::vector<std::pair<std::string, std::string>>& b
     }
     // In the order the parameters are declared, which is the order the builder binds them in.
     std::vector<std::pair<binding_t, expression_t>> result;
-    for (size_t i = 0; i < sizeOf(templ.parameters); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         auto it = values.find(templ.parameters[i]);
         if (it != values.end()) {
             result.emplace_back(*it);

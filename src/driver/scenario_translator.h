@@ -93,6 +93,7 @@ protected:
     void labelMessageEdge(const ZOLT::message_t& message, bool withGuard, bool withReset);
     ZOLT::expression_t negateCondition(const ZOLT::expression_t& condition, bool collect);
     std::vector<ZOLT::expression_t> collectProcessSyncs();
+    std::vector<ZOLT::expression_t> channelElements(const ZOLT::expression_t& channel) const;
     bool isMessageChannel(const ZOLT::expression_t& channel) const;
     bool isNewSenderReceiverPair(const ZOLT::message_t& message, const std::vector<const ZOLT::message_t*>& list);
     void addListeningLoops();

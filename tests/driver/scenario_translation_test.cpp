@@ -209,6 +209,17 @@ struct TempDir
     ~TempDir() { fs::remove_all(path); }
 };
 
+// Writes the model as XML and reads it back, checked; the test fails on errors.
+std::unique_ptr<TimedAutomataSystem> writtenAndReadBack(TimedAutomataSystem& model, const fs::path& file)
+{
+    writeSystemXml(file.string().c_str(), model);
+    auto back = std::make_unique<TimedAutomataSystem>();
+    QueryList queries;
+    EXPECT_EQ(readCheckedXmlModelFile(file.string().c_str(), back.get(), true, &queries), 0);
+    EXPECT_FALSE(back->errorsPresent()) << errorsOf(*back);
+    return back;
+}
+
 } // namespace
 
 TEST(ScenarioTranslation, SingleMessageChartGivesTheSmallestObserver)
@@ -498,6 +509,34 @@ TEST(ScenarioTranslation, CopiedAndSplitEdgesKeepTheirSelectVariables)
               }));
 }
 
+TEST(ScenarioTranslation, ChannelArraysOfTwoDimensionsAreCopiedWhole)
+{
+    auto model = loadFixtureWith(
+        "lsc_single_message.xml",
+        {{"chan c, d;", "chan c, d; chan m[2][3];"},
+         {"<label kind=\"synchronisation\">c!</label></transition>",
+          "<label kind=\"synchronisation\">c!</label></transition><transition><source ref=\"a\"/><target ref=\"a\"/>"
+          "<label kind=\"select\">i : int[0,1], j : int[0,2]</label>"
+          "<label kind=\"synchronisation\">m[i][j]!</label></transition>"},
+         {"<label kind=\"message\">c</label>", "<label kind=\"message\">m[1][2]</label>"}});
+    translateScenarioProperty(*model, "Ping");
+
+    EXPECT_EQ(globalNamed(*model, "m_o").symbol.getType().toDeclaration("m_o"), "chan m_o[2][3]");
+    EXPECT_EQ(describe(edgeWithSync(templateNamed(*model, "Sender"), "m_o[o_i0][o_j0]!")),
+              "o_id0 -> idle [1] m_o[o_i0][o_j0]! {mayFire = true, o_i0 = 0, o_j0 = 0}");
+    // The observer listens on every element; one of them carries the chart's message.
+    std::vector<std::string> loops;
+    for (const edge_t& edge : templateNamed(*model, "obsTATemplate").edges) {
+        if (edge.sourceLocation->symbol.getName() == "lmin" && edge.targetLocation->symbol.getName() == "lmin") {
+            loops.push_back(text(edge.sync));
+        }
+    }
+    EXPECT_EQ(sorted(loops), sorted({"m_o[0][0]?", "m_o[0][1]?", "m_o[0][2]?", "m_o[1][0]?", "m_o[1][1]?",
+                                     "m_o[1][2]?"}));
+    TempDir dir;
+    writtenAndReadBack(*model, dir.path / "matrix.xml");
+}
+
 TEST(ScenarioTranslation, ProcessSetMembersBecomeProcessesOfTheirOwn)
 {
     // Node is a process set over k in [0,1]; the chart instance C1 = Ring(1) names Node(first)
@@ -588,15 +627,9 @@ TEST(ScenarioTranslation, TranslatedModelsReadBackWithoutErrors)
         SCOPED_TRACE(c.fixture);
         auto model = loadFixture(c.fixture);
         translateScenarioProperty(*model, c.scenario);
-        const std::string saved = (dir.path / c.fixture).string();
-        writeSystemXml(saved.c_str(), *model);
-
-        TimedAutomataSystem back;
-        QueryList queries;
-        ASSERT_EQ(readCheckedXmlModelFile(saved.c_str(), &back, true, &queries), 0);
-        EXPECT_FALSE(back.errorsPresent()) << errorsOf(back);
-        EXPECT_EQ(processNames(back), processNames(*model));
-        const template_t& observer = templateNamed(back, "obsTATemplate");
+        auto back = writtenAndReadBack(*model, dir.path / c.fixture);
+        EXPECT_EQ(processNames(*back), processNames(*model));
+        const template_t& observer = templateNamed(*back, "obsTATemplate");
         EXPECT_EQ(locationsOf(observer), locationsOf(templateNamed(*model, "obsTATemplate")));
         EXPECT_EQ(edgesOf(observer), edgesOf(templateNamed(*model, "obsTATemplate")));
     }
@@ -630,14 +663,8 @@ TEST(ScenarioTranslation, DISABLED_SavedModelKeepsThePrivateCopies)
     TempDir dir;
     auto model = loadFixture("lsc_shared_template.xml");
     translateScenarioProperty(*model, "First");
-    const std::string saved = (dir.path / "copies.xml").string();
-    writeSystemXml(saved.c_str(), *model);
-
-    TimedAutomataSystem back;
-    QueryList queries;
-    ASSERT_EQ(readCheckedXmlModelFile(saved.c_str(), &back, true, &queries), 0);
-    EXPECT_FALSE(back.errorsPresent()) << errorsOf(back);
-    EXPECT_EQ(processNamed(back, "A").definingTemplate->symbol.getName(), "ATemplate");
-    EXPECT_EQ(processNamed(back, "B").definingTemplate->symbol.getName(), "BTemplate");
-    EXPECT_EQ(instanceArgumentsText(processNamed(back, "B")), "1");
+    auto back = writtenAndReadBack(*model, dir.path / "copies.xml");
+    EXPECT_EQ(processNamed(*back, "A").definingTemplate->symbol.getName(), "ATemplate");
+    EXPECT_EQ(processNamed(*back, "B").definingTemplate->symbol.getName(), "BTemplate");
+    EXPECT_EQ(instanceArgumentsText(processNamed(*back, "B")), "1");
 }
