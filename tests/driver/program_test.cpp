@@ -316,6 +316,12 @@ TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
         {"drv_xml_type_error.xml",
          "drv_xml_type_error.xml:/nta/template[1]/transition[1]/label[2]:2: [error] Incompatible types.\n"
          "drv_xml_type_error.xml:/nta/template[1]/transition[2]/label[2]:1: [error] Channel expected.\n"},
+        // A broken document: its faults are errors at their elements, after those found before
+        // them, never an internal exception.
+        {"drv_xml_structure_error.xml",
+         "drv_xml_structure_error.xml:/nta/declaration:1: [error] syntax error: unexpected ';'.\n"
+         "drv_xml_structure_error.xml:/nta/template[1]/name/comment:1: [error] Unexpected element inside a text.\n"
+         "drv_xml_structure_error.xml:/nta/template[2]/location[1]:1: [error] Unknown tag in XML file.\n"},
     };
     for (const Case& c : cases) {
         fixture(c.model);
