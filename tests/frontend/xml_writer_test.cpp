@@ -227,6 +227,27 @@ TEST(XmlWriter, AFileThatCannotBeCreatedIsAnError)
     }
 }
 
+// A template without an initial location would make a file that cannot be read back:
+// the model is refused, by the template's name, before anything is written.
+TEST(XmlWriter, ATemplateWithoutInitialLocationIsRefused)
+{
+    Fixture f;
+    resetParserState();
+    ASSERT_EQ(runParserOnModelText("process Empty() { }\nprocess Q() { state a; init a; }\nsystem Empty, Q;",
+                                   &f.builder, true),
+              0);
+    ASSERT_EQ(errors(f.system), std::vector<std::string>{});
+    TempPath out;
+    unlink(out.path.c_str());
+    try {
+        writeSystemXml(out.path.c_str(), f.system);
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Cannot save the model: template Empty has no initial location");
+    }
+    EXPECT_NE(access(out.path.c_str(), F_OK), 0);
+}
+
 TEST(XmlWriter, LabelTextsAreConvertedToUtf8OrLeftOut)
 {
     struct Case
