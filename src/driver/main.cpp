@@ -1,17 +1,16 @@
-// The command-line program: reads the options and the file names, starts MPI, loads the model and
-// prints the settings of the verification.
+// The command-line program: reads the options and the file names, starts MPI when a launcher
+// started it, loads the model and prints the settings of the verification.
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <unistd.h>
 
-#include <mpi.h>
-
 #include "driver/command_line.h"
 #include "driver/exception_report.h"
 #include "driver/interrupt.h"
 #include "driver/loading.h"
+#include "driver/mpi_world.h"
 #include "driver/options.h"
 #include "support/globals.h"
 
@@ -33,11 +32,6 @@ extern "C" const char* __asan_default_options()
 }
 
 namespace {
-
-void finaliseMpi()
-{
-    MPI_Finalize();
-}
 
 int run(int argc, char** argv)
 {
@@ -80,14 +74,8 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    processRank = 0;
-    processCount = 1;
-
-    // A plain start without a launcher makes this a world of one process.
-    MPI_Init(&argc, &argv);
-    std::atexit(finaliseMpi);
-    MPI_Comm_size(MPI_COMM_WORLD, &processCount);
-    MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
+    // MPI only under a launcher; a plain start is a world of one process.
+    startProcessWorld(&argc, &argv);
 
     seedRandomGenerators();
     verifierOptions.setStatisticalDefaults();
