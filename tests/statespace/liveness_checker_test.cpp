@@ -253,6 +253,26 @@ TEST(LivenessChecker, ExploredStatesAreDroppedAndKeptForLaterSearches)
     EXPECT_EQ(livetest::CountingPassedList::added, 8);
 }
 
+TEST(LivenessChecker, AnEvaluationErrorLeavesNoStateTakenTwice)
+{
+    // The deadlock detector evaluates the guard first; the search's own enumeration fails.
+    testkit::ModelBuilder b;
+    ClockVariable* x = b.clock("x");
+    Process* p = b.process("P", {{"A", clockUpper(x, false, 5)}, {"B"}});
+    EdgeSpec spec;
+    spec.guard = ExpressionRef(new livetest::FailsOnEvaluation(2));
+    b.edge(p, "A", "B", spec);
+    Scenario scenario{b.finish(), always(), {}};
+
+    const uint64_t inUse = scenario.system->statesInUse();
+    {
+        Search run(scenario);
+        Successor initial = run.settings.initial(scenario.system.get());
+        EXPECT_THROW(run.checker->put(&initial), CannotEvaluateExpression);
+    }
+    EXPECT_EQ(scenario.system->statesInUse(), inUse);
+}
+
 TEST(LivenessChecker, ChoosesItsDelayByTheRegionAndNeedsOne)
 {
     Scenario scenario = timeLeavesRegion();

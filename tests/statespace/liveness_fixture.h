@@ -17,6 +17,7 @@
 #include "pipeline/successor_chain.h"
 #include "runtime/clock_expression.h"
 #include "runtime/edge.h"
+#include "runtime/exceptions.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
 #include "statespace/css.h"
@@ -36,6 +37,38 @@ inline ExpressionRef clockEquals(const ClockVariable* x, int32_t value)
 {
     return makeConjunction(clockLower(x, false, value), clockUpper(x, false, value));
 }
+
+// Process p is in the location: a state predicate without clocks.
+class InLocation : public TrivialExpression
+{
+public:
+    InLocation(uint32_t process, const Location* location) : process(process), location(location) {}
+    void accept(ExpressionVisitor&) override {}
+    int32_t evaluate(PublicState* state) override { return state->getLocation(process) == location ? 1 : 0; }
+
+private:
+    uint32_t process;
+    const Location* location;
+};
+
+// A guard that holds until its evaluation number `failing` (counted from 1), which fails as an
+// index out of range would.
+class FailsOnEvaluation : public TrivialExpression
+{
+public:
+    explicit FailsOnEvaluation(int failing) : failing(failing) {}
+    void accept(ExpressionVisitor&) override {}
+    int32_t evaluate(PublicState*) override
+    {
+        if (++evaluations == failing) {
+            throw CannotEvaluateExpression("Index out of range", NO_POSITION);
+        }
+        return 1;
+    }
+
+    int failing;
+    int evaluations = 0;
+};
 
 // Collects the pairs of a liveness search and asks the source to stop at each, as the verifier's
 // sink does; with `stops` cleared it only collects.
