@@ -58,7 +58,7 @@ const char PROPERTY_DELTAPLUS[] = "verifier:DELTAPLUS";
 const char PROPERTY_DELTAMINUS[] = "verifier:DELTAMINUS";
 const char PROPERTY_PROBABILITY[] = "verifier:PROBABILITY";
 
-// Part of the key set; no stage reads them.
+// In the key set, but read by no stage.
 const char PROPERTY_GOXASTRATEGY[] = "verifier:GOXASTRATEGY";
 const char PROPERTY_FILTERSTRATEGY[] = "verifier:FILTERSTRATEGY";
 const char PROPERTY_LEARNINGOUTPUT[] = "verifier:LEARNINGOUTPUT";

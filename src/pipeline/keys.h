@@ -36,7 +36,7 @@ extern const char PROPERTY_REACHEDSTATE[];  // SymbolicState*: the goal state ju
 extern const char PROPERTY_SUP_FEEDBACK[];  // pointer to the sup/inf result records
 extern const char PROPERTY_STOP[];  // bool*; receivers stop whatever the pointed value (see StopRequest)
 extern const char PROPERTY_SILENT[];  // bool*: no progress output
-extern const char PROPERTY_JOB[];  // Job*, not counted
+extern const char PROPERTY_JOB[];  // pipeline::JobInterface* of the query (pipeline/job.h), not counted
 extern const char PROPERTY_STATISTICS[];  // counted StatisticsCollector of the job
 extern const char PROPERTY_REUSE[];  // bool*
 extern const char PROPERTY_REUSE_KEYS[];  // bool*
@@ -70,7 +70,7 @@ extern const char PROPERTY_DELTAPLUS[];
 extern const char PROPERTY_DELTAMINUS[];
 extern const char PROPERTY_PROBABILITY[];
 
-// Part of the key set; no stage reads them.
+// In the key set, but read by no stage.
 extern const char PROPERTY_GOXASTRATEGY[];
 extern const char PROPERTY_FILTERSTRATEGY[];
 extern const char PROPERTY_LEARNINGOUTPUT[];

@@ -5,12 +5,9 @@
 #include "support/exceptions.h"
 
 namespace {
-// The shared empty transition: the interned tuple of the lone terminator. (Looked up each time:
-// clearing the interned tuples frees it.)
 Transition emptyTransition()
 {
-    static Edge* const terminator[1] = {nullptr};
-    return internEdgeTuple(terminator);
+    return emptyEdgeTuple();
 }
 
 const char* const invalidArguments = "Invalid arguments in call to MemoryTraceStore::createTrace";
