@@ -4,7 +4,8 @@
 // resets). Both representations: verbatim discrete parts with full 16-bit matrices (Copy) and
 // compressed vectors with minimal constraint graphs (Compact).
 //
-// Counters: bytes_per_state (all memory of the store: pooled blocks in use and the bucket arrays
+// Counters: allocations_per_state and allocations_per_lookup (calls of the global operator new,
+// which this program counts: pooled blocks and occasional table growth only), bytes_per_state (all memory of the store: pooled blocks in use and the bucket arrays
 // of the three tables, divided by the stored zones), zone_words (encoded words per stored zone),
 // and the time per iteration of the lookup benchmarks is the time of one lookup.
 
@@ -12,6 +13,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <random>
 #include <string>
@@ -25,6 +28,29 @@
 #include "statespace/css.h"
 #include "support/pool.h"
 #include "testkit/model_builder.h"
+
+namespace {
+uint64_t allocationCount = 0;
+}
+
+// Kept out of line: inlined into a caller, the compiler would see a free() of memory from
+// operator new and warn about a mismatch that is not there. The array forms call these.
+[[gnu::noinline]] void* operator new(std::size_t size)
+{
+    ++allocationCount;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -153,6 +179,7 @@ struct FilledStore
     base::RefPtr<CSS> css;
     int32_t color;
     double seconds = 0;
+    uint64_t allocations = 0;
 
     explicit FilledStore(bool compact)
     {
@@ -161,6 +188,7 @@ struct FilledStore
         const ColorSet colors{color};
         SymbolicState* s = model.system->acquireState();
         const std::vector<StateShape>& shapes = workload().stored;
+        const uint64_t allocationsBefore = allocationCount;
         const auto start = std::chrono::steady_clock::now();
         for (const StateShape& shape : shapes) {
             model.write(shape, s);
@@ -172,6 +200,7 @@ struct FilledStore
             }
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        allocations = allocationCount - allocationsBefore;
         s->release();
     }
 
@@ -211,6 +240,7 @@ void BM_StoreStates(benchmark::State& state)
     state.counters["stored_states"] = nodes;
     state.counters["bytes_per_state"] = (f.pooledBytes() + f.bucketBytes()) / nodes;
     state.counters["ns_per_store"] = f.seconds * 1e9 / static_cast<double>(workload().stored.size());
+    state.counters["allocations_per_state"] = static_cast<double>(f.allocations) / nodes;
     // Where the bytes go: state nodes, stored zones (each zone is stored once, its node rounded up
     // to 8 bytes), discrete vectors (the rest of the pooled blocks) and bucket arrays.
     double words = 0;
@@ -255,6 +285,7 @@ void lookup(benchmark::State& state, bool present)
     const ColorSet colors{f.color};
     size_t i = 0;
     int64_t covered = 0;
+    const uint64_t allocationsBefore = allocationCount;
     for (auto _ : state) {
         SymbolicState* s = probes[i];
         s->zone = zones[i];
@@ -263,6 +294,8 @@ void lookup(benchmark::State& state, bool present)
         i = (i + 1) % probes.size();
     }
     state.counters["covered"] = static_cast<double>(covered) / static_cast<double>(state.iterations());
+    state.counters["allocations_per_lookup"] =
+        static_cast<double>(allocationCount - allocationsBefore) / static_cast<double>(state.iterations());
     state.SetLabel(compact ? "Compact" : "Copy");
     for (SymbolicState* s : probes) {
         s->release();
