@@ -63,7 +63,7 @@ struct Workers
         return stage.put(&item);
     }
 
-    std::unique_ptr<chaintest::CompiledModel> compiled;
+    chaintest::CompiledModel* compiled;
     System* system;
     SymmetryFilter stage;
     Recorder out;
