@@ -47,6 +47,16 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
+// An empty clock (the reference clock) or an expression that designates one clock.
+bool isClockTerm(const expression_t& e)
+{
+    if (e.empty()) {
+        return true;
+    }
+    const node_kind_t kind = e.getKind();
+    return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
+}
+
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
 {
     for (const ExpressionAnalyser::Cell& cell : cells) {
@@ -209,14 +219,14 @@ ExpressionRef Compiler::compileFormulaNode(const expression_t& formula, const Ex
 
 // ---------------------------------------------------------------- value expressions
 
-std::pair<ExpressionRef, Variable*> Compiler::bindProcessVariable(const expression_t& e, const char* name)
+std::pair<Variable*, template_t*> Compiler::bindProcessVariable(const expression_t& e, const char* name)
 {
     Variable* variable = system->addStateVariable(name, -1, maxInt, -1, false);
     template_t* templ = findDynamicTemplate(e[1], "temp should not be NULL at this time");
     const std::string bound = e[0].getSymbol().getName();
     processVariables[bound] = variable;
     processVariableTemplates[bound] = templ;
-    return {ExpressionRef(), variable};
+    return {variable, templ};
 }
 
 ExpressionRef Compiler::compileValueExpression(const expression_t& expression, bool asDouble)
@@ -224,8 +234,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
     const uint32_t start = program->mark();
     const node_kind_t kind = expression.getKind();
     if (kind == FOREACH_DYNAMIC) {
-        Variable* variable = bindProcessVariable(expression, "FOREACH").second;
-        template_t* templ = processVariableTemplates[expression[0].getSymbol().getName()];
+        auto [variable, templ] = bindProcessVariable(expression, "FOREACH");
         const expression_t& body = expression[2];
         ExpressionRef compiled;
         if (body.getType().isGuard()) {
@@ -236,9 +245,13 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         return ExpressionRef(new ForeachExpr(body.toString(false), variable, templ->dynamicIndex, compiled));
     }
     if (kind == SUM_DYNAMIC) {
-        Variable* variable = bindProcessVariable(expression, "SUM").second;
-        template_t* templ = processVariableTemplates[expression[0].getSymbol().getName()];
-        ExpressionRef term(new ValueClockExpr(compileStateFormula(expression[2], ExpressionRef())));
+        auto [variable, templ] = bindProcessVariable(expression, "SUM");
+        // A condition is summed as its truth value; a clock or floating-point value is summed as
+        // the double it leaves in the result cell.
+        const expression_t& body = expression[2];
+        ExpressionRef term = body.getType().isGuard()
+                                 ? ExpressionRef(new ValueClockExpr(compileStateFormula(body, ExpressionRef())))
+                                 : compileValueExpression(body, true);
         ExpressionRef sum(new DynamicSumExpression(templ, term, variable));
         sum->timeDependent = true;
         return sum;
@@ -337,6 +350,11 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
         }
     }
     const bool strict = kind == LESS || kind == GREATER;
+    if (!isClockTerm(terms.first) || !isClockTerm(terms.second)) {
+        // A value computed from clocks (a sum over processes, say) is no clock of the zone: the
+        // comparison is decided by byte code on the clock values.
+        return compileValueExpression(comparison, false);
+    }
 
     IndexSet reads;
     auto clockPart = [&](const expression_t& clock, IndexSet& cells) -> ExpressionRef {

@@ -17,7 +17,7 @@ const char* const model = "clock x; clock y; clock z[3];\n"
                           "int[0,5] n; int[0,2000000000] big; int[0,2] i;\n"
                           "double d = 1.5;\n"
                           "dynamic D(int k);\n"
-                          "process D(int k) { state A; init A; }\n"
+                          "process D(int k) { clock y; state A; init A; }\n"
                           "process P() { state A; init A; }\n"
                           "system P;\n";
 
@@ -204,6 +204,19 @@ TEST_F(Formulas, ValueExpressions)
     EXPECT_TRUE(sum->timeDependent);
     EXPECT_NE(dynamic_cast<ValueClockExpr*>(dynamicSum->getTerm().get()), nullptr);
     EXPECT_NE(c.variable("SUM"), nullptr);
+
+    // A sum of clock values is summed as doubles, and compared with a bound as a double.
+    ExpressionRef clocks = c.compiler->compileValueExpression(c.parse("sum (p : D) p.y"), false);
+    auto* clockSum = dynamic_cast<DynamicSumExpression*>(clocks.get());
+    ASSERT_NE(clockSum, nullptr);
+    EXPECT_EQ(dynamic_cast<ValueClockExpr*>(clockSum->getTerm().get()), nullptr);
+    ExpressionRef above = formula("(sum (p : D) p.y) > 2");
+    ExpressionRef below = formula("(sum (p : D) p.y) < 2");
+    EXPECT_TRUE(above->trivial);
+    // (The state is made after the compilation, which adds the sums' state variables.)
+    auto state = c.concreteState();
+    EXPECT_EQ(above->evaluate(state.get()), 0);
+    EXPECT_EQ(below->evaluate(state.get()), 1);
 }
 
 TEST_F(Formulas, SupremumAndInfimumOfClocks)
