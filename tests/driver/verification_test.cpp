@@ -1,0 +1,250 @@
+// Whole runs that verify queries: verdicts, results, summaries, traces and the errors of queries.
+
+#include <regex>
+
+#include "program_runner.h"
+
+namespace {
+
+class VerificationRun : public ProgramTest
+{};
+
+// The three queries of vc_gate: b is reached, x passes 5 in b, c is never reached.
+const std::string gateVerdicts = "\nVerifying formula 1 at line 1\n"
+                                 " -- Formula is satisfied.\n"
+                                 "\nVerifying formula 2 at line 2\n"
+                                 " -- Formula is NOT satisfied.\n"
+                                 "\nVerifying formula 3 at line 3\n"
+                                 " -- Formula is NOT satisfied.\n";
+
+} // namespace
+
+TEST_F(VerificationRun, SymbolicQueriesGetTheirVerdicts)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "q.q");
+    RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, gateVerdicts);
+    EXPECT_EQ(r.err, "");
+
+    // The queries stored in an XML model are announced by their text.
+    fixture("vc_gate.xml", "m.xml");
+    r = run({"-q", "-s", "m.xml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1: E<> P.b\n"
+                     " -- Formula is satisfied.\n"
+                     "\nVerifying formula 2: A[] x<=5\n"
+                     " -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 3: E<> P.c\n"
+                     " -- Formula is NOT satisfied.\n");
+    EXPECT_EQ(r.err, "");
+
+    // With the progress indicator on, every status line first erases the progress line.
+    r = run({"-q", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::regex_replace(gateVerdicts, std::regex("(\nVerifying| -- Formula)"), "\33[2K$1"));
+}
+
+TEST_F(VerificationRun, ApproximationsQualifyTheirVerdicts)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "q.q");
+    file("holds.q", "A[] P.a imply x <= 5\n");
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::vector<std::string> verdicts;
+    };
+    const Case cases[] = {
+        // Bit-state hashing may miss states: what it does not find may exist.
+        {{"-Z", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "MAY NOT be satisfied"}},
+        {{"-Z", "m.xta", "holds.q"}, {"MAY be satisfied"}},
+        // The convex hull may add states: what it finds may not exist, unless a trace confirms it.
+        {{"-A", "m.xta", "q.q"}, {"MAY be satisfied", "MAY NOT be satisfied", "is NOT satisfied"}},
+        {{"-A", "m.xta", "holds.q"}, {"is satisfied"}},
+        // The other representations and search orders agree with the default.
+        {{"-C", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-d", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-o", "2", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-S", "0", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-S", "2", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-n", "1", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-n", "2", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+        {{"-n", "3", "m.xta", "q.q"}, {"is satisfied", "is NOT satisfied", "is NOT satisfied"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-s"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const RunResult r = run(args);
+        std::string expected;
+        for (size_t i = 0; i < c.verdicts.size(); ++i) {
+            expected += "\nVerifying formula " + std::to_string(i + 1) + " at line " + std::to_string(i + 1) +
+                        "\n -- Formula " + c.verdicts[i] + ".\n";
+        }
+        EXPECT_EQ(r.status, 0) << c.args[0] << " " << c.args.back() << ": " << r.err;
+        EXPECT_EQ(r.out, expected) << c.args[0] << " " << c.args.back();
+    }
+}
+
+TEST_F(VerificationRun, SupremaAndInfimaAreReportedAsBounds)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("n.xta", "int[0,3] n;\n"
+                  "process P() { state a; init a; trans a -> a { guard n < 3; assign n = n + 1; }; }\n"
+                  "system P;\n");
+    file("x.q", "sup: x\n"
+                "sup{P.a}: x\n"
+                "inf{P.b}: x\n"
+                "inf: x\n");
+    RunResult r = run({"-q", "-s", "m.xta", "x.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nsup{true}:\nx < inf\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\nsup{P.a}:\nx <= 5\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\ninf{P.b}:\nx >= 3\n"
+                     "\nVerifying formula 4 at line 4\n -- Formula is satisfied.\ninf{true}:\nx >= 0\n");
+
+    // Integer expressions: the largest and smallest values reached, several at once.
+    file("n.q", "sup{n < 3}: n, 2 * n\n"
+                "inf{n > 1}: n\n");
+    r = run({"-q", "-s", "n.xta", "n.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nsup{n < 3}:\nn <= 2\n2 * n <= 4\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\ninf{n > 1}:\nn >= 2\n");
+}
+
+TEST_F(VerificationRun, SummaryReportsStatesTimeAndMemory)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.c\n");
+    const RunResult r = run({"-q", "-s", "-u", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::regex summary("\nVerifying formula 1 at line 1\n"
+                             " -- Formula is NOT satisfied.\n"
+                             " -- States stored : 2 states\n"
+                             " -- States explored : 2 states\n"
+                             " -- CPU user time used : [0-9.e+]+ ms\n"
+                             " -- Virtual memory used : [1-9][0-9]* KiB\n"
+                             " -- Resident memory used : [1-9][0-9]* KiB\n");
+    EXPECT_TRUE(std::regex_match(r.out, summary)) << r.out;
+}
+
+// With -T a second query on the same options answers from the states the first one stored.
+TEST_F(VerificationRun, ReuseAnswersFromTheStoredStateSpace)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.b\nE<> P.b\n");
+    const std::regex explored(" -- States explored : ([0-9]+) states");
+    auto exploredCounts = [&](const std::string& out) {
+        std::vector<std::string> counts;
+        for (std::sregex_iterator it(out.begin(), out.end(), explored), end; it != end; ++it) {
+            counts.push_back((*it)[1]);
+        }
+        return counts;
+    };
+    RunResult r = run({"-q", "-s", "-u", "-T", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(exploredCounts(r.out), (std::vector<std::string>{"1", "0"})) << r.out;
+    r = run({"-q", "-s", "-u", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(exploredCounts(r.out), (std::vector<std::string>{"1", "1"})) << r.out;
+}
+
+TEST_F(VerificationRun, QueryErrorsArePrintedAgainstTheQueryFile)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_channels.xta", "c.xta");
+    fixture("vc_priorities.xta", "p.xta");
+    struct Case
+    {
+        const char* model;
+        const char* queries;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"c.xta", "E<> R.got\nPr[<=10](<> R.got) >= 0.5\n", "q.q:2: [error] All channels must be broadcast.\n"},
+        {"p.xta", "Pr[<=10](<> S.sent) >= 0.5\n", "q.q:1: [error] Priorities are not supported.\n"},
+        {"m.xta", "E<> P.b\nPmax P.b\n", "q.q:2: [error] Invalid property type.\n"},
+        {"m.xta", "deadlock --> P.b\n", "q.q:1: [error] Cannot handle this deadlock predicate.\n"},
+        {"p.xta", "E<>* S.sent\n",
+         "q.q:1: [error] Cannot handle this formula for models with priorities or guarded broadcast receivers.\n"},
+        {"m.xta", "E<> P.d\n", "q.q:1: [error] P has no member named d.\nq.q:1: [error] Type error.\n"},
+    };
+    for (const Case& c : cases) {
+        file("q.q", c.queries);
+        const RunResult r = run({"-q", "-s", c.model, "q.q"});
+        EXPECT_EQ(r.status, 1) << c.queries;
+        // No query runs once one has an error.
+        EXPECT_EQ(r.out, "") << c.queries;
+        EXPECT_EQ(r.err, c.err) << c.queries;
+    }
+}
+
+TEST_F(VerificationRun, PreparationErrorsEndTheRun)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.b\nPr[<=0](<> P.b) >= 0.5\n");
+    RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n");
+    EXPECT_EQ(r.err, "EXCEPTION: Invalid bound value.\n");
+
+    // An optimal search order needs a criterion, and the model is prepared before any query.
+    r = run({"-q", "-s", "-o", "3", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "EXCEPTION: Cannot use search order based on an optimality criterion without an optimality criterion.\n");
+}
+
+// A query whose check fails to evaluate the model is aborted; the later ones still run, and the
+// run ends with the error and status 1.
+TEST_F(VerificationRun, EvaluationErrorsAbortOnlyTheirQuery)
+{
+    fixture("vc_overflow.xta", "n.xta");
+    file("q.q", "E<> n == 3\nA[] n <= 3\nE<> P.a\n");
+    const RunResult r = run({"-q", "-s", "n.xta", "q.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 2 at line 2\n -- Aborted.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n");
+    EXPECT_EQ(r.err, "n.xta:7: [error] Assignment of value '4' to variable 'n' is out of range.\n");
+}
+
+// A property that this build has no checker for is refused with a clear error, and the others run.
+TEST_F(VerificationRun, PropertiesWithoutACheckerAreRefusedClearly)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.b\nP.a --> P.b\nE<> P.c\n");
+    const RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 2 at line 2\n -- Aborted.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
+    EXPECT_NE(r.err.find("[error] Leads-to properties cannot be checked: this build has no leads-to checker.\n"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(VerificationRun, CompileOnlyWithTheMachineDebugSwitchEndsCleanly)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "m.q");
+    const RunResult r = run({"-q", "-s", "m.xta"}, {"MIRVEK_COMPILE_ONLY=1", "MIRVEK_DEBUG_VM=1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Verifying"), std::string::npos) << r.out;
+}
+
+// A plain run starts no MPI at all; under a launcher only the first process prints.
+TEST_F(VerificationRun, UnderAnMpiLauncherTheVerdictsArePrintedOnce)
+{
+    if (std::system("command -v mpirun >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no mpirun";
+    }
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "q.q");
+    launcher = {"mpirun", "--allow-run-as-root", "--oversubscribe", "-np", "2"};
+    const RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, gateVerdicts);
+}
