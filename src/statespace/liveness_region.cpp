@@ -1,13 +1,12 @@
 #include "statespace/liveness_region.h"
 
-#include <deque>
-
-#include "pipeline/filter_configuration.h"
+#include "pipeline/deadlock.h"
 #include "pipeline/keys.h"
 #include "runtime/edge.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
 #include "statespace/zone_steps.h"
+#include "support/exceptions.h"
 #include "support/object.h"
 
 namespace {
@@ -19,6 +18,13 @@ bool reject(Successor* item)
     return false;
 }
 
+void requireRegion(const ExpressionRef& region)
+{
+    if (!region) {
+        throw Bug("A liveness delay stage received a state before its region");
+    }
+}
+
 bool handOn(pipeline::Sink<Successor>* next, Successor* item)
 {
     if (next == nullptr) {
@@ -26,146 +32,6 @@ bool handOn(pipeline::Sink<Successor>* next, Successor* item)
     }
     return next->put(item);
 }
-
-// For one state, one federation per enabled transition: the valuations from which the transition
-// can be taken after letting time pass. Transitions without clock guards come first, so that a
-// caller looking for valuations that can take none is done soonest.
-class TransitionFederations : public pipeline::CompoundFilter<SymbolicState, dbm::fed_t>
-{
-public:
-    explicit TransitionFederations(FilterConfiguration* registry)
-    {
-        transitionStage = addMember(registry->getAs<pipeline::Filter<SymbolicState, Successor>>(FILTER_TRANSITION));
-        successorStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_SUCCESSOR));
-        copyStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_COPY));
-    }
-
-    void begin() override
-    {
-        if (transitionStage != nullptr) {
-            transitionStage->connect([this](Successor* item) { return collect(item); });
-        }
-        auto compute = [this](Successor* item) { return federationOf(item); };
-        if (successorStage != nullptr) {
-            successorStage->connect(compute);
-        }
-        if (copyStage != nullptr) {
-            if (successorStage != nullptr) {
-                copyStage->connect(successorStage);
-            } else {
-                copyStage->connect(compute);
-            }
-        }
-        members.begin();
-    }
-
-    // Hands on the federation of every enabled transition of the state, which is neither changed
-    // nor taken. False when the receiver asked to stop.
-    bool put(SymbolicState* state) override
-    {
-        transitions.clear();
-        stop = false;
-        if (transitionStage == nullptr) {
-            return true;
-        }
-        // The enumeration gives its input back to the pool when an evaluation fails, so it works
-        // on a copy: the state stays with the caller whatever happens.
-        transitionStage->put(state->clone());
-        if (transitions.empty()) {
-            return true;
-        }
-        source = state;
-        if (copyStage != nullptr) {
-            for (EdgeTuple transition : transitions) {
-                if (stop) {
-                    break;
-                }
-                Successor item;
-                item.state = state;
-                item.transition = transition;
-                copyStage->put(&item);
-            }
-            // The end of the state's transitions: the copy stage hands the transition it holds
-            // back with this copy.
-            Successor end;
-            end.state = state->clone();
-            end.transition = emptyEdgeTuple();
-            copyStage->put(&end);
-        } else {
-            pipeline::Sink<Successor>* first = successorStage;
-            for (EdgeTuple transition : transitions) {
-                if (stop) {
-                    break;
-                }
-                Successor item;
-                item.state = state->clone();
-                item.transition = transition;
-                if (first != nullptr) {
-                    first->put(&item);
-                } else {
-                    federationOf(&item);
-                }
-            }
-        }
-        source = nullptr;
-        return !stop;
-    }
-
-private:
-    bool collect(Successor* item)
-    {
-        if (item->transition[0] == nullptr) {
-            // The end marker brings back the copy handed to the enumeration.
-            pipeline::dropItem(item);
-            return true;
-        }
-        EdgeTuple transition = internEdgeTuple(item->transition);
-        bool clockFree = true;
-        for (EdgeTuple edge = transition; *edge != nullptr; ++edge) {
-            clockFree = clockFree && (*edge)->getClockGuard()->trivial;
-        }
-        if (clockFree) {
-            transitions.push_front(transition);
-        } else {
-            transitions.push_back(transition);
-        }
-        return true;
-    }
-
-    bool federationOf(Successor* item)
-    {
-        if (item == nullptr) {
-            return true;
-        }
-        SymbolicState* successor = item->state;
-        item->state = nullptr;
-        try {
-            if (!stop && successor->getSystem()->checkInvariants(successor)) {
-                dbm::fed_t& zone = successor->zone;
-                zonesteps::stepBack(source, item->transition, zone,
-                                    static_cast<Expression*>(item->handle.get()));
-                if (!zonesteps::isUrgent(source)) {
-                    zonesteps::past(source, zone);
-                }
-                if (next != nullptr && !next->put(&zone)) {
-                    stop = true;
-                }
-            }
-        } catch (...) {
-            successor->release();
-            throw;
-        }
-        successor->release();
-        return true;
-    }
-
-    pipeline::Filter<SymbolicState, Successor>* transitionStage;
-    pipeline::Filter<Successor, Successor>* successorStage;
-    pipeline::Filter<Successor, Successor>* copyStage;
-    std::deque<EdgeTuple> transitions;
-    SymbolicState* source = nullptr;
-    bool stop = false;
-};
 
 }  // namespace
 
@@ -186,6 +52,7 @@ bool RestrictedDelayFilter::put(Successor* item)
     }
     SymbolicState* state = item->state;
     try {
+        requireRegion(region);
         if (region->evaluate(state) == 0) {
             return reject(item);
         }
@@ -239,6 +106,7 @@ bool ConvexDelayFilter::put(Successor* item)
     }
     SymbolicState* state = item->state;
     try {
+        requireRegion(region);
         if (region->evaluate(state) == 0) {
             return reject(item);
         }
@@ -261,7 +129,7 @@ bool ConvexDelayFilter::put(Successor* item)
 
 DeadlockDetector::DeadlockDetector(FilterConfiguration* registry)
 {
-    helper = addMember(new TransitionFederations(registry));
+    helper = addMember(new DeadlockHelper(registry));
 }
 
 void DeadlockDetector::begin()
