@@ -20,6 +20,7 @@
 #include "runtime/variable.h"
 #include "statespace/passed_list.h"
 #include "statespace/passed_waiting_list.h"
+#include "statespace/sweep_line_list.h"
 #include "statespace/trace_store_filter.h"
 #include "support/exceptions.h"
 #include "support/globals.h"
@@ -88,7 +89,7 @@ void registerExplorationFilters()
     if (!registered) {
         registerSuccessorChainFilters();
         registerStatespaceFilters();
-        registerBuiltinFilter(FILTER_REACHABILITY, makeStandinReachabilityFilter);
+        registerReachabilityFilters();
         registered = true;
     }
 }
@@ -148,14 +149,19 @@ pipeline::Connectable* makePassedWaitingList(FilterConfiguration*)
     case 5: order = 2; break;
     default: throw Bug("Order not supported");
     }
-    // Sweep-line lists are not available in this build: every list keeps all it stores.
-    (void)sweepLineDisabled;
+    const bool sweepLine = !sweepLineDisabled && activeSystem() && !activeSystem()->progressMeasures.empty();
     PassedWaitingList* list;
     switch (options.representation) {
     case 0:
-    case 1: list = new CSSPassedWaitingList; break;
+    case 1:
+        list = sweepLine ? static_cast<PassedWaitingList*>(new CSSSweepLinePassedWaitingList)
+                         : new CSSPassedWaitingList;
+        break;
     case 2: list = new CSSBitStateHashingPassedWaitingList; break;
-    case 3: list = new CHPassedWaitingList; break;
+    case 3:
+        list = sweepLine ? static_cast<PassedWaitingList*>(new CHSweepLinePassedWaitingList)
+                         : new CHPassedWaitingList;
+        break;
     default: throw Bug("Representation not supported");
     }
     list->setProperty(PROPERTY_STATE_ORDER, &order);
@@ -168,7 +174,7 @@ ModelChecker::ModelChecker(ZOLT::TimedAutomataSystem* model, const VerifierOptio
     : model(model), options(options)
 {
     registerExplorationFilters();
-    filterConfiguration = FilterConfiguration();
+    filterConfiguration = new FilterConfiguration();
     stopRunningCheck = stopTheRunningCheck;
 }
 
@@ -378,7 +384,7 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
         traceStore = new MemoryTraceStore;
     }
 
-    reachabilityFilter = filterConfiguration.getAs<pipeline::Filter<Successor, Successor>>(FILTER_REACHABILITY);
+    reachabilityFilter = filterConfiguration->getAs<pipeline::Filter<Successor, Successor>>(FILTER_REACHABILITY);
     if (reachabilityFilter != nullptr) {
         configureReachability(reachabilityFilter);
     }
@@ -386,7 +392,7 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
 
 void ModelChecker::configureFilters(int extrapolationKind)
 {
-    FilterConfiguration& r = filterConfiguration;
+    FilterConfiguration& r = *filterConfiguration;
     r = FilterConfiguration();
 
     r.set(FILTER_PROGRESS, makeJobProgressFilter);

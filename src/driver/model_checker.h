@@ -17,7 +17,8 @@
 #include "driver/job.h"
 #include "driver/options.h"
 #include "driver/property_builder.h"
-#include "driver/reachability_standin.h"
+#include "statespace/path.h"
+#include "statespace/reachability_filter.h"
 #include "language/system.h"
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
@@ -29,6 +30,10 @@
 #include "support/object.h"
 
 class SymbolicState;
+
+// The largest and the smallest value of one listed expression of a supremum or infimum query, and
+// whether a value was seen; the reachability stage updates them.
+using SupInfResult = ReachabilitySup::Record;
 
 // What a check returns: whether its goal was found, and the trace-store indices of the goal state
 // (first) or of the two states that close a counterexample loop (first, second); -1 when absent.
@@ -90,7 +95,7 @@ public:
     void stop();
 
     base::RefPtr<System> getSystem() const { return system; }
-    FilterConfiguration* getFilterConfiguration() { return &filterConfiguration; }
+    FilterConfiguration* getFilterConfiguration() { return filterConfiguration.get(); }
 
     // ---- Symbolic checks
     CheckResult checkReachability(bool supInf);
@@ -99,6 +104,10 @@ public:
     CheckResult checkRobustReachability();
     // Sends the settings every symbolic checker receives.
     void configureReachability(pipeline::Connectable* target);
+    // Replays a stored trace from the initial state (which the caller keeps) and returns its final
+    // step: the first candidate that satisfies the goal, or the first one without a goal; null
+    // when there is none.
+    PathRef makeTrace(SymbolicState* initial, const base::RefPtr<Trace>& trace, const ExpressionRef& goal);
 
     // ---- Statistical checks: each returns {verdict, -1, -1}.
     CheckResult checkProbability();
@@ -123,7 +132,9 @@ public:
     pipeline::StateFunction infCost = nullptr;
     pipeline::StateFunction supCost = nullptr;
     pipeline::StateFunction pruningCost = nullptr;
-    FilterConfiguration filterConfiguration;
+    // The registry lives on the heap: expressions made on it (the deadlock predicate) keep a
+    // counted reference. Each preparation refills it in place.
+    base::RefPtr<FilterConfiguration> filterConfiguration;
     SupInfResult* supInfResults = nullptr;  // one record per listed expression; owned
     uint32_t supInfCount = 0;
     std::string resultBuffer;

@@ -247,7 +247,7 @@ CheckResult ModelChecker::checkLiveness()
         throw PropertyNotSupported("Liveness properties cannot be checked: this build has no liveness checker.",
                                    currentJob->formula.getPosition());
     }
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().liveness(&filterConfiguration));
+    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().liveness(filterConfiguration.get()));
     auto* input = dynamic_cast<pipeline::Sink<Successor>*>(checker.get());
     auto* output = dynamic_cast<pipeline::Generator<std::pair<int32_t, int32_t>>*>(checker.get());
     if (input == nullptr || output == nullptr) {
@@ -281,7 +281,7 @@ CheckResult ModelChecker::checkLeadsTo()
         throw Bug("No reachability stage is registered");
     }
     // The outer search stays the model checker's.
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().leadsTo(reachabilityFilter, &filterConfiguration));
+    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().leadsTo(reachabilityFilter, filterConfiguration.get()));
     auto* input = dynamic_cast<pipeline::Sink<Successor>*>(checker.get());
     auto* output = dynamic_cast<pipeline::Generator<std::pair<int32_t, int32_t>>*>(checker.get());
     if (input == nullptr || output == nullptr) {
@@ -309,7 +309,7 @@ CheckResult ModelChecker::checkRobustReachability()
             "Robust reachability properties cannot be checked: this build has no robust reachability checker.",
             currentJob->formula.getPosition());
     }
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().robustReachability(&filterConfiguration));
+    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().robustReachability(filterConfiguration.get()));
     auto* filter = dynamic_cast<pipeline::Filter<Successor, Successor>*>(checker.get());
     if (filter == nullptr) {
         throw Bug("The robust reachability checker has the wrong interface");

@@ -248,3 +248,67 @@ TEST_F(VerificationRun, UnderAnMpiLauncherTheVerdictsArePrintedOnce)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, gateVerdicts);
 }
+
+TEST_F(VerificationRun, TracesAreShownOrWritten)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "q.q");
+    file("b.q", "E<> P.b\n");
+    // A concrete run: the delays and the clock values after each of them and each transition.
+    RunResult r = run({"-q", "-s", "-t0", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n");
+    EXPECT_EQ(r.err, "\nState:\n( P.a )\nx=0 \n"
+                     "\nDelay: 3\n"
+                     "\nState:\n( P.a )\nx=3 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState:\n( P.b )\nx=3 \n");
+
+    // Symbolically: the zones of the states.
+    r = run({"-q", "-s", "-t0", "-y", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "\nState\n\n( P.a )\nx<=5 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState\n\n( P.b )\nx>=3 \n");
+
+    // An invariance query that fails shows a counterexample; an unreachable goal has no trace.
+    r = run({"-q", "-s", "-t0", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\nShowing counter example.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
+    EXPECT_TRUE(r.err.ends_with("\nDelay: 3\n\nState:\n( P.b )\nx=6 \n")) << r.err;
+
+    // A convex hull whose goal a trace confirms is sure of it.
+    r = run({"-q", "-s", "-A", "-t0", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n")) << r.out;
+
+    // Trace files, one per query with a trace.
+    r = run({"-q", "-s", "-t0", "-f", "pre", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Writing example trace to pre-1.xtr\nWriting counter example to pre-2.xtr\n");
+    EXPECT_TRUE(fs::exists(dir / "pre-1.xtr"));
+    EXPECT_TRUE(fs::exists(dir / "pre-2.xtr"));
+    EXPECT_FALSE(fs::exists(dir / "pre-3.xtr"));
+    EXPECT_TRUE(slurp(dir / "pre-1.xtr").ends_with(".\n.\n")) << slurp(dir / "pre-1.xtr");
+
+    // A trace file that cannot be created is reported, not passed over in silence.
+    r = run({"-q", "-s", "-t0", "-f", "absent/pre", "m.xta", "b.q"});
+    EXPECT_EQ(r.err, "Writing example trace to absent/pre-1.xtr\n"
+                     "Error opening absent/pre-1.xtr: No such file or directory\n");
+
+    // Suprema and infima have no trace form.
+    file("s.q", "sup: x\n");
+    r = run({"-q", "-s", "-t0", "m.xta", "s.q"});
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nsup{true}:\nx < inf\n"
+                     "Cannot generate trace.\n");
+
+    // The shortest and the fastest trace search for their goal with a cost.
+    for (const char* option : {"-t1", "-t2"}) {
+        r = run({"-q", "-s", option, "-o", "3", "m.xta", "b.q"});
+        EXPECT_EQ(r.status, 0) << option << ": " << r.err;
+        EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n")
+            << option;
+    }
+}
