@@ -12,6 +12,8 @@
 #include "runtime/location.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
+#include "pipeline/deadlock.h"
+#include "runtime/clock_expression.h"
 #include "statespace/path.h"
 
 namespace {
@@ -82,6 +84,30 @@ TEST(ReachabilityFilter, FindsReachableGoalsAndExhaustsTheSpaceForUnreachableOne
         }
         EXPECT_EQ(model->system->statesInUse(), 0u);
     }
+}
+
+TEST(ReachabilityFilter, DeadlocksAreGoalsLikeAnyOther)
+{
+    auto model = reachtest::compileModel(reachtest::fixture("reach_counter.xta"));
+    base::RefPtr<FilterConfiguration> registry;
+    reachtest::registerStages();
+    registry = new FilterConfiguration;
+    // deadlock, alone and with a condition on the variables.
+    for (const char* condition : {"", "flag == 2", "n < 3"}) {
+        SCOPED_TRACE(condition);
+        ExpressionRef goal(new DeadlockExpr(registry.get(), model->system.get()));
+        if (*condition != 0) {
+            goal = makeConjunction(reachtest::formula(*model, condition), goal);
+        }
+        Search search(*model->system, goal);
+        const bool holds = search.run();
+        // The counter can always go on until it is done; then nothing can happen any more.
+        EXPECT_EQ(holds, std::string(condition) != "n < 3");
+        if (holds) {
+            EXPECT_EQ(locationOf(search.sink.state, 0), "done");
+        }
+    }
+    EXPECT_EQ(model->system->statesInUse(), 0u);
 }
 
 TEST(ReachabilityFilter, AStopEndsTheSearchAfterTheStateBeingExpanded)
