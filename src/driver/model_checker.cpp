@@ -8,6 +8,7 @@
 #include "language/node_kind.h"
 #include "pipeline/broadcast_filter.h"
 #include "pipeline/exploration_filters.h"
+#include "pipeline/liveness_transition_filter.h"
 #include "pipeline/sorting_filter.h"
 #include "pipeline/successor_chain.h"
 #include "pipeline/successor_filter.h"
@@ -416,8 +417,12 @@ void ModelChecker::configureFilters(int extrapolationKind)
     }
     const int32_t t = currentJob != nullptr ? currentJob->type : -1;
     if ((t == 2 || t == 3 || t == 4) && (system->hasPriorities || system->broadcastClockGuards)) {
-        // The liveness checkers must not lose the states that priorities or guarded broadcast
-        // receivers block.
+        // The liveness checkers must see the time that priorities or guarded broadcast receivers
+        // block, not only the transitions they allow.
+        r.set(FILTER_TRANSITION_LIVENESS,
+              system->hasPriorities ? (system->broadcastClockGuards ? makeLivenessTransitionFilterPriorityBroadcast
+                                                                    : makeLivenessTransitionFilterPriority)
+                                    : makeLivenessTransitionFilterBroadcast);
         r.set(FILTER_SUCCESSOR_LIVENESS, makeBlockingSuccessorFilter);
     }
 

@@ -17,6 +17,7 @@
 #include "driver/job.h"
 #include "driver/options.h"
 #include "driver/property_builder.h"
+#include "statespace/liveness_checker.h"
 #include "statespace/path.h"
 #include "statespace/reachability_filter.h"
 #include "language/system.h"
@@ -212,13 +213,13 @@ public:
 };
 
 // Keeps the pair of state numbers of a counterexample loop and stops the search.
-class TraceStopSink : public pipeline::Sink<std::pair<int32_t, int32_t>>
+class TraceStopSink : public pipeline::Sink<TracePair>
 {
 public:
     explicit TraceStopSink(pipeline::Connectable* source) : source(source) {}
-    bool put(std::pair<int32_t, int32_t>* item) override;
+    bool put(TracePair* item) override;
 
-    std::pair<int32_t, int32_t> pair{-1, -1};
+    TracePair pair{-1, -1};
     bool found = false;
 
 private:
@@ -237,16 +238,12 @@ public:
     bool result = false;
 };
 
-// Factories of the checkers that live in libraries still to come: a null entry means this build
-// has no such checker, and the property is refused with a clear error.
+// Factories of the statistical checkers, which live in a library that registers them at start-up:
+// a null entry means this build has no such checker, and the property is refused with a clear
+// error.
 struct CheckerFactories
 {
     using SymbolicFactory = pipeline::Connectable* (*)(FilterConfiguration* registry);
-    using LeadsToFactory = pipeline::Connectable* (*)(pipeline::Connectable* reachability,
-                                                      FilterConfiguration* registry);
-    SymbolicFactory liveness = nullptr;
-    LeadsToFactory leadsTo = nullptr;
-    SymbolicFactory robustReachability = nullptr;
     SymbolicFactory probability = nullptr;
     SymbolicFactory probabilityComparison = nullptr;
     SymbolicFactory expectation = nullptr;

@@ -215,15 +215,38 @@ TEST_F(VerificationRun, EvaluationErrorsAbortOnlyTheirQuery)
 TEST_F(VerificationRun, PropertiesWithoutACheckerAreRefusedClearly)
 {
     fixture("vc_gate.xta", "m.xta");
-    file("q.q", "E<> P.b\nP.a --> P.b\nE<> P.c\n");
+    file("q.q", "E<> P.b\nE[<=10; 10](max: x)\nE<> P.c\n");
     const RunResult r = run({"-q", "-s", "m.xta", "q.q"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
                      "\nVerifying formula 2 at line 2\n -- Aborted.\n"
                      "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
-    EXPECT_NE(r.err.find("[error] Leads-to properties cannot be checked: this build has no leads-to checker.\n"),
+    EXPECT_NE(r.err.find("[error] Statistical properties cannot be checked: this build has no statistical checker.\n"),
               std::string::npos)
         << r.err;
+}
+
+// Liveness, leads-to and robust properties; a liveness counterexample is shown symbolically.
+TEST_F(VerificationRun, LivenessLeadsToAndRobustProperties)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "A<> P.b\nE[] P.a\nP.a --> P.b\nP.a --> P.c\nE<>* P.b\nA[]* x <= 5\n");
+    RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 4 at line 4\n -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 5 at line 5\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 6 at line 6\n -- Formula is NOT satisfied.\n");
+
+    file("c.q", "A<> P.c\n");
+    r = run({"-q", "-s", "-t0", "m.xta", "c.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is NOT satisfied.\nShowing counter example.\n");
+    EXPECT_EQ(r.err, "\nState\n\n( P.a )\nx<=5 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState\n\n( P.b )\nx>=3 \n");
 }
 
 TEST_F(VerificationRun, CompileOnlyWithTheMachineDebugSwitchEndsCleanly)
