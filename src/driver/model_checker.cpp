@@ -253,6 +253,15 @@ void ModelChecker::translateScenario()
     }
     const std::string name = job->formula[0].getSymbol().getName();
     ScenarioTranslation translation = translateScenarioProperty(*model, name);
+    // Every edge the parsers read carries a probability weight, 1 unless written; the edges the
+    // translation adds get the same, which the compiler expects.
+    for (ZOLT::template_t& templ : model->getTemplates()) {
+        for (ZOLT::edge_t& edge : templ.edges) {
+            if (edge.probability.empty()) {
+                edge.probability = ZOLT::expression_t::createConstant(1);
+            }
+        }
+    }
     job->formula = translation.property;
     if (translation.modelChanged) {
         model->setModified(true);

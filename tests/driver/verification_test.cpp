@@ -335,3 +335,22 @@ TEST_F(VerificationRun, TracesAreShownOrWritten)
             << option;
     }
 }
+
+// A scenario property is checked on the model with its observer, and -x saves that model with the
+// observer's query; the saved pair gives the same verdict.
+TEST_F(VerificationRun, ScenarioPropertiesAreCheckedAndSavedWithTheirObserver)
+{
+    fixture("lsc_single_message.xml", "s.xml");
+    RunResult r = run({"-q", "-s", "-x", "saved.xml", "s.xml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The sender may idle for ever, so the chart's message need not come.
+    EXPECT_EQ(r.out, "\nVerifying formula 1: sat: Ping\n -- Formula is NOT satisfied.\n");
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(fs::exists(dir / "saved.xml"));
+    EXPECT_EQ(slurp(dir / "saved.q"), "/*\nThe observer TA is satisfied.\n"
+                                      "This is equivalent to \"The LSC scenario is satisfied\".\n*/\n"
+                                      "obsTA.lmin --> obsTA.lmax\n");
+    r = run({"-q", "-s", "saved.xml", "saved.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 5\n -- Formula is NOT satisfied.\n");
+}
