@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "language/expression.h"
+#include "language/nesting.h"
 #include "runtime/exceptions.h"
 
 // The compiler's recursive walks over expression trees keep their nesting below this
-// bound. Long left-leaning chains of binary operators (a && b && ... or 1 + 1 + ...)
-// are walked without recursion; anything else nested deeper than this is refused with
-// a positioned error instead of exhausting the stack.
+// bound. The parser refuses deeper trees already (language/nesting.h); trees made
+// elsewhere may be deeper. Long left-leaning chains of binary operators (a && b && ... or
+// 1 + 1 + ...) are walked without recursion; anything else nested deeper than this is
+// refused with a positioned error instead of exhausting the stack.
 inline constexpr uint32_t maxExpressionDepth = 1500;
 
 // Counts one level of a recursive walk for as long as it lives.
@@ -20,7 +22,7 @@ public:
     {
         if (++depth > maxExpressionDepth) {
             --depth;
-            throw CompileError("$Expression_is_nested_too_deeply", expression.getPosition());
+            throw CompileError(ZOLT::expressionTooDeepMessage, expression.getPosition());
         }
     }
     DepthGuard(const DepthGuard&) = delete;

@@ -754,21 +754,27 @@ void Compiler::compileClockComparison(const expression_t& e)
     collectClockTerms(terms, e[1], false);
     const span_t none;
 
-    if (!terms.bound.empty() && terms.bound.getType().isKind(DOUBLE)) {
-        // A floating-point bound cannot go through the zone's integer constraint: the clock
-        // values are compared as doubles.
+    const bool clockTerms = (terms.first.empty() || isClockReference(terms.first)) &&
+                            (terms.second.empty() || isClockReference(terms.second));
+    if (!clockTerms || (!terms.bound.empty() && terms.bound.getType().isKind(DOUBLE))) {
+        // A floating-point bound cannot go through the zone's integer constraint, and a value
+        // computed from clocks is no clock: the values are compared as doubles.
         if (terms.first.empty()) {
             emit(none, op::DOUBLE_PUSH, 0, 0);
         } else {
-            compileDouble(terms.first, false);
+            compileDouble(terms.first, true);
         }
         if (terms.second.empty()) {
             emit(none, op::DOUBLE_PUSH, 0, 0);
         } else {
-            compileDouble(terms.second, false);
+            compileDouble(terms.second, true);
         }
         emit(none, op::DOUBLE_MINUS);
-        compileDouble(terms.bound, true);
+        if (terms.bound.empty()) {
+            emit(none, op::DOUBLE_PUSH, 0, 0);
+        } else {
+            compileDouble(terms.bound, true);
+        }
         switch (kind) {
         case LESS: emit(none, op::DOUBLE_LT); break;
         case LESS_EQUAL: emit(none, op::DOUBLE_LE); break;

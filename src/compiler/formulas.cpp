@@ -47,6 +47,16 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
+// An empty clock (the reference clock) or an expression that designates one clock.
+bool isClockTerm(const expression_t& e)
+{
+    if (e.empty()) {
+        return true;
+    }
+    const node_kind_t kind = e.getKind();
+    return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
+}
+
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
 {
     for (const ExpressionAnalyser::Cell& cell : cells) {
@@ -238,7 +248,12 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
     if (kind == SUM_DYNAMIC) {
         Variable* variable = bindProcessVariable(expression, "SUM").second;
         template_t* templ = processVariableTemplates[expression[0].getSymbol().getName()];
-        ExpressionRef term(new ValueClockExpr(compileStateFormula(expression[2], ExpressionRef())));
+        // A condition is summed as its truth value; a clock or floating-point value is summed as
+        // the double it leaves in the result cell.
+        const expression_t& body = expression[2];
+        ExpressionRef term = body.getType().isGuard()
+                                 ? ExpressionRef(new ValueClockExpr(compileStateFormula(body, ExpressionRef())))
+                                 : compileValueExpression(body, true);
         ExpressionRef sum(new DynamicSumExpression(templ, term, variable));
         sum->timeDependent = true;
         return sum;
@@ -337,6 +352,11 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
         }
     }
     const bool strict = kind == LESS || kind == GREATER;
+    if (!isClockTerm(terms.first) || !isClockTerm(terms.second)) {
+        // A value computed from clocks (a sum over processes, say) is no clock of the zone: the
+        // comparison is decided by byte code on the clock values.
+        return compileValueExpression(comparison, false);
+    }
 
     IndexSet reads;
     auto clockPart = [&](const expression_t& clock, IndexSet& cells) -> ExpressionRef {

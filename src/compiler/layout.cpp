@@ -484,7 +484,9 @@ void Compiler::layoutFunctionVariable(const std::string& prefix, Symbol* node, b
         int32_t upper = maxInt;
         if (type.isKind(RANGE)) {
             std::tie(lower, upper) = evaluateRange(type);
-            if (upper < lower) {
+            // An iteration over an empty range is no error: its loop runs no time, and its
+            // variable is never written.
+            if (upper < lower && !node->isLoopVariable) {
                 throw CompileError("$Upper_bound_must_be_larger_than_lower_bound", typePosition(type));
             }
         }

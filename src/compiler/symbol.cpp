@@ -157,6 +157,7 @@ int32_t Symbol::visitIterationStatement(IterationStatement* stat)
     Symbol* node = declare(stat->symbol.getName(), stat->symbol.getType(), nullptr);
     if (node != nullptr) {
         node->symbol = stat->symbol;
+        node->isLoopVariable = true;
     }
     if (stat->body != nullptr) {
         stat->body->accept(this);

@@ -66,6 +66,8 @@ public:
     bool hasValue = false;
     bool isParameter = false;
     bool isReference = false;
+    // The node of the symbol an iteration statement runs over its type's values.
+    bool isLoopVariable = false;
     int32_t lower = 0;
     int32_t upper = 0;
     int32_t returnSlot = 0;
