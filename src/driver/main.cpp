@@ -1,17 +1,20 @@
-// The command-line program: reads the options and the file names, starts MPI, loads the model and
-// prints the settings of the verification.
+// The command-line program: reads the options and the file names, starts MPI when a launcher
+// started it, loads the model and prints the settings of the verification.
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <list>
 #include <unistd.h>
-
-#include <mpi.h>
 
 #include "driver/command_line.h"
 #include "driver/exception_report.h"
 #include "driver/interrupt.h"
+#include "driver/job.h"
+#include "driver/job_runner.h"
 #include "driver/loading.h"
+#include "driver/model_checker.h"
+#include "driver/mpi_world.h"
 #include "driver/options.h"
 #include "support/globals.h"
 
@@ -33,11 +36,6 @@ extern "C" const char* __asan_default_options()
 }
 
 namespace {
-
-void finaliseMpi()
-{
-    MPI_Finalize();
-}
 
 int run(int argc, char** argv)
 {
@@ -63,7 +61,28 @@ int run(int argc, char** argv)
     if (processRank == 0 && !traceOutputSettings.quiet) {
         printOptionSummary(stdout);
     }
-    // The queries and their jobs follow here once the model checker exists.
+
+    // Under MIRVEK_COMPILE_ONLY (with MIRVEK_DEBUG_VM, which keeps the compiler from ending the
+    // run) there is no query source: nothing to verify.
+    if (queryFile != nullptr || queryText != nullptr) {
+        base::RefPtr<PropertyBuilder> builder = modelChecker()->newPropertyBuilder();
+        if (queryFile != nullptr) {
+            builder->parseFile(queryFile);
+        } else {
+            builder->parse(queryText);
+        }
+        // Query errors are printed against the query file; any error ends the run.
+        printDiagnostics(queryFileName);
+
+        std::list<base::RefPtr<Job>> jobs;
+        for (const PropertyRecord& record : builder->getProperties()) {
+            jobs.push_back(base::RefPtr<Job>(new Job(record)));
+        }
+        runJobs(*modelChecker(), jobs);
+        // The checker may point at the last job; it goes first.
+        modelChecker()->currentJob = nullptr;
+        jobs.clear();
+    }
 
     // Whatever the queries added to the model's diagnostics; errors end the run.
     printDiagnostics(modelFileName);
@@ -80,14 +99,8 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    processRank = 0;
-    processCount = 1;
-
-    // A plain start without a launcher makes this a world of one process.
-    MPI_Init(&argc, &argv);
-    std::atexit(finaliseMpi);
-    MPI_Comm_size(MPI_COMM_WORLD, &processCount);
-    MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
+    // MPI only under a launcher; a plain start is a world of one process.
+    startProcessWorld(&argc, &argv);
 
     seedRandomGenerators();
     verifierOptions.setStatisticalDefaults();
