@@ -200,6 +200,11 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
         if (!maybe) {
             maybe = system->clocksStopped;
         }
+        if (r.aborted) {
+            // The checker's own report stays in the result text; no verdict text joins it.
+            job->setStatus(STATUS_ABORTED);
+            return;
+        }
         int32_t code = r.found ? (maybe ? 1 : 0) : (bitState ? 2 : 3);
         code = composeResult(job, code);
         if (cut && !(r.found && foundIsWitness(t))) {

@@ -43,6 +43,9 @@ struct CheckResult
     bool found = false;
     int32_t first = -1;
     int32_t second = -1;
+    // A statistical check that its checker gave up (a Zeno run, a time-lock, an insane model):
+    // its verdict means nothing.
+    bool aborted = false;
 };
 
 // A property that this build has no checker for; the job runner records it as an error of the

@@ -7,6 +7,7 @@
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
 #include "runtime/concrete_state.h"
+#include "smc/checker_frame.h"
 #include "runtime/edge.h"
 #include "runtime/symbolic_state.h"
 #include "statespace/css.h"
@@ -352,7 +353,8 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         }
         filter->put(state.get());
     }
-    return {sink.result, -1, -1};
+    auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
+    return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
 }
 
 void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, bool mitl)

@@ -354,3 +354,27 @@ TEST_F(VerificationRun, ScenarioPropertiesAreCheckedAndSavedWithTheirObserver)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "\nVerifying formula 1 at line 5\n -- Formula is NOT satisfied.\n");
 }
+
+// Statistical queries: the verdict and the result text of tests and estimates; a check that its
+// checker gives up is aborted with the checker's report and no verdict text.
+TEST_F(VerificationRun, StatisticalQueriesReportTheirResults)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "Pr[<=10](<> P.b) >= 0.5\nPr[<=10]([] P.a) >= 0.5\nPr[<=2](<> P.b)\n");
+    RunResult r = run({"-q", "-s", "-r", "1", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::regex results("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                             "\\([0-9]+ runs\\) H0: Pr\\(<> \\.\\.\\.\\) >= 0\\.51\nwith confidence 0\\.95\\.\n"
+                             "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\n"
+                             "\\([0-9]+ runs\\) H1: Pr\\(\\[\\] \\.\\.\\.\\) <= 0\\.49\nwith confidence 0\\.95\\.\n"
+                             "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                             "\\([0-9]+ runs\\) Pr\\(<> \\.\\.\\.\\) in \\[0,0\\.[0-9]+\\]\nwith confidence 0\\.95\\.\n");
+    EXPECT_TRUE(std::regex_match(r.out, results)) << r.out;
+
+    fixture("vc_zeno.xta", "z.xta");
+    file("z.q", "Pr[<=10](<> x > 20) >= 0.5\nE<> P.a\n");
+    r = run({"-q", "-s", "-r", "1", "z.xta", "z.q"});
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Aborted.\n"
+                     "Run exceeds 100000 steps: probably Zeno behavior.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\n");
+}
