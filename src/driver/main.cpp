@@ -16,6 +16,7 @@
 #include "driver/model_checker.h"
 #include "driver/mpi_world.h"
 #include "driver/options.h"
+#include "driver/statistical_setup.h"
 #include "support/globals.h"
 
 // Sanitized builds only: the MPI libraries keep allocations to the end of the process and some of
@@ -104,6 +105,7 @@ int main(int argc, char** argv)
 {
     // MPI only under a launcher; a plain start is a world of one process.
     startProcessWorld(&argc, &argv);
+    installStatisticalCheckers();
 
     seedRandomGenerators();
     verifierOptions.setStatisticalDefaults();

@@ -127,12 +127,12 @@ TEST(PropertyPreparation, SupremumRecordsStartAtTheEndsOfTheRange)
     RecordingJob* job = c.queries("inf: i, x").at(0);
     c.checker->prepareProperty(job);
     ASSERT_EQ(c.checker->supInfCount, 2u);
-    EXPECT_EQ(c.checker->supInfResults[0].sup, 2);
-    EXPECT_EQ(c.checker->supInfResults[0].inf, 7);
+    EXPECT_EQ(c.checker->supInfResults[0].upper, 2);
+    EXPECT_EQ(c.checker->supInfResults[0].lower, 7);
     // A clock starts at "<= 0" and "< infinity" in the bound encoding.
-    EXPECT_EQ(c.checker->supInfResults[1].sup, 1);
-    EXPECT_EQ(c.checker->supInfResults[1].inf, 2147483646);
-    EXPECT_FALSE(c.checker->supInfResults[1].valid);
+    EXPECT_EQ(c.checker->supInfResults[1].upper, 1);
+    EXPECT_EQ(c.checker->supInfResults[1].lower, 2147483646);
+    EXPECT_FALSE(c.checker->supInfResults[1].seen);
     // The condition, then one expression per listed item.
     EXPECT_EQ(job->expressionCount(), 3u);
 }

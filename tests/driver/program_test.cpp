@@ -320,8 +320,7 @@ TEST_F(ProgramTest, UnmodifiedModelIsNotSaved)
     EXPECT_FALSE(fs::exists(dir / "saved.q"));
 }
 
-// Enabled once the deadlock predicate that the examples' queries use can be compiled.
-TEST_F(ProgramTest, DISABLED_ExamplesLoadWithoutErrors)
+TEST_F(ProgramTest, ExamplesLoadWithoutErrors)
 {
     for (const char* example : {"handshake.xta", "kettle.xml"}) {
         const RunResult r = run({"-q", (fs::path(MIRVEK_EXAMPLES) / example).string()});

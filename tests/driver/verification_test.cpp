@@ -215,15 +215,38 @@ TEST_F(VerificationRun, EvaluationErrorsAbortOnlyTheirQuery)
 TEST_F(VerificationRun, PropertiesWithoutACheckerAreRefusedClearly)
 {
     fixture("vc_gate.xta", "m.xta");
-    file("q.q", "E<> P.b\nP.a --> P.b\nE<> P.c\n");
+    file("q.q", "E<> P.b\nE[<=10; 10](max: x)\nE<> P.c\n");
     const RunResult r = run({"-q", "-s", "m.xta", "q.q"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
                      "\nVerifying formula 2 at line 2\n -- Aborted.\n"
                      "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
-    EXPECT_NE(r.err.find("[error] Leads-to properties cannot be checked: this build has no leads-to checker.\n"),
+    EXPECT_NE(r.err.find("[error] Statistical properties cannot be checked: this build has no statistical checker.\n"),
               std::string::npos)
         << r.err;
+}
+
+// Liveness, leads-to and robust properties; a liveness counterexample is shown symbolically.
+TEST_F(VerificationRun, LivenessLeadsToAndRobustProperties)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "A<> P.b\nE[] P.a\nP.a --> P.b\nP.a --> P.c\nE<>* P.b\nA[]* x <= 5\n");
+    RunResult r = run({"-q", "-s", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 4 at line 4\n -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 5 at line 5\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 6 at line 6\n -- Formula is NOT satisfied.\n");
+
+    file("c.q", "A<> P.c\n");
+    r = run({"-q", "-s", "-t0", "m.xta", "c.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is NOT satisfied.\nShowing counter example.\n");
+    EXPECT_EQ(r.err, "\nState\n\n( P.a )\nx<=5 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState\n\n( P.b )\nx>=3 \n");
 }
 
 TEST_F(VerificationRun, CompileOnlyWithTheMachineDebugSwitchEndsCleanly)
@@ -247,4 +270,111 @@ TEST_F(VerificationRun, UnderAnMpiLauncherTheVerdictsArePrintedOnce)
     const RunResult r = run({"-q", "-s", "m.xta", "q.q"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, gateVerdicts);
+}
+
+TEST_F(VerificationRun, TracesAreShownOrWritten)
+{
+    fixture("vc_gate.xta", "m.xta");
+    fixture("vc_gate.q", "q.q");
+    file("b.q", "E<> P.b\n");
+    // A concrete run: the delays and the clock values after each of them and each transition.
+    RunResult r = run({"-q", "-s", "-t0", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n");
+    EXPECT_EQ(r.err, "\nState:\n( P.a )\nx=0 \n"
+                     "\nDelay: 3\n"
+                     "\nState:\n( P.a )\nx=3 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState:\n( P.b )\nx=3 \n");
+
+    // Symbolically: the zones of the states.
+    r = run({"-q", "-s", "-t0", "-y", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "\nState\n\n( P.a )\nx<=5 \n"
+                     "\nTransitions:\n  P.a->P.b { x >= 3, tau, 1 }\n"
+                     "\nState\n\n( P.b )\nx>=3 \n");
+
+    // An invariance query that fails shows a counterexample; an unreachable goal has no trace.
+    r = run({"-q", "-s", "-t0", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\nShowing counter example.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
+    EXPECT_TRUE(r.err.ends_with("\nDelay: 3\n\nState:\n( P.b )\nx=6 \n")) << r.err;
+
+    // A convex hull whose goal a trace confirms is sure of it.
+    r = run({"-q", "-s", "-A", "-t0", "m.xta", "b.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n")) << r.out;
+
+    // Trace files, one per query with a trace.
+    r = run({"-q", "-s", "-t0", "-f", "pre", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "Writing example trace to pre-1.xtr\nWriting counter example to pre-2.xtr\n");
+    EXPECT_TRUE(fs::exists(dir / "pre-1.xtr"));
+    EXPECT_TRUE(fs::exists(dir / "pre-2.xtr"));
+    EXPECT_FALSE(fs::exists(dir / "pre-3.xtr"));
+    EXPECT_TRUE(slurp(dir / "pre-1.xtr").ends_with(".\n.\n")) << slurp(dir / "pre-1.xtr");
+
+    // A trace file that cannot be created is reported, not passed over in silence.
+    r = run({"-q", "-s", "-t0", "-f", "absent/pre", "m.xta", "b.q"});
+    EXPECT_EQ(r.err, "Writing example trace to absent/pre-1.xtr\n"
+                     "Error opening absent/pre-1.xtr: No such file or directory\n");
+
+    // Suprema and infima have no trace form.
+    file("s.q", "sup: x\n");
+    r = run({"-q", "-s", "-t0", "m.xta", "s.q"});
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nsup{true}:\nx < inf\n"
+                     "Cannot generate trace.\n");
+
+    // The shortest and the fastest trace search for their goal with a cost.
+    for (const char* option : {"-t1", "-t2"}) {
+        r = run({"-q", "-s", option, "-o", "3", "m.xta", "b.q"});
+        EXPECT_EQ(r.status, 0) << option << ": " << r.err;
+        EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n")
+            << option;
+    }
+}
+
+// A scenario property is checked on the model with its observer, and -x saves that model with the
+// observer's query; the saved pair gives the same verdict.
+TEST_F(VerificationRun, ScenarioPropertiesAreCheckedAndSavedWithTheirObserver)
+{
+    fixture("lsc_single_message.xml", "s.xml");
+    RunResult r = run({"-q", "-s", "-x", "saved.xml", "s.xml"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The sender may idle for ever, so the chart's message need not come.
+    EXPECT_EQ(r.out, "\nVerifying formula 1: sat: Ping\n -- Formula is NOT satisfied.\n");
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(fs::exists(dir / "saved.xml"));
+    EXPECT_EQ(slurp(dir / "saved.q"), "/*\nThe observer TA is satisfied.\n"
+                                      "This is equivalent to \"The LSC scenario is satisfied\".\n*/\n"
+                                      "obsTA.lmin --> obsTA.lmax\n");
+    r = run({"-q", "-s", "saved.xml", "saved.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 5\n -- Formula is NOT satisfied.\n");
+}
+
+// Statistical queries: the verdict and the result text of tests and estimates; a check that its
+// checker gives up is aborted with the checker's report and no verdict text.
+TEST_F(VerificationRun, StatisticalQueriesReportTheirResults)
+{
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "Pr[<=10](<> P.b) >= 0.5\nPr[<=10]([] P.a) >= 0.5\nPr[<=2](<> P.b)\n");
+    RunResult r = run({"-q", "-s", "-r", "1", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::regex results("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                             "\\([0-9]+ runs\\) H0: Pr\\(<> \\.\\.\\.\\) >= 0\\.51\nwith confidence 0\\.95\\.\n"
+                             "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\n"
+                             "\\([0-9]+ runs\\) H1: Pr\\(\\[\\] \\.\\.\\.\\) <= 0\\.49\nwith confidence 0\\.95\\.\n"
+                             "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                             "\\([0-9]+ runs\\) Pr\\(<> \\.\\.\\.\\) in \\[0,0\\.[0-9]+\\]\nwith confidence 0\\.95\\.\n");
+    EXPECT_TRUE(std::regex_match(r.out, results)) << r.out;
+
+    fixture("vc_zeno.xta", "z.xta");
+    file("z.q", "Pr[<=10](<> x > 20) >= 0.5\nE<> P.a\n");
+    r = run({"-q", "-s", "-r", "1", "z.xta", "z.q"});
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Aborted.\n"
+                     "Run exceeds 100000 steps: probably Zeno behavior.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\n");
 }
