@@ -1,6 +1,7 @@
 // Whole runs of E[], A<> and --> queries: a loop that stays in the region, a loop whose zone
 // shrinks on every turn, a deadlock and an unbounded delay inside the region, time standing
-// still in committed locations, and leads-to refuted by a loop from the first state.
+// still in committed locations, and leads-to refuted by a loop from the first state; and robust
+// reachability, where drifting clocks reach what exact ones do not.
 
 #include <regex>
 
@@ -48,6 +49,8 @@ TEST_F(LivenessRun, VerdictsOfEachKindOfInfiniteRun)
         // A request may be turned away for ever; a served one may wait for ever.
         {"live_leadsto.xta", "P.request --> P.served\nP.served --> P.request\nP.request --> x <= 5\n",
          {no, no, yes}},
+        // Exactly B is never entered late; with drifting clocks it is.
+        {"live_drift.xta", "E<> P.B && x > 0\nE<>* P.B && x > 0\nA[]* !(P.B && x > 0)\n", {no, yes, no}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model);
