@@ -382,7 +382,13 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
         return ExpressionRef(new DoubleClockExpr(first, second, bound, strict, false));
     } else {
         bound = compileValueExpression(terms.bound, false);
-        const interval_t r = analyser->getRange(terms.bound);
+        interval_t r;
+        try {
+            r = analyser->getRange(terms.bound);
+        } catch (const UndefinedRangeException&) {
+            // A bound whose values cannot be bounded cannot be shown to fit the zone's limits.
+            throw CompileError("$Out_of_range_clock_constraint", comparison.getPosition());
+        }
         range = {r.lower, r.upper};
         analyser->collectReads(terms.bound, reads);
         if (r.lower < -boundLimit || r.upper > boundLimit) {
