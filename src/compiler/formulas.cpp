@@ -47,14 +47,11 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
-// An empty clock (the reference clock) or an expression that designates one clock.
+// An empty clock (the reference clock) or an expression that denotes a clock; a sum of clock
+// values is a number computed from clocks instead.
 bool isClockTerm(const expression_t& e)
 {
-    if (e.empty()) {
-        return true;
-    }
-    const node_kind_t kind = e.getKind();
-    return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
+    return e.empty() || (e.getKind() != SUM_DYNAMIC && e.getKind() != SUM);
 }
 
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
