@@ -45,6 +45,11 @@ public:
     virtual void handleError(const std::string& message) = 0;
     virtual void handleWarning(const std::string& message) = 0;
     virtual bool isTypeName(const char* name) = 0;
+    // Called by the parser after each of its calls: a builder that keeps expression and
+    // type trees refuses one that has grown deeper than the walks over trees allow
+    // (language/nesting.h), with an error at the current position. The default keeps
+    // nothing and does nothing.
+    virtual void limitNesting() {}
 
     // Types
     virtual void typeDuplicate() = 0;

@@ -1,5 +1,7 @@
 #include "frontend/expression_builder.h"
 
+#include "language/nesting.h"
+
 #include <boost/format.hpp>
 
 #include <algorithm>
@@ -261,6 +263,31 @@ bool ExpressionBuilder::isTypeName(const char* name)
 {
     binding_t symbol;
     return resolve(name, symbol) && symbol.getType().getKind() == TYPEDEF;
+}
+
+// The top fragment and the top type are the only trees a call can have deepened; one
+// grown past the limit is replaced by a leaf (the constant 0, the type int), which keeps
+// the stacks balanced and every later walk over the construct short.
+void ExpressionBuilder::limitNesting()
+{
+    if (fragments.empty()) {
+        deepExpressionReported = false;
+    } else if (exceedsNestingDepth(fragments.back())) {
+        if (!deepExpressionReported) {
+            handleError(expressionTooDeepMessage);
+            deepExpressionReported = true;
+        }
+        fragments.back() = makeConstant(0);
+    }
+    if (typeFragments.empty()) {
+        deepTypeReported = false;
+    } else if (exceedsNestingDepth(typeFragments.back())) {
+        if (!deepTypeReported) {
+            handleError(typeTooDeepMessage);
+            deepTypeReported = true;
+        }
+        typeFragments.back() = type_t::createPrimitive(INT, position);
+    }
 }
 
 // --- Types -------------------------------------------------------------------------

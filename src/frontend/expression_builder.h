@@ -35,6 +35,7 @@ public:
     void handleError(const std::string& message) override;
     void handleWarning(const std::string& message) override;
     bool isTypeName(const char* name) override;
+    void limitNesting() override;
 
     // Types
     void typeDuplicate() override;
@@ -192,6 +193,10 @@ private:
     // The range nodes that typeInt made for plain ints; a select over one of them has
     // no range of its own.
     std::set<type_t> defaultIntRanges;
+    // A too deep expression or type has been refused since its stack was last empty: the
+    // rest of the same construct is cut short without a further message.
+    bool deepExpressionReported = false;
+    bool deepTypeReported = false;
 };
 
 } // namespace ZOLT

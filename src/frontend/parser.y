@@ -85,7 +85,8 @@ const char* name(const ZOLT::detail::TokenValue& value)
 } // namespace
 
 // Runs one builder call at a span: a TypeException it throws is reported at that
-// span and the parse goes on as if the call had returned.
+// span and the parse goes on as if the call had returned. Then the builder refuses a
+// tree that the call made too deep, so that no tree of a model outgrows the walks over it.
 #define CALL(at, call)                                                  \
     do {                                                                \
         const ParseSpan callSpan_ = (at);                               \
@@ -96,6 +97,7 @@ const char* name(const ZOLT::detail::TokenValue& value)
         } catch (const ZOLT::TypeException& error_) {                   \
             ZOLT::detail::reportError(builder_, error_.what());         \
         }                                                               \
+        builder_.limitNesting();                                        \
     } while (0)
 }
 

@@ -58,6 +58,35 @@ std::string selectText(const scope_t& select)
 
 std::string text(const expression_t& expression) { return expression.empty() ? std::string() : expression.toString(false); }
 
+// A condition without the constant 1 that the type checker puts in front of the
+// conjuncts it keeps (1 && a && b): the conjunction of the rest, or the empty
+// expression when nothing else is left. Dropping the constant from the tree, rather
+// than the text "1 && " from the front of the text, writes (1 && a) && b and
+// 1 && (a && b) alike, so that a saved condition reads back to the same text.
+expression_t withoutLeadingTrue(const expression_t& e)
+{
+    if (e.empty())
+        return e;
+    if (e.getKind() == CONSTANT && e.isTrue())
+        return expression_t();
+    if (e.getKind() != LOGICAL_AND || e.getSize() != 2)
+        return e;
+    // The constant stands at the bottom of the left spine of the conjunction.
+    std::vector<expression_t> spine;
+    expression_t left = e;
+    while (!left.empty() && left.getKind() == LOGICAL_AND && left.getSize() == 2) {
+        spine.push_back(left);
+        left = left[0];
+    }
+    if (left.empty() || left.getKind() != CONSTANT || !left.isTrue())
+        return e;
+    expression_t rest = spine.back()[1];
+    for (size_t i = spine.size() - 1; i-- > 0;)
+        rest = expression_t::createBinary(LOGICAL_AND, rest, spine[i][1], spine[i].getPosition(),
+                                          spine[i].getType());
+    return rest;
+}
+
 // The name of the variable whose rate a location's cost rate gives: the first
 // global variable of type cost, "cost" when there is none.
 std::string costVariableName(const TimedAutomataSystem& system)
@@ -226,8 +255,31 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
     return trimmed;
 }
 
+namespace {
+
+// A template is written with its initial location; a template without one (an empty
+// body, say) would make a file that cannot be read back. Such a model is refused
+// before the file is created.
+void requireInitialLocations(TimedAutomataSystem& system)
+{
+    auto check = [](const template_t& templ) {
+        if (templ.initialLocation.empty())
+            throw std::runtime_error("Cannot save the model: template " + templ.symbol.getName()
+                                     + " has no initial location");
+    };
+    for (const template_t& templ : system.getTemplates())
+        if (templ.isTimedAutomaton)
+            check(templ);
+    for (const template_t* templ : system.getDynamicTemplates())
+        if (templ->isDefined)
+            check(*templ);
+}
+
+} // namespace
+
 int writeSystemXml(const char* path, TimedAutomataSystem& system)
 {
+    requireInitialLocations(system);
     xmlTextWriterPtr writer = xmlNewTextWriterFilename(path, 0);
     if (writer == nullptr)
         throw std::runtime_error("Error creating the xml writer");
@@ -277,14 +329,15 @@ void XMLWriter::writeDocument()
 
     startElement("nta");
     writeElement("declaration", globalDeclarationText());
-    for (const template_t& templ : system->getTemplates())
-        if (templ.isTimedAutomaton)
-            writeTemplate(templ);
-    // Dynamic templates are declared in the global declarations; their bodies follow
-    // as templates of the same name.
+    // Dynamic templates are declared in the global declarations; their bodies come
+    // first, as templates of the same name, since a template that sums or quantifies
+    // over the processes of a dynamic template can only be read after its body.
     for (const template_t* templ : system->getDynamicTemplates())
         if (templ->isDefined)
             writeTemplate(*templ);
+    for (const template_t& templ : system->getTemplates())
+        if (templ.isTimedAutomaton)
+            writeTemplate(templ);
     for (const template_t& templ : system->getTemplates())
         if (!templ.isTimedAutomaton)
             writeLsc(templ);
@@ -380,9 +433,22 @@ std::string XMLWriter::systemText()
     // Every instantiation the model was read with, in the order declared, whether the
     // system line uses it or not; a process made from one is not written again.
     std::set<std::string> written;
+    std::map<std::string, const instance_t*> processesByName;
+    for (const instance_t& process : system->getProcesses())
+        processesByName.emplace(process.symbol.getName(), &process);
     const std::list<instance_t>& instances = system->getInstances();
     for (auto it = instances.begin(); it != instances.end(); ++it) {
-        lines += instantiationText(*it, instances.begin(), it);
+        // A process that the scenario translation moved onto a template of its own (a copy
+        // of its instantiation's template, with every argument bound) is saved on that
+        // template, in place of the instantiation it was made from.
+        auto process = processesByName.find(it->symbol.getName());
+        if (process != processesByName.end() && process->second->definingTemplate != it->definingTemplate
+            && process->second->definingTemplate != nullptr) {
+            lines += it->symbol.getName() + " = " + process->second->definingTemplate->symbol.getName() + "("
+                     + instanceArgumentsText(*process->second) + ");\n";
+        } else {
+            lines += instantiationText(*it, instances.begin(), it);
+        }
         written.insert(it->symbol.getName());
     }
     int32_t previousLevel = 0;
@@ -544,7 +610,7 @@ void XMLWriter::writeLocation(const template_t& templ, const location_t& locatio
 
     // The type checker takes the cost rate out of the invariant; it is put back as
     // the rate of the cost variable.
-    std::string invariant = text(location.invariant);
+    std::string invariant = text(withoutLeadingTrue(location.invariant));
     if (!location.costRate.empty()) {
         std::string rate = costVariableName(*system) + "' == " + location.costRate.toString(false);
         invariant = invariant.empty() || invariant == "1" ? rate : invariant + " && " + rate;
@@ -581,7 +647,7 @@ void XMLWriter::writeTransition(const template_t& templ, const edge_t& edge)
         std::string select = selectText(edge.select);
         if (!select.empty())
             writeLabel("select", select, x, y - 32);
-        writeLabel("guard", text(edge.guard), x, y - 16);
+        writeLabel("guard", text(withoutLeadingTrue(edge.guard)), x, y - 16);
         writeLabel("synchronisation", text(edge.sync), x, y);
         writeLabel("assignment", text(edge.update), x, y + 16);
         writeLabel("probability", text(edge.probability), x, y + 32);

@@ -1,9 +1,11 @@
 #include "language/expression.h"
 #include "language/expression_node.h"
+#include "language/nesting.h"
 
 #include <algorithm>
 #include <cassert>
 #include <functional>
+#include <vector>
 
 namespace ZOLT {
 
@@ -283,6 +285,8 @@ int32_t expression_t::getSync() const
 expression_t& expression_t::operator[](size_t i)
 {
     assert(node);
+    // The child may be replaced through the reference: the depth is found again.
+    node->depth = 0;
     if (i >= node->children.size()) {
         // A node made childless by expression_t(kind, position) gets its array the
         // first time a child is assigned.
@@ -334,6 +338,45 @@ binding_t expression_t::getSymbol() const
     default:
         return binding_t();
     }
+}
+
+uint32_t expression_t::getDepth() const
+{
+    if (node == nullptr) {
+        return 0;
+    }
+    if (node->depth != 0) {
+        return node->depth;
+    }
+    // Bottom-up over the nodes whose depth is not known yet, with a stack of our own:
+    // this is what keeps too deep a tree from being walked recursively.
+    std::vector<expression_node*> pending{node.get()};
+    while (!pending.empty()) {
+        expression_node* n = pending.back();
+        uint32_t deepest = 0;
+        bool known = true;
+        for (const expression_t& c : n->children) {
+            if (c.node == nullptr) {
+                continue;
+            }
+            if (c.node->depth == 0) {
+                pending.push_back(c.node.get());
+                known = false;
+            } else {
+                deepest = std::max(deepest, c.node->depth);
+            }
+        }
+        if (known) {
+            n->depth = deepest == UINT32_MAX ? deepest : deepest + 1;
+            pending.pop_back();
+        }
+    }
+    return node->depth;
+}
+
+bool exceedsNestingDepth(const expression_t& expression)
+{
+    return expression.getDepth() > maxNestingDepth;
 }
 
 // ---------------------------------------------------------------- predicates

@@ -82,6 +82,10 @@ public:
     // an array, a dot, a sync or a call); the empty symbol for other kinds.
     binding_t getSymbol() const;
 
+    // Levels of nodes from this one down to the deepest leaf; 0 for the empty
+    // expression (see language/nesting.h). Computed once per node, without recursion.
+    uint32_t getDepth() const;
+
     bool isDynamic() const;
     bool hasDynamicSubexpression() const;
     bool usesFloatingPoint() const;

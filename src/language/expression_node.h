@@ -13,6 +13,9 @@ struct expression_t::expression_node
     int32_t count = 1;
     span_t position;
     node_kind_t kind;
+    // Levels from this node down to its deepest leaf; 0 until first asked for (and
+    // again after a child was replaced through the writable subscript).
+    uint32_t depth = 0;
     // An integer in the low 32 bits, or the bits of a double.
     uint64_t value = 0;
     binding_t symbol;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ostream>
 #include <stdexcept>
+#include <vector>
 
 namespace ZOLT {
 
@@ -405,12 +406,34 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
             text += node->low() != 0 ? "true" : "false";
         }
         break;
-    case ARRAY:
+    case ARRAY: {
+        // A process of a process set is selected by calling the set with the values of
+        // its free parameters, R(i, j); the builder keeps that as subscripts of R.
+        std::vector<const expression_t*> arguments;
+        const expression_t* root = this;
+        while (!root->empty() && root->getKind() == ARRAY) {
+            arguments.push_back(&root->child(1));
+            root = &root->child(0);
+        }
+        if (!root->empty() && root->getKind() == IDENTIFIER && !root->node->symbol.empty() &&
+            root->node->symbol.getType().getKind() == PROCESS_SET) {
+            put(*root);
+            text += '(';
+            for (size_t i = arguments.size(); i-- > 0;) {
+                put(*arguments[i]);
+                if (i > 0) {
+                    text += ", ";
+                }
+            }
+            text += ')';
+            break;
+        }
         putEnclosed(a, precedenceOf(a) < 100);
         text += '[';
         put(b);
         text += ']';
         break;
+    }
     case LIST:
         join(0, ", ");
         break;
@@ -715,10 +738,15 @@ void expression_t::appendText(std::string& text, bool oldSyntax) const
         text += ')';
         break;
     case SPAWN:
-        text += "SPAWN";
+        // spawn T(arguments): child 0 names the dynamic template.
+        text += "spawn ";
+        put(a);
+        text += '(';
+        join(1, ", ");
+        text += ')';
         break;
     case EXIT:
-        text += "EXIT";
+        text += "exit()";
         break;
     case NUMOF:
         text += "numof(";

@@ -11,11 +11,6 @@ namespace {
 
 const std::string indent = "    ";
 
-std::string textOf(const Statement* statement, const std::string& prefix)
-{
-    return statement != nullptr ? statement->toString(prefix) : std::string();
-}
-
 int32_t visit(Statement* statement, StatementVisitor* visitor)
 {
     return statement != nullptr ? statement->accept(visitor) : 0;
@@ -37,6 +32,22 @@ std::string iterationRangeText(const binding_t& symbol)
         return type.toDeclaration();
     }
     return type.getChild(0).toDeclaration();
+}
+
+// The text of a loop or branch body between the braces that the statement writes
+// around it. A body that is not a block reads back as a block of that one statement,
+// which ends its statement with a newline; the text does the same, so that a saved
+// function reads back to the same text.
+std::string bodyText(const Statement* statement, const std::string& prefix)
+{
+    if (statement == nullptr) {
+        return {};
+    }
+    std::string text = statement->toString(prefix);
+    if (!text.empty() && typeid(*statement) != typeid(BlockStatement)) {
+        text += '\n';
+    }
+    return text;
 }
 
 } // namespace
@@ -78,7 +89,7 @@ bool ForStatement::alwaysReturns() { return false; }
 std::string ForStatement::toString(const std::string& prefix) const
 {
     return prefix + "for (" + init.toString(false) + "; " + cond.toString(false) + "; " +
-           step.toString(false) + ")\n{\n" + textOf(body, prefix + indent) + "}";
+           step.toString(false) + ")\n{\n" + bodyText(body, prefix + indent) + "}";
 }
 
 // --- Iteration ---------------------------------------------------------------------
@@ -92,7 +103,7 @@ bool IterationStatement::alwaysReturns() { return false; }
 std::string IterationStatement::toString(const std::string& prefix) const
 {
     return prefix + "for (" + symbol.getName() + " : " + iterationRangeText(symbol) + ")\n{\n" +
-           textOf(body, prefix + indent) + "}";
+           bodyText(body, prefix + indent) + "}";
 }
 
 // --- While -------------------------------------------------------------------------
@@ -104,7 +115,7 @@ bool WhileStatement::alwaysReturns() { return false; }
 std::string WhileStatement::toString(const std::string& prefix) const
 {
     return prefix + "while(" + cond.toString(false) + ")\n" + prefix + "{\n" +
-           textOf(body, prefix + indent) + prefix + "}";
+           bodyText(body, prefix + indent) + prefix + "}";
 }
 
 // --- Do-while ----------------------------------------------------------------------
@@ -115,7 +126,7 @@ int32_t DoWhileStatement::accept(StatementVisitor* visitor) { return visitor->vi
 bool DoWhileStatement::alwaysReturns() { return returns(body); }
 std::string DoWhileStatement::toString(const std::string& prefix) const
 {
-    return prefix + "do {\n" + textOf(body, prefix + indent) + prefix + "} while (" +
+    return prefix + "do {\n" + bodyText(body, prefix + indent) + prefix + "} while (" +
            cond.toString(false) + ");";
 }
 
@@ -222,9 +233,9 @@ bool IfStatement::alwaysReturns() { return returns(trueCase) && returns(falseCas
 std::string IfStatement::toString(const std::string& prefix) const
 {
     std::string text = prefix + "if (" + cond.toString(false) + ")\n" + prefix + "{\n" +
-                       textOf(trueCase, prefix + indent) + prefix + "}";
+                       bodyText(trueCase, prefix + indent) + prefix + "}";
     if (falseCase != nullptr) {
-        text += "else {\n" + falseCase->toString(prefix + indent) + prefix + "}";
+        text += "else {\n" + bodyText(falseCase, prefix + indent) + prefix + "}";
     }
     return text;
 }

@@ -1,9 +1,12 @@
 #include "language/type.h"
+#include "language/nesting.h"
 
 #include <boost/format.hpp>
 
 #include <cassert>
 #include <functional>
+#include <vector>
+#include <algorithm>
 #include <ostream>
 
 namespace ZOLT {
@@ -22,6 +25,8 @@ struct type_t::type_node
     expression_t expression;
     size_t size;
     child_t* children;
+    // Levels from this node down to its deepest leaf; 0 until first asked for.
+    uint32_t depth = 0;
 
     type_node(node_kind_t k, span_t p, size_t n)
         : kind(k), position(p), size(n), children(n > 0 ? new child_t[n] : nullptr)
@@ -108,6 +113,45 @@ expression_t type_t::getExpression() const
 span_t type_t::getPosition() const
 {
     return node == nullptr ? span_t() : node->position;
+}
+
+uint32_t type_t::getDepth() const
+{
+    if (node == nullptr) {
+        return 0;
+    }
+    if (node->depth != 0) {
+        return node->depth;
+    }
+    // Bottom-up with a stack of our own, as for expressions (language/nesting.h).
+    std::vector<type_node*> pending{node.get()};
+    while (!pending.empty()) {
+        type_node* n = pending.back();
+        uint32_t deepest = 0;
+        bool known = true;
+        for (size_t i = 0; i < n->size; ++i) {
+            type_node* c = n->children[i].type.node.get();
+            if (c == nullptr) {
+                continue;
+            }
+            if (c->depth == 0) {
+                pending.push_back(c);
+                known = false;
+            } else {
+                deepest = std::max(deepest, c->depth);
+            }
+        }
+        if (known) {
+            n->depth = deepest == UINT32_MAX ? deepest : deepest + 1;
+            pending.pop_back();
+        }
+    }
+    return node->depth;
+}
+
+bool exceedsNestingDepth(const type_t& type)
+{
+    return type.getDepth() > maxNestingDepth;
 }
 
 bool type_t::isUnknown() const
@@ -618,12 +662,18 @@ std::string rangeSizeText(const expression_t& lower, const expression_t& upper)
     return std::string();
 }
 
-// The text between the brackets of an array declaration. Arrays made from a size N
-// have the index range 0 .. N - 1, and N is child 0 of the upper bound. For other
-// index types (a named range) the name of the index type is written, which is how
-// such an array is declared; failing that, the size. An array over a scalar set is
-// written over the set's name, or over the set itself: it must not become an array
-// over integers.
+// True for the integer constant v.
+bool isIntConstant(const expression_t& e, int32_t v)
+{
+    return !e.empty() && e.getKind() == CONSTANT && e.getType().isKind(INT) && e.getValue() == v;
+}
+
+// The text between the brackets of an array declaration, written so that it reads back
+// as the same index type. The short form [N] stands for the range 0 .. N - 1, which is
+// what the builders make from a size (lower bound 0, upper bound N - 1); it is used for
+// that range only, and for a range from 0 to a constant c, which is [c + 1]. Any other index type is written by its name where it has one, or
+// else as the range itself (int[2,4]). An array over a scalar set is written over the
+// set's name, or over the set itself: it must not become an array over integers.
 std::string arrayIndexText(const type_t& index)
 {
     if (index.isKind(SCALAR)) {
@@ -634,18 +684,24 @@ std::string arrayIndexText(const type_t& index)
         }
         return index.toDeclaration();
     }
-    auto [lower, upper] = index.getRangeBounds();
-    if (!upper.empty() && upper.getSize() > 0) {
-        return upper.getChild(0).toString(false);
-    }
     type_t named = index;
     while (named.isPrefix() && named.getSize() > 0) {
         named = named.getChild(0);
     }
-    if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0) {
+    if ((named.getKind() == LABEL || named.getKind() == TYPEDEF) && named.getSize() > 0 &&
+        !isInternalLabel(named.getLabel(0))) {
         return named.getLabel(0);
     }
-    return rangeSizeText(lower, upper);
+    auto [lower, upper] = index.getRangeBounds();
+    if (isIntConstant(lower, 0) && !upper.empty()) {
+        if (upper.getKind() == SUBTRACT && upper.getSize() == 2 && isIntConstant(upper.getChild(1), 1)) {
+            return upper.getChild(0).toString(false);
+        }
+        if (upper.getKind() == CONSTANT && upper.getType().isKind(INT) && upper.getValue() < INT32_MAX) {
+            return std::to_string(int64_t(upper.getValue()) + 1);
+        }
+    }
+    return index.toDeclaration();
 }
 
 } // namespace

@@ -47,6 +47,10 @@ public:
     expression_t getExpression() const;
     span_t getPosition() const;
     bool isUnknown() const;
+    // Levels of type nodes from this one down to the deepest leaf (the expressions of
+    // range bounds are not counted); 0 for the null type. Computed once per node,
+    // without recursion.
+    uint32_t getDepth() const;
 
     // True for the one-child prefix kinds (const, probability weight, urgent,
     // committed, broadcast, hybrid, meta).

@@ -21,100 +21,121 @@ std::string elementName(const expression_t& list, size_t i)
 
 void TypeChecker::validateDeclaredType(const type_t& type, bool inConstOrMeta, bool inStruct)
 {
-    if (type == type_t()) {
-        return;
-    }
-    switch (type.getKind()) {
-    case CONSTANT:
-        if (type.isKind(CLOCK)) {
-            reportTypeError(type, "$Prefix_const_not_allowed_for_clocks");
-        }
-        validateDeclaredType(type.getChild(0), true, inStruct);
-        return;
-    case META:
-        if (type.isKind(CLOCK)) {
-            reportTypeError(type, "$Prefix_meta_not_allowed_for_clocks");
-        }
-        validateDeclaredType(type.getChild(0), true, inStruct);
-        return;
-    case URGENT:
-        if (!type.isKind(LOCATION) && !type.isKind(CHANNEL)) {
-            reportTypeError(type, "$Prefix_urgent_only_allowed_for_locations_and_channels");
-        }
-        break;
-    case COMMITTED:
-        if (!type.isKind(LOCATION)) {
-            reportTypeError(type, "$Prefix_committed_only_allowed_for_locations");
-        }
-        break;
-    case BROADCAST:
-        if (!type.isKind(CHANNEL)) {
-            reportTypeError(type, "$Prefix_broadcast_only_allowed_for_channels");
-        }
-        break;
-    case HYBRID:
-        if (!type.isKind(CLOCK) && !(type.isKind(ARRAY) && type.unwrapArrays().isKind(CLOCK))) {
-            reportTypeError(type, "$Prefix_hybrid_only_allowed_for_clocks");
-        }
-        break;
-    case REF:
-        if (!type.isIntegral() && !type.isKind(ARRAY) && !type.isKind(RECORD) && !type.isKind(CHANNEL) &&
-            !type.isKind(CLOCK) && !type.isKind(SCALAR) && !type.isKind(DOUBLE)) {
-            reportTypeError(type, "$Reference_to_this_type_not_allowed");
-        }
-        break;
-    case LABEL:
-        break;
-    case ARRAY: {
-        type_t index = type.getIndexType();
-        if (index.isKind(RANGE)) {
-            validateDeclaredType(index, false, false);
-        } else {
-            reportTypeError(type, "$Invalid_array_size");
-        }
-        validateDeclaredType(type.getChild(0), inConstOrMeta, inStruct);
-        return;
-    }
-    case RECORD:
-        for (size_t i = 0; i < type.getSize(); ++i) {
-            validateDeclaredType(type.getQualifiedChild(i), true, true);
-        }
-        return;
-    case RANGE: {
-        if (!type.isKind(INT) && !type.isKind(SCALAR)) {
-            reportTypeError(type, "$Range_over_this_type_not_allowed");
-        }
-        auto [lower, upper] = type.getRangeBounds();
-        for (const expression_t& bound : {lower, upper}) {
-            if (bound.empty() || !annotateExpressionType(bound)) {
-                continue;
+    validateDeclaredTypeAt(type, inConstOrMeta, inStruct, nullptr);
+}
+
+// The walk goes down child 0 in a loop, so that a long chain of prefixes and named
+// types (typedefs naming typedefs) takes no stack; it recurses only into array index
+// types and record fields. A const or meta prefix, or a record, sets flags that make
+// some types below them wrong; when the walk has passed a named type since, that
+// error is the declaration's, not the named type's, and is reported where the name
+// is used.
+void TypeChecker::validateDeclaredTypeAt(const type_t& declared, bool inConstOrMeta, bool inStruct,
+                                         const type_t* use)
+{
+    type_t type = declared;
+    type_t useSite = use != nullptr ? *use : type_t();
+    auto flagError = [&](const std::string& message) {
+        reportTypeError(useSite == type_t() ? type : useSite, message);
+    };
+    while (type != type_t()) {
+        switch (type.getKind()) {
+        case CONSTANT:
+            if (type.isKind(CLOCK)) {
+                reportTypeError(type, "$Prefix_const_not_allowed_for_clocks");
             }
-            if (!isIntTyped(bound)) {
-                reportError(bound, "$Integer_expected");
+            inConstOrMeta = true;
+            break;
+        case META:
+            if (type.isKind(CLOCK)) {
+                reportTypeError(type, "$Prefix_meta_not_allowed_for_clocks");
             }
-            if (!computableAtCompileTime(bound)) {
-                reportError(bound, "$Must_be_computable_at_compile_time");
+            inConstOrMeta = true;
+            break;
+        case URGENT:
+            if (!type.isKind(LOCATION) && !type.isKind(CHANNEL)) {
+                reportTypeError(type, "$Prefix_urgent_only_allowed_for_locations_and_channels");
             }
+            break;
+        case COMMITTED:
+            if (!type.isKind(LOCATION)) {
+                reportTypeError(type, "$Prefix_committed_only_allowed_for_locations");
+            }
+            break;
+        case BROADCAST:
+            if (!type.isKind(CHANNEL)) {
+                reportTypeError(type, "$Prefix_broadcast_only_allowed_for_channels");
+            }
+            break;
+        case HYBRID:
+            if (!type.isKind(CLOCK) && !(type.isKind(ARRAY) && type.unwrapArrays().isKind(CLOCK))) {
+                reportTypeError(type, "$Prefix_hybrid_only_allowed_for_clocks");
+            }
+            break;
+        case REF:
+            if (!type.isIntegral() && !type.isKind(ARRAY) && !type.isKind(RECORD) && !type.isKind(CHANNEL) &&
+                !type.isKind(CLOCK) && !type.isKind(SCALAR) && !type.isKind(DOUBLE)) {
+                reportTypeError(type, "$Reference_to_this_type_not_allowed");
+            }
+            break;
+        case LABEL:
+            if ((inConstOrMeta || inStruct) && useSite == type_t()) {
+                useSite = type;
+            }
+            break;
+        case ARRAY: {
+            type_t index = type.getIndexType();
+            if (index.isKind(RANGE)) {
+                validateDeclaredTypeAt(index, false, false, nullptr);
+            } else {
+                reportTypeError(type, "$Invalid_array_size");
+            }
+            break;
         }
-        return;
-    }
-    case INT:
-    case BOOL:
-        return;
-    case DOUBLE:
-        if (inStruct) {
-            reportTypeError(type, "$This_type_cannot_be_declared_inside_a_struct");
+        case RECORD:
+            for (size_t i = 0; i < type.getSize(); ++i) {
+                const type_t field = type.getQualifiedChild(i);
+                validateDeclaredTypeAt(field, true, true, useSite == type_t() ? nullptr : &useSite);
+            }
+            return;
+        case RANGE: {
+            if (!type.isKind(INT) && !type.isKind(SCALAR)) {
+                reportTypeError(type, "$Range_over_this_type_not_allowed");
+            }
+            auto [lower, upper] = type.getRangeBounds();
+            for (const expression_t& bound : {lower, upper}) {
+                if (bound.empty() || !annotateExpressionType(bound)) {
+                    continue;
+                }
+                if (!isIntTyped(bound)) {
+                    reportError(bound, "$Integer_expected");
+                }
+                if (!computableAtCompileTime(bound)) {
+                    reportError(bound, "$Must_be_computable_at_compile_time");
+                }
+            }
+            return;
         }
-        return;
-    default:
-        if (inConstOrMeta) {
-            reportTypeError(type, "$This_type_cannot_be_declared_const_or_meta");
+        case INT:
+        case BOOL:
+            return;
+        case DOUBLE:
+            if (inStruct) {
+                flagError("$This_type_cannot_be_declared_inside_a_struct");
+            }
+            return;
+        default:
+            if (inConstOrMeta) {
+                flagError("$This_type_cannot_be_declared_const_or_meta");
+            }
+            return;
         }
-        return;
-    }
-    // The prefixes, references and labels that keep the flags go on with child 0.
-    if (type.getSize() > 0) {
-        validateDeclaredType(type.getChild(0), inConstOrMeta, inStruct);
+        // Prefixes, references, labels and the element type of an array go on with
+        // child 0 and the flags as they now are.
+        if (type.getSize() == 0) {
+            return;
+        }
+        type = type.getChild(0);
     }
 }
 

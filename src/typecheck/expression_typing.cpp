@@ -3,6 +3,7 @@
 
 #include "typecheck/relations.h"
 #include "typecheck/type_checker.h"
+#include "language/nesting.h"
 
 namespace ZOLT {
 
@@ -40,6 +41,12 @@ bool TypeChecker::annotateExpressionType(expression_t e)
 {
     if (e.empty()) {
         return true;
+    }
+    if (exceedsNestingDepth(e)) {
+        // The front end never builds a tree this deep; one made elsewhere is refused
+        // rather than walked (language/nesting.h).
+        reportError(e, expressionTooDeepMessage);
+        return false;
     }
     bool childrenOk = true;
     for (size_t i = 0; i < e.getSize(); ++i) {

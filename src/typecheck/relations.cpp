@@ -159,6 +159,18 @@ bool hasStrictClockUpperBound(const expression_t& e)
     return hasBound(e, isClockTyped, isIntegralTyped);
 }
 
+bool isUnboundedInt(const type_t& t)
+{
+    if (!t.isKind(INT) || !t.isKind(RANGE)) {
+        return false;
+    }
+    auto [lower, upper] = t.getRangeBounds();
+    auto is = [](const expression_t& e, int32_t v) {
+        return !e.empty() && e.getKind() == CONSTANT && e.getType().isKind(INT) && e.getValue() == v;
+    };
+    return is(lower, -32767) && is(upper, 32767);
+}
+
 bool isValueType(const type_t& t)
 {
     switch (t.getKind()) {

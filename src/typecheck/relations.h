@@ -37,6 +37,9 @@ bool hasStrictClockUpperBound(const expression_t& e);
 
 // Tests on declared types, by the node's own kind.
 bool isValueType(const type_t& t);
+// An int declared without a range: its range (the first met through prefixes, labels
+// and references) is the default one the builders give it, from -32767 to 32767.
+bool isUnboundedInt(const type_t& t);
 bool isReturnableType(const type_t& t);
 
 // 0 for an urgent channel, else 1 for a broadcast channel, else 2.

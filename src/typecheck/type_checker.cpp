@@ -150,7 +150,16 @@ void TypeChecker::visitVariable(variable_t& variable)
         reportError(init, "$Initialiser_must_be_side-effect_free");
         return;
     }
-    variable.initialiser = validateInitialiser(type, init);
+    storeValidatedInitialiser(variable, type, init);
+}
+
+void TypeChecker::storeValidatedInitialiser(variable_t& variable, const type_t& type, const expression_t& init)
+{
+    const size_t errors = system->getErrors().size();
+    expression_t validated = validateInitialiser(type, init);
+    if (system->getErrors().size() == errors) {
+        variable.initialiser = validated;
+    }
 }
 
 bool TypeChecker::enterTemplate(template_t& templ)
@@ -219,7 +228,9 @@ void TypeChecker::visitProcess(instance_t& process)
     for (size_t i = 0; i < process.freeCount && i < sizeOf(process.parameters); ++i) {
         binding_t parameter = process.parameters[i];
         type_t type = parameter.getType();
-        if (type.isKind(REF) || !(type.isKind(SCALAR) || type.isKind(RANGE))) {
+        // A plain int has the builders' default range, which would make one process
+        // for each of its 65,535 values: it counts as unbounded.
+        if (type.isKind(REF) || !(type.isKind(SCALAR) || type.isKind(RANGE)) || isUnboundedInt(type)) {
             reportTypeError(type, "$Free_process_parameters_must_be_a_bounded_integer_or_a_scalar");
         }
         if (process.restrictedParameters.count(parameter) != 0) {
@@ -595,7 +606,7 @@ int32_t TypeChecker::visitIterationStatement(IterationStatement* stat)
     validateDeclaredType(type, false, false);
     if (!type.isKind(SCALAR) && !type.isKind(INT)) {
         reportTypeError(type, "$Scalar_set_or_integer_expected");
-    } else if (!type.isKind(RANGE)) {
+    } else if (!type.isKind(RANGE) || isUnboundedInt(type)) {
         reportTypeError(type, "$Range_expected");
     }
     if (stat->body != nullptr) {
@@ -660,7 +671,7 @@ int32_t TypeChecker::visitBlockStatement(BlockStatement* stat)
         if (init.hasSideEffects()) {
             reportError(init, "$Initialiser_must_be_side-effect_free");
         } else {
-            variable->initialiser = validateInitialiser(symbol.getType(), init);
+            storeValidatedInitialiser(*variable, symbol.getType(), init);
         }
     }
     for (Statement* statement : stat->statements) {

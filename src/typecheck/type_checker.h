@@ -131,6 +131,12 @@ private:
     // Moves the synchronisation mode on for a use of input/output (io) or CSP
     // synchronisation; true when the model now mixes both.
     bool advanceSyncMode(bool io, bool csp);
+    // Stores the initialiser rebuilt into the declared shape, unless rebuilding it found
+    // an error: a list with empty slots would no longer read as what was written.
+    void storeValidatedInitialiser(variable_t& variable, const type_t& type, const expression_t& init);
+    // validateDeclaredType below a named type met at `use` (null when none was passed
+    // yet): errors that the flags of the declaration cause are reported at that use.
+    void validateDeclaredTypeAt(const type_t& type, bool inConstOrMeta, bool inStruct, const type_t* use);
 
     // The rules of annotateExpressionType by family; each returns the result type
     // (null when the rule gives none) and sets `ok` false after an error that ends

@@ -389,13 +389,13 @@ TEST(ExpressionBuilderCalls, FunctionsProcessSetsAndOtherCallees)
     EXPECT_EQ(errors(f.system), std::vector<std::string>{"$Function_expected"});
     f.system.clearErrors();
 
-    // T(1, 2) selects one process: T[1][2] of process type.
+    // T(1, 2) selects one process: T[1][2] of process type, written back as the call.
     b.exprId("T");
     b.exprNar(1);
     b.exprNar(2);
     b.exprCallEnd(2);
     expression_t selected = b.top();
-    EXPECT_EQ(selected.toString(), "T[1][2]");
+    EXPECT_EQ(selected.toString(), "T(1, 2)");
     EXPECT_EQ(selected.getKind(), ARRAY);
     EXPECT_EQ(selected[0].getKind(), ARRAY);
     EXPECT_EQ(selected.getType().getKind(), PROCESS);
@@ -411,7 +411,7 @@ TEST(ExpressionBuilderCalls, FunctionsProcessSetsAndOtherCallees)
     }
     b.exprCallEnd(5);
     expression_t tooDeep = b.top();
-    EXPECT_EQ(tooDeep.toString(), "T[0][1][2][3][4]");
+    EXPECT_EQ(tooDeep.toString(), "T(0, 1, 2, 3, 4)");
     EXPECT_EQ(tooDeep[0][0][0].getType().getKind(), PROCESS);
     EXPECT_TRUE(tooDeep[0][0].getType().isUnknown());
     EXPECT_TRUE(tooDeep.getType().isUnknown());

@@ -495,7 +495,7 @@ TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
              statement(b);
              b.forEnd();
          },
-         "for (k = 0; k < 3; k += 2)\n{\n    k++;}"},
+         "for (k = 0; k < 3; k += 2)\n{\n    k++;\n}"},
         {"while",
          [&](ProbeBuilder& b) {
              b.whileBegin();
@@ -503,7 +503,7 @@ TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
              statement(b);
              b.whileEnd();
          },
-         "while(k > 5)\n{\n    k++;}"},
+         "while(k > 5)\n{\n    k++;\n}"},
         {"do-while",
          [&](ProbeBuilder& b) {
              b.doWhileBegin();
@@ -511,7 +511,7 @@ TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
              expr(b, "k", 5, NOT_EQUAL);
              b.doWhileEnd();
          },
-         "do {\n    k++;} while (k != 5);"},
+         "do {\n    k++;\n} while (k != 5);"},
         {"if without else",
          [&](ProbeBuilder& b) {
              b.ifBegin();
@@ -519,7 +519,7 @@ TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
              statement(b);
              b.ifEnd(false);
          },
-         "if (s)\n{\n    k++;}"},
+         "if (s)\n{\n    k++;\n}"},
         {"if with else",
          [&](ProbeBuilder& b) {
              b.ifBegin();
@@ -529,7 +529,7 @@ TEST(StatementBuilderFunctions, StatementsTakeTheirPartsFromTheRightDepths)
              b.emptyStatement();
              b.ifEnd(true);
          },
-         "if (s)\n{\n    k++;}else {\n}"},
+         "if (s)\n{\n    k++;\n}else {\n}"},
         {"assert", [&](ProbeBuilder& b) { expr(b, "k", 1, LESS_EQUAL); b.assertStatement(); }, "assert(k <= 1);"},
     };
     for (const auto& c : cases) {

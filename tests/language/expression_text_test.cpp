@@ -175,8 +175,10 @@ TEST(ExpressionTextTest, LeavesFunctionsAndStructures)
         {"sum", bin(SUM, i, i), "sum (i:int[0,3]) i"},
         {"exists over a named type", bin(EXISTS, j, j), "exists (j:const id_t) j"},
         {"identifier without symbol", expression_t::createIdentifier(binding_t()), "<unbound>"},
-        {"spawn", nary(SPAWN, {n("T"), a}), "SPAWN"},
-        {"exit", expression_t::createExit(), "EXIT"},
+        // Written as the model language writes them, so that a saved update reads back.
+        {"spawn", nary(SPAWN, {n("T"), a, num(2)}), "spawn T(a, 2)"},
+        {"spawn without arguments", nary(SPAWN, {n("T")}), "spawn T()"},
+        {"exit", expression_t::createExit(), "exit()"},
         {"numof", un(NUMOF, n("T")), "numof(T)"},
         {"dynamic member", bin(DYNAMIC_MEMBER, x, n("q")), "q.x"},
         {"exists dynamic", tern(EXISTS_DYNAMIC, n("q"), n("T"), bin(GREATER, a, num(0))),

@@ -100,6 +100,8 @@ TEST(Processes, FreeParameters)
         "expression";
     const Case cases[] = {
         {"int", [](Fixture& f) { return f.prim(INT); }, false, {bounded}},
+        // A plain int as the builders make it: the default range bounds nothing.
+        {"int with the default range", [](Fixture& f) { return f.range(-32767, 32767); }, false, {bounded}},
         {"int[0,3]", [](Fixture& f) { return f.range(0, 3); }, false, {}},
         {"scalarset", [](Fixture& f) { return f.scalarset("s_t", 2); }, false, {}},
         {"int[0,3] &", [](Fixture& f) { return f.prefix(REF, f.range(0, 3)); }, false, {bounded}},
@@ -491,6 +493,7 @@ TEST(Statements, IterationTypesAndRefinementWarnings)
         {"int[0,3]", f.range(0, 3), {}},
         {"scalarset", f.scalarset("s_t", 2), {}},
         {"unbounded int", f.prim(INT), {"$Range_expected"}},
+        {"int with the default range", f.range(-32767, 32767), {"$Range_expected"}},
         {"bool", f.prim(BOOL), {"$Scalar_set_or_integer_expected"}},
     };
     for (const Case& c : cases) {
