@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "driver/command_line.h"
+#include "driver/compiled_model.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
 #include "frontend/xml_writer.h"
@@ -106,8 +107,9 @@ void resetModelWriter()
 
 void deleteParsedModel()
 {
-    // The text of the stored queries belongs to the model.
+    // The text of the stored queries belongs to the model, and so does what was compiled from it.
     queryText = nullptr;
+    releaseCompiledModel();
     delete parsedModel;
     parsedModel = nullptr;
 }
@@ -163,6 +165,9 @@ int loadModel()
         std::fclose(file);
     }
 
+    if (!model.errorsPresent()) {
+        compileLoadedModel(model);
+    }
     if (reportDiagnostics(modelFileName, model) != continueRun) {
         return 1;
     }

@@ -1,0 +1,359 @@
+#include "compiler/compiler.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+
+#include "compiler/depth_guard.h"
+#include "runtime/exceptions.h"
+#include "runtime/system.h"
+
+using namespace ZOLT;
+
+// ---------------------------------------------------------------- process-wide state
+
+CompilerSwitches& compilerSwitches()
+{
+    static CompilerSwitches switches{std::getenv("MIRVEK_DEBUG_VM") != nullptr,
+                                     std::getenv("MIRVEK_COMPILE_ONLY") != nullptr,
+                                     std::getenv("MIRVEK_FORCE_FULL_PRIORITY_ORDER") != nullptr};
+    return switches;
+}
+
+namespace {
+
+// The switches are taken from the environment before the command line is read.
+const bool switchesRead = (compilerSwitches(), true);
+
+} // namespace
+
+CompilerDumpBuffers& compilerDumpBuffers()
+{
+    static CompilerDumpBuffers buffers;
+    return buffers;
+}
+
+void clearCompilerDumpBuffers()
+{
+    CompilerDumpBuffers& buffers = compilerDumpBuffers();
+    buffers.locations.str("");
+    buffers.edges.str("");
+    buffers.expressions.str("");
+    buffers.initialLocations.clear();
+}
+
+void writeCompiledModelDump(const System& system, const Program& program, std::ostream& out)
+{
+    const CompilerDumpBuffers& buffers = compilerDumpBuffers();
+    out << "layout\n"
+        << "#index:const:value\n"
+        << "#index:clock:nr:name\n"
+        << "#index:var:min:max:init:nr:name\n"
+        << "#index:meta:min:max:init:nr:name\n"
+        << "#index:cost\n"
+        << "#index:location:flags:name\n"
+        << "#index:meta:min:max:name\n";
+    system.printLayout(out);
+    out << "\n";
+    out << "instructions\n"
+        << "#address: opcode\n";
+    program.disassemble(out);
+    out << "\n";
+    out << "processes\n"
+        << "#index:initial:name\n";
+    const auto& processes = system.getProcesses();
+    for (size_t j = 0; j < processes.size(); ++j) {
+        out << j << ":";
+        if (j < buffers.initialLocations.size()) {
+            out << buffers.initialLocations[j];
+        }
+        out << ":" << processes[j]->getName() << "\n";
+    }
+    out << "\n";
+    out << "locations\n"
+        << "#index:process:invariant\n"
+        << buffers.locations.str() << "\n";
+    out << "edges\n"
+        << "#process:source:target:guard:sync:update\n"
+        << buffers.edges.str() << "\n";
+    out << "expressions\n"
+        << "#address:reads:writes:text\n"
+        << buffers.expressions.str();
+    out.flush();
+}
+
+// ---------------------------------------------------------------- life cycle
+
+Compiler::Compiler(TimedAutomataSystem* model) : scalarsetInfo(this), model(model)
+{
+    (void)switchesRead;
+}
+
+Compiler::~Compiler()
+{
+    rootSymbol.release();
+    currentSymbol = nullptr;
+    processVariables.clear();
+    processVariableTemplates.clear();
+    intInitialValues.clear();
+    doubleInitialValues.clear();
+    analyser.release();
+    if (program) {
+        // The Program may outlive its compiler (expressions keep it): it must not call back.
+        program->setSpawner(nullptr);
+    }
+    program.release();
+    system.release();
+}
+
+void Compiler::setCurrentSymbol(Symbol* symbol)
+{
+    currentSymbol = symbol;
+    if (analyser) {
+        analyser->setCurrentSymbol(symbol);
+    }
+}
+
+uint32_t Compiler::nextVariableIndex(bool extra) const
+{
+    size_t index = system->getVariables().size();
+    if (extra) {
+        index += system->getExtraVariables().size();
+    }
+    return static_cast<uint32_t>(index);
+}
+
+void Compiler::emit(span_t position, int32_t opcode, int32_t a, int32_t b)
+{
+    program->emit(position, opcode, a, b);
+}
+
+uint32_t Compiler::emitJump(span_t position, int32_t opcode)
+{
+    const uint32_t jump = program->mark();
+    program->emit(position, opcode, 0);
+    return jump;
+}
+
+void Compiler::patchJump(uint32_t jump)
+{
+    program->setOperand(jump + 1, static_cast<int32_t>(program->mark()));
+}
+
+// ---------------------------------------------------------------- the whole model
+
+base::RefPtr<System> Compiler::compileSystem()
+{
+    try {
+        runCompileSteps();
+    } catch (const CannotEvaluateExpression& error) {
+        throw CompileError(error.what(), error.getPosition());
+    }
+    return system;
+}
+
+void Compiler::runCompileSteps()
+{
+    // 1 to 4: the run-time model, its program, the analyser and the root of the symbol tree.
+    system = new System();
+    program = new Program(system.get());
+    program->setSpawner(this);
+    analyser = new ExpressionAnalyser(this);
+    rootSymbol = new Symbol();
+    setCurrentSymbol(rootSymbol.get());
+
+    // 5: the dynamic templates, each with an empty list of expressions.
+    const std::vector<template_t*>& dynamicTemplates = model->getDynamicTemplates();
+    system->dynamicTemplates = dynamicTemplates;
+    for (size_t i = 0; i < dynamicTemplates.size(); ++i) {
+        system->dynamicTemplateExpressions.emplace_back();
+    }
+
+    // 6 and 7: the global declarations and their layout.
+    currentSymbol->declareScope(model->getGlobals().frame);
+    bool sharedState = false;
+    for (Symbol* child = currentSymbol->firstChild.get(); child != nullptr; child = child->next.get()) {
+        computeSize(child);
+        computeInitialValues(child, false);
+        sharedState = declareVariable(nullptr, "", child, false) || sharedState;
+    }
+
+    // 8: the number of locations, reserved before any process is made. Counted in 64 bits
+    // and held at the limit once past it, so that no product wraps below the limit.
+    constexpr uint64_t limit = 16777216;
+    uint64_t estimate = 0;
+    for (instance_t& process : model->getProcesses()) {
+        Symbol* node = currentSymbol->find(process.symbol);
+        if (node == nullptr || process.definingTemplate == nullptr) {
+            continue;
+        }
+        uint64_t factor = 1;
+        Symbol* chain = node;
+        for (uint64_t i = 0; i < process.freeCount && chain != nullptr; ++i) {
+            const uint64_t values = static_cast<uint64_t>(int64_t(chain->upper) - int64_t(chain->lower) + 1);
+            factor = std::min(factor * values, limit + 1);
+            chain = chain->firstChild.get();
+        }
+        estimate = std::min(estimate + factor * process.definingTemplate->locations.size(), limit + 1);
+    }
+    system->reserveLocationTable(estimate);
+
+    // 9: the processes, in the model's order.
+    for (instance_t& process : model->getProcesses()) {
+        Symbol* node = currentSymbol->find(process.symbol);
+        if (node == nullptr) {
+            continue;
+        }
+        std::string name = node->name;
+        std::vector<int32_t> arguments;
+        instantiateProcess(name, node, arguments, false);
+    }
+
+    // 10 to 15: declarations that refer to the processes, and the update hooks.
+    compileIODeclarations(model->getGlobals().ioDeclarations);
+    system->syncMode = model->syncMode;
+    compileProgressMeasures(model->getGlobals().progressMeasures);
+    compileGanttCharts(model->getGlobals().ganttCharts);
+    const expression_t before = model->getBeforeUpdate();
+    if (!before.empty()) {
+        system->addPreUpdate(makeProgramExpression(before));
+    }
+    const expression_t after = model->getAfterUpdate();
+    if (!after.empty()) {
+        system->addPostUpdate(makeProgramExpression(after));
+    }
+    if (model->hasPriorities()) {
+        compileChannelPriorities();
+    }
+
+    // 16: the model's flags.
+    system->sharedState = sharedState;
+    system->hasStopWatches = model->hasStopWatches();
+    system->broadcastClockGuards = model->clockGuardOnBroadcastReceive;
+    system->hasStrictInvariants = model->hasStrictInvariants();
+    system->hasStrictLowerBoundOnControllableEdges = model->hasStrictLowerBoundOnControllableEdges();
+    system->urgentClockGuards = model->clockGuardOnUrgentEdge;
+
+    // 17: what the switches ask to see.
+    writeOutputs();
+}
+
+void Compiler::writeOutputs()
+{
+    const CompilerSwitches& switches = compilerSwitches();
+    if (switches.debugVm) {
+        std::string indentation;
+        currentSymbol->print(indentation, std::cout);
+        system->printLayout(std::cout);
+        std::cout << "\n";
+        program->disassemble(std::cout);
+        std::cout << "\n";
+        std::cout.flush();
+    } else if (switches.compileOnly) {
+        writeCompiledModelDump(*system, *program, std::cout);
+        std::cout.flush();
+        std::exit(0);
+    }
+}
+
+// ---------------------------------------------------------------- declarations compiled later
+
+void Compiler::compileIODeclarations(std::list<iodecl_t>& declarations)
+{
+    // Input/output declarations give processes their channel sets; their compilation hooks
+    // in here.
+    (void)declarations;
+}
+
+void Compiler::compileProgressMeasures(std::list<progress_t>& measures)
+{
+    // Progress measures become the System's progress list; their compilation hooks in here.
+    (void)measures;
+}
+
+void Compiler::compileGanttCharts(std::list<gantt_t>& charts)
+{
+    // Gantt charts become the System's chart list; their compilation hooks in here.
+    (void)charts;
+}
+
+void Compiler::compileChannelPriorities()
+{
+    // Channel priorities become the System's priority relation; their compilation hooks in
+    // here.
+}
+
+void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& arguments, ConcreteState* state)
+{
+    (void)templateNumber;
+    (void)arguments;
+    (void)state;
+    throw CannotEvaluateExpression("Spawning processes is not supported", NO_POSITION);
+}
+
+// ---------------------------------------------------------------- questions after compiling
+
+bool Compiler::clockAssignmentTest(const expression_t& expression)
+{
+    // Depth first, left to right, without recursion.
+    std::vector<expression_t> work{expression};
+    while (!work.empty()) {
+        expression_t x = std::move(work.back());
+        work.pop_back();
+        if (x.empty()) {
+            continue;
+        }
+        if (x.getKind() == ASSIGN && x[0].getType().isKind(CLOCK)) {
+            const type_t source = x[1].getType();
+            if (source.isKind(DOUBLE)) {
+                return true;
+            }
+            if (!source.isKind(CLOCK)) {
+                try {
+                    if (analyser->getRange(x[1]).upper > 0) {
+                        return true;
+                    }
+                } catch (const UndefinedRangeException&) {
+                    // A value without a range may be anything.
+                    return true;
+                }
+            }
+        }
+        for (size_t i = x.getSize(); i-- > 0;) {
+            work.push_back(x[i]);
+        }
+    }
+    return false;
+}
+
+bool Compiler::hasNonZeroClockAssignment()
+{
+    if (!rootSymbol) {
+        return false;
+    }
+    for (instance_t& process : model->getProcesses()) {
+        Symbol* node = currentSymbol->find(process.symbol);
+        if (node == nullptr || process.definingTemplate == nullptr) {
+            continue;
+        }
+        Symbol* saved = currentSymbol;
+        setCurrentSymbol(node);
+        bool found = false;
+        try {
+            for (const edge_t& edge : process.definingTemplate->edges) {
+                if (clockAssignmentTest(edge.update)) {
+                    found = true;
+                    break;
+                }
+            }
+        } catch (...) {
+            setCurrentSymbol(saved);
+            throw;
+        }
+        setCurrentSymbol(node->parent != nullptr ? node->parent : saved);
+        if (found) {
+            return true;
+        }
+    }
+    return false;
+}
