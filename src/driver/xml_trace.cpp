@@ -368,8 +368,8 @@ XMLDBM* XMLTraceBuilder::getDBM(const dbm::zone_t& zone)
             for (uint32_t j = 0; j < dim; ++j) {
                 const dbm::bound_t raw = matrix[i * dim + j];
                 XMLClockBound bound;
-                bound.clock1 = clocksByNumber.at(i);
-                bound.clock2 = clocksByNumber.at(j);
+                bound.clock1 = clockOfNumber(i);
+                bound.clock2 = clockOfNumber(j);
                 if (raw > dbm::MAX_FINITE_BOUND) {
                     bound.infinite = true;
                     bound.comp = "<";
@@ -389,6 +389,15 @@ XMLProcess* XMLTraceBuilder::processOfNumber(int32_t number) const
     auto found = processesByNumber.find(static_cast<uint32_t>(number));
     if (found == processesByNumber.end()) {
         throw Bug("XML trace: process " + std::to_string(number) + " is not a process of the system");
+    }
+    return found->second;
+}
+
+const XMLClock* XMLTraceBuilder::clockOfNumber(uint32_t number) const
+{
+    auto found = clocksByNumber.find(number);
+    if (found == clocksByNumber.end()) {
+        throw Bug("XML trace: a zone has clock " + std::to_string(number) + ", which the system does not have");
     }
     return found->second;
 }

@@ -437,6 +437,8 @@ private:
     // The process a compiled process number stands for; Bug for a number that is not a static
     // process of the system.
     XMLProcess* processOfNumber(int32_t number) const;
+    // The clock of a clock number; Bug for a number the system has no clock of.
+    const XMLClock* clockOfNumber(uint32_t number) const;
 
     std::unique_ptr<XMLSystem> system;
     std::map<std::string, XMLProcess*> processesByName;
