@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "runtime/expression.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
 
@@ -38,25 +37,7 @@ void past(SymbolicState* state, dbm::fed_t& zone)
 
 void stepBack(SymbolicState* source, EdgeTuple transition, dbm::fed_t& zone, Expression* condition)
 {
-    System* system = source->getSystem();
-    system->stepBack(source, transition, zone, nullptr, -1, nullptr);
-    if (condition == nullptr || zone.isEmpty()) {
-        return;
-    }
-    // Evaluated on a symbolic state, a disjunction keeps the union of its sides.
-    SymbolicState* scratch = source->cloneDiscrete();
-    scratch->zone = zone;
-    try {
-        if (condition->evaluate(scratch) != 0) {
-            zone = scratch->zone;
-        } else {
-            zone.setEmpty();
-        }
-    } catch (...) {
-        scratch->release();
-        throw;
-    }
-    scratch->release();
+    source->getSystem()->stepBack(source, transition, zone, condition, -1, nullptr);
 }
 
 }  // namespace zonesteps

@@ -22,9 +22,8 @@ void past(SymbolicState* state, dbm::fed_t& zone);
 
 // Shrinks `zone`, a zone reached by the transition from the discrete part of `source`, to the
 // valuations of the source from which the transition leads into it: the source's invariants, the
-// condition (may be null) and the clock guards hold there, and the clock resets are undone. The
-// condition may be any constraint, a disjunction included; it is applied on a state of the
-// source's discrete part.
+// condition (may be null; a disjunction keeps the union of its sides) and the clock guards hold
+// there, and the clock resets are undone.
 void stepBack(SymbolicState* source, EdgeTuple transition, dbm::fed_t& zone, Expression* condition);
 
 }  // namespace zonesteps
