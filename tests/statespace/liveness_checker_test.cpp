@@ -9,6 +9,10 @@
 #include <vector>
 
 #include "liveness_fixture.h"
+#include "pipeline/liveness_transition_filter.h"
+#include "pipeline/successor_filter.h"
+#include "reach_fixture.h"
+#include "runtime/channels.h"
 #include "statespace/liveness_checker.h"
 #include "support/exceptions.h"
 
@@ -30,8 +34,13 @@ struct Scenario
 // Runs one search to its end, as the verifier does, and checks that nothing stays taken.
 struct Search
 {
-    explicit Search(Scenario& s) : scenario(s), registry(livetest::makeRegistry()), settings(s.system.get())
+    // `adjust` changes the registry before the checker takes its stages from it.
+    explicit Search(Scenario& s, const std::function<void(FilterConfiguration&)>& adjust = {})
+        : scenario(s), registry(livetest::makeRegistry()), settings(s.system.get())
     {
+        if (adjust) {
+            adjust(*registry);
+        }
         checker.reset(makeLivenessChecker(registry.get()));
         settings.send(*checker, s.system.get());
         checker->setProperty(PROPERTY_EXPRESSION, s.region.get());
@@ -287,6 +296,75 @@ TEST(LivenessChecker, ChoosesItsDelayByTheRegionAndNeedsOne)
     std::unique_ptr<LivenessChecker> incomplete(makeLivenessChecker(registry.get()));
     incomplete->setProperty(PROPERTY_EXPRESSION, scenario.region.get());
     EXPECT_THROW(incomplete->begin(), Bug);
+}
+
+// Channel `higher` outranks channel `lower` in the compiled system.
+void givePriority(System& system, const std::string& higher, const std::string& lower)
+{
+    int32_t h = 0;
+    int32_t l = 0;
+    const size_t channels = channelCount();
+    for (size_t c = 1; c <= channels; ++c) {
+        const std::string& name = getChannel(static_cast<int32_t>(c)).name;
+        h = name == higher ? static_cast<int32_t>(c) : h;
+        l = name == lower ? static_cast<int32_t>(c) : l;
+    }
+    ASSERT_TRUE(h != 0 && l != 0);
+    system.resizePriorityMatrix(channels);
+    system.addChannelPriorities({h}, {l});
+    std::string message;
+    ASSERT_TRUE(system.checkChannelPriorities(message)) << message;
+    system.hasPriorities = true;
+}
+
+TEST(LivenessChecker, PrioritiesAndGuardedReceiversLeaveNothingTaken)
+{
+    // The stages the verifier uses for such models: the transitions of the path's state with
+    // blocked time removed and receivers resolved, and a successor stage that applies the
+    // blocking condition of each (dropping the copy where it cannot hold).
+    const auto special = [](FilterConfiguration& registry) {
+        registry.set(FILTER_TRANSITION_LIVENESS, makeLivenessTransitionFilterPriorityBroadcast);
+        registry.set(FILTER_SUCCESSOR_LIVENESS, makeBlockingSuccessorFilter);
+    };
+    // P sends on a at any time, or on c from x = 2 on; Q takes both, and c outranks a. S broadcasts on
+    // b once x is in [1, 4]; R receives it only from x = 3 on.
+    const char* const text = R"(
+clock x;
+chan a, c;
+broadcast chan b;
+process P() { state A { x <= 5 }, B, C; init A; trans A -> B { sync a!; }, A -> C { guard x >= 2; sync c!; }; }
+process Q() { state A; init A; trans A -> A { sync a?; }, A -> A { sync c?; }; }
+process S() { state A { x <= 4 }, B; init A; trans A -> B { guard x >= 1; sync b!; }; }
+process R() { state A, B; init A; trans A -> B { guard x >= 3; sync b?; }; }
+system P, Q, S, R;
+)";
+    struct Case
+    {
+        std::string region;
+        bool reported;
+    };
+    const Case cases[] = {
+        // B is taken before x = 2 and left never.
+        {"!P.C", true},
+        // From x = 2 on only c may be sent, and time cannot stay below 3 for ever.
+        {"!P.B && x < 3", false},
+        // B is entered before x = 2 only.
+        {"P.A || (P.B && x >= 2)", false},
+        // A broadcast sent before x = 3 leaves R in A for ever.
+        {"R.A", true},
+        // The invariants of A force both senders out.
+        {"P.A || S.A", false},
+    };
+    reachtest::CompiledModel* model = reachtest::compileModel(text);
+    givePriority(*model->system, "c", "a");
+    ASSERT_TRUE(model->system->broadcastClockGuards);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.region);
+        Scenario scenario{model->system, reachtest::formula(*model, c.region), {}};
+        Search run(scenario, special);
+        run.search();
+        EXPECT_EQ(!run.reports.pairs.empty(), c.reported);
+    }
 }
 
 }  // namespace
