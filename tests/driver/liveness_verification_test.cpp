@@ -1,7 +1,8 @@
 // Whole runs of E[], A<> and --> queries: a loop that stays in the region, a loop whose zone
-// shrinks on every turn, a deadlock and an unbounded delay inside the region, time standing
-// still in committed locations, and leads-to refuted by a loop from the first state; and robust
-// reachability, where drifting clocks reach what exact ones do not.
+// shrinks on every turn, a loop that takes no time, a deadlock and an unbounded delay inside the
+// region, a region with a gap that time cannot cross, a receiver that misses a broadcast, time
+// standing still in committed locations, and leads-to refuted by a loop from the first state;
+// and robust reachability, where drifting clocks reach what exact ones do not.
 
 #include <regex>
 
@@ -49,6 +50,13 @@ TEST_F(LivenessRun, VerdictsOfEachKindOfInfiniteRun)
         // A request may be turned away for ever; a served one may wait for ever.
         {"live_leadsto.xta", "P.request --> P.served\nP.served --> P.request\nP.request --> x <= 5\n",
          {no, no, yes}},
+        // The loop takes no time, so it may go on for ever inside A, even inside x < 1.
+        {"live_zeno.xta", "E[] P.A\nA<> P.B\nE[] x < 1\nA<> x >= 1\n", {yes, no, yes, no}},
+        // A run stuck in A past x = 2 stays there; the region x <= 2 || x >= 4 is not held
+        // across its gap, neither in A nor in B; from B time passes for ever.
+        {"live_gap.xta", "E[] P.A\nE[] x <= 2 || x >= 4\nP.B --> P.C\nA<> P.B || P.C\n", {yes, no, no, no}},
+        // The receiver may miss the broadcast; the sender cannot stay.
+        {"live_broadcast.xta", "E[] R.A\nA<> R.B\nE[] S.A\nS.B --> R.B\nA<> S.B\n", {yes, no, no, no, yes}},
         // Exactly B is never entered late; with drifting clocks it is.
         {"live_drift.xta", "E<> P.B && x > 0\nE<>* P.B && x > 0\nA[]* !(P.B && x > 0)\n", {no, yes, no}},
     };
