@@ -80,6 +80,22 @@ Model boundedNotReset()
     return {b.finish(), nullptr, {}, {}};
 }
 
+// P: A --(x >= 1 && y - x <= 3; x := 0)--> A: every turn adds at least 1 to y - x, which must stay
+// at most 3 when the turn is taken, so the cycle closes (y - x >= 2 lies inside y - x >= 1) but
+// cannot be repeated for ever from any valuation.
+Model driftingApart()
+{
+    testkit::ModelBuilder b;
+    ClockVariable* x = b.clock("x");
+    ClockVariable* y = b.clock("y");
+    Process* p = b.process("P", {{"A"}});
+    testkit::EdgeSpec loop;
+    loop.clockGuard = makeConjunction(clockLower(x, false, 1), testkit::clockDifference(y, x, false, 3));
+    loop.update = testkit::assign(x, 0);
+    b.edge(p, "A", "A", loop);
+    return {b.finish(), nullptr, {}, {}};
+}
+
 // Keeps every goal state and, with `stops`, asks the search to stop at the first.
 class Goals : public pipeline::Sink<Successor>
 {
@@ -219,6 +235,19 @@ TEST(RobustReachability, CyclesWithoutAnalysisEndTheSearch)
         EXPECT_TRUE(search.goals.states.empty());
         EXPECT_GT(livetest::CountingPassedList::added, 0);
     }
+}
+
+TEST(RobustReachability, ACycleThatCannotRepeatForEverEnlargesNothing)
+{
+    Model model = driftingApart();
+    model.goal = testkit::constant(0);
+    Search search(model);
+    search.run();
+    EXPECT_TRUE(search.goals.states.empty());
+    // The first state and the one after the first turn are explored; the state after the second
+    // turn closes the cycle, gains nothing and is dropped. An enlarged state would have been
+    // explored again as a root.
+    EXPECT_EQ(livetest::CountingPassedList::added, 2);
 }
 
 }  // namespace
