@@ -337,6 +337,78 @@ TEST_F(VerificationRun, TracesAreShownOrWritten)
     }
 }
 
+// The deadlock predicate in reachability and invariance queries, and the concrete run to a
+// deadlock.
+TEST_F(VerificationRun, DeadlocksAreFoundAndShown)
+{
+    fixture("vc_deadlock.xta", "d.xta");
+    file("q.q", "A[] not deadlock\nE<> deadlock and n == 2\nA[] deadlock imply n > 0\nE<> P.a and deadlock\n");
+    RunResult r = run({"-q", "-s", "-t0", "d.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is NOT satisfied.\nShowing counter example.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\nShowing example trace.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 4 at line 4\n -- Formula is NOT satisfied.\n");
+    const std::string toC = "\nState:\n( P.a )\nx=0 n=0 \n"
+                            "\nDelay: 2\n"
+                            "\nState:\n( P.a )\nx=2 n=0 \n"
+                            "\nTransitions:\n  P.a->P.c { x >= 2, tau, n := 2 }\n"
+                            "\nState:\n( P.c )\nx=2 n=2 \n";
+    EXPECT_EQ(r.err, toC + toC);
+
+    // A deadlock in the initial state: the clock is shown as 0 (not as a negative zero).
+    fixture("reach_deadlock.xta", "i.xta");
+    file("i.q", "A[] not deadlock\n");
+    r = run({"-q", "-s", "-t0", "i.xta", "i.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "\nState:\n( P.idle )\nx=0 i=0 a[0]=0 a[1]=0 \n");
+}
+
+// The shortest trace takes the fewest transitions, the fastest the least time, whatever route the
+// search meets first.
+TEST_F(VerificationRun, OptimalTracesTakeTheShortestOrFastestRoute)
+{
+    fixture("vc_two_routes.xta", "m.xta");
+    file("q.q", "E<> P.g\n");
+    const std::string oneStep = "\nState:\n( P.a )\nx=0 #depth=0 \n"
+                                "\nDelay: 10\n"
+                                "\nState:\n( P.a )\nx=10 #depth=0 \n"
+                                "\nTransitions:\n  P.a->P.g { x >= 10, tau, 1 }\n"
+                                "\nState:\n( P.g )\nx=10 #depth=1 \n";
+    const std::string threeSteps = "\nState:\n( P.a )\nx=0 #tau=0 \n"
+                                   "\nTransitions:\n  P.a->P.m { 1, tau, 1 }\n"
+                                   "\nState:\n( P.m )\nx=0 #tau=0 \n"
+                                   "\nTransitions:\n  P.m->P.n { 1, tau, 1 }\n"
+                                   "\nState:\n( P.n )\nx=0 #tau=0 \n"
+                                   "\nDelay: 1\n"
+                                   "\nState:\n( P.n )\nx=1 #tau=1 \n"
+                                   "\nTransitions:\n  P.n->P.g { x >= 1, tau, 1 }\n"
+                                   "\nState:\n( P.g )\nx=1 #tau=1 \n";
+    struct Case
+    {
+        std::vector<std::string> options;
+        std::string trace;
+    };
+    const Case cases[] = {
+        {{"-t1"}, oneStep},
+        {{"-t1", "-o", "3"}, oneStep},
+        {{"-t2"}, threeSteps},
+        {{"-t2", "-o", "3"}, threeSteps},
+        {{"-t2", "-o", "4"}, threeSteps},
+        {{"-t2", "-d"}, threeSteps},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-s"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"m.xta", "q.q"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << c.options[0] << ": " << r.err;
+        EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n")
+            << c.options[0];
+        EXPECT_EQ(r.err, c.trace) << c.options[0] << " " << c.options.back();
+    }
+}
+
 // A scenario property is checked on the model with its observer, and -x saves that model with the
 // observer's query; the saved pair gives the same verdict.
 TEST_F(VerificationRun, ScenarioPropertiesAreCheckedAndSavedWithTheirObserver)
