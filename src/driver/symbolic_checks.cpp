@@ -321,7 +321,17 @@ CheckResult ModelChecker::checkRobustReachability()
 
 namespace {
 
-using KeySender = void (*)(ModelChecker& checker, pipeline::Connectable* target, AbstractJob* job);
+// What the keys of a statistical checker point at and the checker reads during its runs; it
+// lives until the checker is gone.
+struct StatisticalKeyValues
+{
+    ExpressionRef expression;  // the job's expression 0
+    ExpressionRef never;       // the constant 0 of simulations
+    int runCount = 0;          // the job's run count
+};
+
+using KeySender = void (*)(ModelChecker& checker, pipeline::Connectable* target, AbstractJob* job,
+                           StatisticalKeyValues& values);
 
 CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFactory factory, KeySender keys)
 {
@@ -331,6 +341,7 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
                                    job->formula.getPosition());
     }
     SimpleStop sink;
+    StatisticalKeyValues values;
     std::unique_ptr<pipeline::Connectable> stage(factory(checker.getFilterConfiguration()));
     auto* filter = dynamic_cast<pipeline::Filter<ConcreteState, bool>*>(stage.get());
     if (filter == nullptr) {
@@ -341,7 +352,7 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
     stage->setProperty(PROPERTY_SYSTEM, checker.system.get());
     stage->setProperty(PROPERTY_SILENT, &silent);
     stage->setProperty(PROPERTY_JOB, jobValue(job));
-    keys(checker, stage.get(), job);
+    keys(checker, stage.get(), job, values);
     if (job->statistics) {
         stage->setProperty(PROPERTY_STATISTICS, job->statistics.get());
     }
@@ -357,11 +368,12 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
     return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
 }
 
-void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, bool mitl)
+void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, StatisticalKeyValues& values,
+                     bool mitl)
 {
     VerifierOptions& o = c.options;
-    ExpressionRef expression = job->getExpression(0);
-    t->setProperty(PROPERTY_EXPRESSION, expression.get());
+    values.expression = job->getExpression(0);
+    t->setProperty(PROPERTY_EXPRESSION, values.expression.get());
     t->setProperty(PROPERTY_PROBABILITY, &job->value);
     t->setProperty(PROPERTY_DELTAMINUS, &o.deltaMinus);
     t->setProperty(PROPERTY_DELTAPLUS, &o.deltaPlus);
@@ -388,28 +400,29 @@ void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job
 CheckResult ModelChecker::checkProbability()
 {
     return runStatistical(*this, checkerFactories().probability,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
-                              probabilityKeys(c, t, job, false);
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) { probabilityKeys(c, t, job, values, false);
                           });
 }
 
 CheckResult ModelChecker::checkMitl()
 {
     return runStatistical(*this, checkerFactories().mitl,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
-                              probabilityKeys(c, t, job, true);
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) { probabilityKeys(c, t, job, values, true);
                           });
 }
 
 CheckResult ModelChecker::checkExpectation()
 {
     return runStatistical(*this, checkerFactories().expectation,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) {
                               VerifierOptions& o = c.options;
-                              ExpressionRef expression = job->getExpression(0);
-                              int runs = job->runCount;
-                              t->setProperty(PROPERTY_EXPRESSION, expression.get());
-                              t->setProperty(PROPERTY_NBRUNS, &runs);
+                              values.expression = job->getExpression(0);
+                              values.runCount = job->runCount;
+                              t->setProperty(PROPERTY_EXPRESSION, values.expression.get());
+                              t->setProperty(PROPERTY_NBRUNS, &values.runCount);
                               t->setProperty(PROPERTY_HISTOWIDTH, &o.histogramBarWidth);
                               t->setProperty(PROPERTY_HISTOBARS, &o.histogramBars);
                               t->setProperty(PROPERTY_FEEDBACK, &c.resultBuffer);
@@ -422,11 +435,12 @@ CheckResult ModelChecker::checkExpectation()
 CheckResult ModelChecker::checkSimulation()
 {
     return runStatistical(*this, checkerFactories().simulation,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*,
+                             StatisticalKeyValues& values) {
                               VerifierOptions& o = c.options;
-                              ExpressionRef never(new Constant(0));
-                              t->setProperty(PROPERTY_EXPRESSION, never.get());
-                              t->setProperty(PROPERTY_SMCSTOPCONDITION, never.get());
+                              values.never = new Constant(0);
+                              t->setProperty(PROPERTY_EXPRESSION, values.never.get());
+                              t->setProperty(PROPERTY_SMCSTOPCONDITION, values.never.get());
                               t->setProperty(PROPERTY_FEEDBACK, &c.resultBuffer);
                               t->setProperty(PROPERTY_SMCRESOLUTION, &o.resolution);
                               t->setProperty(PROPERTY_DELTATIME, &o.discretisationStep);
@@ -438,7 +452,7 @@ CheckResult ModelChecker::checkSimulation()
 CheckResult ModelChecker::checkProbabilityComparison()
 {
     return runStatistical(*this, checkerFactories().probabilityComparison,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*, StatisticalKeyValues&) {
                               VerifierOptions& o = c.options;
                               t->setProperty(PROPERTY_RATIO_U0, &o.u0);
                               t->setProperty(PROPERTY_RATIO_U1, &o.u1);

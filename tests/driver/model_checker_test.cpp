@@ -13,6 +13,9 @@
 #include "driver/model_checker.h"
 #include "driver/options.h"
 #include "language/system.h"
+#include "pipeline/keys.h"
+#include "pipeline/pipeline.h"
+#include "runtime/concrete_state.h"
 #include "runtime/symbolic_state.h"
 #include "support/exceptions.h"
 #include "typecheck/checked_reading.h"
@@ -221,4 +224,81 @@ TEST(Preparation, AFailedPreparationIsFollowedByAFreshCompilation)
     c.checker->options.traceOptimisation = 0;
     c.checker->runJobWithInfo(jobs[1]);
     EXPECT_EQ(jobs[1]->statuses.back(), STATUS_SATISFIED);
+}
+
+namespace {
+
+// What the checker below read through its keys during its run.
+struct KeyValuesSeen
+{
+    int32_t expression = -1;
+    int32_t stopCondition = -1;
+    int32_t runs = -1;
+};
+
+// A statistical checker that keeps the pointers its keys give it and reads them only during its
+// run, as the real checkers do.
+class KeyReadingChecker : public pipeline::AbstractFilter<ConcreteState, bool>
+{
+public:
+    void setProperty(const char* key, void* value) override
+    {
+        if (key == PROPERTY_EXPRESSION) {
+            expression = static_cast<Expression*>(value);
+        } else if (key == PROPERTY_SMCSTOPCONDITION) {
+            stopCondition = static_cast<Expression*>(value);
+        } else if (key == PROPERTY_NBRUNS) {
+            runs = static_cast<int*>(value);
+        }
+    }
+    bool put(ConcreteState* state) override
+    {
+        if (expression != nullptr) {
+            // A value is left in the state's result cell.
+            expression->evaluate(state);
+            seen.expression = static_cast<int32_t>(state->result);
+        }
+        seen.stopCondition = stopCondition != nullptr ? stopCondition->evaluate(state) : -1;
+        seen.runs = runs != nullptr ? *runs : -1;
+        bool result = true;
+        return next->put(&result);
+    }
+
+    static inline KeyValuesSeen seen;
+
+private:
+    Expression* expression = nullptr;
+    Expression* stopCondition = nullptr;
+    int* runs = nullptr;
+};
+
+pipeline::Connectable* makeKeyReadingChecker(FilterConfiguration*)
+{
+    return new KeyReadingChecker;
+}
+
+} // namespace
+
+// What the keys of a statistical checker point at lives as long as the checker runs: the run count
+// of an expected value and the never-true conditions of a simulation.
+TEST(StatisticalCheck, KeysStayValidWhileTheCheckerRuns)
+{
+    const CheckerFactories saved = checkerFactories();
+    checkerFactories().expectation = makeKeyReadingChecker;
+    checkerFactories().simulation = makeKeyReadingChecker;
+    Checked c(counter);
+    std::vector<RecordingJob*> jobs = c.queries("E[<=10; 7](max: n + 5)\nsimulate 1 [<=10] {n}\n");
+
+    KeyReadingChecker::seen = KeyValuesSeen();
+    c.checker->runJobWithInfo(jobs[0]);
+    EXPECT_EQ(jobs[0]->statuses.back(), STATUS_SATISFIED);
+    EXPECT_EQ(KeyReadingChecker::seen.runs, 7);
+    EXPECT_EQ(KeyReadingChecker::seen.expression, 5);
+
+    KeyReadingChecker::seen = KeyValuesSeen();
+    c.checker->runJobWithInfo(jobs[1]);
+    EXPECT_EQ(jobs[1]->statuses.back(), STATUS_SATISFIED);
+    EXPECT_EQ(KeyReadingChecker::seen.expression, 0);
+    EXPECT_EQ(KeyReadingChecker::seen.stopCondition, 0);
+    checkerFactories() = saved;
 }
