@@ -174,6 +174,64 @@ TEST(JobProgress, FirstLineAfterTwoHundredAndOneStates)
     showProgress = saved;
 }
 
+namespace {
+
+class LoadFigure : public StatisticsProvider
+{
+public:
+    int value(int) override { return 42; }
+};
+
+// Prints what a job's next progress call prints once a line is due.
+std::string nextLine(Job& job)
+{
+    job.reportInterval = 0;
+    job.sinceReport = 1;
+    job.lastReport.tv_sec -= 1;
+    testing::internal::CaptureStdout();
+    job.progress();
+    return testing::internal::GetCapturedStdout();
+}
+
+} // namespace
+
+// A statistical job's line shows its "Load" figure until the job is reset; when no time can be
+// measured since the last line, nothing is printed and twice as many states are awaited.
+TEST(JobProgress, LoadFigureAndUnmeasurableIntervals)
+{
+    const bool saved = showProgress;
+    showProgress = true;
+    PropertyRecord record;
+    Job job(record);
+    LoadFigure load;
+    StatisticsEntry entry;
+    entry.id = 3;
+    entry.provider = &load;
+    entry.category = "SMC";
+    entry.name = "Load";
+    entry.unit = "runs";
+    job.statistics->add(entry);
+
+    std::string line = nextLine(job);
+    EXPECT_TRUE(line.starts_with(" -- Throughput: ")) << line;
+    EXPECT_TRUE(line.ends_with(" states/sec, Load: 42 runs\33[K\r")) << line;
+
+    job.reset();
+    line = nextLine(job);
+    EXPECT_TRUE(line.ends_with(" states/sec\33[K\r")) << line;
+
+    // The last line seems to lie ahead: no time has passed that could be measured.
+    job.reportInterval = 300;
+    job.sinceReport = 301;
+    job.lastReport.tv_sec += 1000;
+    testing::internal::CaptureStdout();
+    job.progress();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(job.reportInterval, 600);
+    EXPECT_EQ(job.sinceReport, 1);
+    showProgress = saved;
+}
+
 // A check cut short by a stop request reports no verdict from what it explored, unless it found
 // a witness before the request came.
 TEST(StopRequest, AnInterruptedCheckIsAborted)
