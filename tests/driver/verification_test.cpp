@@ -130,6 +130,24 @@ TEST_F(VerificationRun, SummaryReportsStatesTimeAndMemory)
     EXPECT_TRUE(std::regex_match(r.out, summary)) << r.out;
 }
 
+// Interchangeable processes are searched once per arrangement, unless a trace is wanted (its
+// states must be the model's own) or the reduction is switched off.
+TEST_F(VerificationRun, SymmetryReducesTheSearchOnlyWithoutTraces)
+{
+    fixture("successor_symmetry.xta", "m.xta");
+    file("q.q", "A[] not deadlock\n");
+    const std::regex stored(" -- States stored : ([0-9]+) states");
+    auto storedCount = [&](const RunResult& r) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(r.out, m, stored)) << r.out;
+        return m.size() > 1 ? std::stoi(m[1]) : -1;
+    };
+    const int reduced = storedCount(run({"-q", "-s", "-u", "m.xta", "q.q"}));
+    const int full = storedCount(run({"-q", "-s", "-u", "m.xta", "q.q"}, {"MIRVEK_DISABLE_SYMMETRY=1"}));
+    EXPECT_LT(reduced, full);
+    EXPECT_EQ(storedCount(run({"-q", "-s", "-u", "-t0", "m.xta", "q.q"})), full);
+}
+
 // With -T a second query on the same options answers from the states the first one stored.
 TEST_F(VerificationRun, ReuseAnswersFromTheStoredStateSpace)
 {
