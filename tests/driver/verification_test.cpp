@@ -228,6 +228,20 @@ TEST_F(VerificationRun, EvaluationErrorsAbortOnlyTheirQuery)
                      "\nVerifying formula 2 at line 2\n -- Aborted.\n"
                      "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n");
     EXPECT_EQ(r.err, "n.xta:7: [error] Assignment of value '4' to variable 'n' is out of range.\n");
+
+    // An error in a query's own expression is shown in the query file; with -T too, and the
+    // reports keep the order of the queries.
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.b\nPr[<=10/0](<> P.b) >= 0.5\nE<> P.c\n");
+    for (const char* reuse : {"-s", "-T"}) {
+        const RunResult each = run({"-q", "-s", reuse, "m.xta", "q.q"});
+        EXPECT_EQ(each.status, 1) << reuse;
+        EXPECT_EQ(each.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                         "\nVerifying formula 2 at line 2\n -- Aborted.\n"
+                         "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n")
+            << reuse;
+        EXPECT_EQ(each.err, "q.q:2: [error] Division by zero.\n") << reuse;
+    }
 }
 
 // A property that this build has no checker for is refused with a clear error, and the others run.
