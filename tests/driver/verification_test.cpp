@@ -214,6 +214,15 @@ TEST_F(VerificationRun, PreparationErrorsEndTheRun)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
               "EXCEPTION: Cannot use search order based on an optimality criterion without an optimality criterion.\n");
+
+    // A model that the symbolic checks cannot handle still answers statistical queries.
+    fixture("vc_urgent_guard.xta", "u.xta");
+    file("u.q", "Pr[<=10](<> P.b) >= 0.5\nE<> P.b\nE<> P.a\n");
+    r = run({"-q", "-s", "-r", "1", "u.xta", "u.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.starts_with("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n")) << r.out;
+    EXPECT_EQ(r.out.find("formula 2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "EXCEPTION: Clock guards are not allowed on urgent edges.\n");
 }
 
 // A query whose check fails to evaluate the model is aborted; the later ones still run, and the
