@@ -213,10 +213,10 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
             return;
         }
 
-        const bool stoppedBefore = stopRequested;
         const CheckResult r = run();
-        // An interrupt cut the exploration short: what was not explored may hold the answer.
-        const bool cut = stopRequested && !stoppedBefore;
+        // An interrupt during this job (while it was prepared, or during its search) cut the
+        // exploration short or kept it from starting: what was not explored may hold the answer.
+        const bool cut = stopRequested;
 
         if (r.first != -1 && !approximate && traceStore) {
             job->traceTail = traceStore->createTrace(r.first, r.second);

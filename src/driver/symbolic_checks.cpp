@@ -33,10 +33,6 @@ public:
     {
         checker.runningPipeline = stage;
         stage->begin();
-        // An interrupt that came while the check was being set up found no pipeline to stop.
-        if (checker.stopRequested) {
-            sendStop(stage);
-        }
     }
     ~RunningCheck()
     {
@@ -45,6 +41,11 @@ public:
     }
     RunningCheck(const RunningCheck&) = delete;
     RunningCheck& operator=(const RunningCheck&) = delete;
+
+    // True when an interrupt came before the search could start (while the job was prepared or
+    // the check set up): the search is then not started at all, since a stage forgets an earlier
+    // stop when its search begins.
+    bool stopped() const { return checker.stopRequested; }
 
 private:
     ModelChecker& checker;
@@ -236,8 +237,10 @@ CheckResult ModelChecker::checkReachability(bool supInf)
     }
     {
         RunningCheck running(*this, stage);
-        Successor initial = initialSuccessor(*system, traceStore.get());
-        reachabilityFilter->put(&initial);
+        if (!running.stopped()) {
+            Successor initial = initialSuccessor(*system, traceStore.get());
+            reachabilityFilter->put(&initial);
+        }
     }
     CheckResult result;
     if (sink->getState() != nullptr) {
@@ -275,7 +278,11 @@ CheckResult runLoopSearch(ModelChecker& checker, pipeline::CompoundFilter<Succes
     }
     {
         RunningCheck running(checker, search);
-        search->put(&initial);
+        if (running.stopped()) {
+            initial.state->release();
+        } else {
+            search->put(&initial);
+        }
     }
     return {sink.found, sink.pair.first, sink.pair.second};
 }
@@ -312,8 +319,10 @@ CheckResult ModelChecker::checkRobustReachability()
     checker->setProperty(PROPERTY_EXPRESSION, goal.get());
     {
         RunningCheck running(*this, checker.get());
-        Successor initial = initialSuccessor(*system, traceStore.get());
-        checker->put(&initial);
+        if (!running.stopped()) {
+            Successor initial = initialSuccessor(*system, traceStore.get());
+            checker->put(&initial);
+        }
     }
     if (sink.getState() != nullptr) {
         return {true, sink.getState()->traceIndex, -1};
@@ -366,7 +375,9 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         if (checker.options.coverage && job->type != PROPERTY_SIMULATE && job->type != PROPERTY_SIMULATE_ACCEPTING) {
             state->countEnteredLocations();
         }
-        filter->put(state.get());
+        if (!running.stopped()) {
+            filter->put(state.get());
+        }
     }
     auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
     return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};

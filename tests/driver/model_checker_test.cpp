@@ -261,6 +261,18 @@ TEST(StopRequest, AnInterruptedCheckIsAborted)
         EXPECT_EQ(job->statuses, (std::vector<int32_t>{STATUS_VERIFYING, k.status})) << k.query;
         EXPECT_EQ(c.checker->system->statesInUse(), 0u) << k.query;
     }
+
+    // A stop that came while the job was being prepared: no search starts, and no verdict comes
+    // from the states it did not see.
+    for (const char* query :
+         {"A[] n <= 1000", "E<> n == 1000", "E[] n >= 0", "n == 0 --> n == 1000", "E<>* n == 5"}) {
+        RecordingJob* job = c.queries(query).at(0);
+        c.checker->stopRequested = true;
+        c.checker->runJob(ExtrapolationInfo(), job);
+        EXPECT_EQ(job->statuses, (std::vector<int32_t>{STATUS_VERIFYING, STATUS_ABORTED})) << query;
+        EXPECT_EQ(job->explored, 0) << query;
+        EXPECT_EQ(c.checker->system->statesInUse(), 0u) << query;
+    }
 }
 
 // A preparation that fails releases the compiled model; the next job compiles it again.
