@@ -201,7 +201,13 @@ void LULocalExtrapolationFilter::begin()
     lowerScratch.assign(clockCount, 0);
     upperScratch.assign(clockCount, 0);
     system->accept(*this);
-    if (!useLowerUpper) {
+    // Lower/upper extrapolation lets a clock's lower bound above its upper constant go: larger
+    // values can do whatever smaller ones can, as long as only guards decide. Priorities and
+    // guarded broadcast receivers also fire transitions where some guard does not hold (below a
+    // higher transition's lower bound, outside a receiver's guard), so there a smaller value is
+    // not covered by a larger one, and both constants must bound both sides.
+    const bool keepApart = useLowerUpper && !system->hasPriorities && !system->broadcastClockGuards;
+    if (!keepApart) {
         // One constant per clock, except for "#tau", whose lower and upper constants differ on
         // purpose (it is never bounded above).
         for (std::vector<Bound>& bounds : locationBounds) {
