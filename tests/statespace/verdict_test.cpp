@@ -111,3 +111,18 @@ TEST(Verdicts, ExtrapolationKeepsWhatPrioritiesAndGuardedReceiversDecideBy)
                        std::string("guarded receivers, ") + e.name);
     }
 }
+
+TEST(Verdicts, AStateIsEnteredOnlyWhereItsInvariantHolds)
+{
+    reachtest::CompiledModel* model = reachtest::compileModel(reachtest::fixture("successor_invariant_entry.xta"));
+    for (const Extrapolation& e : extrapolations) {
+        expectVerdicts(*model, with(e),
+                       {
+                           {"P.b", false},
+                           {"P.e", false},
+                           {"P.c", true},
+                           {"P.c && x < 3", false},
+                       },
+                       e.name);
+    }
+}
