@@ -72,6 +72,13 @@ void ExtrapolationFilter::begin()
     ActiveClockReductionFilter::begin();
     ExtrapolationInfo info = queryBounds;
     system->accept(info);
+    // An update that copies one clock into another (x = y) hands x's constants to y: what is
+    // compared with x after the copy is y's value before it. The guards and invariants alone do not
+    // show that; the locations' own bounds, propagated back along the edges, do.
+    const LocationTable& locations = system->getLocationTable();
+    for (size_t l = 0; l < locations.size(); ++l) {
+        info.merge(locations.get(l)->getExtrapolationInfo());
+    }
     maxBounds.assign(clockCount, dbm::MINUS_INF_VALUE);
     for (uint32_t c = 0; c < clockCount; ++c) {
         maxBounds[c] = std::max(constantOf(info.getLowerBounds(), c), constantOf(info.getUpperBounds(), c));
@@ -120,6 +127,7 @@ void LocalExtrapolationFilter::begin()
     if (system == nullptr) {
         throw Bug("The extrapolation stage needs the System before it begins");
     }
+    queryBounds = queryBoundsThroughClockCopies(*system, queryBounds);
     locationBounds.assign(system->getLocationTable().size(), {});
     scratch.assign(clockCount, 0);
     system->accept(*this);
@@ -197,6 +205,7 @@ void LULocalExtrapolationFilter::begin()
     if (system == nullptr) {
         throw Bug("The extrapolation stage needs the System before it begins");
     }
+    queryBounds = queryBoundsThroughClockCopies(*system, queryBounds);
     locationBounds.assign(system->getLocationTable().size(), {});
     lowerScratch.assign(clockCount, 0);
     upperScratch.assign(clockCount, 0);

@@ -146,8 +146,8 @@ struct Options
     bool targetOrder = false;
     int32_t propertyType = 0;
     ReachabilitySup::Record* results = nullptr;
-    // The stage that "extrapolation-filter" names (null: the registry's default), and whether
-    // lower/upper extrapolation keeps its two constants apart.
+    // The stage that "extrapolation-filter" names (null: the registry's default; "" none), and
+    // whether lower/upper extrapolation keeps its two constants apart.
     const char* extrapolation = nullptr;
     bool lowerUpper = true;
 };
@@ -174,7 +174,9 @@ public:
         if (system.broadcastClockGuards) {
             registry->set(FILTER_SUCCESSOR, makeSuccessorFilterBroadcast);
         }
-        if (options.extrapolation != nullptr) {
+        if (options.extrapolation != nullptr && *options.extrapolation == 0) {
+            registry->remove(FILTER_EXTRAPOLATION);
+        } else if (options.extrapolation != nullptr) {
             registry->alias(FILTER_EXTRAPOLATION, options.extrapolation);
         }
         filter = registry->get(FILTER_REACHABILITY);

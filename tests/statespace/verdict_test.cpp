@@ -42,7 +42,7 @@ struct Extrapolation
     bool lowerUpper;
 };
 const Extrapolation extrapolations[] = {
-    {"none", nullptr, true},
+    {"none", "", true},
     {"difference", FILTER_DIFFERENCE_EXTRAPOLATION, true},
     {"location", FILTER_LOCAL_EXTRAPOLATION, true},
     {"lower/upper merged", FILTER_LU_LOCAL_EXTRAPOLATION, false},
@@ -122,6 +122,21 @@ TEST(Verdicts, AStateIsEnteredOnlyWhereItsInvariantHolds)
                            {"P.e", false},
                            {"P.c", true},
                            {"P.c && x < 3", false},
+                       },
+                       e.name);
+    }
+}
+
+TEST(Verdicts, AClockCopiedIntoAnotherKeepsTheOthersConstants)
+{
+    reachtest::CompiledModel* model = reachtest::compileModel(reachtest::fixture("successor_clock_copy.xta"));
+    ASSERT_TRUE(model->system->hasClockCopies);
+    for (const Extrapolation& e : extrapolations) {
+        expectVerdicts(*model, with(e),
+                       {
+                           {"P.d", false},
+                           {"P.c && x >= 10", true},
+                           {"P.c && x < 10", false},
                        },
                        e.name);
     }
