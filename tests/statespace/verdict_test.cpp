@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "reach_fixture.h"
+#include "runtime/channels.h"
 #include "runtime/system.h"
 
 namespace {
@@ -20,7 +23,7 @@ struct Verdict
 };
 
 // Each goal searched for on the model with the given options.
-void expectVerdicts(reachtest::CompiledModel& model, const Options& options, std::initializer_list<Verdict> verdicts,
+void expectVerdicts(reachtest::CompiledModel& model, const Options& options, const std::vector<Verdict>& verdicts,
                     const std::string& name)
 {
     for (const Verdict& v : verdicts) {
@@ -63,6 +66,18 @@ reachtest::CompiledModel& withPriorities(const char* fixture)
     reachtest::CompiledModel* model = reachtest::compileModel(reachtest::fixture(fixture));
     model->system->hasPriorities = true;
     return *model;
+}
+
+// The number of the channel of that name in the model compiled last.
+int32_t channelNumber(const std::string& name)
+{
+    for (const ChannelInfo& channel : channelRegistry()) {
+        if (channel.name == name) {
+            return channel.number;
+        }
+    }
+    ADD_FAILURE() << "no channel " << name;
+    return 0;
 }
 
 }  // namespace
@@ -139,5 +154,56 @@ TEST(Verdicts, AClockCopiedIntoAnotherKeepsTheOthersConstants)
                            {"P.c && x < 10", false},
                        },
                        e.name);
+    }
+}
+
+TEST(Verdicts, ChannelPrioritiesCutTheZoneOfTheLowerHandshake)
+{
+    // b above a, edges without synchronisation unordered (transitions compared pairwise); then
+    // b above a above them (a full order, resolved class by class).
+    struct Mode
+    {
+        const char* name;
+        bool aboveUnsynchronised;
+        std::vector<Verdict> verdicts;
+    };
+    const Mode modes[] = {
+        {"pairwise",
+         false,
+         {
+             {"A.t && B.s && x >= 1 && x <= 2", false},
+             {"A.t && B.s && x < 1", true},
+             {"A.t && B.s && x > 2", true},
+             {"T.t && B.s && x >= 1 && x <= 2", true},
+             {"T.t && A.s && x < 1", true},
+         }},
+        {"full order",
+         true,
+         {
+             {"A.t && B.s && x >= 1 && x <= 2", false},
+             {"A.t && B.s && x > 2", true},
+             // T waits for the handshake on a, and is off while b may happen.
+             {"T.t && A.s", false},
+             {"T.t && B.s && x >= 1 && x <= 2", false},
+             {"T.t && A.t && x < 1", true},
+             {"T.t && A.t && B.s && x > 2", true},
+         }},
+    };
+    for (const Mode& mode : modes) {
+        reachtest::CompiledModel& model = withPriorities("successor_channel_priorities.xta");
+        System& system = *model.system;
+        const int32_t a = channelNumber("a");
+        const int32_t b = channelNumber("b");
+        system.resizePriorityMatrix(channelCount());
+        system.addChannelPriorities({b}, {a});
+        if (mode.aboveUnsynchronised) {
+            system.addChannelPriorities({a}, {0});
+        }
+        std::string message;
+        ASSERT_TRUE(system.checkChannelPriorities(message)) << message;
+        EXPECT_EQ(system.priorityOrderTotal, mode.aboveUnsynchronised) << mode.name;
+        for (const Extrapolation& e : extrapolations) {
+            expectVerdicts(model, with(e), mode.verdicts, std::string(mode.name) + ", " + e.name);
+        }
     }
 }
