@@ -207,3 +207,19 @@ TEST(Verdicts, ChannelPrioritiesCutTheZoneOfTheLowerHandshake)
         }
     }
 }
+
+TEST(Verdicts, ABroadcastFromACommittedStateTakesACommittedProcessAlong)
+{
+    reachtest::CompiledModel* model = reachtest::compileModel(reachtest::fixture("successor_committed_receiver.xta"));
+    ASSERT_TRUE(model->system->broadcastClockGuards);
+    for (const Extrapolation& e : extrapolations) {
+        expectVerdicts(*model, with(e),
+                       {
+                           {"S.t && R.r", false},
+                           {"S.t && R.a", true},
+                           {"R.r && x < 2", true},
+                           {"R.a && x < 2", false},
+                       },
+                       e.name);
+    }
+}
