@@ -4,7 +4,9 @@
 
 #include "dbm/bound.h"
 #include "pipeline/keys.h"
+#include "runtime/edge.h"
 #include "runtime/location.h"
+#include "runtime/process.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
 #include "support/exceptions.h"
@@ -29,6 +31,30 @@ int32_t largestConstant(const ExtrapolationInfo& info, uint32_t clock)
 
 }  // namespace
 
+ExtrapolationInfo queryBoundsThroughClockCopies(const System& system, const ExtrapolationInfo& query)
+{
+    ExtrapolationInfo bounds = query;
+    if (!system.hasClockCopies) {
+        return bounds;
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const base::RefPtr<Process>& process : system.getProcesses()) {
+            for (const base::RefPtr<Edge>& edge : process->getEdges()) {
+                const IndexSet written = system.collectClocks(edge->getWrites());
+                if (written.empty()) {
+                    continue;
+                }
+                const IndexSet read = system.collectClocks(edge->getReads());
+                if (!read.empty()) {
+                    changed |= bounds.merge(ExtrapolationInfo(bounds, written, read));
+                }
+            }
+        }
+    }
+    return bounds;
+}
+
 ActiveClockReductionFilter::~ActiveClockReductionFilter() = default;
 
 void ActiveClockReductionFilter::setProperty(const char* key, void* value)
@@ -46,6 +72,7 @@ void ActiveClockReductionFilter::begin()
     if (system == nullptr) {
         throw Bug("The active-clock stage needs the System before it begins");
     }
+    queryBounds = queryBoundsThroughClockCopies(*system, queryBounds);
     activeClocks.assign(system->getLocationTable().size(), {});
     active.assign(clockCount, 0);
     system->accept(*this);

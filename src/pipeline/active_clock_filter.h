@@ -49,5 +49,11 @@ protected:
     std::vector<uint8_t> active;
 };
 
+// The query's bounds as the exploration needs them: on a model whose updates copy clocks into
+// one another (x = y), a constant the query compares x with matters for y before the copy, so each
+// clock an edge reads takes the constants of the clocks that edge writes, until nothing changes.
+// Without clock copies the bounds are returned as they are.
+ExtrapolationInfo queryBoundsThroughClockCopies(const System& system, const ExtrapolationInfo& query);
+
 // A factory of the same shape as the others; no registry name creates this stage by itself.
 pipeline::Connectable* makeActiveClockReductionFilter(FilterConfiguration* registry);

@@ -288,6 +288,29 @@ void SuccessorFilterBroadcast::reduceRegions()
     }
 }
 
+void SuccessorFilterBroadcast::dropUncommittedRegions()
+{
+    for (size_t g = 0; g < groupCount; ++g) {
+        Group& group = groups[g];
+        if (group.regions.empty() || !group.source->hasCommittedLocation(-1)) {
+            continue;
+        }
+        for (size_t k = 0; k < group.regions.size();) {
+            BroadcastHelper* region = group.regions[k];
+            bool moves = false;
+            for (size_t e = 0; e < region->edgeCount && !moves; ++e) {
+                moves = region->edges[e]->source->isCommitted();
+            }
+            if (moves) {
+                ++k;
+            } else {
+                recycle(region);
+                group.regions.erase(group.regions.begin() + static_cast<long>(k));
+            }
+        }
+    }
+}
+
 void SuccessorFilterBroadcast::handOnRegions()
 {
     size_t g = 0;
@@ -334,6 +357,7 @@ bool SuccessorFilterBroadcast::flush()
     if (groupCount >= 2) {
         reduceRegions();
     }
+    dropUncommittedRegions();
     handOnRegions();
     clearGroups();
     return false;

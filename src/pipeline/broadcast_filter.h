@@ -68,6 +68,10 @@ private:
     // Removes from each region the parts covered by regions of other combinations of the same
     // sender that let a further process take part, and drops regions repeated exactly.
     void reduceRegions();
+    // While some process is in a committed location, a transition must move one of them: drops
+    // the regions that leave every committed receiver out (a committed receiver whose guard does
+    // not hold there) and whose sender is not committed either.
+    void dropUncommittedRegions();
     // The successors of every group, in order.
     void handOnRegions();
 

@@ -18,11 +18,20 @@ bool DelayFilter::put(Successor* item)
     }
     SymbolicState* state = item->state;
     try {
+        System* system = state->getSystem();
         if (!state->hasUrgentOrCommittedLocation(activeProcesses) &&
             !state->hasEnabledUrgentSync(-1, activeProcesses)) {
+            // The invariants must hold where the state is entered, not only somewhere later: an
+            // invariant with a lower bound (x >= 2) would otherwise let a state be entered at
+            // x = 0 and wait there until it holds. For upper bounds this changes nothing.
+            if (!system->checkInvariants(state, activeProcesses)) {
+                item->state = nullptr;
+                state->release();
+                return false;
+            }
             state->delay();
         }
-        if (!state->getSystem()->checkInvariants(state, activeProcesses)) {
+        if (!system->checkInvariants(state, activeProcesses)) {
             item->state = nullptr;
             state->release();
             return false;

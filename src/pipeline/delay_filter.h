@@ -18,8 +18,8 @@ public:
     // (kept, not owned; null, the default, means every process).
     void setProperty(const char* key, void* value) override;
 
-    // Delays the item's state in place unless urgency forbids it, applies the invariants and
-    // hands the item on; a state outside some invariant goes back to the pool and the answer is
+    // Restricts the item's state to the invariants where it is entered, delays it in place unless
+    // urgency forbids it, applies the invariants again and hands the item on; a state outside some invariant goes back to the pool and the answer is
     // false. A null item (the end of a source state's successors) is answered with true.
     bool put(Successor* item) override;
 

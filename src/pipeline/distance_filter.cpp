@@ -220,7 +220,7 @@ bool DistanceAnalysis::seed(Expression* target)
     }
     // Only a target that names a location or a variable some edge writes gives the edges a
     // distance. Any other target (one about clocks or constants only, or a deadlock test) would
-    // leave every edge at infinity and so drop every successor: then the distances are not used.
+    // leave every edge at infinity and so order nothing: then the distances are not used.
     bool seeded = false;
     const size_t total = system->getVariables().size() + system->getExtraVariables().size();
     for (uint32_t v : target->reads) {
@@ -507,26 +507,25 @@ bool DistanceFilter::put(Successor* item)
         }
         return forward(item);
     }
-    EdgeTuple transition = item->transition;
-    if (transition == nullptr || transition[0] == nullptr) {
-        pipeline::dropItem(item);
-        return false;
-    }
     constexpr int32_t infinity = DistanceAnalysis::infinity;
     int32_t t = infinity;
     int32_t m = infinity;
-    for (EdgeTuple edge = transition; *edge != nullptr; ++edge) {
-        t = std::min(t, (*edge)->target->distance);
-        m = std::min(m, (*edge)->distance);
+    if (item->transition != nullptr) {
+        for (EdgeTuple edge = item->transition; *edge != nullptr; ++edge) {
+            t = std::min(t, (*edge)->target->distance);
+            m = std::min(m, (*edge)->distance);
+        }
     }
     SymbolicState* state = item->state;
     const int32_t v = distVariable != nullptr ? distVariable->getValue(state) : 0;
-    if (v == infinity || m == infinity) {
-        pipeline::dropItem(item);
-        return false;
-    }
     int32_t estimate;
-    if (cost == 0 && xcost == 0) {
+    if (v == infinity || m == infinity) {
+        // The analysis sees no way to the target from here, but it is an estimate, not a proof:
+        // an edge it leaves out (a committed process that must move first, a step of a process
+        // the target does not mention) may still lead there. Such successors are explored after
+        // every other one, and so are their own successors.
+        estimate = infinity;
+    } else if (cost == 0 && xcost == 0) {
         estimate = t;
     } else if (t == infinity) {
         estimate = infinity;

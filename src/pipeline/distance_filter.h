@@ -5,8 +5,8 @@
 // that directly enable the target are at distance 1, and distances flow backwards along the edges
 // of a process and across processes through shared variables and channels, with weights taken
 // from the environment. The filter writes the estimate of each successor into the meta variable
-// "#dist", which the priority waiting order reads, and drops successors from which the analysis
-// finds no way to the target.
+// "#dist", which the priority waiting order reads; successors from which the analysis finds no
+// way to the target get the largest estimate and so are explored last, never dropped.
 
 #include <cstdint>
 #include <iosfwd>
@@ -114,8 +114,8 @@ public:
     // PROPERTY_SYSTEM (counted), PROPERTY_TARGET_ORDER (enables the filter) and
     // PROPERTY_EXPRESSION (the target, counted). Other keys are ignored.
     void setProperty(const char* key, void* value) override;
-    // While active, writes the successor's estimate into "#dist", or drops the successor when the
-    // target cannot be reached from it. Otherwise (and for the null item) passes the item on.
+    // While active, writes the successor's estimate into "#dist" (infinity when the analysis finds
+    // no way to the target) and passes it on. Otherwise (and for the null item) passes the item on.
     bool put(Successor* item) override;
 
     bool isEnabled() const { return enabled; }

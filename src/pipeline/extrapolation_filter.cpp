@@ -72,6 +72,13 @@ void ExtrapolationFilter::begin()
     ActiveClockReductionFilter::begin();
     ExtrapolationInfo info = queryBounds;
     system->accept(info);
+    // An update that copies one clock into another (x = y) hands x's constants to y: what is
+    // compared with x after the copy is y's value before it. The guards and invariants alone do not
+    // show that; the locations' own bounds, propagated back along the edges, do.
+    const LocationTable& locations = system->getLocationTable();
+    for (size_t l = 0; l < locations.size(); ++l) {
+        info.merge(locations.get(l)->getExtrapolationInfo());
+    }
     maxBounds.assign(clockCount, dbm::MINUS_INF_VALUE);
     for (uint32_t c = 0; c < clockCount; ++c) {
         maxBounds[c] = std::max(constantOf(info.getLowerBounds(), c), constantOf(info.getUpperBounds(), c));
@@ -120,6 +127,7 @@ void LocalExtrapolationFilter::begin()
     if (system == nullptr) {
         throw Bug("The extrapolation stage needs the System before it begins");
     }
+    queryBounds = queryBoundsThroughClockCopies(*system, queryBounds);
     locationBounds.assign(system->getLocationTable().size(), {});
     scratch.assign(clockCount, 0);
     system->accept(*this);
@@ -197,11 +205,18 @@ void LULocalExtrapolationFilter::begin()
     if (system == nullptr) {
         throw Bug("The extrapolation stage needs the System before it begins");
     }
+    queryBounds = queryBoundsThroughClockCopies(*system, queryBounds);
     locationBounds.assign(system->getLocationTable().size(), {});
     lowerScratch.assign(clockCount, 0);
     upperScratch.assign(clockCount, 0);
     system->accept(*this);
-    if (!useLowerUpper) {
+    // Lower/upper extrapolation lets a clock's lower bound above its upper constant go: larger
+    // values can do whatever smaller ones can, as long as only guards decide. Priorities and
+    // guarded broadcast receivers also fire transitions where some guard does not hold (below a
+    // higher transition's lower bound, outside a receiver's guard), so there a smaller value is
+    // not covered by a larger one, and both constants must bound both sides.
+    const bool keepApart = useLowerUpper && !system->hasPriorities && !system->broadcastClockGuards;
+    if (!keepApart) {
         // One constant per clock, except for "#tau", whose lower and upper constants differ on
         // purpose (it is never bounded above).
         for (std::vector<Bound>& bounds : locationBounds) {

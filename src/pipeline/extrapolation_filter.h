@@ -100,8 +100,9 @@ class LULocalExtrapolationFilter : public pipeline::AbstractFilter<Successor, Su
 public:
     ~LULocalExtrapolationFilter() override;
 
-    // As LocalExtrapolationFilter; without lower/upper separation every clock but "#tau" gets the
-    // larger of its two constants for both.
+    // As LocalExtrapolationFilter; without lower/upper separation (not asked for, or a model with
+    // priorities or guarded broadcast receivers) every clock but "#tau" gets the larger of its two
+    // constants for both.
     void begin() override;
     // As LocalExtrapolationFilter, and PROPERTY_EXTRAPOLATE_LU (bool*): keep the lower and the
     // upper constants apart (the default).

@@ -1,5 +1,5 @@
 // Distance guidance on a small compiled model: the static distances, the estimate written into
-// "#dist", dropped successors, targets that leave the guidance off, the weights from the
+// "#dist", successors kept last, targets that leave the guidance off, the weights from the
 // environment and the DOT graph.
 
 #include "pipeline/distance_filter.h"
@@ -167,7 +167,8 @@ TEST_F(DistanceTest, TheEstimateCombinesTargetDistanceCostAndTheSourceEstimate)
         {"2", "3", 5, 19},         // 3t + v + 2
         {"0", "1000000000", 5, 2147483646},  // saturates
         {"x", "0", 5, 4},          // text without a number counts as 0
-        {nullptr, nullptr, infinity, -1},  // no way on from the source
+        {nullptr, nullptr, infinity, infinity},  // no way on from the source: kept, explored last
+        {"0", "0", infinity, infinity},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.cost ? c.cost : "-") + " " + (c.xcost ? c.xcost : "-") + " " + std::to_string(c.v));
@@ -184,18 +185,19 @@ TEST_F(DistanceTest, TheEstimateCombinesTargetDistanceCostAndTheSourceEstimate)
     recorder.release();
 }
 
-TEST_F(DistanceTest, SuccessorsWithoutAWayToTheTargetAreDropped)
+TEST_F(DistanceTest, SuccessorsWithoutAWayToTheTargetAreKeptAtInfinity)
 {
     auto f = filter(formula("P.C"));
-    // Into the target itself: C has no way on, so the estimate is infinity, but it is not dropped.
+    // Into the target itself: C has no way on, so the estimate is infinity.
     EXPECT_EQ(estimate(*f, {edge("P", 1)}, 0), infinity);
-    // An edge that leads nowhere near the target is dropped; in a synchronisation the nearest
-    // target counts (P's B at 4, not Q's D), and so 2t = 8.
-    EXPECT_EQ(estimate(*f, {edge("S(1)", 0)}, 0), -1);
+    // An edge that leads nowhere near the target is kept at infinity, so it is explored last; in
+    // a synchronisation the nearest target counts (P's B at 4, not Q's D), and so 2t = 8.
+    EXPECT_EQ(estimate(*f, {edge("S(1)", 0)}, 0), infinity);
     EXPECT_EQ(estimate(*f, {edge("P", 2), edge("Q", 0)}, 0), 8);
     // The empty transition has no edge to estimate by.
-    EXPECT_EQ(estimate(*f, {}, 0), -1);
+    EXPECT_EQ(estimate(*f, {}, 0), infinity);
     // The end of a state's successors passes.
+    recorder.release();
     recorder.items.clear();
     EXPECT_TRUE(f->put(nullptr));
     ASSERT_EQ(recorder.items.size(), 1u);

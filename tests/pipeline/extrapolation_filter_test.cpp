@@ -225,8 +225,27 @@ TEST(Extrapolation, LowerAndUpperConstantsApartOrMerged)
     b.edge(p, "A", "B", out);
     base::RefPtr<System> system = b.finish();
 
-    for (bool apart : {true, false}) {
+    // Priorities and guarded broadcast receivers fire transitions where a lower bound does not
+    // hold yet, so they need the constants merged even when apart is asked for.
+    struct Case
+    {
+        const char* name;
+        bool apart;
+        bool priorities;
+        bool guardedReceivers;
+        bool keptApart;
+    };
+    const Case cases[] = {
+        {"apart", true, false, false, true},
+        {"merged", false, false, false, false},
+        {"apart with priorities", true, true, false, false},
+        {"apart with guarded broadcast receivers", true, false, true, false},
+    };
+    for (const Case& c : cases) {
+        system->hasPriorities = c.priorities;
+        system->broadcastClockGuards = c.guardedReceivers;
         LULocalExtrapolationFilter stage;
+        bool apart = c.apart;
         stage.setProperty(PROPERTY_EXTRAPOLATE_LU, &apart);
         configure(stage, *system);
         SymbolicState* state = system->makeInitialState();
@@ -234,9 +253,11 @@ TEST(Extrapolation, LowerAndUpperConstantsApartOrMerged)
         state->zone.constrain(1, 0, dbm::boundLE(5));
         state->zone.constrain(0, 1, dbm::boundLE(-5));
         pass(stage, state);
-        EXPECT_EQ(state->zone.satisfies(0, 1, dbm::boundLE(-6)), apart) << apart;
+        EXPECT_EQ(state->zone.satisfies(0, 1, dbm::boundLE(-6)), c.keptApart) << c.name;
         state->release();
     }
+    system->hasPriorities = false;
+    system->broadcastClockGuards = false;
 }
 
 TEST(Extrapolation, LocalBoundsRefuseDifferenceConstraints)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/broadcast_filter.h"
 #include "pipeline/exploration_filters.h"
 #include "pipeline/filter_configuration.h"
 #include "pipeline/job.h"
@@ -145,6 +146,10 @@ struct Options
     bool targetOrder = false;
     int32_t propertyType = 0;
     ReachabilitySup::Record* results = nullptr;
+    // The stage that "extrapolation-filter" names (null: the registry's default; "" none), and
+    // whether lower/upper extrapolation keeps its two constants apart.
+    const char* extrapolation = nullptr;
+    bool lowerUpper = true;
 };
 
 // A reachability search over a compiled system, built through the registry from the filter name.
@@ -162,6 +167,18 @@ public:
         if (options.sorting) {
             registry->set(FILTER_SORTING, makeRandomSortingFilter);
         }
+        // The stages the model's features ask for, as the model checker chooses them.
+        if (system.hasPriorities) {
+            registry->alias(FILTER_COPY, FILTER_PRIORITY);
+        }
+        if (system.broadcastClockGuards) {
+            registry->set(FILTER_SUCCESSOR, makeSuccessorFilterBroadcast);
+        }
+        if (options.extrapolation != nullptr && *options.extrapolation == 0) {
+            registry->remove(FILTER_EXTRAPOLATION);
+        } else if (options.extrapolation != nullptr) {
+            registry->alias(FILTER_EXTRAPOLATION, options.extrapolation);
+        }
         filter = registry->get(FILTER_REACHABILITY);
         EXPECT_NE(dynamic_cast<ReachabilityFilter*>(filter), nullptr);
         if (options.traces) {
@@ -172,10 +189,16 @@ public:
         filter->setProperty(PROPERTY_COLOR_STATE_SET, store.get());
         filter->setProperty(PROPERTY_SYSTEM, &system);
         filter->setProperty(PROPERTY_TRACESTORE, traces.get());
+        // The goal's clock bounds join the model's, as the model checker adds the query's.
+        if (goal) {
+            goal->accept(info);
+        }
         filter->setProperty(PROPERTY_EXPRESSION_INFO, &info);
         filter->setProperty(PROPERTY_SILENT, &silent);
         filter->setProperty(PROPERTY_SPACEOPT, &spaceOptimisation);
         filter->setProperty(PROPERTY_STATISTICS, statistics.get());
+        bool lowerUpper = options.lowerUpper;
+        filter->setProperty(PROPERTY_EXTRAPOLATE_LU, &lowerUpper);
         sink.search = filter;
         dynamic_cast<pipeline::Generator<Successor>*>(filter)->connect(&sink);
         job.propertyType = options.propertyType;

@@ -173,7 +173,7 @@ TEST(ReachabilityFilter, DistanceGuidanceFindsTheTargetAndLeavesUnguidableTarget
     const Case cases[] = {
         {"P.C", true},
         {"flag == 1 && P.B", true},
-        // Nobody sends what R waits for: every edge is at infinity, every successor dropped.
+        // Nobody sends what R waits for: every edge is at infinity, the whole space is searched.
         {"R.D", false},
         // Only a clock, which only leaving A lets pass 1: no edge can be given a distance, so the
         // search runs unguided and finds it.
@@ -191,6 +191,37 @@ TEST(ReachabilityFilter, DistanceGuidanceFindsTheTargetAndLeavesUnguidableTarget
                 // Found among the successors, not in the initial state.
                 EXPECT_GT(search.figure("Size"), 1);
             }
+        }
+        EXPECT_EQ(model->system->statesInUse(), 0u);
+    }
+}
+
+TEST(ReachabilityFilter, DistanceGuidanceOnlyOrdersTheSearch)
+{
+    // The committed Chooser must move before the Counter can, over edges that lead nowhere near
+    // "n == 3" and into a location without a distance for the other goal: steps the analysis sees
+    // no way on from. They are explored last, not lost.
+    auto model = reachtest::compileModel(reachtest::fixture("reach_counter.xta"));
+    model->system->addDistVariable();
+    struct Case
+    {
+        const char* goal;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"Counter.done && flag == 2", true},
+        {"n == 3", true},
+        {"Counter.done && flag == 3 && n == 3", true},
+        {"Counter.done && n < 3", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.goal);
+        Options options;
+        options.targetOrder = true;
+        options.list = reachtest::makeList<CSSPassedWaitingList, 2>;
+        {
+            Search search(*model->system, reachtest::formula(*model, c.goal), options);
+            EXPECT_EQ(search.run(), c.holds);
         }
         EXPECT_EQ(model->system->statesInUse(), 0u);
     }
