@@ -111,7 +111,7 @@ void ProbaChecker::setProperty(const char* key, void* value)
 
 void ProbaChecker::begin()
 {
-    if (smc::worldCommunicator().rank() != 0) {
+    if (world().rank() != 0) {
         silent = true;
     }
     progressStep->connect(delayStep);
@@ -189,7 +189,7 @@ std::string ProbaChecker::histogramLabel() const
 
 void ProbaChecker::estimationEnd(SMCCoordinator& coordinator, std::vector<double>& values)
 {
-    smc::Communicator& world = smc::worldCommunicator();
+    smc::Communicator& world = this->world();
     const bool coordinatorRank = world.rank() == 0;
     // Every process reaches this point, whether its share is done or not, and all agree before
     // any of them enters a collective call that the others might never join.
@@ -248,7 +248,7 @@ void ProbaChecker::estimationEnd(SMCCoordinator& coordinator, std::vector<double
 
 bool ProbaChecker::put(ConcreteState* initial)
 {
-    smc::Communicator& world = smc::worldCommunicator();
+    smc::Communicator& world = this->world();
     const bool coordinatorRank = world.rank() == 0;
 
     // The spawned-process table of the runs: the spawnable instances of each dynamic template.

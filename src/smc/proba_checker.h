@@ -13,6 +13,7 @@
 #include "pipeline/statistics.h"
 #include "runtime/concrete_state.h"
 #include "smc/checker_frame.h"
+#include "smc/communicator.h"
 
 class ConcreteDelay;
 class ConcreteTrans;
@@ -44,6 +45,8 @@ public:
     bool put(ConcreteState* initial) override;
     // Id 3: the runs still to do by the Chernoff-Hoeffding bound.
     int value(int id) override;
+    // The processes the check is shared with (null, the default: smc::worldCommunicator()).
+    void setCommunicator(smc::Communicator* world) { communicator = world; }
 
 private:
     // The copy of the initial state a run starts from, with empty slots for the spawnable
@@ -54,6 +57,9 @@ private:
     void estimationEnd(SMCCoordinator& coordinator, std::vector<double>& values);
     std::string histogramLabel() const;
 
+    smc::Communicator& world() const { return communicator != nullptr ? *communicator : smc::worldCommunicator(); }
+
+    smc::Communicator* communicator = nullptr;
     pipeline::JobInterface* job = nullptr;
     StatisticalJob* statisticalJob = nullptr;
     bool stopConditionMet = false;
