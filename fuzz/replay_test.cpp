@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct Target
     int (*run)(const uint8_t*, size_t);
     const char* seedExtension;  // of the fixtures and examples that seed it
 };
+
+void PrintTo(const Target& target, std::ostream* out) { *out << target.name; }
 
 const Target targets[] = {
     {"model_text", mirvek_fuzz::modelText, ".xta"},

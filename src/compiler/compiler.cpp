@@ -321,6 +321,9 @@ bool Compiler::clockAssignmentTest(const expression_t& expression)
 
 bool Compiler::hasNonZeroClockAssignment()
 {
+    if (!rootSymbol) {
+        return false;
+    }
     for (instance_t& process : model->getProcesses()) {
         Symbol* node = currentSymbol->find(process.symbol);
         if (node == nullptr || process.definingTemplate == nullptr) {

@@ -205,7 +205,9 @@ private:
     ExpressionRef compileClockBound(const ZOLT::expression_t& comparison);
     ExpressionRef compileRateEquation(const ZOLT::expression_t& comparison);
     ExpressionRef compileClockBoundary(const ZOLT::expression_t& clock, bool infimum);
-    std::pair<ExpressionRef, Variable*> bindProcessVariable(const ZOLT::expression_t& expression, const char* name);
+    // Adds the state variable of a quantifier or sum over dynamic processes and ties its bound
+    // name to it and to the template.
+    std::pair<Variable*, ZOLT::template_t*> bindProcessVariable(const ZOLT::expression_t& expression, const char* name);
 
     void dumpExpression(uint32_t start, const IndexSet& reads, const IndexSet& writes,
                         const ZOLT::expression_t& expression);

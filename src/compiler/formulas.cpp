@@ -219,14 +219,14 @@ ExpressionRef Compiler::compileFormulaNode(const expression_t& formula, const Ex
 
 // ---------------------------------------------------------------- value expressions
 
-std::pair<ExpressionRef, Variable*> Compiler::bindProcessVariable(const expression_t& e, const char* name)
+std::pair<Variable*, template_t*> Compiler::bindProcessVariable(const expression_t& e, const char* name)
 {
     Variable* variable = system->addStateVariable(name, -1, maxInt, -1, false);
     template_t* templ = findDynamicTemplate(e[1], "temp should not be NULL at this time");
     const std::string bound = e[0].getSymbol().getName();
     processVariables[bound] = variable;
     processVariableTemplates[bound] = templ;
-    return {ExpressionRef(), variable};
+    return {variable, templ};
 }
 
 ExpressionRef Compiler::compileValueExpression(const expression_t& expression, bool asDouble)
@@ -234,8 +234,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
     const uint32_t start = program->mark();
     const node_kind_t kind = expression.getKind();
     if (kind == FOREACH_DYNAMIC) {
-        Variable* variable = bindProcessVariable(expression, "FOREACH").second;
-        template_t* templ = processVariableTemplates[expression[0].getSymbol().getName()];
+        auto [variable, templ] = bindProcessVariable(expression, "FOREACH");
         const expression_t& body = expression[2];
         ExpressionRef compiled;
         if (body.getType().isGuard()) {
@@ -246,8 +245,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         return ExpressionRef(new ForeachExpr(body.toString(false), variable, templ->dynamicIndex, compiled));
     }
     if (kind == SUM_DYNAMIC) {
-        Variable* variable = bindProcessVariable(expression, "SUM").second;
-        template_t* templ = processVariableTemplates[expression[0].getSymbol().getName()];
+        auto [variable, templ] = bindProcessVariable(expression, "SUM");
         // A condition is summed as its truth value; a clock or floating-point value is summed as
         // the double it leaves in the result cell.
         const expression_t& body = expression[2];

@@ -52,10 +52,11 @@ Symbol* Symbol::declare(const std::string& declaredName, const type_t& declaredT
     } else if (declaredType.isKind(RECORD)) {
         node = addChild(declaredName, declaredType);
         node->data = record;
+        // A field takes the prefixes of its record: the fields of a constant record are
+        // constants, those of a meta record meta variables.
         const size_t fields = declaredType.getFieldCount();
-        type_t recordType = declaredType.unwrap();
         for (size_t i = 0; i < fields; ++i) {
-            Symbol* field = node->declare(declaredType.getFieldName(i), recordType.getChild(i), nullptr);
+            Symbol* field = node->declare(declaredType.getFieldName(i), declaredType.getQualifiedChild(i), nullptr);
             if (field != nullptr) {
                 field->id = static_cast<int32_t>(i);
             }

@@ -17,6 +17,8 @@
 #include "pipeline/job.h"
 #include "pipeline/statistics.h"
 #include "runtime/expression.h"
+#include "smc/sample_histogram.h"
+#include "smc/statistical_job.h"
 #include "statespace/trace.h"
 #include "support/object.h"
 #include "support/platform.h"
@@ -105,7 +107,7 @@ struct ValueSeries
     int64_t count = 0;
 };
 
-class AbstractJob : public base::Object, public pipeline::JobInterface
+class AbstractJob : public base::Object, public StatisticalJob
 {
 public:
     explicit AbstractJob(const PropertyRecord& record);
@@ -127,12 +129,24 @@ public:
     ZOLT::expression_t getSourceExpression(uint32_t i) const;
     // The last pair (the list must not be empty).
     ZOLT::expression_t lastSourceExpression() const;
-    ExpressionRef lastExpression() const;
+    ExpressionRef lastExpression() const override;
     void addExpression(const ZOLT::expression_t& source, const ExpressionRef& compiled);
     // Empties the expressions and the simulation series (before a property is prepared).
     void clearExpressions();
 
     int32_t getPropertyType() const override { return type; }
+
+    // ---- What the statistical checkers read and write
+    int32_t getRunBoundKind() const override { return runBoundKind; }
+    int32_t getRunBound() const override { return runBound; }
+    ZOLT::expression_t getFormula() const override { return formula; }
+    void setEstimate(double estimate, double lower, double upper) override
+    {
+        value = estimate;
+        lowerBound = lower;
+        upperBound = upper;
+    }
+    SampleHistogram& getHistogram() override { return histogram; }
 
     // ---- Query data and statistical results
     double value = 0.0;
@@ -144,6 +158,8 @@ public:
     int32_t runBound = 0;
     int32_t runCount = 0;
     int32_t maximise = 0;
+    // The distribution of the values the runs recorded ("values").
+    SampleHistogram histogram;
     ValueSeries valueSeries;
     int32_t secondRunBound = 0;
     int32_t firstPathOperator = 0;

@@ -3,6 +3,7 @@
 // diagnostic trace.
 
 #include <cstdio>
+#include <sstream>
 
 #include "driver/job.h"
 #include "driver/model_checker.h"
@@ -56,6 +57,12 @@ void Job::printStatus(int32_t value)
 
     if (modelChecker()) {
         std::fputs(modelChecker()->resultText().c_str(), stdout);
+    }
+    std::fflush(stdout);
+    {
+        std::ostringstream text;
+        histogram.print(text);
+        std::fputs(text.str().c_str(), stdout);
     }
     if (!valueSeries.values.empty()) {
         std::printf("Values in [%g,%g] (in steps of %g):", valueSeries.low, valueSeries.high, valueSeries.step);

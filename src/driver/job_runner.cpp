@@ -200,6 +200,11 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
         if (!maybe) {
             maybe = system->clocksStopped;
         }
+        if (r.aborted) {
+            // The checker's own report stays in the result text; no verdict text joins it.
+            job->setStatus(STATUS_ABORTED);
+            return;
+        }
         int32_t code = r.found ? (maybe ? 1 : 0) : (bitState ? 2 : 3);
         code = composeResult(job, code);
         if (cut && !(r.found && foundIsWitness(t))) {
@@ -266,13 +271,13 @@ int32_t ModelChecker::composeResult(AbstractJob* job, int32_t code)
             const ZOLT::expression_t& item = list[i];
             out << item.toString(false);
             if (!item.getType().isKind(ZOLT::CLOCK)) {
-                out << (sup ? " <= " : " >= ") << (sup ? record.sup : record.inf) << "\n";
-            } else if (!record.valid) {
+                out << (sup ? " <= " : " >= ") << (sup ? record.upper : record.lower) << "\n";
+            } else if (!record.seen) {
                 out << " ???\n";
-            } else if (sup && record.sup == 2147483646) {
+            } else if (sup && record.upper == 2147483646) {
                 out << " < inf\n";
             } else {
-                const int32_t bound = sup ? record.sup : record.inf;
+                const int32_t bound = sup ? record.upper : record.lower;
                 const bool weak = (bound & 1) != 0;
                 out << (sup ? (weak ? " <= " : " < ") : (weak ? " >= " : " > ")) << (bound >> 1) << "\n";
             }

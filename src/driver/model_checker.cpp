@@ -8,6 +8,7 @@
 #include "language/node_kind.h"
 #include "pipeline/broadcast_filter.h"
 #include "pipeline/exploration_filters.h"
+#include "pipeline/liveness_transition_filter.h"
 #include "pipeline/sorting_filter.h"
 #include "pipeline/successor_chain.h"
 #include "pipeline/successor_filter.h"
@@ -20,6 +21,7 @@
 #include "runtime/variable.h"
 #include "statespace/passed_list.h"
 #include "statespace/passed_waiting_list.h"
+#include "statespace/sweep_line_list.h"
 #include "statespace/trace_store_filter.h"
 #include "support/exceptions.h"
 #include "support/globals.h"
@@ -88,7 +90,7 @@ void registerExplorationFilters()
     if (!registered) {
         registerSuccessorChainFilters();
         registerStatespaceFilters();
-        registerBuiltinFilter(FILTER_REACHABILITY, makeStandinReachabilityFilter);
+        registerReachabilityFilters();
         registered = true;
     }
 }
@@ -148,14 +150,19 @@ pipeline::Connectable* makePassedWaitingList(FilterConfiguration*)
     case 5: order = 2; break;
     default: throw Bug("Order not supported");
     }
-    // Sweep-line lists are not available in this build: every list keeps all it stores.
-    (void)sweepLineDisabled;
+    const bool sweepLine = !sweepLineDisabled && activeSystem() && !activeSystem()->progressMeasures.empty();
     PassedWaitingList* list;
     switch (options.representation) {
     case 0:
-    case 1: list = new CSSPassedWaitingList; break;
+    case 1:
+        list = sweepLine ? static_cast<PassedWaitingList*>(new CSSSweepLinePassedWaitingList)
+                         : new CSSPassedWaitingList;
+        break;
     case 2: list = new CSSBitStateHashingPassedWaitingList; break;
-    case 3: list = new CHPassedWaitingList; break;
+    case 3:
+        list = sweepLine ? static_cast<PassedWaitingList*>(new CHSweepLinePassedWaitingList)
+                         : new CHPassedWaitingList;
+        break;
     default: throw Bug("Representation not supported");
     }
     list->setProperty(PROPERTY_STATE_ORDER, &order);
@@ -168,7 +175,7 @@ ModelChecker::ModelChecker(ZOLT::TimedAutomataSystem* model, const VerifierOptio
     : model(model), options(options)
 {
     registerExplorationFilters();
-    filterConfiguration = FilterConfiguration();
+    filterConfiguration = new FilterConfiguration();
     stopRunningCheck = stopTheRunningCheck;
 }
 
@@ -246,6 +253,15 @@ void ModelChecker::translateScenario()
     }
     const std::string name = job->formula[0].getSymbol().getName();
     ScenarioTranslation translation = translateScenarioProperty(*model, name);
+    // Every edge the parsers read carries a probability weight, 1 unless written; the edges the
+    // translation adds get the same, which the compiler expects.
+    for (ZOLT::template_t& templ : model->getTemplates()) {
+        for (ZOLT::edge_t& edge : templ.edges) {
+            if (edge.probability.empty()) {
+                edge.probability = ZOLT::expression_t::createConstant(1);
+            }
+        }
+    }
     job->formula = translation.property;
     if (translation.modelChanged) {
         model->setModified(true);
@@ -378,7 +394,7 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
         traceStore = new MemoryTraceStore;
     }
 
-    reachabilityFilter = filterConfiguration.getAs<pipeline::Filter<Successor, Successor>>(FILTER_REACHABILITY);
+    reachabilityFilter = filterConfiguration->getAs<pipeline::Filter<Successor, Successor>>(FILTER_REACHABILITY);
     if (reachabilityFilter != nullptr) {
         configureReachability(reachabilityFilter);
     }
@@ -386,7 +402,7 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
 
 void ModelChecker::configureFilters(int extrapolationKind)
 {
-    FilterConfiguration& r = filterConfiguration;
+    FilterConfiguration& r = *filterConfiguration;
     r = FilterConfiguration();
 
     r.set(FILTER_PROGRESS, makeJobProgressFilter);
@@ -410,8 +426,12 @@ void ModelChecker::configureFilters(int extrapolationKind)
     }
     const int32_t t = currentJob != nullptr ? currentJob->type : -1;
     if ((t == 2 || t == 3 || t == 4) && (system->hasPriorities || system->broadcastClockGuards)) {
-        // The liveness checkers must not lose the states that priorities or guarded broadcast
-        // receivers block.
+        // The liveness checkers must see the time that priorities or guarded broadcast receivers
+        // block, not only the transitions they allow.
+        r.set(FILTER_TRANSITION_LIVENESS,
+              system->hasPriorities ? (system->broadcastClockGuards ? makeLivenessTransitionFilterPriorityBroadcast
+                                                                    : makeLivenessTransitionFilterPriority)
+                                    : makeLivenessTransitionFilterBroadcast);
         r.set(FILTER_SUCCESSOR_LIVENESS, makeBlockingSuccessorFilter);
     }
 

@@ -17,7 +17,9 @@
 #include "driver/job.h"
 #include "driver/options.h"
 #include "driver/property_builder.h"
-#include "driver/reachability_standin.h"
+#include "statespace/liveness_checker.h"
+#include "statespace/path.h"
+#include "statespace/reachability_filter.h"
 #include "language/system.h"
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
@@ -30,6 +32,10 @@
 
 class SymbolicState;
 
+// The largest and the smallest value of one listed expression of a supremum or infimum query, and
+// whether a value was seen; the reachability stage updates them.
+using SupInfResult = ReachabilitySup::Record;
+
 // What a check returns: whether its goal was found, and the trace-store indices of the goal state
 // (first) or of the two states that close a counterexample loop (first, second); -1 when absent.
 struct CheckResult
@@ -37,6 +43,9 @@ struct CheckResult
     bool found = false;
     int32_t first = -1;
     int32_t second = -1;
+    // A statistical check that its checker gave up (a Zeno run, a time-lock, an insane model):
+    // its verdict means nothing.
+    bool aborted = false;
 };
 
 // A property that this build has no checker for; the job runner records it as an error of the
@@ -90,7 +99,7 @@ public:
     void stop();
 
     base::RefPtr<System> getSystem() const { return system; }
-    FilterConfiguration* getFilterConfiguration() { return &filterConfiguration; }
+    FilterConfiguration* getFilterConfiguration() { return filterConfiguration.get(); }
 
     // ---- Symbolic checks
     CheckResult checkReachability(bool supInf);
@@ -99,6 +108,10 @@ public:
     CheckResult checkRobustReachability();
     // Sends the settings every symbolic checker receives.
     void configureReachability(pipeline::Connectable* target);
+    // Replays a stored trace from the initial state (which the caller keeps) and returns its final
+    // step: the first candidate that satisfies the goal, or the first one without a goal; null
+    // when there is none.
+    PathRef makeTrace(SymbolicState* initial, const base::RefPtr<Trace>& trace, const ExpressionRef& goal);
 
     // ---- Statistical checks: each returns {verdict, -1, -1}.
     CheckResult checkProbability();
@@ -123,7 +136,9 @@ public:
     pipeline::StateFunction infCost = nullptr;
     pipeline::StateFunction supCost = nullptr;
     pipeline::StateFunction pruningCost = nullptr;
-    FilterConfiguration filterConfiguration;
+    // The registry lives on the heap: expressions made on it (the deadlock predicate) keep a
+    // counted reference. Each preparation refills it in place.
+    base::RefPtr<FilterConfiguration> filterConfiguration;
     SupInfResult* supInfResults = nullptr;  // one record per listed expression; owned
     uint32_t supInfCount = 0;
     std::string resultBuffer;
@@ -201,13 +216,13 @@ public:
 };
 
 // Keeps the pair of state numbers of a counterexample loop and stops the search.
-class TraceStopSink : public pipeline::Sink<std::pair<int32_t, int32_t>>
+class TraceStopSink : public pipeline::Sink<TracePair>
 {
 public:
     explicit TraceStopSink(pipeline::Connectable* source) : source(source) {}
-    bool put(std::pair<int32_t, int32_t>* item) override;
+    bool put(TracePair* item) override;
 
-    std::pair<int32_t, int32_t> pair{-1, -1};
+    TracePair pair{-1, -1};
     bool found = false;
 
 private:
@@ -226,16 +241,12 @@ public:
     bool result = false;
 };
 
-// Factories of the checkers that live in libraries still to come: a null entry means this build
-// has no such checker, and the property is refused with a clear error.
+// Factories of the statistical checkers, which live in a library that registers them at start-up:
+// a null entry means this build has no such checker, and the property is refused with a clear
+// error.
 struct CheckerFactories
 {
     using SymbolicFactory = pipeline::Connectable* (*)(FilterConfiguration* registry);
-    using LeadsToFactory = pipeline::Connectable* (*)(pipeline::Connectable* reachability,
-                                                      FilterConfiguration* registry);
-    SymbolicFactory liveness = nullptr;
-    LeadsToFactory leadsTo = nullptr;
-    SymbolicFactory robustReachability = nullptr;
     SymbolicFactory probability = nullptr;
     SymbolicFactory probabilityComparison = nullptr;
     SymbolicFactory expectation = nullptr;

@@ -4,6 +4,7 @@
 #include "compiler/value_clock_expr.h"
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
+#include "pipeline/deadlock.h"
 #include "support/exceptions.h"
 
 using ZOLT::expression_t;
@@ -31,9 +32,8 @@ void ModelChecker::prepareProperty(AbstractJob* job)
 {
     // A failed preparation released the compiled model: compile it again.
     ensureCompiled();
-    // The query keyword deadlock is compiled into this expression (none in this build: a query
-    // that uses it gets a compile error of its own).
-    const ExpressionRef deadlock;
+    // The query keyword deadlock is compiled into this expression.
+    const ExpressionRef deadlock(new DeadlockExpr(filterConfiguration.get(), system.get()));
     job->clearExpressions();
 
     const expression_t& f = job->formula;

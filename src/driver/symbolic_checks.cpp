@@ -7,9 +7,13 @@
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
 #include "runtime/concrete_state.h"
+#include "smc/checker_frame.h"
 #include "runtime/edge.h"
 #include "runtime/symbolic_state.h"
 #include "statespace/css.h"
+#include "statespace/leadsto_checker.h"
+#include "statespace/liveness_checker.h"
+#include "statespace/robust_reachability.h"
 #include "support/exceptions.h"
 
 namespace {
@@ -103,7 +107,7 @@ bool MinCostSink::put(Successor* item)
     return true;
 }
 
-bool TraceStopSink::put(std::pair<int32_t, int32_t>* item)
+bool TraceStopSink::put(TracePair* item)
 {
     pair = *item;
     found = true;
@@ -241,92 +245,71 @@ CheckResult ModelChecker::checkReachability(bool supInf)
     return result;
 }
 
-CheckResult ModelChecker::checkLiveness()
+namespace {
+
+// Runs a liveness or leads-to checker from the initial state and returns the loop it reported.
+CheckResult runLoopSearch(ModelChecker& checker, pipeline::CompoundFilter<Successor, TracePair>* search,
+                          bool withRegion)
 {
-    if (checkerFactories().liveness == nullptr) {
-        throw PropertyNotSupported("Liveness properties cannot be checked: this build has no liveness checker.",
-                                   currentJob->formula.getPosition());
+    AbstractJob* job = checker.currentJob;
+    TraceStopSink sink(search);
+    Successor initial = initialSuccessor(*checker.system, checker.traceStore.get());
+    try {
+        if (job->statistics) {
+            search->setProperty(PROPERTY_STATISTICS, job->statistics.get());
+        }
+        checker.configureReachability(search);
+        search->connect(&sink);
+        search->setProperty(PROPERTY_JOB, jobValue(job));
+        if (withRegion) {
+            ExpressionRef region = job->getExpression(0);
+            search->setProperty(PROPERTY_EXPRESSION, region.get());
+        }
+    } catch (...) {
+        initial.state->release();
+        throw;
     }
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().liveness(&filterConfiguration));
-    auto* input = dynamic_cast<pipeline::Sink<Successor>*>(checker.get());
-    auto* output = dynamic_cast<pipeline::Generator<std::pair<int32_t, int32_t>>*>(checker.get());
-    if (input == nullptr || output == nullptr) {
-        throw Bug("The liveness checker has the wrong interface");
-    }
-    TraceStopSink sink(checker.get());
-    Successor initial = initialSuccessor(*system, traceStore.get());
-    if (currentJob->statistics) {
-        checker->setProperty(PROPERTY_STATISTICS, currentJob->statistics.get());
-    }
-    configureReachability(checker.get());
-    output->connect(&sink);
-    checker->setProperty(PROPERTY_JOB, jobValue(currentJob));
-    ExpressionRef region = currentJob->getExpression(0);
-    checker->setProperty(PROPERTY_EXPRESSION, region.get());
     {
-        RunningCheck running(*this, checker.get());
-        input->put(&initial);
+        RunningCheck running(checker, search);
+        search->put(&initial);
     }
     return {sink.found, sink.pair.first, sink.pair.second};
+}
+
+} // namespace
+
+CheckResult ModelChecker::checkLiveness()
+{
+    std::unique_ptr<LivenessChecker> checker(makeLivenessChecker(filterConfiguration.get()));
+    return runLoopSearch(*this, checker.get(), true);
 }
 
 CheckResult ModelChecker::checkLeadsTo()
 {
-    if (checkerFactories().leadsTo == nullptr) {
-        const char* what = currentJob->type == PROPERTY_SCENARIO ? "Scenario properties" : "Leads-to properties";
-        throw PropertyNotSupported(std::string(what) + " cannot be checked: this build has no leads-to checker.",
-                                   currentJob->formula.getPosition());
-    }
     if (reachabilityFilter == nullptr) {
         throw Bug("No reachability stage is registered");
     }
     // The outer search stays the model checker's.
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().leadsTo(reachabilityFilter, &filterConfiguration));
-    auto* input = dynamic_cast<pipeline::Sink<Successor>*>(checker.get());
-    auto* output = dynamic_cast<pipeline::Generator<std::pair<int32_t, int32_t>>*>(checker.get());
-    if (input == nullptr || output == nullptr) {
-        throw Bug("The leads-to checker has the wrong interface");
-    }
-    TraceStopSink sink(checker.get());
-    Successor initial = initialSuccessor(*system, traceStore.get());
-    if (currentJob->statistics) {
-        checker->setProperty(PROPERTY_STATISTICS, currentJob->statistics.get());
-    }
-    configureReachability(checker.get());
-    output->connect(&sink);
-    checker->setProperty(PROPERTY_JOB, jobValue(currentJob));
-    {
-        RunningCheck running(*this, checker.get());
-        input->put(&initial);
-    }
-    return {sink.found, sink.pair.first, sink.pair.second};
+    std::unique_ptr<LeadsToChecker> checker(makeLeadsToChecker(reachabilityFilter, filterConfiguration.get()));
+    return runLoopSearch(*this, checker.get(), false);
 }
 
 CheckResult ModelChecker::checkRobustReachability()
 {
-    if (checkerFactories().robustReachability == nullptr) {
-        throw PropertyNotSupported(
-            "Robust reachability properties cannot be checked: this build has no robust reachability checker.",
-            currentJob->formula.getPosition());
-    }
-    std::unique_ptr<pipeline::Connectable> checker(checkerFactories().robustReachability(&filterConfiguration));
-    auto* filter = dynamic_cast<pipeline::Filter<Successor, Successor>*>(checker.get());
-    if (filter == nullptr) {
-        throw Bug("The robust reachability checker has the wrong interface");
-    }
+    std::unique_ptr<RobustReachabilityChecker> checker(makeRobustReachabilityChecker(filterConfiguration.get()));
     StopSink sink(checker.get(), infCost);
     if (currentJob->statistics) {
         checker->setProperty(PROPERTY_STATISTICS, currentJob->statistics.get());
     }
     configureReachability(checker.get());
-    filter->connect(&sink);
+    checker->connect(&sink);
     checker->setProperty(PROPERTY_JOB, jobValue(currentJob));
     ExpressionRef goal = currentJob->getExpression(0);
     checker->setProperty(PROPERTY_EXPRESSION, goal.get());
     {
         RunningCheck running(*this, checker.get());
         Successor initial = initialSuccessor(*system, traceStore.get());
-        filter->put(&initial);
+        checker->put(&initial);
     }
     if (sink.getState() != nullptr) {
         return {true, sink.getState()->traceIndex, -1};
@@ -370,7 +353,8 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         }
         filter->put(state.get());
     }
-    return {sink.result, -1, -1};
+    auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
+    return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
 }
 
 void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, bool mitl)

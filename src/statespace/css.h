@@ -164,9 +164,10 @@ public:
 
     // Figures for tests and reports.
     size_t nodeCount() const { return table.size(); }
-    storage::DiscreteStorage& getDiscreteStorage() { return *discrete; }
-    storage::ZoneStorage& getZoneStorage() { return *zones; }
-    base::DataAllocator& getAllocator() { return *allocator; }
+    size_t tableBucketCount() const { return table.getBucketCount(); }
+    const storage::DiscreteStorage& getDiscreteStorage() const { return *discrete; }
+    const storage::ZoneStorage& getZoneStorage() const { return *zones; }
+    const base::DataAllocator& getAllocator() const { return *allocator; }
 
 private:
     bool sameDiscrete(const StateKey& key, const Node* node);

@@ -69,6 +69,10 @@ TEST(Layout, DeclarationsBecomeVariablesInDeclarationOrder)
          "1:var:0:9:7:0:a[2]\n2:var:0:9:8:1:a[3]\n3:var:0:9:9:2:a[4]\n"},
         {"record fields", "typedef struct { int a; int[0,2] b[2]; bool c; } Rec; Rec s = {1, {2, 0}, true};",
          "1:var:-32767:32767:1:0:s.a\n2:var:0:2:2:1:s.b[0]\n3:var:0:2:0:2:s.b[1]\n4:var:0:1:1:3:s.c\n"},
+        {"fields of constant and meta records", "typedef struct { int f; int g; } Two; const Two cp = {1, 2};"
+                                                "meta Two mp; int[0,1] a[cp.g];",
+         "1:const:1\n2:const:2\n3:sys_meta:-32767:32767:mp.f\n4:sys_meta:-32767:32767:mp.g\n"
+         "5:var:0:1:0:0:a[0]\n6:var:0:1:0:1:a[1]\n"},
         {"bool arrays are packed bits", "bool f[3] = {true, false, true};",
          "1:var:0:1:1:0:f[0]\n2:var:0:1:0:0:f[1]\n3:var:0:1:1:0:f[2]\n"},
         {"constant bool arrays are constants", "const bool g[2] = {true, false};", "1:const:1\n2:const:0\n"},
@@ -238,7 +242,8 @@ TEST(Layout, DeclarationsOfDynamicTemplatesLiveInTheExtraTable)
     // made in the extra table, where their positions were counted.
     for (const char* name : {"m", "bits", "mbits", "f"}) {
         SCOPED_TRACE(name);
-        Compiled c = compile("meta int[0,3] m = 2; bool bits[2]; meta bool mbits[2]; int f(int &r) { return r; }\n"
+        Compiled c = compile("meta int[0,3] m = 2; bool bits[2]; meta bool mbits[2];\n"
+                             "int f(int &r, double d) { double e = d; return r; }\n"
                              "process Idle() { state A; init A; } system Idle;");
         Symbol* node = c.compiler->getRootSymbol()->find(global(*c.model, name));
         ASSERT_NE(node, nullptr);
@@ -251,6 +256,15 @@ TEST(Layout, DeclarationsOfDynamicTemplatesLiveInTheExtraTable)
         EXPECT_EQ(c.system->getExtraVariables().size(), node->size);
         EXPECT_GT(node->size, 0u);
     }
+}
+
+TEST(Layout, LongNamesOfArrayElementsAreCut)
+{
+    const std::string name(300, 'n');
+    Compiled c = compile("int " + name + "[2];\nprocess P() { state A; init A; }\nsystem P;");
+    const std::string element = c.system->getVariable(1)->getName();
+    EXPECT_EQ(element.size(), 255u);
+    EXPECT_EQ(element, name.substr(0, 255));
 }
 
 TEST(Symbols, PrintShowsTheTreeIndentedByLevel)

@@ -160,11 +160,14 @@ TEST(DynamicQuantifiers, OverNoLiveProcess)
                          "int[-5,5] k;\n"
                          "process D(int n) { state A; init A; }\n"
                          "process P() { state A; init A; }\nsystem P;");
+    ExpressionRef all = c.compiler->compileValueExpression(c.parse("forall (p : D) (p.n > 0)"), false);
+    ExpressionRef some = c.compiler->compileValueExpression(c.parse("exists (p : D) (p.n > 0)"), false);
+    // (The state is made after the compilation, which adds the quantifiers' state variables.)
     auto state = c.concreteState();
-    EXPECT_EQ(c.compiler->compileValueExpression(c.parse("forall (p : D) (p.n > 0)"), false)->evaluate(state.get()), 1);
+    EXPECT_EQ(all->evaluate(state.get()), 1);
     EXPECT_EQ(c.variable("FORALL")->getValue(state.get()), -1);
     EXPECT_EQ(c.variable("FORALLCOUNTER")->getValue(state.get()), 0);
-    EXPECT_EQ(c.compiler->compileValueExpression(c.parse("exists (p : D) (p.n > 0)"), false)->evaluate(state.get()), 0);
+    EXPECT_EQ(some->evaluate(state.get()), 0);
     // Two member expressions of the same template are two entries of its evaluation list.
     template_t* d = c.model->findDynamicTemplate("D");
     ASSERT_NE(d, nullptr);

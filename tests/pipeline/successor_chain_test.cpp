@@ -17,6 +17,14 @@
 
 namespace {
 
+// Interned transitions are process-wide; they are given back after the last test.
+class ClearInternedTransitions : public ::testing::Environment
+{
+public:
+    void TearDown() override { clearEdgeTuples(); }
+};
+::testing::Environment* const clearInterned = ::testing::AddGlobalTestEnvironment(new ClearInternedTransitions);
+
 // Keeps every successor that no kept state of the same discrete part includes, and hands the kept
 // states back breadth first.
 class PassedList : public pipeline::Sink<Successor>

@@ -63,7 +63,7 @@ struct Workers
         return stage.put(&item);
     }
 
-    std::unique_ptr<chaintest::CompiledModel> compiled;
+    chaintest::CompiledModel* compiled;
     System* system;
     SymmetryFilter stage;
     Recorder out;
@@ -158,4 +158,38 @@ TEST(Symmetry, EachZoneOfAFederationIsASuccessorOfItsOwn)
     }
     w.out.release();
     EXPECT_EQ(w.system->statesInUse(), 0u);
+}
+
+TEST(Symmetry, ASetOfOneElementIsNeverPermuted)
+{
+    chaintest::CompiledModel* compiled = chaintest::compileModel(R"(
+typedef scalar[1] one_t;
+typedef scalar[2] two_t;
+int[0,3] mark[one_t];
+one_t only;
+
+process P(const two_t i) {
+    state A, B;
+    init A;
+    trans A -> B { };
+}
+
+system P;
+)");
+    System* system = compiled->system.get();
+    ASSERT_EQ(compiled->compiler->getScalarsetInfo()->records.size(), 2u);
+    SymmetryFilter stage;
+    stage.setProperty(PROPERTY_SCALARSET_INFO, compiled->compiler->getScalarsetInfo());
+    stage.setProperty(PROPERTY_SYSTEM, system);
+    stage.begin();
+
+    SymbolicState* state = chaintest::stateAt(*system, {1, 0});
+    system->findVariable("mark[0]")->setValue(state, 3);
+    stage.canonicalise(state);
+    // The pair is put in order; the single element keeps everything it held.
+    EXPECT_EQ(state->getLocation(0)->getIndexInProcess(), 0);
+    EXPECT_EQ(state->getLocation(1)->getIndexInProcess(), 1);
+    EXPECT_EQ(system->findVariable("mark[0]")->getValue(state), 3);
+    EXPECT_EQ(system->findVariable("only")->getValue(state), 0);
+    state->release();
 }
