@@ -63,7 +63,7 @@ void ProbaChecker::setProperty(const char* key, void* value)
     setCommonProperty(key, value);
     if (key == PROPERTY_JOB) {
         job = static_cast<pipeline::JobInterface*>(value);
-        statisticalJob = resolveStatisticalJob(job);
+        statisticalJob = dynamic_cast<StatisticalJob*>(job);
         if (statisticalJob != nullptr) {
             const int32_t type = statisticalJob->getPropertyType();
             negateOutcome = type == 7 || type == 9;
