@@ -77,6 +77,13 @@ protected:
     // some ("NAME=value").
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
+        const pid_t pid = start(args, env);
+        return pid == 0 ? RunResult() : finish(pid);
+    }
+
+    // Starts the program as run does and returns its process id (0 when it cannot be started).
+    pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+    {
         std::vector<std::string> words = launcher;
         words.push_back(launcher.empty() ? "mirvek" : MIRVEK_PROGRAM);
         words.insert(words.end(), args.begin(), args.end());
@@ -105,20 +112,26 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
         pid_t pid = 0;
-        RunResult result;
         const int rc = launcher.empty()
                            ? posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data())
                            : posix_spawnp(&pid, launcher[0].c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
             ADD_FAILURE() << "cannot start " << MIRVEK_PROGRAM;
-            return result;
+            return 0;
         }
+        return pid;
+    }
+
+    // Waits for a started program to end and collects its status and output.
+    RunResult finish(pid_t pid)
+    {
+        RunResult result;
         int status = 0;
         waitpid(pid, &status, 0);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = slurp(outPath);
-        result.err = slurp(errPath);
+        result.out = slurp((dir / "stdout").string());
+        result.err = slurp((dir / "stderr").string());
         return result;
     }
 };

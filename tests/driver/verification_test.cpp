@@ -1,5 +1,6 @@
 // Whole runs that verify queries: verdicts, results, summaries, traces and the errors of queries.
 
+#include <csignal>
 #include <regex>
 
 #include "program_runner.h"
@@ -377,4 +378,29 @@ TEST_F(VerificationRun, StatisticalQueriesReportTheirResults)
     EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Aborted.\n"
                      "Run exceeds 100000 steps: probably Zeno behavior.\n"
                      "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\n");
+}
+
+// An interrupt ends the running query without a verdict from what it explored so far, and no
+// further query starts.
+TEST_F(VerificationRun, AnInterruptAbortsTheRunningQuery)
+{
+    // A counter that takes two thousand million steps to explore.
+    file("long.xta", "int[0,2000000000] n;\n"
+                     "process P() { state a; init a; trans a -> a { guard n < 2000000000; assign n = n + 1; }; }\n"
+                     "system P;\n");
+    file("q.q", "A[] n >= 0\nE<> P.a\n");
+    auto waitForStart = [&] {
+        // The first query is announced once the model is loaded and the search is on its way.
+        for (int i = 0; i < 200 && slurp(dir / "stdout").find("Verifying formula 1") == std::string::npos; ++i) {
+            usleep(50000);
+        }
+        usleep(200000);
+    };
+    pid_t pid = start({"-q", "-s", "long.xta", "q.q"});
+    ASSERT_NE(pid, 0);
+    waitForStart();
+    kill(pid, SIGINT);
+    RunResult r = finish(pid);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Aborted.\n");
 }
