@@ -635,6 +635,26 @@ TEST(ScenarioTranslation, TranslatedModelsReadBackWithoutErrors)
     }
 }
 
+// The model compiler compiles the probability weight of every edge, so the translation leaves
+// none without one (the edges it adds get the weight 1 that every edge of a model has by default).
+TEST(ScenarioTranslation, EveryEdgeOfATranslatedModelHasAWeight)
+{
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"lsc_single_message.xml", "Ping"}, {"lsc_commuting.xml", "Both"},         {"lsc_prechart.xml", "Answer"},
+        {"lsc_names.xml", "Named"},         {"lsc_shared_template.xml", "First"}, {"lsc_process_set.xml", "C1"},
+    };
+    for (const auto& [fixture, scenario] : cases) {
+        SCOPED_TRACE(fixture);
+        auto model = loadFixture(fixture);
+        translateScenarioProperty(*model, scenario);
+        for (const template_t& templ : model->getTemplates()) {
+            for (const edge_t& edge : templ.edges) {
+                EXPECT_FALSE(edge.probability.empty()) << templ.symbol.getName() << ": " << describe(edge);
+            }
+        }
+    }
+}
+
 TEST(ScenarioTranslation, SavedModelComesWithTheObserversQuery)
 {
     TempDir dir;
