@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -413,6 +414,37 @@ TEST(DistributedProbaChecker, AnEvaluationErrorOnOneProcessStillReleasesTheOther
         EXPECT_TRUE(d.aborted[0]);
         EXPECT_EQ(d.world.undeliveredMessages(), 0u);
         EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // The job runner reports an evaluation error and goes on: the others go on too.
+        EXPECT_FALSE(smc::failureShared());
+    }
+}
+
+TEST(DistributedProbaChecker, AnErrorThatEndsTheProgramOnOneProcessEndsItOnEveryProcess)
+{
+    // Rank 1 alone meets a location that can wait for ever but has no rate; the program ends
+    // there, so the others must not go on to the next query and wait for it.
+    const char* rateless = "clock x; process P() { state A; init A; trans A -> A { guard x >= 1; }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Distributed d({idle, rateless, idle}, "false", type);
+        std::vector<smctest::FakeWorld::Script> scripts;
+        for (size_t r = 0; r < 3; ++r) {
+            scripts.push_back([&d, r](smc::Communicator& comm) {
+                ProbaChecker checker;
+                checker.setCommunicator(&comm);
+                d.checks[r]->run(checker);
+            });
+        }
+        ASSERT_FALSE(d.world.run(scripts));
+        std::vector<std::string> failures = d.world.failures();
+        std::sort(failures.begin(), failures.end());
+        EXPECT_EQ(failures, (std::vector<std::string>{"rank 0: The statistical check failed on process 1.",
+                                                      "rank 1: Location P.A has unbounded delay but no positive rate.",
+                                                      "rank 2: The statistical check failed on process 1."}));
+        EXPECT_EQ(d.world.undeliveredMessages(), 0u);
+        EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // Every process ends alike, so none of them has to stop the others.
+        EXPECT_TRUE(smc::failureShared());
     }
 }
 
