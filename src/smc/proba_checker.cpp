@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -167,7 +168,12 @@ int ProbaChecker::value(int id)
         return 0;
     }
     const double total = std::ceil(std::log(2 / alpha) / (2 * epsilon * epsilon) / 1.9);
-    return static_cast<int>(total - static_cast<double>(runs));
+    // Large estimates exceed an int; the figure is then held at the int's limits.
+    const double left = total - static_cast<double>(runs);
+    if (!(left < static_cast<double>(INT_MAX))) {
+        return std::isnan(left) ? 0 : INT_MAX;
+    }
+    return left > static_cast<double>(INT_MIN) ? static_cast<int>(left) : INT_MIN;
 }
 
 ConcreteState* ProbaChecker::startRun(ConcreteState* initial)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -238,6 +239,13 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
         EXPECT_EQ(check.feedback, "(0 runs) ");
         EXPECT_EQ(check.histogram(), "");
     }
+    // The progress line's load of an estimate with trillions of runs is held at the int's limit.
+    Check huge(idle, "true", 10, 1, 10);
+    huge.alpha = 1e-6;
+    ProbaChecker checker;
+    checker.setProperty(PROPERTY_STOP, nullptr);
+    huge.run(checker);
+    EXPECT_EQ(checker.value(3), INT_MAX);
 }
 
 TEST(ProbaChecker, ProgressIsTickedOncePerStepUnlessSilent)
