@@ -86,6 +86,10 @@ ProbaChecker* makeProbaChecker(FilterConfiguration*)
 void ProbaChecker::setProperty(const char* key, void* value)
 {
     setCommonProperty(key, value);
+    if (key == PROPERTY_STOP) {
+        // The user's interrupt; the other processes are stopped by messages instead.
+        stopRequestedByUser = true;
+    }
     if (key == PROPERTY_JOB) {
         job = static_cast<pipeline::JobInterface*>(value);
         statisticalJob = dynamic_cast<StatisticalJob*>(job);
@@ -343,6 +347,8 @@ bool ProbaChecker::put(ConcreteState* initial)
     std::exception_ptr failure;
     SMCCoordinator coordinator(world);
     result = false;
+    // Whether the test reached its decision or the estimate made all its runs.
+    bool decided = false;
 
     try {
         coordinator.setTest(a, b, lo, hi);
@@ -363,6 +369,7 @@ bool ProbaChecker::put(ConcreteState* initial)
                 const int decision = coordinator.poll(&testSum);
                 if (decision >= 0) {
                     result = decision == 0;
+                    decided = true;
                     break;
                 }
             }
@@ -450,6 +457,7 @@ bool ProbaChecker::put(ConcreteState* initial)
                     coordinator.batchSuccesses = 0;
                     if (decision >= 0) {
                         result = decision == 0;
+                        decided = true;
                         break;
                     }
                 }
@@ -511,6 +519,12 @@ bool ProbaChecker::put(ConcreteState* initial)
     if (!aborted && feedback != nullptr) {
         *feedback = "(" + std::to_string(runs) + " runs) ";
     }
+    // A check the user stopped before it decided has no verdict: its false result says nothing
+    // about the property.
+    if (estimate) {
+        decided = result;
+    }
+    interrupted = stopRequestedByUser && !decided;
     if (log != nullptr) {
         std::cout << "Simulations log: [" << logText << "]\n";
     }

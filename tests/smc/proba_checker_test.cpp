@@ -238,6 +238,8 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
         EXPECT_FALSE(check.run(checker));
         EXPECT_EQ(check.feedback, "(0 runs) ");
         EXPECT_EQ(check.histogram(), "");
+        // Without a verdict the check counts as given up, so no verdict text is composed.
+        EXPECT_TRUE(checker.isAborted());
     }
     // The progress line's load of an estimate with trillions of runs is held at the int's limit.
     Check huge(idle, "true", 10, 1, 10);
@@ -246,6 +248,34 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
     checker.setProperty(PROPERTY_STOP, nullptr);
     huge.run(checker);
     EXPECT_EQ(checker.value(3), INT_MAX);
+}
+
+TEST(ProbaChecker, AnInterruptBeforeTheVerdictLeavesTheCheckWithoutOne)
+{
+    // Three steps per run; the user's stop arrives during the eleventh run, which is finished.
+    const char* loop = "process P() { state A; commit A; init A; trans A -> A { }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Check check(loop, "false", type, 0, 3);
+        check.silent = false;
+        ProbaChecker checker;
+        check.job.onProgress = [&checker](int64_t ticks) {
+            if (ticks == 31) {
+                checker.setProperty(PROPERTY_STOP, nullptr);
+            }
+        };
+        EXPECT_FALSE(check.run(checker));
+        EXPECT_TRUE(checker.isAborted());
+        EXPECT_EQ(check.feedback, "(11 runs) ");
+        EXPECT_EQ(check.histogram(), "");
+    }
+    // Checks that reach their verdict are not taken for interrupted ones.
+    for (int32_t type : {8, 10}) {
+        Check check(loop, "false", type, 0, 3);
+        ProbaChecker checker;
+        check.run(checker);
+        EXPECT_FALSE(checker.isAborted()) << type;
+    }
 }
 
 TEST(ProbaChecker, ProgressIsTickedOncePerStepUnlessSilent)
