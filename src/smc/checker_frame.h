@@ -2,7 +2,8 @@
 
 // What the statistical checkers have in common: the run bound on a clock, the last stages of
 // their inner chains (predicate, value, nothing), the progress stage, the guard against runs in
-// which time does not advance, and the fields and key handling of the checker itself.
+// which time does not advance, and the fields and key handling of the checker itself. The progress
+// stage is the exploration library's JobProgressFilter over concrete states.
 //
 // A checker is one pipeline stage: it takes the initial concrete state, makes as many random runs
 // as its method needs through its inner chain (progress, delay step, transition step, last stage),
@@ -70,18 +71,6 @@ public:
     bool put(ConcreteState*) override { return true; }
 };
 
-// Ticks the job's progress for every state it passes on.
-class ConcreteProgressFilter : public pipeline::AbstractFilter<ConcreteState, ConcreteState>
-{
-public:
-    // PROPERTY_JOB.
-    void setProperty(const char* key, void* value) override;
-    bool put(ConcreteState* state) override;
-
-private:
-    pipeline::JobInterface* job = nullptr;
-};
-
 // Replaces the text (when there is one) with the message of a run in which time stands still.
 void reportZeno(std::string* feedback);
 
@@ -122,7 +111,9 @@ private:
 class StatisticalChecker : public pipeline::CompoundFilter<ConcreteState, bool>
 {
 public:
-    bool isAborted() const { return aborted; }
+    // The check gave up (a simulation error, a Zeno run) or was stopped before it could decide,
+    // so it has no verdict to report.
+    bool isAborted() const { return aborted || interrupted; }
 
 protected:
     // PROPERTY_SYSTEM, PROPERTY_SILENT, PROPERTY_STOP and PROPERTY_FEEDBACK; the caller then
@@ -136,6 +127,8 @@ protected:
     bool timeBounded = true;
     bool stopRequested = false;
     bool aborted = false;
+    // A stop request ended the check before it reached its verdict.
+    bool interrupted = false;
     bool deadlocked = false;
     int32_t runBound = 0;
     int64_t stepCount = 0;

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/exploration_filters.h"
 #include "pipeline/statistics.h"
 #include "runtime/concrete_state.h"
 #include "smc/checker_frame.h"
+#include "smc/communicator.h"
 
 class ConcreteDelay;
 class ConcreteTrans;
@@ -44,6 +46,8 @@ public:
     bool put(ConcreteState* initial) override;
     // Id 3: the runs still to do by the Chernoff-Hoeffding bound.
     int value(int id) override;
+    // The processes the check is shared with (null, the default: smc::worldCommunicator()).
+    void setCommunicator(smc::Communicator* world) { communicator = world; }
 
 private:
     // The copy of the initial state a run starts from, with empty slots for the spawnable
@@ -54,11 +58,16 @@ private:
     void estimationEnd(SMCCoordinator& coordinator, std::vector<double>& values);
     std::string histogramLabel() const;
 
+    smc::Communicator& world() const { return communicator != nullptr ? *communicator : smc::worldCommunicator(); }
+
+    smc::Communicator* communicator = nullptr;
     pipeline::JobInterface* job = nullptr;
     StatisticalJob* statisticalJob = nullptr;
     bool stopConditionMet = false;
     bool logOutcomes = false;
     bool negateOutcome = false;
+    // "verifier:STOP" was received: the user interrupted the check.
+    bool stopRequestedByUser = false;
     bool estimate = true;
     double histogramWidth = 0;
     int32_t histogramBars = 0;
@@ -82,7 +91,7 @@ private:
     bool satisfied = false;
     SpawnTable spawnTable;
 
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
     ConcreteDelay* delayStep;
     ConcreteTrans* transitionStep;
     ConcreteQuery* queryStep;

@@ -51,10 +51,14 @@ SampleHistogram& SampleHistogram::operator=(const SampleHistogram& other)
 
 namespace {
 
-// Doubles to bucket counts: truncated toward zero (the arguments are never negative).
+// Doubles to bucket counts: truncated toward zero; nothing below 0, and the largest count for
+// what does not fit.
 uint64_t toCount(double x)
 {
-    return x > 0 ? static_cast<uint64_t>(x) : 0;
+    if (!(x > 0)) {
+        return 0;
+    }
+    return x < 18446744073709551616.0 ? static_cast<uint64_t>(x) : UINT64_MAX;
 }
 
 }  // namespace

@@ -30,10 +30,3 @@ public:
     // The distribution of the values the runs recorded.
     virtual SampleHistogram& getHistogram() = 0;
 };
-
-// How a checker finds the statistical job behind the value of PROPERTY_JOB: by default the job
-// itself implements StatisticalJob. A driver whose jobs do not may install a function that
-// answers for them (null restores the default).
-using StatisticalJobResolver = StatisticalJob* (*)(pipeline::JobInterface* job);
-void setStatisticalJobResolver(StatisticalJobResolver resolver);
-StatisticalJob* resolveStatisticalJob(pipeline::JobInterface* job);

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "fake_world.h"
 #include "pipeline/keys.h"
 #include "smc/checker_frame.h"
 #include "smc/proba_checker.h"
@@ -235,6 +238,43 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
         EXPECT_FALSE(check.run(checker));
         EXPECT_EQ(check.feedback, "(0 runs) ");
         EXPECT_EQ(check.histogram(), "");
+        // Without a verdict the check counts as given up, so no verdict text is composed.
+        EXPECT_TRUE(checker.isAborted());
+    }
+    // The progress line's load of an estimate with trillions of runs is held at the int's limit.
+    Check huge(idle, "true", 10, 1, 10);
+    huge.alpha = 1e-6;
+    ProbaChecker checker;
+    checker.setProperty(PROPERTY_STOP, nullptr);
+    huge.run(checker);
+    EXPECT_EQ(checker.value(3), INT_MAX);
+}
+
+TEST(ProbaChecker, AnInterruptBeforeTheVerdictLeavesTheCheckWithoutOne)
+{
+    // Three steps per run; the user's stop arrives during the eleventh run, which is finished.
+    const char* loop = "process P() { state A; commit A; init A; trans A -> A { }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Check check(loop, "false", type, 0, 3);
+        check.silent = false;
+        ProbaChecker checker;
+        check.job.onProgress = [&checker](int64_t ticks) {
+            if (ticks == 31) {
+                checker.setProperty(PROPERTY_STOP, nullptr);
+            }
+        };
+        EXPECT_FALSE(check.run(checker));
+        EXPECT_TRUE(checker.isAborted());
+        EXPECT_EQ(check.feedback, "(11 runs) ");
+        EXPECT_EQ(check.histogram(), "");
+    }
+    // Checks that reach their verdict are not taken for interrupted ones.
+    for (int32_t type : {8, 10}) {
+        Check check(loop, "false", type, 0, 3);
+        ProbaChecker checker;
+        check.run(checker);
+        EXPECT_FALSE(checker.isAborted()) << type;
     }
 }
 
@@ -299,6 +339,151 @@ TEST(ProbaChecker, AKeptRunIsReplayedAsAConcreteTrace)
                    "state\n( P.A ) n=0 \n[ x=2 #time=2 ]\n\n"
                    "transition\nP.A->P.B { x >= 2, tau, n := 1 }\n\n"
                    "state\n( P.B ) n=1 \n[ x=2 #time=2 ]\n\n");
+}
+
+// Several processes, each with its own model and checker, share one check.
+struct Distributed
+{
+    Distributed(const std::vector<std::string>& models, const std::string& goal, int32_t type)
+        : world(static_cast<int>(models.size()))
+    {
+        for (const std::string& text : models) {
+            checks.push_back(std::make_unique<Check>(text, goal, type, 1, 10));
+        }
+        verdicts.resize(models.size());
+        aborted.resize(models.size());
+    }
+
+    bool run()
+    {
+        std::vector<smctest::FakeWorld::Script> scripts;
+        for (size_t r = 0; r < checks.size(); ++r) {
+            scripts.push_back([this, r](smc::Communicator& comm) {
+                ProbaChecker checker;
+                checker.setCommunicator(&comm);
+                verdicts[r] = checks[r]->run(checker);
+                aborted[r] = checker.isAborted();
+            });
+        }
+        const bool ok = world.run(scripts);
+        EXPECT_TRUE(ok) << ::testing::PrintToString(world.failures());
+        EXPECT_EQ(world.undeliveredMessages(), 0u);
+        EXPECT_EQ(world.pendingReceives(), 0u);
+        return ok;
+    }
+
+    smctest::FakeWorld world;
+    std::vector<std::unique_ptr<Check>> checks;
+    std::vector<bool> verdicts;
+    std::vector<bool> aborted;
+};
+
+// Every run fails the time-locked model at once.
+const char* locked = "int n;\n"
+                     "process P() { state A, B; commit A; init A; trans A -> B { guard n == 1; }; }\n"
+                     "system P;";
+
+TEST(DistributedProbaChecker, AnEstimateSharesItsRunsAndGathersTheValuesOnRankZero)
+{
+    Distributed d({timed, timed, timed}, "P.B", 10);
+    // Different run bounds make the values tell the processes apart.
+    d.checks[1]->job.runBound = 10;
+    ASSERT_TRUE(d.run());
+    // 246 runs on each of the three processes.
+    EXPECT_EQ(d.checks[0]->feedback, "(738 runs) ");
+    EXPECT_EQ(d.checks[0]->job.value, 1.0);
+    EXPECT_EQ(d.checks[0]->histogram(), "Values in [2,2] mean=2 steps=2.22045e-16: 738\n");
+    // Workers keep their own figures and report nothing.
+    EXPECT_EQ(d.checks[1]->feedback, "(246 runs) ");
+    EXPECT_EQ(d.checks[1]->histogram(), "");
+    EXPECT_EQ(d.verdicts, (std::vector<bool>{true, true, true}));
+}
+
+TEST(DistributedProbaChecker, ATestIsDecidedOnRankZero)
+{
+    Distributed d({idle, idle, idle, idle}, "true", 8);
+    ASSERT_TRUE(d.run());
+    EXPECT_TRUE(d.verdicts[0]);
+    EXPECT_FALSE(d.aborted[0]);
+}
+
+TEST(DistributedProbaChecker, AWorkerThatAbortsStopsEveryProcessWithoutAHang)
+{
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Distributed d({idle, idle, locked}, "false", type);
+        // Rank 0 and rank 1 run normally; rank 2 is time-locked in its first step.
+        ASSERT_TRUE(d.run());
+        EXPECT_FALSE(d.verdicts[0]);
+        EXPECT_TRUE(d.aborted[0]);
+        EXPECT_EQ(d.checks[0]->feedback, "");  // no "(N runs)" for an aborted check
+        EXPECT_TRUE(d.aborted[2]);
+        EXPECT_EQ(d.checks[2]->feedback, "State\n( P.A )\n[ #time=0 ]\nn=0 \nis time-locked.\n");
+    }
+}
+
+TEST(DistributedProbaChecker, AnEvaluationErrorOnOneProcessStillReleasesTheOthers)
+{
+    // Division by zero in the goal on rank 1 only.
+    const char* failing = "clock x; int z = 0; process P() { state A; init A; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Distributed d({idle, failing, idle}, "true", type);
+        d.checks[1]->job.expressions[0] = d.checks[1]->model->formula("1 / z == 1");
+        ASSERT_FALSE(d.world.run({[&](smc::Communicator& comm) {
+                                      ProbaChecker checker;
+                                      checker.setCommunicator(&comm);
+                                      d.verdicts[0] = d.checks[0]->run(checker);
+                                      d.aborted[0] = checker.isAborted();
+                                  },
+                                  [&](smc::Communicator& comm) {
+                                      ProbaChecker checker;
+                                      checker.setCommunicator(&comm);
+                                      d.checks[1]->run(checker);
+                                  },
+                                  [&](smc::Communicator& comm) {
+                                      ProbaChecker checker;
+                                      checker.setCommunicator(&comm);
+                                      d.checks[2]->run(checker);
+                                  }}));
+        // Only rank 1's own error, passed on after the exchange; no deadlock.
+        ASSERT_EQ(d.world.failures().size(), 1u);
+        EXPECT_EQ(d.world.failures()[0].rfind("rank 1: ", 0), 0u) << d.world.failures()[0];
+        EXPECT_TRUE(d.aborted[0]);
+        EXPECT_EQ(d.world.undeliveredMessages(), 0u);
+        EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // The job runner reports an evaluation error and goes on: the others go on too.
+        EXPECT_FALSE(smc::failureShared());
+    }
+}
+
+TEST(DistributedProbaChecker, AnErrorThatEndsTheProgramOnOneProcessEndsItOnEveryProcess)
+{
+    // Rank 1 alone meets a location that can wait for ever but has no rate; the program ends
+    // there, so the others must not go on to the next query and wait for it.
+    const char* rateless = "clock x; process P() { state A; init A; trans A -> A { guard x >= 1; }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Distributed d({idle, rateless, idle}, "false", type);
+        std::vector<smctest::FakeWorld::Script> scripts;
+        for (size_t r = 0; r < 3; ++r) {
+            scripts.push_back([&d, r](smc::Communicator& comm) {
+                ProbaChecker checker;
+                checker.setCommunicator(&comm);
+                d.checks[r]->run(checker);
+            });
+        }
+        ASSERT_FALSE(d.world.run(scripts));
+        std::vector<std::string> failures = d.world.failures();
+        std::sort(failures.begin(), failures.end());
+        EXPECT_EQ(failures, (std::vector<std::string>{"rank 0: The statistical check failed on process 1.",
+                                                      "rank 1: Location P.A has unbounded delay but no positive rate.",
+                                                      "rank 2: The statistical check failed on process 1."}));
+        EXPECT_EQ(d.world.undeliveredMessages(), 0u);
+        EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // Every process ends alike, so none of them has to stop the others.
+        EXPECT_TRUE(smc::failureShared());
+    }
 }
 
 }  // namespace
