@@ -36,10 +36,12 @@ VerifierOptions& activeOptions()
     return options;
 }
 
+// Never destroyed, like the model checker's own handle: a run that ends through exit must not
+// tear the System down after the tables it uses are gone.
 base::RefPtr<System>& activeSystem()
 {
-    static base::RefPtr<System> system;
-    return system;
+    static auto* system = new base::RefPtr<System>;
+    return *system;
 }
 
 // The "#depth" and "#dist" variables of the compiled system (null when absent).
