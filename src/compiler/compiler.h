@@ -20,6 +20,7 @@
 
 class Edge;
 class Location;
+class MitlExpr;
 class Process;
 class System;
 class Variable;
@@ -171,9 +172,26 @@ public:
     void compileProgressMeasures(std::list<ZOLT::progress_t>& measures);
     void compileGanttCharts(std::list<ZOLT::gantt_t>& charts);
     void compileChannelPriorities();
+    // Adds the numbers of one priority entry (a channel, an array of channels, or the default
+    // entry when empty, number 0) to the group and marks them mentioned.
+    void addPriorityEntry(const ZOLT::expression_t& entry, std::vector<int32_t>& group,
+                          std::vector<bool>& mentioned);
+    // Adds the numbers of a channel (or, for an array type, of every element in row order) from
+    // `first` on; returns the number after the last one added.
+    int32_t addChannelNumbers(int32_t first, const ZOLT::type_t& type, std::vector<int32_t>& group,
+                              std::vector<bool>& mentioned);
 
-    // Starts an instance of a dynamic template during a simulation.
+    // ----- MITL formulas of statistical queries (the child of the MITL_FORMULA node)
+    base::RefPtr<MitlExpr> compileMitlFormula(const ZOLT::expression_t& formula);
+
+    // ----- Processes of dynamic templates, made while a simulation runs
+    // Starts an instance of a dynamic template in the state: a process of the template that
+    // has ended is reused, else a new one is compiled and the state grows to hold it.
     void spawnProcess(int32_t templateNumber, const std::vector<int32_t>& arguments, ConcreteState* state) override;
+    // Compiles a new process of the dynamic template with those argument values and registers
+    // it in the System's table of dynamic processes.
+    base::RefPtr<Process> instantiateDynamicProcess(ZOLT::template_t& dynamicTemplate,
+                                                    const std::vector<int32_t>& arguments);
 
 private:
     using IndexSet = std::set<uint32_t>;
@@ -213,6 +231,12 @@ private:
                         const ZOLT::expression_t& expression);
     bool clockAssignmentTest(const ZOLT::expression_t& expression);
     void writeOutputs();
+    // The channel numbers a channel expression stands for (every element of an array).
+    std::vector<int32_t> channelNumbers(const ZOLT::expression_t& channel);
+    // Calls visit(symbols, values) once per combination of the values of the scope's symbols,
+    // the first symbol turning fastest; not at all when a range is empty.
+    template <class Visit>
+    void forEachValue(const ZOLT::scope_t& scope, Visit visit);
 
     bool dynamicInstantiation = false;
     ScalarsetInfo scalarsetInfo;
