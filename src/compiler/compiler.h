@@ -237,6 +237,9 @@ private:
     // the first symbol turning fastest; not at all when a range is empty.
     template <class Visit>
     void forEachValue(const ZOLT::scope_t& scope, Visit visit);
+    // Compiles the member expressions of the template that the spawned process has no copy of
+    // yet (all of them for a new process; those added by later queries for a pooled one).
+    void compileDynamicEvaluations(Process& process, ZOLT::template_t& dynamicTemplate);
 
     bool dynamicInstantiation = false;
     ScalarsetInfo scalarsetInfo;
@@ -254,6 +257,8 @@ private:
     std::map<std::string, Variable*> processVariables;
     std::map<std::string, ZOLT::template_t*> processVariableTemplates;
     Process* currentDynamicProcess = nullptr;
+    // The symbol node of each spawned process, in whose scope its member expressions compile.
+    std::map<const Process*, Symbol*> spawnedNodes;
     // Nesting of the recursive walks over expressions (see depth_guard.h).
     uint32_t depth = 0;
 };

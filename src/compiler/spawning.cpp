@@ -83,8 +83,10 @@ void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& 
     base::RefPtr<Process> process;
     size_t slot = static_cast<size_t>(record.liveCount);
     if (slot < record.processes.size()) {
-        // The first process that has ended takes the place of the new one.
+        // The first process that has ended takes the place of the new one. Queries compiled
+        // since it was made may read members it has no code for yet.
         process = record.processes[slot];
+        compileDynamicEvaluations(*process, dynamicTemplate);
     } else {
         process = instantiateDynamicProcess(dynamicTemplate, arguments);
         slot = record.processes.size();
@@ -128,23 +130,43 @@ base::RefPtr<Process> Compiler::instantiateDynamicProcess(template_t& dynamicTem
         std::string name = dynamicTemplate.symbol.getName();
         std::vector<int32_t> values = arguments;
         process = instantiateProcess(name, node, values, true);
-
-        // The member expressions that other processes read through a bound process variable,
-        // compiled in this process's scope; the machine evaluates entry k for access k. The
-        // list is read by index, as compiling an entry may add to it.
-        setCurrentSymbol(node);
-        for (size_t k = 0; k < dynamicTemplate.dynamicEvaluations.size(); ++k) {
-            const expression_t member = dynamicTemplate.dynamicEvaluations[k];
-            process->dynamicEvaluations.push_back(makeProgramExpression(member));
+        if (!process) {
+            throw Bug("A dynamic template without its process");
         }
+        spawnedNodes[process.get()] = node;
+        compileDynamicEvaluations(*process, dynamicTemplate);
     } catch (...) {
         setCurrentSymbol(root);
         throw;
     }
     setCurrentSymbol(node->parent != nullptr ? node->parent : root);
-    if (!process) {
-        throw Bug("A dynamic template without its process");
-    }
     process->propagateLocationBounds(system.get(), system->hasClockCopies, true);
     return process;
+}
+
+void Compiler::compileDynamicEvaluations(Process& process, template_t& dynamicTemplate)
+{
+    // The member expressions that other processes read through a bound process variable,
+    // compiled in this process's scope; the machine evaluates entry k for access k. The list is
+    // read by index, as compiling an entry may add to it.
+    std::vector<ExpressionRef>& compiled = process.dynamicEvaluations;
+    if (compiled.size() >= dynamicTemplate.dynamicEvaluations.size()) {
+        return;
+    }
+    auto node = spawnedNodes.find(&process);
+    if (node == spawnedNodes.end()) {
+        throw Bug("A spawned process without its symbol node");
+    }
+    Symbol* saved = currentSymbol;
+    setCurrentSymbol(node->second);
+    try {
+        for (size_t k = compiled.size(); k < dynamicTemplate.dynamicEvaluations.size(); ++k) {
+            const expression_t member = dynamicTemplate.dynamicEvaluations[k];
+            compiled.push_back(makeProgramExpression(member));
+        }
+    } catch (...) {
+        setCurrentSymbol(saved);
+        throw;
+    }
+    setCurrentSymbol(saved);
 }

@@ -212,6 +212,34 @@ TEST_F(Spawning, MemberAccessesCompiledIntoEachProcess)
     EXPECT_EQ(sum->evaluate(state.get()), 13);
 }
 
+TEST_F(Spawning, PooledProcessLearnsMembersOfLaterQueries)
+{
+    // A query compiled after a process was made may read a member of the template the process
+    // has no code for; when the process is reused the member is compiled into it, instead of the
+    // access finding no entry to run.
+    const ExpressionRef sum = c.compiler->compileValueExpression(c.parse("sum (p : D) p.v"), false);
+    auto initial = c.concreteState();
+    auto first = run(*initial);
+    c.compiler->spawnProcess(0, {4}, first.get());
+    first->removeSpawnedProcess(1);
+    Process& d = *c.system->getDynamicProcesses()[0];
+    ASSERT_EQ(d.dynamicEvaluations.size(), 1u);
+
+    // What a later query's access to p.v leaves in the template's list.
+    std::vector<expression_t>& members = c.system->dynamicTemplates[0]->dynamicEvaluations;
+    members.push_back(members[0]);
+    auto second = run(*initial);
+    table[0].liveCount = 0;
+    table[0].liveNumbers.clear();
+    c.compiler->spawnProcess(0, {5}, second.get());
+    EXPECT_EQ(c.system->getDynamicProcesses().size(), 1u);
+    ASSERT_EQ(d.dynamicEvaluations.size(), 2u);
+    // An entry designates the member: it yields the member's address, which the access loads.
+    EXPECT_EQ(d.dynamicEvaluations[1]->evaluate(second.get()), static_cast<int32_t>(c.index("D(4).v")));
+    EXPECT_EQ(sum->evaluate(second.get()), 3);
+    EXPECT_EQ(c.compiler->getCurrentSymbol(), c.compiler->getRootSymbol());
+}
+
 TEST_F(Spawning, ASpawnNeedsTheRunsTable)
 {
     auto initial = c.concreteState();
