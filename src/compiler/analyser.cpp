@@ -509,7 +509,12 @@ void ExpressionAnalyser::collectPossibleIndex(const expression_t& e, CellSet& ce
         return;
     }
     case ARRAY: {
-        const interval_t r = getRange(e[1]);
+        // An index without a range (a quantifier, say) may reach every element.
+        interval_t r(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+        try {
+            r = getRange(e[1]);
+        } catch (const UndefinedRangeException&) {
+        }
         CellSet arrays;
         collectPossibleIndex(e[0], arrays);
         for (const Cell& entry : arrays) {

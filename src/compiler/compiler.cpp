@@ -273,8 +273,15 @@ bool Compiler::clockAssignmentTest(const expression_t& expression)
             if (source.isKind(DOUBLE)) {
                 return true;
             }
-            if (!source.isKind(CLOCK) && analyser->getRange(x[1]).upper > 0) {
-                return true;
+            if (!source.isKind(CLOCK)) {
+                try {
+                    if (analyser->getRange(x[1]).upper > 0) {
+                        return true;
+                    }
+                } catch (const UndefinedRangeException&) {
+                    // A value without a range may be anything.
+                    return true;
+                }
             }
         }
         for (size_t i = x.getSize(); i-- > 0;) {

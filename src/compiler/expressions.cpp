@@ -38,6 +38,12 @@ bool isClockReference(const expression_t& e)
     return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
 }
 
+// A sum of the values of clocks: a number computed from clocks, not a clock of the zone.
+bool isSumOfClockValues(const expression_t& e)
+{
+    return !e.empty() && (e.getKind() == SUM_DYNAMIC || e.getKind() == SUM);
+}
+
 // A value computed by arithmetic on clock values.
 bool isClockArithmetic(const expression_t& e)
 {
@@ -754,8 +760,7 @@ void Compiler::compileClockComparison(const expression_t& e)
     collectClockTerms(terms, e[1], false);
     const span_t none;
 
-    const bool clockTerms = (terms.first.empty() || isClockReference(terms.first)) &&
-                            (terms.second.empty() || isClockReference(terms.second));
+    const bool clockTerms = !isSumOfClockValues(terms.first) && !isSumOfClockValues(terms.second);
     if (!clockTerms || (!terms.bound.empty() && terms.bound.getType().isKind(DOUBLE))) {
         // A floating-point bound cannot go through the zone's integer constraint, and a value
         // computed from clocks is no clock: the values are compared as doubles.

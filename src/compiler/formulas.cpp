@@ -47,14 +47,11 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
-// An empty clock (the reference clock) or an expression that designates one clock.
+// An empty clock (the reference clock) or an expression that denotes a clock; a sum of clock
+// values is a number computed from clocks instead.
 bool isClockTerm(const expression_t& e)
 {
-    if (e.empty()) {
-        return true;
-    }
-    const node_kind_t kind = e.getKind();
-    return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
+    return e.empty() || (e.getKind() != SUM_DYNAMIC && e.getKind() != SUM);
 }
 
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
@@ -382,7 +379,13 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
         return ExpressionRef(new DoubleClockExpr(first, second, bound, strict, false));
     } else {
         bound = compileValueExpression(terms.bound, false);
-        const interval_t r = analyser->getRange(terms.bound);
+        interval_t r;
+        try {
+            r = analyser->getRange(terms.bound);
+        } catch (const UndefinedRangeException&) {
+            // A bound whose values cannot be bounded cannot be shown to fit the zone's limits.
+            throw CompileError("$Out_of_range_clock_constraint", comparison.getPosition());
+        }
         range = {r.lower, r.upper};
         analyser->collectReads(terms.bound, reads);
         if (r.lower < -boundLimit || r.upper > boundLimit) {

@@ -33,9 +33,13 @@ bool sameScalarset(const type_t& a, const type_t& b)
 template <typename F>
 void ScalarsetInfo::forEachPending(F&& f)
 {
-    const size_t open = std::min(indexStack.size(), pendingStack.size());
+    // What is collected under a range that is no scalar set is dropped at its end, so it is not
+    // collected at all.
+    const size_t open = std::min({indexStack.size(), pendingStack.size(), rangeStack.size()});
     for (size_t i = 0; i < open; ++i) {
-        f(pendingStack[i][indexStack[i]]);
+        if (rangeStack[i] != nullptr) {
+            f(pendingStack[i][indexStack[i]]);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "dbm/dbm.h"
 
 #include <algorithm>
+#include <alloca.h>
 #include <cstring>
 
 namespace dbm {
@@ -325,6 +326,16 @@ bool intersects(const bound_t* first, uint32_t dim, const bound_t* second)
             if (isFinite(s) && negateBound(s) >= at(first, dim, j, i)) return false;
         }
     return true;
+}
+
+bool intersectsExactly(const bound_t* first, uint32_t dim, const bound_t* second)
+{
+    if (!intersects(first, dim, second)) return false;
+    // Up to two clocks a pair of opposite bounds is all a contradiction can involve.
+    if (dim <= 3) return true;
+    bound_t* scratch = static_cast<bound_t*>(alloca(sizeof(bound_t) * dim * dim));
+    std::memcpy(scratch, first, sizeof(bound_t) * dim * dim);
+    return intersect(scratch, dim, second);
 }
 
 // ---- Comparison ---------------------------------------------------------

@@ -91,8 +91,15 @@ bool constrainClock(bound_t* dbm, uint32_t dim, uint32_t x, int32_t v);
 bool intersect(bound_t* first, uint32_t dim, const bound_t* second);
 // destination := a and b with every bound made non-strict, intersected. True when non-empty.
 bool intersectWeak(bound_t* destination, uint32_t dim, const bound_t* a, const bound_t* b);
-// True when the two zones share a point.
+// True when the two zones may share a point: the quick test, which compares each bound of
+// one with the opposite bound of the other. It is exact up to two clocks; with three or
+// more it can answer true for zones that do not meet (a contradiction that needs bounds
+// of both), so it serves as a filter. False is always exact.
 bool intersects(const bound_t* first, uint32_t dim, const bound_t* second);
+// True when the two zones share a point, decided exactly: the quick test, then, from
+// three clocks on, the closure of the two intersected in scratch memory on the stack.
+// For callers whose answer decides a result.
+bool intersectsExactly(const bound_t* first, uint32_t dim, const bound_t* second);
 
 // ---- Comparison ---------------------------------------------------------
 

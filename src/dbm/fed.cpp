@@ -430,6 +430,23 @@ namespace dbm
         return false;
     }
 
+    bool fed_t::intersectsExactly(const fed_t& other) const
+    {
+        if (h == other.h) {
+            return h->size != 0;
+        }
+        const uint32_t n = h->dim;
+        for (const FederationNode* p = h->first; p != nullptr; p = p->next) {
+            const bound_t* a = zMatrix(p->zone);
+            for (const FederationNode* q = other.h->first; q != nullptr; q = q->next) {
+                if (dbm::intersectsExactly(a, n, zMatrix(q->zone))) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
     bool fed_t::isSubsetEqMatrix(const bound_t* m) const
     {
         for (const FederationNode* p = h->first; p != nullptr; p = p->next) {
@@ -768,6 +785,21 @@ namespace dbm
     bool fed_t::intersectsZone(const zone_t& z) const
     {
         return !zEmpty(z) && intersectsMatrix(zMatrix(z), zDim(z));
+    }
+
+    bool fed_t::intersectsMatrixExactly(const bound_t* m, uint32_t dim) const
+    {
+        for (const FederationNode* p = h->first; p != nullptr; p = p->next) {
+            if (dbm::intersectsExactly(zMatrix(p->zone), dim, m)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool fed_t::intersectsZoneExactly(const zone_t& z) const
+    {
+        return !zEmpty(z) && intersectsMatrixExactly(zMatrix(z), zDim(z));
     }
 
     bool fed_t::containsIntPoint(const int32_t* v) const

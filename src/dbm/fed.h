@@ -130,7 +130,10 @@ namespace dbm
         // ---- tests and bound queries ------------------------------------------------
         bool satisfies(uint32_t i, uint32_t j, bound_t b) const;
         bool isUnbounded() const;
+        // The quick test (dbm::intersects per pair of DBMs): exact up to two clocks, a filter
+        // beyond; intersectsExactly decides exactly, for callers whose answer decides a result.
         bool intersects(const fed_t& other) const;
+        bool intersectsExactly(const fed_t& other) const;
         bool isSubsetEqMatrix(const bound_t* m) const;
         bound_t getUpperBound(uint32_t k) const;
         bound_t getLowerBound(uint32_t k) const;
@@ -240,6 +243,8 @@ namespace dbm
         bool containsHandle(const zone_t& z) const;
         bool intersectsMatrix(const bound_t* m, uint32_t dim) const;
         bool intersectsZone(const zone_t& z) const;
+        bool intersectsMatrixExactly(const bound_t* m, uint32_t dim) const;
+        bool intersectsZoneExactly(const zone_t& z) const;
         bool containsIntPoint(const int32_t* v) const;
         bool containsPoint(const double* v) const;
         bool hasLooserUpperBounds(const bound_t* m) const;
@@ -260,7 +265,8 @@ namespace dbm
         /**
          * delayToEnter, then how long the point stays in the federation after entering, through
          * every DBM it passes on: leave is the end of that stay (+infinity when unbounded) and
-         * leaveStrict tells whether the end itself lies outside.
+         * leaveStrict tells whether the end itself lies outside; a strict end is then lowered to
+         * the last delay found inside (by a step from 2e-6 down to 2e-15).
          */
         bool delayToLeave(const double* point, uint32_t dim, double* enter, double* leave,
                           bool* enterStrict = nullptr, bool* leaveStrict = nullptr,
@@ -307,6 +313,8 @@ namespace dbm
 
     private:
         void makeUnique();
+        // The last delay, below a strict end of a stay, after which the point is still inside.
+        double lastDelayInside(const double* point, uint32_t dim, double end, const uint32_t* stopped) const;
         header_t* h;
     };
 

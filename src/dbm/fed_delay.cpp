@@ -2,6 +2,7 @@
 // point enters it, and how far it can be moved back inside it.
 
 #include <algorithm>
+#include <alloca.h>
 #include <limits>
 #include <vector>
 
@@ -160,10 +161,42 @@ namespace dbm
         }
         bool endStrict = false;
         *leave = chain(all, exact, endStrict);
+        if (endStrict && *leave < kInfinity) {
+            *leave = lastDelayInside(point, dim, *leave, stopped);
+        }
         if (leaveStrict != nullptr) {
             *leaveStrict = endStrict;
         }
         return true;
+    }
+
+    // A strict end is not reached itself: the stay ends at the end lowered by the smallest
+    // of the steps 2e-6, 2e-7, ... (ten of them) after which the delayed point is still in
+    // the federation; a point has to lie a little inside a strict bound to count as in it.
+    double fed_t::lastDelayInside(const double* point, uint32_t dim, double end, const uint32_t* stopped) const
+    {
+        constexpr double firstStep = 2e-6;
+        constexpr int tries = 10;
+        const uint32_t n = std::min(dim, h->dim);
+        double* moved = static_cast<double*>(alloca(sizeof(double) * std::max<uint32_t>(n, 1)));
+        auto insideAfter = [&](double delay) {
+            for (uint32_t c = 0; c < n; ++c) {
+                const bool moves = c != 0 && (stopped == nullptr || !base::testBit(stopped, c));
+                moved[c] = moves ? point[c] + delay : point[c];
+            }
+            return containsPoint(moved);
+        };
+        double step = firstStep;
+        double last = base::strictlyBelow(end, step);
+        for (int i = 1; i < tries; ++i) {
+            step /= 10;
+            const double candidate = base::strictlyBelow(end, step);
+            if (!insideAfter(candidate)) {
+                break;
+            }
+            last = candidate;
+        }
+        return last;
     }
 
     double fed_t::pastDelayInside(const double* point, uint32_t dim) const

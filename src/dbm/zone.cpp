@@ -306,6 +306,19 @@ bool zone_t::intersectsMatrix(const bound_t* m) const
     return !isEmpty() && dbm::intersects(getMatrix(), getDimension(), m);
 }
 
+bool zone_t::intersectsExactly(const zone_t& other) const
+{
+    if (isEmpty() || other.isEmpty()) return false;
+    const uint32_t n = getDimension();
+    if (n != other.getDimension()) return false;
+    return dbm::intersectsExactly(getMatrix(), n, other.getMatrix());
+}
+
+bool zone_t::intersectsMatrixExactly(const bound_t* m) const
+{
+    return !isEmpty() && dbm::intersectsExactly(getMatrix(), getDimension(), m);
+}
+
 bool zone_t::hasZero() const
 {
     return !isEmpty() && dbm::hasZero(getMatrix(), getDimension());
@@ -1077,6 +1090,16 @@ bool zone_t::intersectsFed(const fed_t& fed) const
     const uint32_t n = getDimension();
     for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
         if (dbm::intersects(getMatrix(), n, node->zone.getMatrix())) return true;
+    }
+    return false;
+}
+
+bool zone_t::intersectsFedExactly(const fed_t& fed) const
+{
+    if (isEmpty() || fed.getDimension() != getDimension()) return false;
+    const uint32_t n = getDimension();
+    for (const FederationNode* node = fed.firstNode(); node != nullptr; node = node->next) {
+        if (dbm::intersectsExactly(getMatrix(), n, node->zone.getMatrix())) return true;
     }
     return false;
 }

@@ -121,9 +121,14 @@ public:
     bool isSubsetEq(const zone_t& other) const;
     // Exact inclusion in a federation; defined with the federation algebra (dbm/fed*.cpp).
     bool isSubsetEqFed(const fed_t& fed) const;
+    // The quick test of dbm::intersects: exact up to two clocks, a filter beyond.
     bool intersects(const zone_t& other) const;
     bool intersectsMatrix(const bound_t* m) const;
     bool intersectsFed(const fed_t& fed) const;
+    // The exact tests (dbm::intersectsExactly), for callers whose answer decides a result.
+    bool intersectsExactly(const zone_t& other) const;
+    bool intersectsMatrixExactly(const bound_t* m) const;
+    bool intersectsFedExactly(const fed_t& fed) const;
     bool hasZero() const;
     bool hasNoFixedClock() const;
     bool hasLooserBound(uint32_t i, uint32_t j, bound_t b) const;

@@ -1,5 +1,8 @@
 #include "driver/compiled_model.h"
 
+#include <utility>
+#include <vector>
+
 #include "runtime/exceptions.h"
 
 namespace {
@@ -14,15 +17,31 @@ ZOLT::span_t unpack(packed_span_t span)
 
 CompiledModel& compiledModel()
 {
-    static CompiledModel compiled;
-    return compiled;
+    // Never destroyed: see retiredModels.
+    static auto* compiled = new CompiledModel();
+    return *compiled;
 }
+
+namespace {
+
+// Compiled models let go of by the driver. A System and its Program keep each other (the
+// System holds the Program's expressions, the Program holds the System), so neither is ever
+// freed; they are kept here, reachable until the process ends, like the model of the run.
+std::vector<CompiledModel>& retiredModels()
+{
+    static auto* retired = new std::vector<CompiledModel>();
+    return *retired;
+}
+
+} // namespace
 
 void releaseCompiledModel()
 {
     CompiledModel& compiled = compiledModel();
-    compiled.system.release();
-    compiled.compiler.release();
+    if (compiled.compiler || compiled.system) {
+        retiredModels().push_back(std::move(compiled));
+        compiled = CompiledModel();
+    }
 }
 
 void compileLoadedModel(ZOLT::TimedAutomataSystem& model)

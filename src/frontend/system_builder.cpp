@@ -136,6 +136,13 @@ void SystemBuilder::declDynamicTemplate(const char* name)
 void SystemBuilder::procBegin(const char* name, bool isTimedAutomaton, const std::string& type,
                               const std::string& mode)
 {
+    if (currentTemplate != nullptr) {
+        // A template defined inside the declarations of another is refused. It is still
+        // built, as a template of its own, so that its parts land somewhere; the
+        // enclosing template goes on where it was once this one ends.
+        handleError("$Templates_cannot_be_declared_inside_templates");
+        enclosingTemplates.push_back({currentTemplate, frames});
+    }
     // The template's declarations go to the template, not into a function that an
     // earlier text left unfinished.
     abandonFunction();
@@ -183,6 +190,11 @@ void SystemBuilder::procEnd()
         popFrame();
     }
     currentTemplate = nullptr;
+    if (!enclosingTemplates.empty()) {
+        currentTemplate = enclosingTemplates.back().templ;
+        frames = std::move(enclosingTemplates.back().frames);
+        enclosingTemplates.pop_back();
+    }
 }
 
 void SystemBuilder::procState(const char* name, bool hasInvariant, bool hasExponentialRate)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,6 +122,15 @@ private:
     // Marks the location `name` with `prefix` (urgent or committed), unless it already
     // has the `exclusive` one.
     void markLocation(const char* name, node_kind_t prefix, node_kind_t exclusive);
+
+    // The templates whose declarations hold a template being built (only a declaration
+    // text of an XML template can do that), with their scopes, to go on with after it.
+    struct EnclosingTemplate
+    {
+        template_t* templ;
+        std::deque<scope_t> frames;
+    };
+    std::vector<EnclosingTemplate> enclosingTemplates;
 };
 
 } // namespace ZOLT

@@ -97,6 +97,12 @@ const char* pathSegment(int code)
     case TAG_UPDATE: return "/update[";
     case TAG_ANCHOR: return "/anchor[";
     case TAG_SBML: return "/sbml[";
+    // The stored queries hold no model text, but a broken document can put them
+    // anywhere; their paths name them where they stand.
+    case TAG_QUERIES: return "/queries";
+    case TAG_QUERY: return "/query[";
+    case TAG_FORMULA: return "/formula";
+    case TAG_COMMENT: return "/comment";
     default: throw std::logic_error("XPath is corrupted");
     }
 }
@@ -150,8 +156,18 @@ bool equalsIgnoringCase(const std::string& a, const char* b)
 // into text. Entities are not substituted, no DTD is loaded and nothing is fetched
 // from the network; libxml2's size and entity-expansion limits stay in force (lifting
 // them lets a hostile document take minutes or unbounded memory), which still admits
-// texts of up to 10 MB.
+// texts of up to 10 MB. Documents from files and from memory are read alike.
 constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NONET;
+
+// Reads a document from a libxml2 reader, which it takes over.
+int readDocument(xmlTextReaderPtr reader, ParserBuilder* builder, bool newSyntax, QueryList* queries)
+{
+    if (reader == nullptr)
+        return -1;
+    XMLReader xml(reader, builder, newSyntax);
+    xml.parse(queries);
+    return 0;
+}
 
 } // namespace
 
@@ -199,14 +215,29 @@ int xmlTagCode(const std::string& name)
     return it == codes.end() ? -1 : it->second;
 }
 
+XmlStructureError::XmlStructureError(const std::string& message, std::string path)
+    : std::runtime_error(message), elementPath(std::move(path))
+{}
+
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
 {
-    xmlTextReaderPtr reader = xmlReaderForFile(path, nullptr, parserOptions);
-    if (reader == nullptr)
+    return readDocument(xmlReaderForFile(path, nullptr, parserOptions), builder, newSyntax, queries);
+}
+
+int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, bool newSyntax,
+                       QueryList* queries)
+{
+    if (text == nullptr || length > static_cast<size_t>(INT_MAX))
         return -1;
-    XMLReader xml(reader, builder, newSyntax);
-    xml.parse(queries);
-    return 0;
+    return readDocument(xmlReaderForMemory(text, static_cast<int>(length), nullptr, nullptr, parserOptions), builder,
+                        newSyntax, queries);
+}
+
+void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error)
+{
+    beginPositionText(builder, error.path());
+    stepPosition(builder, 1);
+    builder.handleError(error.what());
 }
 
 XMLReader::XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSyntax)
@@ -245,8 +276,13 @@ int XMLReader::currentCode() const
     const xmlChar* name = xmlTextReaderConstLocalName(reader);
     int code = name == nullptr ? -1 : xmlTagCode(reinterpret_cast<const char*>(name));
     if (code < 0)
-        throw std::runtime_error("Unknown tag in XML file");
+        fail("Unknown tag in XML file");
     return code;
+}
+
+void XMLReader::fail(const char* message) const
+{
+    throw XmlStructureError(message, currentXmlPath(TAG_FULL_PATH));
 }
 
 std::string XMLReader::value() const
@@ -269,17 +305,21 @@ void XMLReader::read()
 {
     if (isEndTag() || (isElementStart() && isEmptyElement())) {
         levels.pop_back();
-        if (levels.empty() || levels.back().empty() || levels.back().back() != currentCode())
-            throw std::runtime_error("Invalid nesting in XML document");
+        if (levels.empty() || levels.back().begun == 0 || levels.back().last != currentCode())
+            fail("Invalid nesting in XML document");
     }
     if (xmlTextReaderRead(reader) != 1)
-        throw std::runtime_error("Unexpected end of XML document");
+        fail("Unexpected end of XML document");
     // Entities other than the predefined ones are neither expanded nor loaded, so a
     // text holding a reference to one would be read cut short without a word.
     if (nodeType() == XML_READER_TYPE_ENTITY_REFERENCE)
-        throw std::runtime_error("Unsupported entity reference in XML document");
+        fail("Unsupported entity reference in XML document");
     if (isElementStart()) {
-        levels.back().push_back(currentCode());
+        const int code = currentCode();
+        Level& level = levels.back();
+        level.last = code;
+        ++level.begun;
+        ++level.counts[static_cast<size_t>(code)];
         levels.emplace_back();
     }
 }
@@ -320,12 +360,12 @@ bool XMLReader::end(int tag)
 
 XMLReader::ElementMark XMLReader::markElement() const
 {
-    return {levels.size(), levels[levels.size() - 2].size()};
+    return {levels.size(), levels[levels.size() - 2].begun};
 }
 
 bool XMLReader::isOpen(const ElementMark& mark) const
 {
-    return levels.size() >= mark.depth && levels[mark.depth - 2].size() == mark.siblings;
+    return levels.size() >= mark.depth && levels[mark.depth - 2].begun == mark.siblings;
 }
 
 // Moves to the end tag of the marked element (or past the element when it was
@@ -344,14 +384,14 @@ void XMLReader::skipElement(const ElementMark& mark)
 std::string XMLReader::currentXmlPath(int stop) const
 {
     std::string path;
-    for (const auto& level : levels) {
-        if (level.empty())
+    for (const Level& level : levels) {
+        if (level.begun == 0)
             break;
-        int code = level.back();
+        int code = level.last;
         const char* segment = pathSegment(code);
         path += segment;
         if (segment[std::strlen(segment) - 1] == '[') {
-            path += std::to_string(std::count(level.begin(), level.end(), code));
+            path += std::to_string(level.counts[static_cast<size_t>(code)]);
             path += ']';
         }
         if (code == stop)
@@ -377,23 +417,37 @@ int XMLReader::parseText(const std::string& text, int part)
     return runParserOnText(text.c_str(), builder, newSyntax, part, currentXmlPath(TAG_FULL_PATH));
 }
 
-// With the cursor on a text node or on XML comments before one: the element's text,
-// joined over the pieces that comments split it into, so that a comment does not
-// cut the text short. The cursor moves to the node after the text (the element's end
-// tag), which leaves the element open.
+// With the cursor inside an element that holds a text: the element's text, joined
+// over the pieces that XML comments split it into, so that a comment does not cut
+// the text short. An element inside the text has no place there: it is reported at
+// its path and passed over with its content. The cursor moves to the element's end
+// tag, which leaves the element open. False when there is no text.
 bool XMLReader::joinedText(std::string& text)
 {
-    while (nodeType() == XML_READER_TYPE_COMMENT)
-        read();
-    if (!isText())
-        return false;
     text.clear();
-    while (isText() || nodeType() == XML_READER_TYPE_COMMENT) {
-        if (isText())
+    bool found = false;
+    for (;;) {
+        if (isText()) {
             text += value();
-        read();
+            found = true;
+            read();
+        } else if (nodeType() == XML_READER_TYPE_COMMENT) {
+            read();
+        } else if (isElementStart()) {
+            skipMisplacedElement();
+        } else {
+            return found;
+        }
     }
-    return true;
+}
+
+void XMLReader::skipMisplacedElement()
+{
+    reportAt(currentXmlPath(TAG_FULL_PATH), "Unexpected element inside a text");
+    ElementMark mark = markElement();
+    skipElement(mark);
+    if (isOpen(mark))
+        read();
 }
 
 // With the cursor on an element's start tag: moves to its text and takes it.
@@ -522,18 +576,18 @@ int XMLReader::parseLabel(bool onEdge, bool& parsed)
 int32_t XMLReader::readLscLocation()
 {
     if (!begin(TAG_LSCLOCATION, true))
-        throw std::runtime_error("Missing LSC location");
+        fail("Missing LSC location");
     read();
     std::string text;
     if (!joinedText(text))
-        throw std::runtime_error("Missing LSC location");
+        fail("Missing LSC location");
     beginPositionText(*builder, currentXmlPath(TAG_FULL_PATH));
     stepPosition(*builder, static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX)));
     long number = std::strtol(text.c_str(), nullptr, 10);
     // Positions beyond the 32-bit range are held at its ends rather than wrapped.
     number = std::clamp<long>(number, INT32_MIN, INT32_MAX);
     if (number == -1)
-        throw std::runtime_error("Missing LSC location");
+        fail("Missing LSC location");
     return static_cast<int32_t>(number);
 }
 
@@ -555,7 +609,7 @@ void XMLReader::parse(QueryList* queries)
 {
     if (!begin(TAG_NTA, true)) {
         if (!begin(TAG_PROJECT, true))
-            throw std::runtime_error("Missing nta or project element");
+            fail("Missing nta or project element");
         isNta = false;
     }
     read();
@@ -697,16 +751,16 @@ bool XMLReader::readReference(int tag, std::string& name, bool required)
     if (!begin(tag)) {
         if (!required)
             return false;
-        throw std::runtime_error(tag == TAG_SOURCE ? "Missing source element"
-                                 : tag == TAG_TARGET ? "Missing target element"
-                                                     : "Missing anchor element");
+        fail(tag == TAG_SOURCE ? "Missing source element"
+             : tag == TAG_TARGET ? "Missing target element"
+                                 : "Missing anchor element");
     }
     std::string ref;
     if (!attribute(tag == TAG_ANCHOR ? "instanceid" : "ref", ref))
-        throw std::runtime_error("Missing reference");
+        fail("Missing reference");
     auto it = names.find(ref);
     if (it == names.end())
-        throw std::runtime_error("Missing reference");
+        fail("Missing reference");
     name = it->second;
     read();
     return true;
@@ -853,11 +907,11 @@ bool XMLReader::readCondition()
         while (readReference(TAG_ANCHOR, anchor, false))
             anchors.push_back(anchor);
         if (anchors.empty())
-            throw std::runtime_error("Missing anchor element");
+            fail("Missing anchor element");
         int32_t y = readLscLocation();
         placeAt(path);
         if (!begin(TAG_TEMPERATURE))
-            throw std::runtime_error("Missing temperature");
+            fail("Missing temperature");
         read();
         std::string temperature = readName(NameKind::identifier);
         builder->procCondition(anchors, y, y < prechartEnd, temperature == "hot");
@@ -921,9 +975,9 @@ void XMLReader::readQueries(QueryList& queries)
             continue;
         }
         if (currentCode() != TAG_QUERY)
-            throw std::runtime_error("Only <query> allowed in <queries>");
+            fail("Only <query> allowed in <queries>");
         if (isEmptyElement())
-            throw std::runtime_error("Missing <comment> in <query>");
+            fail("Missing <comment> in <query>");
         read();
         skipBlanksAndComments();
         std::string formula, comment;
@@ -932,10 +986,10 @@ void XMLReader::readQueries(QueryList& queries)
             skipBlanksAndComments();
         }
         if (!isElementStart() || currentCode() != TAG_COMMENT)
-            throw std::runtime_error("Missing <comment> in <query>");
+            fail("Missing <comment> in <query>");
         comment = readQueryPart(TAG_COMMENT);
         if (!end(TAG_QUERY))
-            throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
+            fail("Only <formula> and <comment> allowed in <query>");
         queries.addQuery(std::move(formula), std::move(comment));
         read();
     }
@@ -953,7 +1007,7 @@ std::string XMLReader::readQueryPart(int tag)
     read();
     joinedText(text);
     if (!end(tag))
-        throw std::runtime_error("Only <formula> and <comment> allowed in <query>");
+        fail("Only <formula> and <comment> allowed in <query>");
     read();
     return text;
 }

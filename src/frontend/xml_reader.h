@@ -6,8 +6,11 @@
 // parser with the start part that says what it is and the element path of the
 // element that holds it, so that errors point inside that text.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,12 +22,33 @@ namespace ZOLT {
 
 class QueryList;
 
+// A fault in the structure of a document that ends its reading (an unknown element,
+// a reference to nothing, a document cut short): the message, and the path of the
+// element the reading had reached.
+class XmlStructureError : public std::runtime_error
+{
+public:
+    XmlStructureError(const std::string& message, std::string path);
+    const std::string& path() const { return elementPath; }
+
+private:
+    std::string elementPath;
+};
+
 // Reads the XML model at path into builder (new or old model syntax for the texts).
 // The stored queries go to queries; with a null list they are not read. Returns 0
 // when the document was read (model errors are reported through the builder) and -1
 // when the file cannot be opened, without any builder call. Structural faults of the
-// document end the reading with std::runtime_error; what the builder received stays.
+// document end the reading with XmlStructureError; what the builder received stays.
+// The document is parsed without network access and without entity expansion.
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries);
+// The same for a document held in memory (length bytes of text); -1 when libxml2
+// cannot start reading it.
+int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, bool newSyntax,
+                       QueryList* queries);
+// Records a structural fault as a model error at the path of its element, so that a
+// broken document is reported like the other errors of the model.
+void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error);
 
 class XMLReader
 {
@@ -48,6 +72,18 @@ private:
         size_t depth;
         size_t siblings;
     };
+
+    // The elements begun at one depth of the nesting: the code of the last one, how many
+    // there were, and how many there were of each code (the index of a path segment).
+    struct Level
+    {
+        int last = -1;
+        size_t begun = 0;
+        std::array<uint32_t, 38> counts{};
+    };
+
+    // Ends the reading with a structural fault at the current path.
+    [[noreturn]] void fail(const char* message) const;
 
     // Cursor over the libxml2 node stream.
     void read();
@@ -74,6 +110,7 @@ private:
     int parseText(const std::string& text, int part);
     int parseLabel(bool onEdge, bool& parsed);
     bool joinedText(std::string& text);
+    void skipMisplacedElement();
     int readElementText(std::string& text);
     std::string readNameElement(int tag, NameKind kind);
     void parseElementText(int tag, int part);
@@ -103,7 +140,7 @@ private:
     std::map<std::string, std::string> names;
     ParserBuilder* builder;
     bool newSyntax;
-    std::vector<std::vector<int>> levels;
+    std::vector<Level> levels;
     bool isNta = true;
     int32_t prechartEnd = -1;
     std::string lscType;

@@ -433,9 +433,22 @@ std::string XMLWriter::systemText()
     // Every instantiation the model was read with, in the order declared, whether the
     // system line uses it or not; a process made from one is not written again.
     std::set<std::string> written;
+    std::map<std::string, const instance_t*> processesByName;
+    for (const instance_t& process : system->getProcesses())
+        processesByName.emplace(process.symbol.getName(), &process);
     const std::list<instance_t>& instances = system->getInstances();
     for (auto it = instances.begin(); it != instances.end(); ++it) {
-        lines += instantiationText(*it, instances.begin(), it);
+        // A process that the scenario translation moved onto a template of its own (a copy
+        // of its instantiation's template, with every argument bound) is saved on that
+        // template, in place of the instantiation it was made from.
+        auto process = processesByName.find(it->symbol.getName());
+        if (process != processesByName.end() && process->second->definingTemplate != it->definingTemplate
+            && process->second->definingTemplate != nullptr) {
+            lines += it->symbol.getName() + " = " + process->second->definingTemplate->symbol.getName() + "("
+                     + instanceArgumentsText(*process->second) + ");\n";
+        } else {
+            lines += instantiationText(*it, instances.begin(), it);
+        }
         written.insert(it->symbol.getName());
     }
     int32_t previousLevel = 0;

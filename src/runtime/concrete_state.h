@@ -70,6 +70,7 @@ public:
 
     // Some static or dynamic slot is in a committed location (empty slots skipped).
     bool hasCommittedLocation() const;
+    using DiscreteState::hasCommittedLocation;
     // Counts one entry into the current location of every static process.
     void countEnteredLocations();
     // Ends the spawned process with that number: its slot becomes empty, the last live process
@@ -78,6 +79,7 @@ public:
 
     // The discrete part, then "x=1.5 y=0" for the clocks 1.. and a newline.
     std::ostream& print(std::ostream& os) override;
+    using DiscreteState::print;
 
     // The spawned-process table, shared by every copy of a run's state; null until a checker
     // attaches one. The state deletes it only when ownsSpawnTable is set.

@@ -235,20 +235,10 @@ void LocationTable::reserve(uint64_t n)
     if (n > MAX_LOCATIONS) {
         throw RuntimeError("Cannot handle systems with more than 16777216 locations");
     }
-    if (n > stored.size()) {
-        // One block holds every location announced, so the static model's locations lie together.
-        const size_t room = blocks.empty() ? 0 : blocks.back().capacity - blocks.back().used;
-        if (room < n - stored.size()) {
-            const size_t capacity = static_cast<size_t>(n - stored.size());
-            blocks.push_back(
-                Block{static_cast<Location*>(::operator new(capacity * sizeof(Location))), capacity, 0});
-        }
-    }
-    stored.reserve(static_cast<size_t>(n));
+    // Only recorded: the block for the announced locations is allocated by the first add, so
+    // that one block holds them all.
+    reservedStored = n;
     reservedSeparate = 10 * n;
-    if (separate.capacity() < reservedSeparate) {
-        separate.reserve(static_cast<size_t>(reservedSeparate));
-    }
 }
 
 Location* LocationTable::add(int32_t processNumber, int32_t indexInProcess, const std::string& name, bool committed,
@@ -269,7 +259,10 @@ Location* LocationTable::add(int32_t processNumber, int32_t indexInProcess, cons
         throw Bug("LocationTable::add: stored locations must be added before separate ones");
     }
     if (blocks.empty() || blocks.back().used == blocks.back().capacity) {
-        const size_t capacity = blocks.empty() ? 64 : 2 * blocks.back().capacity;
+        size_t capacity = blocks.empty() ? 64 : 2 * blocks.back().capacity;
+        if (reservedStored > stored.size() && reservedStored - stored.size() > capacity) {
+            capacity = static_cast<size_t>(reservedStored - stored.size());
+        }
         blocks.push_back(Block{static_cast<Location*>(::operator new(capacity * sizeof(Location))), capacity, 0});
     }
     Block& block = blocks.back();

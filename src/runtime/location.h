@@ -174,8 +174,8 @@ public:
     ~LocationTable();
 
     // RuntimeError "Cannot handle systems with more than 16777216 locations" when n exceeds the
-    // limit (nothing is reserved then); otherwise reserves one block for n stored locations
-    // and room for ten times n separate ones.
+    // limit (nothing is reserved then); otherwise the next stored locations, up to n, go into one
+    // block, and ten times n separate locations are expected.
     void reserve(uint64_t n);
     // A new location: with separate false it is stored in the table with the next global index
     // (the stored count); with separate true it is allocated by itself with the index stored
@@ -201,5 +201,6 @@ private:
     std::vector<Block> blocks;
     std::vector<Location*> stored;
     std::vector<Location*> separate;
+    uint64_t reservedStored = 0;
     uint64_t reservedSeparate = 0;
 };

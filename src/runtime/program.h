@@ -131,7 +131,9 @@ public:
     // of the integer stack cell that holds the result: 0 when the run left nothing above the
     // initial cell. A double result is left in the state's result cell by `doubleRet`. Errors
     // raise CannotEvaluateExpression with the span of the failing instruction and state number
-    // -1. With a negative entry nothing runs: the handler table is (re)installed and 0 returned.
+    // -1; recursion deeper than the machine allows is reported as "Stack overflow: recursion too
+    // deep". With a negative entry nothing runs: the handler table is (re)installed and 0
+    // returned.
     uint32_t execute(PublicState* state, int32_t entry);
 
     // Integer stack cell `index` as the last run left it.
@@ -140,7 +142,8 @@ public:
     const double* doubleStackBottom() const { return doubleStack.get(); }
     uint32_t doubleStackTop() const { return lastDoubleTop; }
 
-    // Sizes of the two stacks in cells, and the emitter's depth estimates behind them.
+    // Sizes of the two stacks in cells. The emitter keeps them at least twice what straight-line
+    // code may push; calls take bigger stacks when recursion needs them.
     uint32_t intStackCapacity() const { return intCapacity; }
     uint32_t doubleStackCapacity() const { return doubleCapacity; }
 
@@ -170,8 +173,7 @@ private:
 
     void installHandlers(const void* const* handlers);
 
-    // Grows a stack during a run so that at least `needed` cells exist (calls): Program keeps
-    // the cells below `used`.
+    // Replaces a stack by one of `needed` cells that keeps the first `used` cells of the old one.
     void growIntStack(uint32_t needed, uint32_t used);
     void growDoubleStack(uint32_t needed, uint32_t used);
 
@@ -179,6 +181,10 @@ private:
     // on this Program again.
     void saveStacks(uint32_t intCells, uint32_t doubleCells);
     void restoreStacks(uint32_t intCells, uint32_t doubleCells);
+    // Calls the spawner with the arguments (copied out of the stack first), keeping the
+    // interrupted run's stack cells.
+    void spawnInstance(ConcreteState* state, int32_t templateNumber, const int32_t* arguments, int32_t count,
+                       uint32_t intCells, uint32_t doubleCells);
 
     const void* handlerTable[bytecode::OPCODE_COUNT] = {};
     std::map<const void*, int32_t> handlerToOpcode;

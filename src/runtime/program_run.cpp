@@ -132,6 +132,14 @@ std::string assignmentMessage(int32_t value, Variable* variable)
 
 }  // namespace
 
+void Program::spawnInstance(ConcreteState* state, int32_t templateNumber, const int32_t* arguments, int32_t count,
+                            uint32_t intCells, uint32_t doubleCells)
+{
+    const std::vector<int32_t> values(arguments, arguments + count);
+    StackGuard guard(*this, intCells, doubleCells, &Program::saveStacks, &Program::restoreStacks);
+    spawner->spawnProcess(templateNumber, values, state);
+}
+
 uint32_t Program::execute(PublicState* state, int32_t entry)
 {
     // Handler addresses in opcode order; the Program's table is a copy of it.
@@ -807,20 +815,13 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
         const ZOLT::scope_t& parameters = templates[static_cast<std::size_t>(t)]->parameters;
         const auto m = parameters.empty() ? 0 : static_cast<int32_t>(parameters.getSize());
         // The arguments and the template number are consumed; the spawn leaves 0 in their place.
-        std::vector<int32_t> arguments(static_cast<std::size_t>(m));
-        POP_VALUE();
-        for (int32_t i = m - 1; i >= 0; --i) {
-            arguments[static_cast<std::size_t>(i)] = top;
-            POP_VALUE();
-        }
+        // Popped cells keep their contents, so the arguments stay readable above the new depth.
+        sp -= m + 1;
+        top = *sp;
         const std::ptrdiff_t next = INDEX() + 1;
-        *sp = top;
         const auto depth = static_cast<uint32_t>(sp - stackBase);
         const auto doubleDepth = static_cast<uint32_t>(dsp - dBase);
-        {
-            StackGuard guard(*this, depth + 1, doubleDepth, &Program::saveStacks, &Program::restoreStacks);
-            spawner->spawnProcess(t, arguments, concrete);
-        }
+        spawnInstance(concrete, t, stackBase + depth + 1, m, depth + 1, doubleDepth);
         // Compiling the new instance may have moved the code, the stacks and the variables.
         codeBase = code.data();
         ip = codeBase + next;

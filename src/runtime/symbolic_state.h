@@ -78,6 +78,7 @@ public:
     // ---- Text -------------------------------------------------------------------------------------
     // The discrete part, then the zone's minimal constraints and a newline.
     std::ostream& print(std::ostream& os) override;
+    using DiscreteState::print;
     // The zone as clock constraints ("x>=2, x<=5, x-y<3"; several zones "(..) or (..)").
     void printZone(std::ostream& os) const;
     // A newline, the locations, a newline, the zone, a blank, the variables, a newline.

@@ -1,8 +1,12 @@
 #include "support/pool.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <iterator>
 #include <new>
+#include <ostream>
+#include <string>
 
 namespace base {
 
@@ -138,6 +142,7 @@ uint32_t* DataAllocator::allocateLarge(std::size_t units)
     auto* large = static_cast<LargeBlock*>(::operator new(sizeof(LargeBlock) + units * unitBytes));
     large->previous = nullptr;
     large->next = largeBlocks;
+    large->units = units;
     if (largeBlocks != nullptr) {
         largeBlocks->previous = large;
     }
@@ -214,6 +219,79 @@ bool DataAllocator::isAllocated(const uint32_t* block, uint32_t n) const
         }
     }
     return true;
+}
+
+std::size_t DataAllocator::getTotalMemory() const
+{
+    std::size_t total = getPoolCount() * (linkBytes + poolBytes);
+    for (const LargeBlock* large = largeBlocks; large != nullptr; large = large->next) {
+        total += sizeof(LargeBlock) + large->units * unitBytes;
+    }
+    return total;
+}
+
+std::size_t DataAllocator::getDeallocatedAvailable() const
+{
+    std::size_t bytes = 0;
+    for (std::size_t units = 0; units < tableSize; ++units) {
+        for (const FreeBlock* free = freeLists[units]; free != nullptr; free = free->next) {
+            bytes += units * unitBytes;
+        }
+    }
+    return bytes;
+}
+
+std::size_t DataAllocator::getMemoryInUse() const
+{
+    // Every pool but the current one was filled to its end (its rest went to a free list).
+    std::size_t carved = (getPoolCount() - 1) * poolBytes + static_cast<std::size_t>(bump - (pools + linkBytes));
+    for (const LargeBlock* large = largeBlocks; large != nullptr; large = large->next) {
+        carved += large->units * unitBytes;
+    }
+    return carved - getDeallocatedAvailable();
+}
+
+namespace {
+
+// A number of bytes, "B" after it, and from 1024 bytes on the size in the largest fitting unit.
+std::string bytesText(std::size_t bytes)
+{
+    std::string text = std::to_string(bytes) + "B";
+    if (bytes > 1024) {
+        static const char* const units[] = {"KB", "MB", "GB", "TB"};
+        double value = static_cast<double>(bytes) / 1024;
+        std::size_t unit = 0;
+        while (value >= 1024 && unit + 1 < std::size(units)) {
+            value /= 1024;
+            ++unit;
+        }
+        char scaled[64];
+        std::snprintf(scaled, sizeof scaled, "\t= %.2f%s", value, units[unit]);
+        text += scaled;
+    }
+    return text;
+}
+
+}  // namespace
+
+void DataAllocator::printStatistics(std::ostream& out) const
+{
+    out << "DataAllocator stats: " << getPoolCount() << " pools allocated\n"
+        << "Total memory             : " << bytesText(getTotalMemory()) << "\n"
+        << "Memory allocated         : " << bytesText(getMemoryInUse()) << "\n"
+        << "Available in current pool: " << bytesText(getAvailable()) << "\n"
+        << "Deallocated available    : " << bytesText(getDeallocatedAvailable()) << "\n"
+        << "Details of deallocated memory:";
+    for (std::size_t units = 0; units < tableSize; ++units) {
+        std::size_t count = 0;
+        for (const FreeBlock* free = freeLists[units]; free != nullptr; free = free->next) {
+            ++count;
+        }
+        if (count > 0) {
+            out << " [" << units * unitBytes << "]=" << count;
+        }
+    }
+    out << "\n";
 }
 
 std::size_t DataAllocator::getPoolCount() const

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 
 #include "support/object.h"
 
@@ -58,6 +59,23 @@ public:
     std::size_t getPoolCount() const;
     // Free bytes left at the bump pointer of the current pool.
     std::size_t getAvailable() const { return static_cast<std::size_t>(end - bump); }
+    // Bytes held from the system: every pool and every block served on its own.
+    std::size_t getTotalMemory() const;
+    // Bytes on the free lists, ready for requests of their exact sizes.
+    std::size_t getDeallocatedAvailable() const;
+    // Bytes handed out and not given back.
+    std::size_t getMemoryInUse() const;
+
+    // A report of the figures above, for looking into the memory of a store:
+    //   DataAllocator stats: 2 pools allocated
+    //   Total memory             : 67108880B	= 64.00MB
+    //   Memory allocated         : ...
+    //   Available in current pool: ...
+    //   Deallocated available    : ...
+    //   Details of deallocated memory: [16]=3 [24]=1
+    // Sizes are bytes, with the size in KB, MB or GB after "	= " above 1024 bytes; each
+    // detail is a block size in bytes and the number of free blocks of that size.
+    void printStatistics(std::ostream& out) const;
 
 private:
     struct FreeBlock
@@ -69,6 +87,7 @@ private:
     {
         LargeBlock* previous;
         LargeBlock* next;
+        std::size_t units;
     };
 
     static std::size_t unitsFor(uint32_t n) { return (static_cast<std::size_t>(n) + 1) / 2; }

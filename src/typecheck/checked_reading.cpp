@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include <libxml/xmlreader.h>
-
 #include "frontend/expression_builder.h"
 #include "frontend/parser.h"
 #include "frontend/system_builder.h"
@@ -34,39 +32,43 @@ public:
     expression_t top() const { return fragments.empty() ? expression_t() : fragments.back(); }
 };
 
-// The same libxml2 settings as the file reader: recover, no blanks, no CDATA nodes,
-// huge texts allowed; no entity substitution and no network access.
-constexpr int xmlParserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_HUGE;
+// Reads an XML document through one of the reader's doors. A structural fault that
+// ends the reading becomes an error of the model at the path of its element, beside
+// the errors found before it.
+template <typename Read>
+int readXml(TimedAutomataSystem& system, Read read)
+{
+    SystemBuilder builder(&system);
+    int result;
+    try {
+        result = read(builder);
+    } catch (const XmlStructureError& e) {
+        reportXmlStructureError(builder, e);
+        result = 0;
+    }
+    if (result == 0) {
+        checkUnlessErroneous(system);
+    }
+    return result;
+}
 
 } // namespace
 
 int readCheckedXmlModelFile(const char* path, TimedAutomataSystem* system, bool newSyntax, QueryList* queries)
 {
-    SystemBuilder builder(system);
-    int result = readXmlModelFile(path, &builder, newSyntax, queries);
-    if (result == 0) {
-        checkUnlessErroneous(*system);
-    }
-    return result;
+    return readXml(*system, [&](SystemBuilder& builder) {
+        return readXmlModelFile(path, &builder, newSyntax, queries);
+    });
 }
 
 int readCheckedXmlModelBuffer(const char* text, TimedAutomataSystem* system, bool newSyntax)
 {
-    SystemBuilder builder(system);
     if (text == nullptr) {
         return -1;
     }
-    xmlTextReaderPtr reader = xmlReaderForMemory(text, static_cast<int>(std::strlen(text)), nullptr, nullptr,
-                                                 xmlParserOptions);
-    if (reader == nullptr) {
-        return -1;
-    }
-    {
-        XMLReader xml(reader, &builder, newSyntax);
-        xml.parse(nullptr);
-    }
-    checkUnlessErroneous(*system);
-    return 0;
+    return readXml(*system, [&](SystemBuilder& builder) {
+        return readXmlModelBuffer(text, std::strlen(text), &builder, newSyntax, nullptr);
+    });
 }
 
 bool readCheckedTextModelFile(FILE* file, TimedAutomataSystem* system, bool newSyntax)

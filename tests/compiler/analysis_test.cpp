@@ -229,6 +229,8 @@ TEST_F(Analysis, CellsOfLValues)
     EXPECT_EQ(cells(c.parse("c ? x : y")), indices({"x", "y"}));
     EXPECT_EQ(cells(c.parse("(x = 2)")), indices({"x"}));
     EXPECT_TRUE(cells(c.parse("x + 1")).empty());
+    // An index without a range may reach every element.
+    EXPECT_EQ(cells(c.parse("a[exists (k : int[0,2]) x > k]")), indices({"a[0]", "a[1]", "a[2]"}));
     // An exclusive or denotes no cell (and is no internal error).
     EXPECT_TRUE(cells(c.parse("b1 xor b2")).empty());
 }

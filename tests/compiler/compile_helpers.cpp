@@ -15,9 +15,16 @@ namespace compiler_test {
 
 Compiled::~Compiled()
 {
-    system.release();
-    compiler.release();
-    model.reset();
+    // A System and its Program keep each other (the System holds the Program's expressions,
+    // the Program holds the System): they are kept reachable until the tests end, and so is the
+    // model they point into.
+    static auto* kept = new std::vector<Compiled>();
+    if (compiler || system || model) {
+        Compiled& keep = kept->emplace_back();
+        keep.model = std::move(model);
+        keep.compiler = std::move(compiler);
+        keep.system = std::move(system);
+    }
 }
 
 Variable* Compiled::variable(const std::string& name) const

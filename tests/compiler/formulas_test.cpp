@@ -83,6 +83,11 @@ TEST_F(Formulas, ClockComparisonsInDifferenceForm)
     EXPECT_EQ(k.getFirstClocks(), (IndexSet{3, 4, 5}));
     EXPECT_TRUE(k.getSecondClocks().empty());
     EXPECT_EQ(k.getReads(), (IndexSet{c.index("i"), c.index("z[0]"), c.index("z[1]"), c.index("z[2]")}));
+    // A clock chosen by an inline if is still a clock of the zone.
+    ExpressionRef chosen = formula("(n > 0 ? x : y) < 3");
+    auto* either = dynamic_cast<ClockExpr*>(chosen.get());
+    ASSERT_NE(either, nullptr);
+    EXPECT_EQ(either->getConstraints().front().getFirstClocks(), (IndexSet{1, 2}));
     ExpressionRef single = formula("x < 5");
     auto* simple = dynamic_cast<ClockExpr*>(single.get());
     EXPECT_EQ(simple->getConstraints().front().getFirstClocks(), IndexSet{1});

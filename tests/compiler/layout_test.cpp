@@ -242,7 +242,8 @@ TEST(Layout, DeclarationsOfDynamicTemplatesLiveInTheExtraTable)
     // made in the extra table, where their positions were counted.
     for (const char* name : {"m", "bits", "mbits", "f"}) {
         SCOPED_TRACE(name);
-        Compiled c = compile("meta int[0,3] m = 2; bool bits[2]; meta bool mbits[2]; int f(int &r) { return r; }\n"
+        Compiled c = compile("meta int[0,3] m = 2; bool bits[2]; meta bool mbits[2];\n"
+                             "int f(int &r, double d) { double e = d; return r; }\n"
                              "process Idle() { state A; init A; } system Idle;");
         Symbol* node = c.compiler->getRootSymbol()->find(global(*c.model, name));
         ASSERT_NE(node, nullptr);
@@ -255,6 +256,15 @@ TEST(Layout, DeclarationsOfDynamicTemplatesLiveInTheExtraTable)
         EXPECT_EQ(c.system->getExtraVariables().size(), node->size);
         EXPECT_GT(node->size, 0u);
     }
+}
+
+TEST(Layout, LongNamesOfArrayElementsAreCut)
+{
+    const std::string name(300, 'n');
+    Compiled c = compile("int " + name + "[2];\nprocess P() { state A; init A; }\nsystem P;");
+    const std::string element = c.system->getVariable(1)->getName();
+    EXPECT_EQ(element.size(), 255u);
+    EXPECT_EQ(element, name.substr(0, 255));
 }
 
 TEST(Symbols, PrintShowsTheTreeIndentedByLevel)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "compile_helpers.h"
 #include "compiler/compiler.h"
 #include "runtime/channels.h"
 #include "runtime/system.h"
@@ -27,21 +28,22 @@ TEST(RepositoryModels, EveryCheckedModelCompiles)
             }
             SCOPED_TRACE(path);
             clearChannels();
-            TimedAutomataSystem model;
+            compiler_test::Compiled c;
+            c.model = std::make_unique<TimedAutomataSystem>();
             if (extension == ".xml") {
                 QueryList queries;
-                readCheckedXmlModelFile(path.c_str(), &model, true, &queries);
+                readCheckedXmlModelFile(path.c_str(), c.model.get(), true, &queries);
             } else {
                 std::FILE* file = std::fopen(path.c_str(), "r");
                 ASSERT_NE(file, nullptr);
-                readCheckedTextModelFile(file, &model, extension == ".xta");
+                readCheckedTextModelFile(file, c.model.get(), extension == ".xta");
                 std::fclose(file);
             }
-            if (model.errorsPresent()) {
+            if (c.model->errorsPresent()) {
                 continue;
             }
-            base::RefPtr<Compiler> compiler(new Compiler(&model));
-            EXPECT_NO_THROW(compiler->compileSystem());
+            c.compiler = new Compiler(c.model.get());
+            EXPECT_NO_THROW(c.system = c.compiler->compileSystem());
             ++compiled;
         }
     }

@@ -192,7 +192,15 @@ TEST(FedOracle, SetOperationsKeepExactlyTheExpectedPoints)
                 EXPECT_TRUE(b.isSubsetEq(a)) << "pairwise superset implies exact superset";
             }
             EXPECT_EQ(a.relationExact(b), (sub ? 2 : 0) | (b.isSubsetEq(a) ? 1 : 0));
-            EXPECT_EQ(a.intersects(b), !i.isEmpty());
+            // The exact test agrees with the intersection; the quick one may only err towards
+            // true (from three clocks on).
+            EXPECT_EQ(a.intersectsExactly(b), !i.isEmpty());
+            if (!a.intersects(b)) {
+                EXPECT_TRUE(i.isEmpty());
+            }
+            if (dim <= 3) {
+                EXPECT_EQ(a.intersects(b), !i.isEmpty());
+            }
 
             // The operands are untouched, and share with their copies.
             EXPECT_EQ(oracle.of(a), pa);

@@ -66,11 +66,16 @@ protected:
         return as;
     }
 
-    // Runs the program with argv[0] "mirvek" in the test's folder. The program's own environment
-    // variables are left out of the inherited environment; `env` adds some ("NAME=value").
+    // A launcher that runs the program (its command words, found on the path), or none.
+    std::vector<std::string> launcher;
+
+    // Runs the program with argv[0] "mirvek" in the test's folder, or under the launcher. The
+    // program's own environment variables are left out of the inherited environment; `env` adds
+    // some ("NAME=value").
     RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
-        std::vector<std::string> words{"mirvek"};
+        std::vector<std::string> words = launcher;
+        words.push_back(launcher.empty() ? "mirvek" : MIRVEK_PROGRAM);
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& w : words) {
@@ -98,7 +103,9 @@ protected:
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
         pid_t pid = 0;
         RunResult result;
-        const int rc = posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data());
+        const int rc = launcher.empty()
+                           ? posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data())
+                           : posix_spawnp(&pid, launcher[0].c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
             ADD_FAILURE() << "cannot start " << MIRVEK_PROGRAM;
@@ -297,6 +304,21 @@ TEST_F(ProgramTest, CleanModelGetsTheGuessedQueriesAndTheSummary)
     EXPECT_EQ(r.err, "");
 }
 
+// Under an MPI launcher every process runs, and only the process of rank 0 talks to the user. A
+// process that had not started MPI would take itself for rank 0 and print the summary as well.
+TEST_F(ProgramTest, UnderAnMpiLauncherOnlyTheFirstProcessTalks)
+{
+    if (std::system("command -v mpirun >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no mpirun";
+    }
+    fixture("drv_clean.xta", "train.xta");
+    const std::string q = file("train.q", "E<> P.B\n");
+    launcher = {"mpirun", "--oversubscribe", "-np", "2"};
+    const RunResult r = run({"-r", "42", "train.xta", q});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, defaultSummary);
+}
+
 TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
 {
     struct Case
@@ -316,6 +338,12 @@ TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
         {"drv_xml_type_error.xml",
          "drv_xml_type_error.xml:/nta/template[1]/transition[1]/label[2]:2: [error] Incompatible types.\n"
          "drv_xml_type_error.xml:/nta/template[1]/transition[2]/label[2]:1: [error] Channel expected.\n"},
+        // A broken document: its faults are errors at their elements, after those found before
+        // them, never an internal exception.
+        {"drv_xml_structure_error.xml",
+         "drv_xml_structure_error.xml:/nta/declaration:1: [error] syntax error: unexpected ';'.\n"
+         "drv_xml_structure_error.xml:/nta/template[1]/name/comment:1: [error] Unexpected element inside a text.\n"
+         "drv_xml_structure_error.xml:/nta/template[2]/location[1]:1: [error] Unknown tag in XML file.\n"},
     };
     for (const Case& c : cases) {
         fixture(c.model);

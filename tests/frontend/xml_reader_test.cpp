@@ -267,6 +267,86 @@ TEST(XmlReader, StructuralFaultsEndTheReading)
     }
 }
 
+// The fault carries the path of the element the reading had reached, so that it can
+// be reported like any other error of the model.
+TEST(XmlReader, StructuralFaultsNameTheElementReached)
+{
+    struct Case
+    {
+        const char* name;
+        std::string text;
+        std::string path;
+    };
+    const std::vector<Case> cases = {
+        {"unknown tag inside a name",
+         document("<template><location id='a'><name>A<b>x</b></name></location></template>"),
+         "/nta/template[1]/location[1]/name"},
+        {"reference ahead of its location",
+         document("<template><location id='a'/><init ref='a'/><transition><source ref='b'/><target ref='a'/>"
+                  "</transition></template>"),
+         "/nta/template[1]/transition[1]/source"},
+        {"transition without source",
+         document("<template><location id='a'/><init ref='a'/><transition><target ref='a'/></transition>"
+                  "<transition><target ref='a'/></transition></template>"),
+         "/nta/template[1]/transition[1]/target"},
+        {"document cut short", "<nta><declaration>int x;</declaration><template><name>P", "/nta/template[1]/name"},
+    };
+    for (const auto& c : cases) {
+        ZOLT::resetParserState();
+        RecordingBuilder builder;
+        TempXml file(c.text);
+        try {
+            ZOLT::readXmlModelFile(file.path.c_str(), &builder, true, nullptr);
+            ADD_FAILURE() << c.name << ": no fault";
+        } catch (const ZOLT::XmlStructureError& e) {
+            EXPECT_EQ(e.path(), c.path) << c.name;
+        }
+    }
+}
+
+// An element inside a text has no place there: it is reported at its own path and
+// passed over with its content, and the text and the rest of the document are read.
+// Elements of the stored queries used to end the reading with an internal error.
+TEST(XmlReader, ElementsInsideTextsAreReportedAndPassedOver)
+{
+    const std::string misplaced = "Unexpected element inside a text";
+    struct Case
+    {
+        const char* name;
+        std::string text;
+        std::string path;
+        std::string structure;
+    };
+    const std::vector<Case> cases = {
+        {"comment in a template name",
+         document("<template><name>P<comment>c</comment></name><location id='a'/><init ref='a'/></template>"),
+         "/nta/template[1]/name/comment",
+         "declVar(x, false); error(Unexpected element inside a text); procBegin(P, true, , ); "
+         "procState(_a, false, false); procStateInit(_a); procEnd(); process(P); done()"},
+        {"query in a location label, before its text",
+         document("<template><name>P</name><location id='a'><label kind='invariant'><query/>x &lt; 1</label>"
+                  "</location><init ref='a'/></template>"),
+         "/nta/template[1]/location[1]/label[1]/query[1]",
+         "declVar(x, false); procBegin(P, true, , ); error(Unexpected element inside a text); "
+         "procState(_a, true, false); procStateInit(_a); procEnd(); process(P); done()"},
+        {"formula in the global declaration",
+         "<nta><declaration>int x;<formula>E&lt;&gt; true</formula> int y;</declaration>"
+         "<system>system P;</system></nta>",
+         "/nta/declaration/formula",
+         "error(Unexpected element inside a text); declVar(x, false); declVar(y, false); process(P); done()"},
+        {"queries in the system line",
+         document("", "<system>system <queries><query/></queries>P;</system>"),
+         "/nta/system/queries", "declVar(x, false); error(Unexpected element inside a text); process(P); done()"},
+    };
+    for (const auto& c : cases) {
+        Reading r;
+        readText(r, c.text);
+        EXPECT_EQ(r.failure, "") << c.name;
+        EXPECT_EQ(r.errorPath(misplaced), c.path) << c.name;
+        EXPECT_EQ(r.structure(), c.structure) << c.name;
+    }
+}
+
 // Model faults are reported through the builder at the path of their element,
 // and the reading goes on.
 TEST(XmlReader, ModelFaultsAreReportedAtTheirElementPaths)
@@ -526,6 +606,18 @@ TEST(XmlReader, MalformedDocumentsAreHandledSafely)
         for (const auto& call : r.builder.calls)
             EXPECT_EQ(call.find("leaked"), std::string::npos) << c.name;
         EXPECT_EQ(r.failure, c.failure) << c.name;
+
+        // A document held in memory is read with the same settings as a file.
+        ZOLT::resetParserState();
+        RecordingBuilder fromMemory;
+        std::string failure;
+        try {
+            EXPECT_EQ(ZOLT::readXmlModelBuffer(c.text.data(), c.text.size(), &fromMemory, true, nullptr), 0) << c.name;
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        EXPECT_EQ(failure, c.failure) << c.name << " (from memory)";
+        EXPECT_EQ(fromMemory.calls, r.builder.calls) << c.name << " (from memory)";
     }
 }
 

@@ -248,6 +248,38 @@ TEST(XmlWriter, ATemplateWithoutInitialLocationIsRefused)
     EXPECT_NE(access(out.path.c_str(), F_OK), 0);
 }
 
+// The scenario translation moves an observed process onto a private copy of its template;
+// the process is saved on that copy, in place of the instantiation it was made from, so that
+// the saved model reads back with the copy in use.
+TEST(XmlWriter, AProcessOnATemplateOfItsOwnIsSavedOnIt)
+{
+    Fixture f;
+    resetParserState();
+    ASSERT_EQ(runParserOnModelText("process T(int k) { state a; init a; }\nP = T(1);\nQ = T(2);\nsystem P, Q;",
+                                   &f.builder, true),
+              0);
+    ASSERT_EQ(errors(f.system), std::vector<std::string>{});
+    template_t& original = f.system.getTemplates().front();
+    scope_t parameters = scope_t::create();
+    parameters.addSymbol("k", original.parameters[0].getType(), nullptr);
+    template_t& copy = f.system.addTemplate("PTemplate", parameters, true, "", "");
+    copy.initialLocation = copy.addLocation("a", {}, {}).symbol;
+    for (instance_t& process : f.system.getProcesses())
+        if (process.symbol.getName() == "P")
+            process.definingTemplate = &copy;
+
+    TempPath out;
+    writeSystemXml(out.path.c_str(), f.system);
+    const std::string written = fileText(out.path);
+    EXPECT_NE(written.find("<system>P = PTemplate(1);\nQ = T(2);\nsystem P, Q; "), std::string::npos)
+        << written.substr(written.find("<system>"));
+
+    Fixture reread;
+    readXml(reread, out.path);
+    for (const instance_t& process : reread.system.getProcesses())
+        EXPECT_EQ(process.definingTemplate->symbol.getName(), process.symbol.getName() == "P" ? "PTemplate" : "T");
+}
+
 TEST(XmlWriter, LabelTextsAreConvertedToUtf8OrLeftOut)
 {
     struct Case

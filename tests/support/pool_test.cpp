@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <new>
+#include <sstream>
 
 namespace {
 
@@ -152,6 +153,47 @@ TEST(DataAllocator, CallbacksAndResetAndCounting)
     uint32_t* words = base::allocateWords(3, nullptr);
     words[2] = 1;
     base::freeWords(words, 3, nullptr);
+}
+
+}  // namespace
+
+
+namespace {
+
+using base::DataAllocator;
+
+// The report of a store's memory: pools, bytes held, handed out, left at the bump pointer and
+// on the free lists, and the free blocks by size.
+TEST(DataAllocator, StatisticsReportTheMemoryHeldAndFree)
+{
+    DataAllocator allocator;
+    uint32_t* a = allocator.allocate(4);     // 16 bytes
+    uint32_t* b = allocator.allocate(4);
+    uint32_t* c = allocator.allocate(6);     // 24 bytes
+    allocator.allocate(2);                   // 8 bytes, the last one handed out
+    allocator.deallocate(a, 4);
+    allocator.deallocate(b, 4);
+    allocator.deallocate(c, 6);
+    EXPECT_EQ(allocator.getDeallocatedAvailable(), 56u);
+    EXPECT_EQ(allocator.getMemoryInUse(), 8u);
+    EXPECT_EQ(allocator.getTotalMemory(), 8 + DataAllocator::poolBytes);
+
+    std::ostringstream out;
+    allocator.printStatistics(out);
+    EXPECT_EQ(out.str(), "DataAllocator stats: 1 pools allocated\n"
+                         "Total memory             : 33554440B\t= 32.00MB\n"
+                         "Memory allocated         : 8B\n"
+                         "Available in current pool: 33554368B\t= 32.00MB\n"
+                         "Deallocated available    : 56B\n"
+                         "Details of deallocated memory: [16]=2 [24]=1\n");
+
+    // A second pool and a block served on its own count in the memory held and in use.
+    allocator.allocate(uint32_t(DataAllocator::poolBytes / 4 - 4));
+    uint32_t* large = allocator.allocate(uint32_t(DataAllocator::poolBytes / 4 + 2));
+    EXPECT_EQ(allocator.getPoolCount(), 2u);
+    EXPECT_EQ(allocator.getMemoryInUse(), 8 + (DataAllocator::poolBytes - 16) + DataAllocator::poolBytes + 8);
+    allocator.deallocate(large, uint32_t(DataAllocator::poolBytes / 4 + 2));
+    EXPECT_EQ(allocator.getTotalMemory(), 2 * (8 + DataAllocator::poolBytes));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -331,6 +332,60 @@ TEST(CheckedReading, XmlDoors)
         EXPECT_EQ(readCheckedXmlModelBuffer(text, &system, true), 0);
         ASSERT_EQ(system.getErrors().size(), 1u);
         EXPECT_EQ(system.getErrors()[0].message, "$Must_be_computable_at_compile_time");
+    }
+}
+
+// A document that is broken or holds what has no place in it gives errors of the
+// model at the element paths, after the errors found before, through either door.
+TEST(CheckedReading, XmlFaultsAreErrorsOfTheModel)
+{
+    struct Case
+    {
+        const char* name;
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> errors;   // path, message
+    };
+    const std::string badDeclaration = "<nta><declaration>int x; int y = ;</declaration>";
+    const std::string syntaxError = "$syntax_error: $unexpected ';'";
+    const std::vector<Case> cases = {
+        {"a template defined in a template's declarations",
+         badDeclaration + "<template><name>P</name><declaration>process Q() { state A; init A; }</declaration>"
+                          "<location id='a'/><init ref='a'/></template><system>system P;</system></nta>",
+         {{"/nta/declaration", syntaxError},
+          {"/nta/template[1]/declaration", "$Templates_cannot_be_declared_inside_templates"}}},
+        {"an unknown element",
+         badDeclaration + "<template><name>P</name><location id='a'><bogus/></location></template></nta>",
+         {{"/nta/declaration", syntaxError}, {"/nta/template[1]/location[1]", "Unknown tag in XML file"}}},
+        {"a comment element in a name",
+         badDeclaration + "<template><name>P<comment/></name><location id='a'/><init ref='a'/></template>"
+                          "<system>system P;</system></nta>",
+         {{"/nta/declaration", syntaxError}, {"/nta/template[1]/name/comment", "Unexpected element inside a text"}}},
+        {"an entity",
+         "<?xml version='1.0'?><!DOCTYPE nta [<!ENTITY n '3'>]><nta><declaration>const int N = &n;;"
+         "</declaration><system>system P;</system></nta>",
+         {{"/nta/declaration", "Unsupported entity reference in XML document"}}},
+    };
+    for (const Case& c : cases) {
+        for (bool fromFile : {true, false}) {
+            TimedAutomataSystem system;
+            resetParserState();
+            if (fromFile) {
+                char name[] = "/tmp/mirvek_xmlfault_XXXXXX.xml";
+                int fd = mkstemps(name, 4);
+                ASSERT_GE(fd, 0);
+                EXPECT_EQ(write(fd, c.text.data(), c.text.size()), static_cast<ssize_t>(c.text.size()));
+                close(fd);
+                EXPECT_EQ(readCheckedXmlModelFile(name, &system, true, nullptr), 0) << c.name;
+                unlink(name);
+            } else {
+                EXPECT_EQ(readCheckedXmlModelBuffer(c.text.c_str(), &system, true), 0) << c.name;
+            }
+            std::vector<std::pair<std::string, std::string>> errors;
+            for (const diagnostic_t& d : system.getErrors()) {
+                errors.emplace_back(d.start.path, d.message);
+            }
+            EXPECT_EQ(errors, c.errors) << c.name << (fromFile ? " (file)" : " (memory)");
+        }
     }
 }
 
