@@ -1,0 +1,99 @@
+#include "pipeline/keys.h"
+
+// Symbolic exploration.
+const char PROPERTY_SYSTEM[] = "verifier:SYSTEM";
+const char PROPERTY_EXPRESSION[] = "verifier:EXPRESSION";
+const char PROPERTY_EXPRESSION_INFO[] = "verifier:EXPRESSION_INFO";
+const char PROPERTY_COLOR_STATE_SET[] = "verifier:COLOR_STATE_SET";
+const char PROPERTY_STATE_ORDER[] = "verifier:STATE_ORDER";
+const char PROPERTY_PRIORITYFUNCTION[] = "verifier:PRIORITYFUNCTION";
+const char PROPERTY_RANDOMISE[] = "verifier:RANDOMISE";
+const char PROPERTY_PRUNING[] = "verifier:PRUNING";
+const char PROPERTY_MINCOST[] = "verifier:MINCOST";
+const char PROPERTY_PASSEDSIZE[] = "verifier:PASSEDSIZE";
+const char PROPERTY_SPACEOPT[] = "verifier:SPACEOPT";
+const char PROPERTY_SCALARSET_INFO[] = "verifier:SCALARSET_INFO";
+const char PROPERTY_EXTRAPOLATE_LU[] = "verifier:EXTRAPOLATE_LU";
+const char PROPERTY_ZUBOR_DRIFT[] = "verifier:ZUBOR_DRIFT";
+const char PROPERTY_TARGET_ORDER[] = "verifier:TARGET_ORDER";
+const char PROPERTY_ACTIVEPROC[] = "verifier:ACTIVEPROC";
+const char PROPERTY_RECORD_SOURCE[] = "verifier:RECORD_SOURCE";
+const char PROPERTY_TRACESTORE[] = "verifier:TRACESTORE";
+const char PROPERTY_CHECKTRACE[] = "verifier:CHECKTRACE";
+const char PROPERTY_REACHEDSTATE[] = "verifier:REACHEDSTATE";
+const char PROPERTY_SUP_FEEDBACK[] = "verifier:SUP_FEEDBACK";
+const char PROPERTY_STOP[] = "verifier:STOP";
+const char PROPERTY_SILENT[] = "verifier:SILENT";
+const char PROPERTY_JOB[] = "verifier:JOB";
+const char PROPERTY_STATISTICS[] = "verifier:STATISTICS";
+const char PROPERTY_REUSE[] = "verifier:REUSE";
+const char PROPERTY_REUSE_KEYS[] = "verifier:REUSE_KEYS";
+const char PROPERTY_REDUCE[] = "verifier:REDUCE";
+const char PROPERTY_SUPCOST[] = "verifier:SUPCOST";
+const char PROPERTY_INFCOST[] = "verifier:INFCOST";
+
+// Statistical runs.
+const char PROPERTY_SMCSAMPLINGTIME[] = "verifier:SMCSAMPLINGTIME";
+const char PROPERTY_OPTIONTRACE[] = "verifier:OPTIONTRACE";
+const char PROPERTY_DELTATIME[] = "verifier:DELTATIME";
+const char PROPERTY_SMCRESOLUTION[] = "verifier:SMCRESOLUTION";
+const char PROPERTY_MEASUREMITLDEPTH[] = "verifier:MEASUREMITLDEPTH";
+const char PROPERTY_SMCDELAYVARIABLE[] = "verifier:SMCDELAYVARIABLE";
+const char PROPERTY_SMCSTRATEGY[] = "verifier:SMCSTRATEGY";
+const char PROPERTY_SMCSTOPCONDITION[] = "verifier:SMCSTOPCONDITION";
+const char PROPERTY_SMCLOGFILENAME[] = "verifier:SMCLOGFILENAME";
+const char PROPERTY_SMCLOG[] = "verifier:SMCLOG";
+const char PROPERTY_SMCCOVER[] = "verifier:SMCCOVER";
+const char PROPERTY_CMPPARAM[] = "verifier:CMPPARAM";
+const char PROPERTY_RATIO_U1[] = "verifier:RATIO_U1";
+const char PROPERTY_RATIO_U0[] = "verifier:RATIO_U0";
+const char PROPERTY_NBRUNS[] = "verifier:NBRUNS";
+const char PROPERTY_FEEDBACK[] = "verifier:FEEDBACK";
+const char PROPERTY_HISTOWIDTH[] = "verifier:HISTOWIDTH";
+const char PROPERTY_HISTOBARS[] = "verifier:HISTOBARS";
+const char PROPERTY_EPSILON[] = "verifier:EPSILON";
+const char PROPERTY_BETA[] = "verifier:BETA";
+const char PROPERTY_ALPHA[] = "verifier:ALPHA";
+const char PROPERTY_DELTAPLUS[] = "verifier:DELTAPLUS";
+const char PROPERTY_DELTAMINUS[] = "verifier:DELTAMINUS";
+const char PROPERTY_PROBABILITY[] = "verifier:PROBABILITY";
+
+// In the key set, but read by no stage.
+const char PROPERTY_GOXASTRATEGY[] = "verifier:GOXASTRATEGY";
+const char PROPERTY_FILTERSTRATEGY[] = "verifier:FILTERSTRATEGY";
+const char PROPERTY_LEARNINGOUTPUT[] = "verifier:LEARNINGOUTPUT";
+const char PROPERTY_LEARNINGEVALUATIONS[] = "verifier:LEARNINGEVALUATIONS";
+const char PROPERTY_LEARNINGBUCKETSIZE[] = "verifier:LEARNINGBUCKETSIZE";
+const char PROPERTY_LEARNINGGOODRUNS[] = "verifier:LEARNINGGOODRUNS";
+const char PROPERTY_LEARNINGMAXRUNS[] = "verifier:LEARNINGMAXRUNS";
+const char PROPERTY_RUNBOUND[] = "verifier:RUNBOUND";
+const char PROPERTY_EXTRAPOLATOR_FILTER[] = "verifier:EXTRAPOLATOR_FILTER";
+const char PROPERTY_TURN_ACTION[] = "verifier:TURN_ACTION";
+const char PROPERTY_EDGESELECTOR[] = "verifier:EDGESELECTOR";
+const char PROPERTY_PRUNE_SATISFYING_STATES[] = "verifier:PRUNE_SATISFYING_STATES";
+const char PROPERTY_REMAINING[] = "verifier:REMAINING";
+
+// Filter names.
+const char FILTER_DISTANCE[] = "distance-filter";
+const char FILTER_REACHABILITY[] = "reachability-filter";
+const char FILTER_CANONIZE[] = "canonize-filter";
+const char FILTER_PASSED_LIST[] = "passed-list";
+const char FILTER_PASSED_WAITING_LIST[] = "passed-waiting-list";
+const char FILTER_SYMMETRY[] = "symmetry-filter";
+const char FILTER_QUERY[] = "query-filter";
+const char FILTER_EXPANSION[] = "expansion-filter";
+const char FILTER_PRIORITY[] = "priority-filter";
+const char FILTER_COPY[] = "copy-filter";
+const char FILTER_SORTING[] = "sorting-filter";
+const char FILTER_PROGRESS[] = "progress-filter";
+const char FILTER_TRACESTORE[] = "tracestore-filter";
+const char FILTER_TRANSITION_LIVENESS[] = "transition-filter-liveness";
+const char FILTER_TRANSITION[] = "transition-filter";
+const char FILTER_SUCCESSOR_LIVENESS[] = "successor-filter-liveness";
+const char FILTER_SUCCESSOR[] = "successor-filter";
+const char FILTER_DELAY[] = "delay-filter";
+const char FILTER_LU_LOCAL_EXTRAPOLATION[] = "lu-local-extrapolation-filter";
+const char FILTER_LOCAL_EXTRAPOLATION[] = "local-extrapolation-filter";
+const char FILTER_DIFFERENCE_EXTRAPOLATION[] = "difference-extrapolation-filter";
+const char FILTER_GOXA_EXTRAPOLATION[] = "goxa-extrapolation-filter";
+const char FILTER_EXTRAPOLATION[] = "extrapolation-filter";

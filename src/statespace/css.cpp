@@ -1,0 +1,434 @@
+#include "statespace/css.h"
+
+#include <algorithm>
+
+#include "runtime/location.h"
+#include "runtime/symbolic_state.h"
+#include "runtime/system.h"
+#include "support/exceptions.h"
+#include "support/hash.h"
+
+// ---- Colors --------------------------------------------------------------------------------------
+
+ColorSet::ColorSet(std::initializer_list<int32_t> list)
+{
+    for (int32_t color : list) {
+        insert(color);
+    }
+}
+
+void ColorSet::insert(int32_t color)
+{
+    const auto at = std::lower_bound(colors.begin(), colors.end(), color);
+    if (at == colors.end() || *at != color) {
+        colors.insert(at, color);
+    }
+}
+
+bool ColorSet::contains(int32_t color) const
+{
+    for (int32_t c : colors) {
+        if (c == color) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- Hash ----------------------------------------------------------------------------------------
+
+uint32_t lookup2Mix(uint32_t a, uint32_t b, uint32_t c)
+{
+    a -= b; a -= c; a ^= c >> 13;
+    b -= c; b -= a; b ^= a << 8;
+    c -= a; c -= b; c ^= b >> 13;
+    a -= b; a -= c; a ^= c >> 12;
+    b -= c; b -= a; b ^= a << 16;
+    c -= a; c -= b; c ^= b >> 5;
+    a -= b; a -= c; a ^= c >> 3;
+    b -= c; b -= a; b ^= a << 10;
+    c -= a; c -= b; c ^= b >> 15;
+    return c;
+}
+
+// ---- Store ---------------------------------------------------------------------------------------
+
+namespace {
+
+uint32_t low32(uint64_t h)
+{
+    return static_cast<uint32_t>(h);
+}
+
+constexpr uint32_t nodeWordsWithoutPayload = sizeof(CSS::Node) / sizeof(uint32_t);
+static_assert(sizeof(CSS::Node) % 8 == 0, "payloads follow nodes 8-byte aligned");
+
+}  // namespace
+
+CSS::CSS(System* system, bool compact)
+    : integerCount(static_cast<int32_t>(system->getStateVariableCount())),
+      metaCount(static_cast<int32_t>(system->getMetaVariableCount())),
+      clockCount(static_cast<int32_t>(system->getClockCount())),
+      colorCounts{-1},
+      locationTable(&system->getLocationTable()),
+      allocator(new base::DataAllocator()),
+      discrete(storage::makeDiscreteStorage(allocator.get(), 0, compact ? 1 : 0)),
+      zones(storage::makeZoneStorage(allocator.get(), 0, compact ? 3 : 1)),
+      indices(system->getProcessCount()),
+      unpacked(system->getProcessCount())
+{}
+
+// Every node's memory belongs to the allocator, which goes with the storages.
+CSS::~CSS() = default;
+
+int32_t CSS::newColor()
+{
+    colorCounts.push_back(0);
+    return nextColor++;
+}
+
+int32_t CSS::colorCount(int32_t color) const
+{
+    return color > 0 && static_cast<size_t>(color) < colorCounts.size() ? colorCounts[color] : 0;
+}
+
+CSS::StateKey CSS::makeKey(SymbolicState* state)
+{
+    const size_t n = state->getStaticSlotCount();
+    if (indices.size() < n) {
+        indices.resize(n);
+    }
+    Location* const* locations = state->getLocations();
+    for (size_t p = 0; p < n; ++p) {
+        indices[p] = static_cast<uint32_t>(locations[p]->getGlobalIndex());
+    }
+    StateKey key;
+    // Location indices rather than Location pointers: the same hashes, and so the same buckets
+    // and the same order of stored states, on every run.
+    key.locationHash = low32(base::hash64(indices.data(), n * sizeof(uint32_t), 0));
+    key.integerHash = low32(base::hash64(state->getVariables(), sizeof(int32_t) * integerCount, 0));
+    key.nodeHash = lookup2Mix(key.locationHash, key.integerHash, 0);
+    key.state = state;
+    key.locationIndices = indices.data();
+    return key;
+}
+
+uint32_t CSS::zoneHash(const dbm::zone_t& zone) const
+{
+    if (zone.isEmpty()) {
+        return static_cast<uint32_t>(zone.getWord());
+    }
+    const uint32_t dim = zone.getDimension();
+    return low32(base::hash64(zone.getMatrix(), sizeof(dbm::bound_t) * dim * dim, 0));
+}
+
+uint32_t CSS::nodeWords(const Node* node)
+{
+    return nodeWordsWithoutPayload + node->payloadWords();
+}
+
+CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool withPayload, bool held)
+{
+    if (color == 0) {
+        return nullptr;
+    }
+    const uint32_t words = nodeWordsWithoutPayload + (withPayload ? 2 : 0);
+    Node* node = new (allocator->allocate(words)) Node();
+    node->flags = withPayload ? payloadFlag : 0;
+    if (withPayload) {
+        static_cast<uint32_t*>(node->payload())[0] = 0;
+        static_cast<uint32_t*>(node->payload())[1] = 0;
+    }
+    storeNode(key, zone, color, held, node);
+    return node;
+}
+
+void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node)
+{
+    SymbolicState* state = key.state;
+    const auto slots = static_cast<uint32_t>(state->getStaticSlotCount());
+    node->integers = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
+                                            key.integerHash);
+    const int32_t* meta = state->getMetaVariables();
+    node->meta = discrete->packIntegers(
+        meta, static_cast<uint32_t>(metaCount), low32(base::hash64(meta, sizeof(int32_t) * metaCount, 0)));
+    node->locations = discrete->packLocations(key.locationIndices, slots, key.locationHash);
+    node->zone = zones->packZone(zone, zoneHash(zone));
+    node->cost = state->getCost();
+    node->flags = (node->flags & payloadFlag) | (static_cast<uint32_t>(color) & colorMask) | (held ? heldFlag : 0);
+    node->hash = key.nodeHash;
+    table.insert(node);
+    ++colorCounts[color];
+}
+
+bool CSS::sameDiscrete(const StateKey& key, const Node* node)
+{
+    return discrete->equalLocations(key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()),
+                                    node->locations) &&
+           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), node->integers);
+}
+
+CSS::Node* CSS::findNode(const StateKey& key, const ColorSet& filter)
+{
+    return firstSameDiscrete(key, filter).node;
+}
+
+CSS::Iterator CSS::firstSameDiscrete(const StateKey& key, const ColorSet& filter)
+{
+    Iterator it;
+    it.filter = &filter;
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        Node* node = static_cast<Node*>(n);
+        if (node->hash == key.nodeHash && filter.passes(node->color()) && sameDiscrete(key, node)) {
+            it.node = node;
+            break;
+        }
+    }
+    return it;
+}
+
+CSS::Node* CSS::nextSameDiscrete(Iterator& it)
+{
+    const Node* current = it.node;
+    it.node = nullptr;
+    if (current == nullptr) {
+        return nullptr;
+    }
+    for (IntrusiveHashTable::Node* n = current->next; n != nullptr; n = n->next) {
+        Node* node = static_cast<Node*>(n);
+        if (node->hash == current->hash && sameHandles(node, current) && it.filter->passes(node->color())) {
+            it.node = node;
+            break;
+        }
+    }
+    return it.node;
+}
+
+CSS::Iterator CSS::firstNode(const ColorSet& filter)
+{
+    Iterator it;
+    it.filter = &filter;
+    it.bucket = 0;
+    it.node = nullptr;
+    for (; it.bucket < table.getBucketCount(); ++it.bucket) {
+        for (IntrusiveHashTable::Node* n = table.bucket(it.bucket); n != nullptr; n = n->next) {
+            if (filter.passes(static_cast<Node*>(n)->color())) {
+                it.node = static_cast<Node*>(n);
+                return it;
+            }
+        }
+    }
+    return it;
+}
+
+CSS::Node* CSS::nextNode(Iterator& it)
+{
+    if (it.node == nullptr) {
+        return nullptr;
+    }
+    IntrusiveHashTable::Node* n = it.node->next;
+    it.node = nullptr;
+    while (true) {
+        for (; n != nullptr; n = n->next) {
+            if (it.filter->passes(static_cast<Node*>(n)->color())) {
+                it.node = static_cast<Node*>(n);
+                return it.node;
+            }
+        }
+        if (++it.bucket >= table.getBucketCount()) {
+            return nullptr;
+        }
+        n = table.bucket(it.bucket);
+    }
+}
+
+void CSS::loadNode(Node* node, SymbolicState* state)
+{
+    const size_t slots = state->getStaticSlotCount();
+    if (unpacked.size() < slots) {
+        unpacked.resize(slots);
+    }
+    const uint32_t n = discrete->unpackLocations(unpacked.data(), node->locations);
+    for (uint32_t p = 0; p < n; ++p) {
+        state->setLocation(p, locationTable->get(unpacked[p]));
+    }
+    discrete->unpackIntegers(state->getVariables(), node->integers);
+    if (node->meta != 0) {
+        discrete->unpackIntegers(state->getMetaVariables(), node->meta);
+    }
+    dbm::zone_t zone(static_cast<uint32_t>(clockCount));
+    zones->unpackZone(zone, node->zone);
+    state->zone.assignZone(zone);
+    state->zoneChanged();
+}
+
+void CSS::removeNode(Node* node, IntrusiveHashTable::Node** link)
+{
+    --colorCounts[node->color()];
+    if (link != nullptr) {
+        table.unlinkAt(link);
+    } else {
+        table.remove(node);
+    }
+    discrete->release(node->locations);
+    discrete->release(node->integers);
+    discrete->release(node->meta);
+    zones->release(node->zone);
+    node->zone = 0;
+    node->meta = 0;
+    if (node->isHeld()) {
+        node->flags &= ~colorMask;
+    } else {
+        allocator->deallocate(reinterpret_cast<uint32_t*>(node), nodeWords(node));
+    }
+}
+
+void CSS::recolor(Node* node, int32_t color)
+{
+    if (color == 0) {
+        removeNode(node);
+        return;
+    }
+    --colorCounts[node->color()];
+    ++colorCounts[color];
+    node->flags = (node->flags & ~colorMask) | (static_cast<uint32_t>(color) & colorMask);
+}
+
+void CSS::recolorAll(const ColorSet& colors, int32_t color)
+{
+    if (colors.empty()) {
+        return;
+    }
+    for (size_t b = 0; b < table.getBucketCount(); ++b) {
+        IntrusiveHashTable::Node** link = &table.bucket(b);
+        while (*link != nullptr) {
+            Node* node = static_cast<Node*>(*link);
+            if (!colors.contains(node->color())) {
+                link = &node->next;
+            } else if (color == 0) {
+                removeNode(node, link);  // *link now holds the following node
+            } else {
+                recolor(node, color);
+                link = &node->next;
+            }
+        }
+    }
+}
+
+void CSS::dropMeta(Node* node)
+{
+    discrete->release(node->meta);
+    node->meta = 0;
+}
+
+void CSS::freeNode(Node* node)
+{
+    allocator->deallocate(reinterpret_cast<uint32_t*>(node), nodeWords(node));
+}
+
+void CSS::widenByNode(dbm::fed_t& federation, Node* node)
+{
+    if (federation.size() >= 2) {
+        federation.convexHull();
+    }
+    dbm::fed_t::mutable_iterator it = federation.beginMutable();
+    if (!it.atEnd()) {
+        zones->widenByStored(*it, node->zone);
+    }
+}
+
+int CSS::relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node)
+{
+    const int32_t storedCost = node->cost;
+    for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
+        switch (zones->relationWithZone(*it, node->zone)) {
+        case dbm::SUPERSET:
+            if (storedCost >= cost) {
+                return 1;
+            }
+            it.next();
+            break;
+        case dbm::DIFFERENT:
+            it.next();
+            break;
+        case dbm::SUBSET:
+            if (cost >= storedCost) {
+                it.remove();
+            } else {
+                it.next();
+            }
+            break;
+        case dbm::EQUAL:
+            if (cost < storedCost) {
+                return 1;
+            }
+            it.remove();
+            break;
+        default:
+            throw Bug("Invalid relation in CSS::relateAndEliminate");
+        }
+    }
+    return federation.isEmpty() ? 2 : 0;
+}
+
+bool CSS::relationWithNode(const dbm::fed_t& federation, int32_t cost, Node* node)
+{
+    for (const dbm::zone_t& zone : federation) {
+        if (cost < node->cost) {
+            continue;
+        }
+        const int r = zones->relationWithZone(zone, node->zone);
+        if (r == dbm::SUBSET || r == dbm::EQUAL) {
+            return true;
+        }
+        if (r < 0 || r > 3) {
+            throw Bug("Invalid relation in CSS::relationWithNode");
+        }
+    }
+    return false;
+}
+
+bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const ColorSet& eliminate,
+                            const ColorSet& relate, const ColorSet& filter)
+{
+    const int32_t cost = key.state->getCost();
+    Iterator it = firstSameDiscrete(key, filter);
+    for (Node* node = it.node; node != nullptr;) {
+        Node* current = node;
+        node = nextSameDiscrete(it);  // before current may be removed
+        if (relate.contains(current->color())) {
+            const int r = relateAndEliminate(federation, cost, current);
+            if (r == 1) {
+                if (eliminate.contains(current->color())) {
+                    removeNode(current);
+                }
+            } else if (r == 2) {
+                return true;
+            }
+        } else if (relationWithNode(federation, cost, current)) {
+            removeNode(current);
+        }
+    }
+    return false;
+}
+
+bool CSS::containsPayload(const StateKey& key, const void* payload)
+{
+    static const ColorSet everyColor;
+    Iterator it = firstSameDiscrete(key, everyColor);
+    for (Node* node = it.node; node != nullptr; node = nextSameDiscrete(it)) {
+        if ((node->flags & payloadFlag) != 0 && node->payload() == payload) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::pair<storage::handle_t, storage::handle_t> CSS::discreteHandles(const StateKey& key)
+{
+    const storage::handle_t locations = discrete->packLocations(
+        key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()), key.locationHash);
+    const storage::handle_t integers =
+        discrete->packIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), key.integerHash);
+    return {locations, integers};
+}

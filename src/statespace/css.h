@@ -1,0 +1,193 @@
+#pragma once
+
+// The constraint-system store: the explored symbolic states behind the passed and passed-waiting
+// lists. One node per stored zone holds the discrete part of its state (locations, integer and meta
+// variables, hash-consed by a discrete storage), the zone (hash-consed by a zone storage), the
+// state's cost and a color. Nodes are found by their discrete part; the zones found are compared
+// with the zones of a new state, which is then either covered or removes the nodes it dominates.
+// Colors let several lists share one store, each seeing only its own nodes.
+//
+// Node memory comes from the store's pooled allocator. A node may carry a payload right behind it;
+// callers identify such a node by its payload address. A node that a waiting order holds (the held
+// flag) is not freed when it is removed from the store: it keeps color 0 until its holder frees it.
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "dbm/fed.h"
+#include "dbm/zone.h"
+#include "runtime/intrusive_hash_table.h"
+#include "statespace/discrete_storage.h"
+#include "statespace/zone_storage.h"
+#include "support/object.h"
+#include "support/pool.h"
+
+class Location;
+class LocationTable;
+class SymbolicState;
+class System;
+
+// An ordered set of colors. As a filter an empty set lets every color pass; as a set of colors to
+// act on (relate, eliminate) an empty set holds none.
+class ColorSet
+{
+public:
+    ColorSet() = default;
+    ColorSet(std::initializer_list<int32_t> colors);
+
+    void insert(int32_t color);
+    void clear() { colors.clear(); }
+    bool empty() const { return colors.empty(); }
+    bool contains(int32_t color) const;
+    bool passes(int32_t color) const { return colors.empty() || contains(color); }
+    const std::vector<int32_t>& values() const { return colors; }
+
+private:
+    std::vector<int32_t> colors;  // ascending
+};
+
+// Bob Jenkins' lookup2 mix of three 32-bit words; returns the final c.
+uint32_t lookup2Mix(uint32_t a, uint32_t b, uint32_t c);
+
+class CSS : public base::Object
+{
+public:
+    struct Node : IntrusiveHashTable::Node
+    {
+        storage::handle_t locations;
+        storage::handle_t integers;
+        storage::handle_t meta;  // 0 once the node has been explored (dropMeta)
+        storage::zone_handle_t zone;
+        int32_t cost;
+        uint32_t flags;  // color and flags below
+
+        int32_t color() const { return static_cast<int32_t>(flags & colorMask); }
+        bool isHeld() const { return (flags & heldFlag) != 0; }
+        void setHeld(bool held) { flags = held ? flags | heldFlag : flags & ~heldFlag; }
+        uint32_t payloadWords() const { return (flags & payloadFlag) != 0 ? 2 : 0; }
+        void* payload() { return this + 1; }
+    };
+    static constexpr uint32_t colorMask = 0x0fffffff;
+    static constexpr uint32_t heldFlag = 0x10000000;
+    static constexpr uint32_t payloadFlag = 0x20000000;  // an 8-byte payload follows the node
+
+    // What a lookup needs of a state: the hashes of its location vector (global location indices)
+    // and of its integer variables, and the node hash mixed from both. The location indices are
+    // kept in the store's buffer: a key is valid until the next key of the same store is made.
+    struct StateKey
+    {
+        uint32_t locationHash;
+        uint32_t integerHash;
+        uint32_t nodeHash;
+        SymbolicState* state;
+        const uint32_t* locationIndices;
+    };
+
+    // A walk over nodes whose color passes a filter.
+    struct Iterator
+    {
+        const ColorSet* filter = nullptr;
+        Node* node = nullptr;
+        // For walks over the whole table.
+        size_t bucket = 0;
+    };
+
+    // Stores states of the System. Compact: compressed discrete parts and minimal-graph zones;
+    // otherwise verbatim discrete parts and full matrices (16-bit bounds where they fit, both).
+    CSS(System* system, bool compact);
+    ~CSS() override;
+    CSS(const CSS&) = delete;
+    CSS& operator=(const CSS&) = delete;
+
+    // The next color (1, 2, ...), with no node yet.
+    int32_t newColor();
+    // Number of stored nodes of a color.
+    int32_t colorCount(int32_t color) const;
+
+    // The key of the state's discrete part.
+    StateKey makeKey(SymbolicState* state);
+
+    // A new node of the key's state with this zone and color (nothing and null for color 0),
+    // with an 8-byte payload when `withPayload` is set. Returns the node; the payload follows it.
+    Node* addNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool withPayload, bool held);
+    // Fills a node allocated by the caller and enters it into the table.
+    void storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node);
+
+    // First node with the key's discrete part whose color passes the filter, or null.
+    Node* findNode(const StateKey& key, const ColorSet& filter);
+    // Starts a walk over the nodes of the key's discrete part (it.node is the first, or null).
+    Iterator firstSameDiscrete(const StateKey& key, const ColorSet& filter);
+    // Moves to the next node of the same discrete part whose color passes the filter; null at the end.
+    Node* nextSameDiscrete(Iterator& it);
+    // Walk over every node in bucket order.
+    Iterator firstNode(const ColorSet& filter);
+    Node* nextNode(Iterator& it);
+
+    // Writes the node into the state: locations, integer variables, meta variables (unless dropped)
+    // and the zone (the federation becomes exactly the stored zone).
+    void loadNode(Node* node, SymbolicState* state);
+    // Takes the node out of the table and releases its zone; frees it unless it is held, in which
+    // case it only gets color 0. `link`, when given, is the link that points at the node.
+    void removeNode(Node* node, IntrusiveHashTable::Node** link = nullptr);
+    // Color 0 removes the node; another color moves it there.
+    void recolor(Node* node, int32_t color);
+    // Every node whose color is in the set gets the new color (0: is removed).
+    void recolorAll(const ColorSet& colors, int32_t color);
+    // Forgets the node's meta variables.
+    void dropMeta(Node* node);
+    // Frees the memory of a node that was held and has been removed (color 0).
+    void freeNode(Node* node);
+
+    // The federation becomes the convex hull of its zones widened by the node's zone.
+    void widenByNode(dbm::fed_t& federation, Node* node);
+    // Relates the zones of a federation, with the state's cost, to a node: 1 as soon as a zone
+    // dominates the node (includes it at no lower cost, or equals it at lower cost); otherwise
+    // removes the zones that the node covers at no higher cost and returns 2 when none is left, 0
+    // when some are. The federation is made private first.
+    int relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node);
+    // True when the node covers some zone of the federation at no higher cost.
+    bool relationWithNode(const dbm::fed_t& federation, int32_t cost, Node* node);
+    // Compares the state's federation with every node of its discrete part whose color passes the
+    // filter. Nodes of relate colors: zones they cover go from the federation, nodes the state
+    // dominates are removed when their color is in the eliminate set, and true (covered) is
+    // returned once no zone is left. Nodes of other colors are removed when they cover a zone.
+    bool checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const ColorSet& eliminate,
+                           const ColorSet& relate, const ColorSet& filter);
+    // Whether some node of the key's discrete part carries that payload.
+    bool containsPayload(const StateKey& key, const void* payload);
+
+    // The handles of the key's discrete part (stored when new): equal discrete parts, equal pairs.
+    std::pair<storage::handle_t, storage::handle_t> discreteHandles(const StateKey& key);
+
+    static Node* nodeOfPayload(void* payload) { return static_cast<Node*>(payload) - 1; }
+
+    // Figures for tests and reports.
+    size_t nodeCount() const { return table.size(); }
+    size_t tableBucketCount() const { return table.getBucketCount(); }
+    const storage::DiscreteStorage& getDiscreteStorage() const { return *discrete; }
+    const storage::ZoneStorage& getZoneStorage() const { return *zones; }
+    const base::DataAllocator& getAllocator() const { return *allocator; }
+
+private:
+    bool sameDiscrete(const StateKey& key, const Node* node);
+    static bool sameHandles(const Node* a, const Node* b)
+    {
+        return a->locations == b->locations && a->integers == b->integers;
+    }
+    static uint32_t nodeWords(const Node* node);
+    uint32_t zoneHash(const dbm::zone_t& zone) const;
+
+    int32_t nextColor = 1;
+    int32_t integerCount;
+    int32_t metaCount;
+    int32_t clockCount;
+    IntrusiveHashTable table;
+    std::vector<int32_t> colorCounts;
+    const LocationTable* locationTable;
+    base::RefPtr<base::DataAllocator> allocator;
+    base::RefPtr<storage::DiscreteStorage> discrete;
+    base::RefPtr<storage::ZoneStorage> zones;
+    std::vector<uint32_t> indices;  // location indices of the latest key, and for unpacking
+    std::vector<uint32_t> unpacked;
+};
