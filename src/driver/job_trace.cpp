@@ -14,6 +14,7 @@
 #include "driver/job.h"
 #include "driver/model_checker.h"
 #include "driver/options.h"
+#include "driver/xml_trace_writer.h"
 #include "runtime/state_decorators.h"
 #include "runtime/symbolic_state.h"
 #include "statespace/path.h"
@@ -192,7 +193,11 @@ void Job::printTrace()
         return;
     }
     if (xmlTraceWanted) {
-        std::fputs("XML traces cannot be written: this build has no XML trace writer.\n", stderr);
+        const std::string name = xmlTracePrefix + std::to_string(xmlTraceCounter) + ".xml";
+        if (writeXMLTrace(first, last.get(), first->state->getSystem(), name)) {
+            std::printf("XMLTrace outputted to: %s\n", name.c_str());
+        }
+        ++xmlTraceCounter;
         return;
     }
     std::printf("%s\n", counterExample ? "Showing counter example." : "Showing example trace.");

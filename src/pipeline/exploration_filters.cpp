@@ -3,6 +3,7 @@
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
 #include "pipeline/successor_chain.h"
+#include "runtime/concrete_state.h"
 #include "runtime/process.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
@@ -126,6 +127,8 @@ void JobProgressFilter<T>::setProperty(const char* key, void* value)
 
 template class JobProgressFilter<SymbolicState>;
 template class JobProgressFilter<Successor>;
+// The progress stage of the statistical checkers' runs.
+template class JobProgressFilter<ConcreteState>;
 
 // ---- ExpansionFilter -----------------------------------------------------------------------------
 

@@ -675,10 +675,10 @@ TEST(ScenarioTranslation, SavedModelComesWithTheObserversQuery)
               (std::vector<std::string>{"lmin", "lmax (committed)", "Err (committed)"}));
 }
 
-// Disabled until the XML writer saves a process on its own template rather than on the template
-// of the instantiation it was made from: a saved model then keeps the private copies and their
+// The XML writer saves a process on its own template rather than on the template of the
+// instantiation it was made from: a saved model keeps the private copies and their
 // instrumentation instead of instantiating the shared template again.
-TEST(ScenarioTranslation, DISABLED_SavedModelKeepsThePrivateCopies)
+TEST(ScenarioTranslation, SavedModelKeepsThePrivateCopies)
 {
     TempDir dir;
     auto model = loadFixture("lsc_shared_template.xml");

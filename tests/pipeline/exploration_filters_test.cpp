@@ -16,6 +16,7 @@
 #include "pipeline/successor_chain.h"
 #include "pipeline/successor_filter.h"
 #include "pipeline/transition_filter.h"
+#include "runtime/concrete_state.h"
 #include "runtime/exceptions.h"
 #include "statespace/symbolic_state_reference.h"
 #include "successor_chain_fixture.h"
@@ -128,6 +129,18 @@ TEST(ExplorationFilters, QueryProgressAndCanonisation)
     EXPECT_TRUE(progress.put(m.system->makeInitialState()));
     EXPECT_TRUE(progress.put(m.system->makeInitialState()));
     EXPECT_EQ(job.ticks, 2);
+    // The same stage over the concrete states of statistical runs.
+    JobProgressFilter<ConcreteState> concreteProgress;
+    concreteProgress.setProperty(PROPERTY_JOB, static_cast<pipeline::JobInterface*>(&job));
+    int forwarded = 0;
+    concreteProgress.connect([&forwarded](ConcreteState* s) {
+        ++forwarded;
+        delete s;
+        return true;
+    });
+    EXPECT_TRUE(concreteProgress.put(m.system->buildInitialState()));
+    EXPECT_EQ(job.ticks, 3);
+    EXPECT_EQ(forwarded, 1);
     canonize.connect(&out);
     EXPECT_TRUE(offer(canonize, m.system->makeInitialState()));
     out.release();

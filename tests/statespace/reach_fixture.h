@@ -120,6 +120,17 @@ inline void registerStages()
     registerReachabilityFilters();
 }
 
+// The "#dist" value of a state: the priority of the search order guided by distances.
+inline Variable*& distanceVariable()
+{
+    static Variable* variable = nullptr;
+    return variable;
+}
+inline int distanceOf(const SymbolicState* state)
+{
+    return distanceVariable()->getValue(const_cast<SymbolicState*>(state));
+}
+
 // How a search is set up (the options of the model checker).
 struct Options
 {
@@ -129,6 +140,9 @@ struct Options
     bool checkTrace = false;
     bool sorting = false;
     int spaceOptimisation = 0;
+    // The order "smallest estimate first": the distance stage after the successors, and a
+    // priority waiting order by "#dist" (set list to a priority-ordered one).
+    bool targetOrder = false;
     int32_t propertyType = 0;
     ReachabilitySup::Record* results = nullptr;
 };
@@ -171,6 +185,11 @@ public:
         filter->setProperty(PROPERTY_EXPRESSION, goal.get());
         if (options.checkTrace) {
             filter->setProperty(PROPERTY_CHECKTRACE, nullptr);
+        }
+        if (options.targetOrder) {
+            distanceVariable() = system.findVariable("#dist");
+            filter->setProperty(PROPERTY_TARGET_ORDER, nullptr);
+            filter->setProperty(PROPERTY_PRIORITYFUNCTION, pipeline::stateFunctionValue(distanceOf));
         }
     }
 

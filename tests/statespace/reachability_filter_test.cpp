@@ -161,6 +161,41 @@ TEST(ReachabilityFilter, ASortingStageAtTheHeadStillVisitsEveryState)
     EXPECT_EQ(model->system->statesInUse(), 0u);
 }
 
+TEST(ReachabilityFilter, DistanceGuidanceFindsTheTargetAndLeavesUnguidableTargetsAlone)
+{
+    auto model = reachtest::compileModel(reachtest::fixture("reach_distance.xta"));
+    model->system->addDistVariable();
+    struct Case
+    {
+        const char* goal;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"P.C", true},
+        {"flag == 1 && P.B", true},
+        // Nobody sends what R waits for: every edge is at infinity, every successor dropped.
+        {"R.D", false},
+        // Only a clock, which only leaving A lets pass 1: no edge can be given a distance, so the
+        // search runs unguided and finds it.
+        {"x > 5", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.goal);
+        Options options;
+        options.targetOrder = true;
+        options.list = reachtest::makeList<CSSPassedWaitingList, 2>;
+        {
+            Search search(*model->system, reachtest::formula(*model, c.goal), options);
+            EXPECT_EQ(search.run(), c.holds);
+            if (c.holds) {
+                // Found among the successors, not in the initial state.
+                EXPECT_GT(search.figure("Size"), 1);
+            }
+        }
+        EXPECT_EQ(model->system->statesInUse(), 0u);
+    }
+}
+
 TEST(ReachabilityFilter, TheGoalStatesTraceLeadsToIt)
 {
     auto model = reachtest::compileModel(reachtest::fixture("reach_counter.xta"));
