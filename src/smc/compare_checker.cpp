@@ -16,6 +16,14 @@
 
 namespace {
 
+// Whether a run's side holds when its bound is s rather than the full bound. A <> side holds when
+// its goal was reached (pass) by s. A [] side fails only once its predicate broke, at t: it holds
+// when the predicate never broke (pass) or broke after s.
+bool holdsWithin(bool box, bool pass, double t, double s)
+{
+    return box ? pass || s < t : pass && t <= s;
+}
+
 // The value of the clock that bounds a side's runs: the clock the expression names, or the
 // global time clock (the last static clock) without one.
 double sideClockValue(const ExpressionRef& clock, ConcreteState* state)
@@ -250,8 +258,8 @@ bool ProbaCompareChecker::put(ConcreteState* initial)
             bool o2 = pass2;
             if (n != 1) {
                 s += width;
-                o1 = pass1 && (sides[0].box ? s <= t1 : t1 <= s);
-                o2 = pass2 && (sides[1].box ? s <= t2 : t2 <= s);
+                o1 = holdsWithin(sides[0].box, pass1, t1, s);
+                o2 = holdsWithin(sides[1].box, pass2, t2, s);
             }
             if (r.status >= 2) {
                 continue;

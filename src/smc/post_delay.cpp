@@ -95,22 +95,27 @@ bool PrePostDelay::put(ConcreteSuccessor* successor)
 {
     ConcreteState* after = successor->state;
     ConcreteState* before = successor->before;
+    const size_t n = results->series.size();
+    active.assign(n, 0);
+    size_t i = 0;
+    bool anyActive = false;
+    for (SimulationSeries& series : results->series) {
+        double value = 0;
+        if (series.expression->timeDependent && sampleSeries(series, after, value)) {
+            active[i] = 1;
+            anyActive = true;
+        }
+        ++i;
+    }
+    if (!anyActive) {
+        // Nothing observed can change within a delay.
+        return next != nullptr ? next->put(successor) : false;
+    }
     if (before == nullptr) {
         throw Bug("The delay step keeps no state from before the delay");
     }
     computeClockRates(after, rates);
     const double tEnd = timeOf(after);
-
-    const size_t n = results->series.size();
-    active.assign(n, 0);
-    size_t i = 0;
-    for (SimulationSeries& series : results->series) {
-        double value = 0;
-        if (series.expression->timeDependent && sampleSeries(series, after, value)) {
-            active[i] = 1;
-        }
-        ++i;
-    }
 
     i = 0;
     for (SimulationSeries& series : results->series) {
