@@ -172,6 +172,25 @@ TEST_F(StatisticalQueryRun, MitlFormulasAreEstimatedFromAFixedNumberOfRuns)
                          "Values in [0,0] mean=0 steps=2.22045e-16: 381\n");
 }
 
+TEST_F(StatisticalQueryRun, MitlQuantifiersCoverTheProcessesLiveWhenTheyAreFirstReached)
+{
+    // W is spawned at time 1 and done at time 3. Each query adds its bound variable after earlier
+    // queries spawned W.
+    const std::string certain = "(738 runs) Pr(MITL ) in [0.95,1]\nwith confidence 0.95.\n";
+    const RunResult r = check("smc_spawn.xta",
+                              // At time 0 no W lives: the quantifier holds at once.
+                              "Pr (forall (w : W) ((true U[0,10] w.Done)))\n"
+                              // From the second state on, W is covered: busy too long for [0,1].
+                              "Pr ((X (exists (w : W) ((w.Busy U[0,1] w.Done)))))\n"
+                              "Pr ((X (exists (w : W) ((w.Busy U[0,5] w.Done)))))\n"
+                              "Pr ((X (forall (w : W) ((w.Done U[0,5] w.Busy)))))\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, verdict(1, true) + certain + "Values in [0,0] mean=0 steps=2.22045e-16: 738\n" +
+                         verdict(2, true) + "(738 runs) Pr(MITL ) in [0,0.05]\nwith confidence 0.95.\n" +
+                         verdict(3, true) + certain + "Values in [3,3] mean=3 steps=2.22045e-16: 738\n" +
+                         verdict(4, true) + certain + "Values in [1,1] mean=1 steps=2.22045e-16: 738\n");
+}
+
 TEST_F(StatisticalQueryRun, TheMeasurementOptionReportsTheSizesOfTheIntermediateFormulas)
 {
     const RunResult r = check("smc_forced.xta", "Pr (true U[0,10] P.B)\n", {"-m", "-E", "0.5", "-a", "0.5"});
