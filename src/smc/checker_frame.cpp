@@ -44,21 +44,6 @@ bool ConcreteValue::put(ConcreteState* state)
     return true;
 }
 
-void ConcreteProgressFilter::setProperty(const char* key, void* value)
-{
-    if (key == PROPERTY_JOB) {
-        job = static_cast<pipeline::JobInterface*>(value);
-    }
-}
-
-bool ConcreteProgressFilter::put(ConcreteState* state)
-{
-    if (job != nullptr) {
-        job->progress();
-    }
-    return next != nullptr ? next->put(state) : false;
-}
-
 void reportZeno(std::string* feedback)
 {
     if (feedback != nullptr) {

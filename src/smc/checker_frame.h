@@ -2,7 +2,8 @@
 
 // What the statistical checkers have in common: the run bound on a clock, the last stages of
 // their inner chains (predicate, value, nothing), the progress stage, the guard against runs in
-// which time does not advance, and the fields and key handling of the checker itself.
+// which time does not advance, and the fields and key handling of the checker itself. The progress
+// stage is the exploration library's JobProgressFilter over concrete states.
 //
 // A checker is one pipeline stage: it takes the initial concrete state, makes as many random runs
 // as its method needs through its inner chain (progress, delay step, transition step, last stage),
@@ -68,18 +69,6 @@ class SMCDummySink : public pipeline::Sink<ConcreteState>
 {
 public:
     bool put(ConcreteState*) override { return true; }
-};
-
-// Ticks the job's progress for every state it passes on.
-class ConcreteProgressFilter : public pipeline::AbstractFilter<ConcreteState, ConcreteState>
-{
-public:
-    // PROPERTY_JOB.
-    void setProperty(const char* key, void* value) override;
-    bool put(ConcreteState* state) override;
-
-private:
-    pipeline::JobInterface* job = nullptr;
 };
 
 // Replaces the text (when there is one) with the message of a run in which time stands still.

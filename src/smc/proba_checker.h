@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/exploration_filters.h"
 #include "pipeline/statistics.h"
 #include "runtime/concrete_state.h"
 #include "smc/checker_frame.h"
@@ -88,7 +89,7 @@ private:
     bool satisfied = false;
     SpawnTable spawnTable;
 
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
     ConcreteDelay* delayStep;
     ConcreteTrans* transitionStep;
     ConcreteQuery* queryStep;
