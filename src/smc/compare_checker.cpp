@@ -42,7 +42,7 @@ ProbaCompareChecker::ProbaCompareChecker()
     delayStep = addMember(new ConcreteDelay(true));
     transitionStep = addMember(new ConcreteTrans);
     queryStep = addMember(new ConcreteQuery);
-    progressStep = addMember(new ConcreteProgressFilter);
+    progressStep = addMember(new JobProgressFilter<ConcreteState>);
     delayStep->aborted = &aborted;
     delayStep->deadlocked = &deadlocked;
     delayStep->querySink = queryStep;

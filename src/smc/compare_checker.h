@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "pipeline/exploration_filters.h"
 #include "smc/checker_frame.h"
 #include "smc/run_start.h"
 
@@ -84,7 +85,7 @@ private:
     ConcreteDelay* delayStep;
     ConcreteTrans* transitionStep;
     ConcreteQuery* queryStep;
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
 };
 
 // A new comparison checker; the registry is not used.

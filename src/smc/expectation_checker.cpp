@@ -27,7 +27,7 @@ ProbaEChecker::ProbaEChecker()
     delayStep = addMember(new ConcreteDelay(false));
     transitionStep = addMember(new ConcreteTrans);
     valueStep = addMember(new ConcreteValue(&valueCell));
-    progressStep = addMember(new ConcreteProgressFilter);
+    progressStep = addMember(new JobProgressFilter<ConcreteState>);
     delayStep->aborted = &aborted;
     delayStep->deadlocked = &deadlocked;
     delayStep->querySink = valueStep;

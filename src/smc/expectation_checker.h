@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/exploration_filters.h"
 #include "smc/checker_frame.h"
 #include "smc/communicator.h"
 #include "smc/run_start.h"
@@ -60,7 +61,7 @@ private:
     ConcreteDelay* delayStep;
     ConcreteTrans* transitionStep;
     ConcreteValue* valueStep;
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
 };
 
 // A new expected-value checker; the registry is not used.

@@ -89,7 +89,7 @@ ProbaMitl::ProbaMitl()
 {
     delayStep = addMember(new ConcreteDelay(false));
     transitionStep = addMember(new ConcreteTrans);
-    progressStep = addMember(new ConcreteProgressFilter);
+    progressStep = addMember(new JobProgressFilter<ConcreteState>);
     monitor = addMember(new ConcreteMitlQuery);
     dummyStep = addMember(new SMCDummySink);
     delayStep->aborted = &aborted;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mitl/formula.h"
+#include "pipeline/exploration_filters.h"
 #include "pipeline/statistics.h"
 #include "runtime/concrete_state.h"
 #include "smc/checker_frame.h"
@@ -102,7 +103,7 @@ private:
 
     ConcreteDelay* delayStep;
     ConcreteTrans* transitionStep;
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
     ConcreteMitlQuery* monitor;
     SMCDummySink* dummyStep;
 };

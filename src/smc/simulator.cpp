@@ -37,7 +37,7 @@ ProbaSimulator::ProbaSimulator()
     prePostStep = addMember(new PrePostDelay);
     postStep = addMember(new PostDelay);
     transitionStep = addMember(new ConcreteTrans);
-    progressStep = addMember(new ConcreteProgressFilter);
+    progressStep = addMember(new JobProgressFilter<ConcreteState>);
     dummyStep = addMember(new SMCDummySink);
     queryStep = addMember(new ConcreteQuery);
     delayStep->aborted = &aborted;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/exploration_filters.h"
 #include "pipeline/statistics.h"
 #include "smc/checker_frame.h"
 #include "smc/run_start.h"
@@ -81,7 +82,7 @@ private:
     PrePostDelay* prePostStep;
     PostDelay* postStep;
     ConcreteTrans* transitionStep;
-    ConcreteProgressFilter* progressStep;
+    JobProgressFilter<ConcreteState>* progressStep;
     SMCDummySink* dummyStep;
     ConcreteQuery* queryStep;
 };
