@@ -1,6 +1,8 @@
 #include "smc/mitl_checker.h"
 
+#include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <ostream>
 #include <sstream>
@@ -172,7 +174,8 @@ int ProbaMitl::value(int id)
     if (id != 3) {
         return 0;
     }
-    return static_cast<int>(runsToDo - runsDone);
+    // Counts beyond an int are held at its limit rather than wrapped.
+    return static_cast<int>(std::min<int64_t>(runsToDo - runsDone, INT_MAX));
 }
 
 bool ProbaMitl::atomsChanged(ConcreteState* state)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "mitl/formula.h"
 #include "pipeline/keys.h"
 #include "smc/expectation_checker.h"
@@ -36,14 +38,13 @@ public:
 
 // Sends the keys the model checker sends, a stop request, and the initial state.
 template <class Checker>
-bool runStopped(Checker& checker, smctest::Model& model, QueryJob& job, std::string& feedback)
+bool runStopped(Checker& checker, smctest::Model& model, QueryJob& job, std::string& feedback, double alpha = 0.05)
 {
     smctest::VerdictSink verdicts;
     bool silent = true;
     int32_t runs = 10;
     int32_t bars = 0;
     double width = 0;
-    double alpha = 0.05;
     checker.connect(&verdicts);
     checker.setProperty(PROPERTY_SYSTEM, model.system.get());
     checker.setProperty(PROPERTY_SILENT, &silent);
@@ -95,6 +96,13 @@ TEST(InterruptedCheck, AnMitlEstimateCutShortIsAborted)
     EXPECT_EQ(job.value, -1);
     EXPECT_FALSE(job.histogram.isFilled());
     EXPECT_EQ(feedback, "untouched");
+    // All 738 runs are still to do.
+    EXPECT_EQ(checker.value(3), 738);
+
+    // Trillions of runs: the progress figure is held at the int's limit.
+    ProbaMitl huge;
+    runStopped(huge, *model, job, feedback, 1e-6);
+    EXPECT_EQ(huge.value(3), INT_MAX);
 }
 
 }  // namespace
