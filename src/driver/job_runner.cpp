@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "driver/mpi_world.h"
 #include "language/node_kind.h"
@@ -57,18 +59,37 @@ bool foundIsWitness(int32_t type)
 
 } // namespace
 
+namespace {
+
+// What becomes of a job whose query has an error.
+enum class OnError {
+    announceAndAbort,  // it is announced and aborted at once
+    abort,             // it was announced; it is aborted
+    keep,              // only the error is recorded; the job is reported in its turn
+};
+
+// Announces a job that cannot run and ends it aborted.
+void reportAborted(ModelChecker& checker, AbstractJob* job)
+{
+    checker.currentJob = job;
+    job->setStatus(STATUS_VERIFYING);
+    job->setStatus(STATUS_ABORTED);
+}
+
+} // namespace
+
 // Runs fn; an error of the query (evaluation or compile error, or a property this build cannot
 // check) becomes an error of the model at its position and aborts only the job. Returns false then.
 template <class F>
-static bool guardJob(ModelChecker& checker, AbstractJob* job, bool announce, F fn)
+static bool guardJob(ModelChecker& checker, AbstractJob* job, OnError onError, F fn)
 {
     auto abort = [&](ZOLT::span_t position, const std::string& message, const std::string& context) {
         checker.model->recordError(position, message, context);
-        if (announce) {
-            checker.currentJob = job;
-            job->setStatus(STATUS_VERIFYING);
+        if (onError == OnError::announceAndAbort) {
+            reportAborted(checker, job);
+        } else if (onError == OnError::abort) {
+            job->setStatus(STATUS_ABORTED);
         }
-        job->setStatus(STATUS_ABORTED);
     };
     try {
         fn();
@@ -99,25 +120,29 @@ void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
         }
         return;
     }
-    // One state space for all queries: the clock bounds of every query are collected first.
+    // One state space for all queries: the clock bounds of every query are collected first. A
+    // query that cannot be prepared is reported aborted in its turn, so the reports keep the
+    // order of the queries.
     ExtrapolationInfo bounds;
-    std::list<Job*> prepared;
+    std::vector<std::pair<Job*, bool>> prepared;
     for (const base::RefPtr<Job>& job : jobs) {
-        const bool ok = guardJob(checker, job.get(), true, [&] {
+        const bool ok = guardJob(checker, job.get(), OnError::keep, [&] {
             checker.prepareProperty(job.get());
             for (const auto& [source, compiled] : job->expressions) {
                 compiled->accept(bounds);
             }
         });
-        if (ok) {
-            prepared.push_back(job.get());
-        }
+        prepared.emplace_back(job.get(), ok);
     }
-    for (Job* job : prepared) {
+    for (const auto& [job, ok] : prepared) {
         if (checker.stopRequested) {
             break;
         }
-        checker.runJob(bounds, job);
+        if (ok) {
+            checker.runJob(bounds, job);
+        } else if (processRank == 0) {
+            reportAborted(checker, job);
+        }
     }
 }
 
@@ -125,7 +150,7 @@ void ModelChecker::runJobWithInfo(AbstractJob* job)
 {
     stopRequested = false;
     ExtrapolationInfo bounds;
-    const bool ok = guardJob(*this, job, true, [&] {
+    const bool ok = guardJob(*this, job, OnError::announceAndAbort, [&] {
         prepareProperty(job);
         for (const auto& [source, compiled] : job->expressions) {
             compiled->accept(bounds);
@@ -151,7 +176,7 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
             throw SystemException("$Clock_guards_are_not_allowed_on_urgent_edges");
         }
     }
-    guardJob(*this, job, false, [&] {
+    guardJob(*this, job, OnError::abort, [&] {
         currentJob = job;
         job->setStatus(STATUS_VERIFYING);
 
@@ -188,10 +213,10 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
             return;
         }
 
-        const bool stoppedBefore = stopRequested;
         const CheckResult r = run();
-        // An interrupt cut the exploration short: what was not explored may hold the answer.
-        const bool cut = stopRequested && !stoppedBefore;
+        // An interrupt during this job (while it was prepared, or during its search) cut the
+        // exploration short or kept it from starting: what was not explored may hold the answer.
+        const bool cut = stopRequested;
 
         if (r.first != -1 && !approximate && traceStore) {
             job->traceTail = traceStore->createTrace(r.first, r.second);

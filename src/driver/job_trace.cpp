@@ -60,7 +60,8 @@ void printConcreteState(SymbolicState* state, const dbm::valuation_t& v)
     state->printLocations(os, nullptr);
     os << "\n";
     for (uint32_t c = 1; c < v.size(); ++c) {
-        os << system->getClockVariable(c)->getName() << "=" << v[c] << " ";
+        // A point picked at a zero bound can be a negative zero; it is shown as 0.
+        os << system->getClockVariable(c)->getName() << "=" << v[c] + 0.0 << " ";
     }
     state->printVariables(os);
     os << "\n";

@@ -61,11 +61,18 @@ std::FILE* openForReading(const std::string& name)
     return file;
 }
 
+// The first position of the query file's text in the model's position table, none until a query
+// file is parsed.
+uint32_t queryTextStart = UINT32_MAX;
+uint32_t queryTextEnd = UINT32_MAX;  // the position of the query file's last entry
+
 void printDiagnosticList(const std::string& fileName, const std::vector<ZOLT::diagnostic_t>& list,
                          const char* kind)
 {
     for (const ZOLT::diagnostic_t& d : list) {
-        std::fputs(fileName.c_str(), stderr);
+        const bool inQueryFile = d.start.line > 0 && d.start.position >= queryTextStart &&
+                                 d.start.position <= queryTextEnd;
+        std::fputs(inQueryFile ? queryFileName.c_str() : fileName.c_str(), stderr);
         std::fputc(':', stderr);
         if (!d.start.path.empty()) {
             std::fprintf(stderr, "%s:", d.start.path.c_str());
@@ -139,6 +146,34 @@ void printDiagnostics(const std::string& fileName)
 {
     if (reportDiagnostics(fileName, *parsedModel) != continueRun) {
         std::exit(1);
+    }
+}
+
+namespace {
+
+// The position of the last entry of the model's position table (0 when it has none).
+uint32_t lastPosition()
+{
+    try {
+        return parsedModel->findPosition(UINT32_MAX).position;
+    } catch (const std::logic_error&) {
+        return 0;
+    }
+}
+
+} // namespace
+
+void markQueryTextStart()
+{
+    // Every text parsed later starts beyond the last entry of the table.
+    queryTextStart = parsedModel != nullptr ? lastPosition() + 1 : UINT32_MAX;
+    queryTextEnd = UINT32_MAX;
+}
+
+void markQueryTextEnd()
+{
+    if (parsedModel != nullptr && queryTextStart != UINT32_MAX) {
+        queryTextEnd = lastPosition();
     }
 }
 

@@ -71,6 +71,13 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.
 void printDiagnostics(const std::string& fileName);
 
+// Called right before and right after the query file is parsed: the text read between the two
+// calls is the query file's, and every diagnostic in it, also one found later (an expression of a
+// query that cannot be evaluated), is printed against the query file's name, whatever name
+// reportDiagnostics gets.
+void markQueryTextStart();
+void markQueryTextEnd();
+
 // Writes the run's model (modified by a scenario property) as XML to fileName and, when
 // withQueryFile is set, the query file that checks its observer process: fileName with its last
 // ".xml" replaced by ".q". A name without ".xml" throws std::out_of_range after the model has

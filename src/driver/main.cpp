@@ -71,7 +71,9 @@ int run(int argc, char** argv)
     if (queryFile != nullptr || queryText != nullptr) {
         base::RefPtr<PropertyBuilder> builder = modelChecker()->newPropertyBuilder();
         if (queryFile != nullptr) {
+            markQueryTextStart();
             builder->parseFile(queryFile);
+            markQueryTextEnd();
         } else {
             builder->parse(queryText);
         }

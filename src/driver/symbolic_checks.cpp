@@ -42,6 +42,11 @@ public:
     RunningCheck(const RunningCheck&) = delete;
     RunningCheck& operator=(const RunningCheck&) = delete;
 
+    // True when an interrupt came before the search could start (while the job was prepared or
+    // the check set up): the search is then not started at all, since a stage forgets an earlier
+    // stop when its search begins.
+    bool stopped() const { return checker.stopRequested; }
+
 private:
     ModelChecker& checker;
     pipeline::Connectable* stage;
@@ -232,8 +237,10 @@ CheckResult ModelChecker::checkReachability(bool supInf)
     }
     {
         RunningCheck running(*this, stage);
-        Successor initial = initialSuccessor(*system, traceStore.get());
-        reachabilityFilter->put(&initial);
+        if (!running.stopped()) {
+            Successor initial = initialSuccessor(*system, traceStore.get());
+            reachabilityFilter->put(&initial);
+        }
     }
     CheckResult result;
     if (sink->getState() != nullptr) {
@@ -271,7 +278,11 @@ CheckResult runLoopSearch(ModelChecker& checker, pipeline::CompoundFilter<Succes
     }
     {
         RunningCheck running(checker, search);
-        search->put(&initial);
+        if (running.stopped()) {
+            initial.state->release();
+        } else {
+            search->put(&initial);
+        }
     }
     return {sink.found, sink.pair.first, sink.pair.second};
 }
@@ -308,8 +319,10 @@ CheckResult ModelChecker::checkRobustReachability()
     checker->setProperty(PROPERTY_EXPRESSION, goal.get());
     {
         RunningCheck running(*this, checker.get());
-        Successor initial = initialSuccessor(*system, traceStore.get());
-        checker->put(&initial);
+        if (!running.stopped()) {
+            Successor initial = initialSuccessor(*system, traceStore.get());
+            checker->put(&initial);
+        }
     }
     if (sink.getState() != nullptr) {
         return {true, sink.getState()->traceIndex, -1};
@@ -321,7 +334,17 @@ CheckResult ModelChecker::checkRobustReachability()
 
 namespace {
 
-using KeySender = void (*)(ModelChecker& checker, pipeline::Connectable* target, AbstractJob* job);
+// What the keys of a statistical checker point at and the checker reads during its runs; it
+// lives until the checker is gone.
+struct StatisticalKeyValues
+{
+    ExpressionRef expression;  // the job's expression 0
+    ExpressionRef never;       // the constant 0 of simulations
+    int runCount = 0;          // the job's run count
+};
+
+using KeySender = void (*)(ModelChecker& checker, pipeline::Connectable* target, AbstractJob* job,
+                           StatisticalKeyValues& values);
 
 CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFactory factory, KeySender keys)
 {
@@ -331,6 +354,7 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
                                    job->formula.getPosition());
     }
     SimpleStop sink;
+    StatisticalKeyValues values;
     std::unique_ptr<pipeline::Connectable> stage(factory(checker.getFilterConfiguration()));
     auto* filter = dynamic_cast<pipeline::Filter<ConcreteState, bool>*>(stage.get());
     if (filter == nullptr) {
@@ -341,7 +365,7 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
     stage->setProperty(PROPERTY_SYSTEM, checker.system.get());
     stage->setProperty(PROPERTY_SILENT, &silent);
     stage->setProperty(PROPERTY_JOB, jobValue(job));
-    keys(checker, stage.get(), job);
+    keys(checker, stage.get(), job, values);
     if (job->statistics) {
         stage->setProperty(PROPERTY_STATISTICS, job->statistics.get());
     }
@@ -351,17 +375,20 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         if (checker.options.coverage && job->type != PROPERTY_SIMULATE && job->type != PROPERTY_SIMULATE_ACCEPTING) {
             state->countEnteredLocations();
         }
-        filter->put(state.get());
+        if (!running.stopped()) {
+            filter->put(state.get());
+        }
     }
     auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
     return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
 }
 
-void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, bool mitl)
+void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, StatisticalKeyValues& values,
+                     bool mitl)
 {
     VerifierOptions& o = c.options;
-    ExpressionRef expression = job->getExpression(0);
-    t->setProperty(PROPERTY_EXPRESSION, expression.get());
+    values.expression = job->getExpression(0);
+    t->setProperty(PROPERTY_EXPRESSION, values.expression.get());
     t->setProperty(PROPERTY_PROBABILITY, &job->value);
     t->setProperty(PROPERTY_DELTAMINUS, &o.deltaMinus);
     t->setProperty(PROPERTY_DELTAPLUS, &o.deltaPlus);
@@ -388,28 +415,29 @@ void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job
 CheckResult ModelChecker::checkProbability()
 {
     return runStatistical(*this, checkerFactories().probability,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
-                              probabilityKeys(c, t, job, false);
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) { probabilityKeys(c, t, job, values, false);
                           });
 }
 
 CheckResult ModelChecker::checkMitl()
 {
     return runStatistical(*this, checkerFactories().mitl,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
-                              probabilityKeys(c, t, job, true);
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) { probabilityKeys(c, t, job, values, true);
                           });
 }
 
 CheckResult ModelChecker::checkExpectation()
 {
     return runStatistical(*this, checkerFactories().expectation,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob* job,
+                             StatisticalKeyValues& values) {
                               VerifierOptions& o = c.options;
-                              ExpressionRef expression = job->getExpression(0);
-                              int runs = job->runCount;
-                              t->setProperty(PROPERTY_EXPRESSION, expression.get());
-                              t->setProperty(PROPERTY_NBRUNS, &runs);
+                              values.expression = job->getExpression(0);
+                              values.runCount = job->runCount;
+                              t->setProperty(PROPERTY_EXPRESSION, values.expression.get());
+                              t->setProperty(PROPERTY_NBRUNS, &values.runCount);
                               t->setProperty(PROPERTY_HISTOWIDTH, &o.histogramBarWidth);
                               t->setProperty(PROPERTY_HISTOBARS, &o.histogramBars);
                               t->setProperty(PROPERTY_FEEDBACK, &c.resultBuffer);
@@ -422,11 +450,12 @@ CheckResult ModelChecker::checkExpectation()
 CheckResult ModelChecker::checkSimulation()
 {
     return runStatistical(*this, checkerFactories().simulation,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*,
+                             StatisticalKeyValues& values) {
                               VerifierOptions& o = c.options;
-                              ExpressionRef never(new Constant(0));
-                              t->setProperty(PROPERTY_EXPRESSION, never.get());
-                              t->setProperty(PROPERTY_SMCSTOPCONDITION, never.get());
+                              values.never = new Constant(0);
+                              t->setProperty(PROPERTY_EXPRESSION, values.never.get());
+                              t->setProperty(PROPERTY_SMCSTOPCONDITION, values.never.get());
                               t->setProperty(PROPERTY_FEEDBACK, &c.resultBuffer);
                               t->setProperty(PROPERTY_SMCRESOLUTION, &o.resolution);
                               t->setProperty(PROPERTY_DELTATIME, &o.discretisationStep);
@@ -438,7 +467,7 @@ CheckResult ModelChecker::checkSimulation()
 CheckResult ModelChecker::checkProbabilityComparison()
 {
     return runStatistical(*this, checkerFactories().probabilityComparison,
-                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*) {
+                          [](ModelChecker& c, pipeline::Connectable* t, AbstractJob*, StatisticalKeyValues&) {
                               VerifierOptions& o = c.options;
                               t->setProperty(PROPERTY_RATIO_U0, &o.u0);
                               t->setProperty(PROPERTY_RATIO_U1, &o.u1);

@@ -152,6 +152,27 @@ void TransitionFilter::handOn(SymbolicState* state)
     }
 }
 
+bool TransitionFilter::handOnEnd(SymbolicState* state, bool& endHandedOn)
+{
+    endHandedOn = true;
+    if (next == nullptr) {
+        state->release();
+        return false;
+    }
+    Successor end;
+    end.state = state;
+    end.transition = emptyTuple;
+    return next->put(&end);
+}
+
+void TransitionFilter::clearPending(uint32_t& pending)
+{
+    for (uint32_t i = 0; i < pending; ++i) {
+        counts[participants[i]] = 0;
+    }
+    pending = 0;
+}
+
 uint64_t TransitionFilter::combinations(SymbolicState* state, int32_t channel, const uint32_t* perProcess,
                                         const uint32_t* processes, uint32_t processCountHere)
 {
@@ -288,27 +309,14 @@ bool TransitionFilter::put(SymbolicState* state)
                             handOn(state);
                         }
                     }
-                    for (uint32_t i = 0; i < pending; ++i) {
-                        counts[participants[i]] = 0;
-                    }
-                    pending = 0;
+                    clearPending(pending);
                 }
             }
         }
 
-        endHandedOn = true;
-        if (next == nullptr) {
-            state->release();
-            return false;
-        }
-        Successor end;
-        end.state = state;
-        end.transition = emptyTuple;
-        return next->put(&end);
+        return handOnEnd(state, endHandedOn);
     } catch (...) {
-        for (uint32_t i = 0; i < pending; ++i) {
-            counts[participants[i]] = 0;
-        }
+        clearPending(pending);
         if (!endHandedOn) {
             state->release();
         }
@@ -425,26 +433,13 @@ bool CSPTransitionFilter::put(SymbolicState* state)
                         handOn(state);
                     }
                 }
-                for (uint32_t i = 0; i < pending; ++i) {
-                    counts[participants[i]] = 0;
-                }
-                pending = 0;
+                clearPending(pending);
             }
         }
 
-        endHandedOn = true;
-        if (next == nullptr) {
-            state->release();
-            return false;
-        }
-        Successor end;
-        end.state = state;
-        end.transition = emptyTuple;
-        return next->put(&end);
+        return handOnEnd(state, endHandedOn);
     } catch (...) {
-        for (uint32_t i = 0; i < pending; ++i) {
-            counts[participants[i]] = 0;
-        }
+        clearPending(pending);
         if (!endHandedOn) {
             state->release();
         }

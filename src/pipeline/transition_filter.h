@@ -49,6 +49,12 @@ public:
 protected:
     // Hands on the transition now in the edge buffer.
     void handOn(SymbolicState* state);
+    // Hands on the end marker {state, empty tuple} and returns the downstream answer; with
+    // nothing connected gives the state back and returns false. Sets endHandedOn first: from
+    // then on the state is no longer this stage's to release.
+    bool handOnEnd(SymbolicState* state, bool& endHandedOn);
+    // Clears the counts of the first `pending` participants and sets pending to 0.
+    void clearPending(uint32_t& pending);
     // The product of the number of choices of every participating process; a product beyond
     // the 64-bit range raises the combinatorial-explosion failure naming the channel.
     uint64_t combinations(SymbolicState* state, int32_t channel, const uint32_t* counts,

@@ -1,6 +1,8 @@
 #include "runtime/process.h"
 
+#include <algorithm>
 #include <ostream>
+#include <vector>
 
 #include "runtime/channels.h"
 #include "runtime/extrapolation_info.h"
@@ -133,6 +135,36 @@ void Process::markLoopEntries(size_t l, std::vector<uint8_t>& colours)
     colours[l] = 2;
 }
 
+namespace {
+// Passes over the edges until a whole pass changes nothing: `step` carries what the edge's
+// target knows back to its source and says whether the source changed. An edge is taken again
+// only when its target changed in this pass or the one before (in the first pass every edge).
+template <class Step>
+void propagateBackwards(const std::vector<base::RefPtr<Edge>>& edges, size_t locationCount, Step step)
+{
+    std::vector<uint8_t> changed(locationCount, 0xff);
+    std::vector<uint8_t> changedNow(locationCount, 0);
+    for (;;) {
+        std::fill(changedNow.begin(), changedNow.end(), 0);
+        bool done = true;
+        for (const base::RefPtr<Edge>& edge : edges) {
+            const size_t s = static_cast<size_t>(edge->source->getIndexInProcess());
+            const size_t t = static_cast<size_t>(edge->target->getIndexInProcess());
+            if (changedNow[t] == 0 && changed[t] == 0) {
+                continue;
+            }
+            const bool m = step(static_cast<const Edge&>(*edge));
+            changedNow[s] |= m ? 1 : 0;
+            done = done && !m;
+        }
+        if (done) {
+            return;
+        }
+        changed = changedNow;
+    }
+}
+}  // namespace
+
 void Process::propagateLocationBounds(System* system, bool clockCopies, bool linkOnly)
 {
     // Phase 1: links, channel bits and urgent edge lists.
@@ -203,35 +235,19 @@ void Process::propagateLocationBounds(System* system, bool clockCopies, bool lin
     }
 
     // Phase 4: clock bounds flow backwards along the edges, except through clocks the edge writes.
-    std::vector<uint8_t> changed(n, 0xff);
-    std::vector<uint8_t> changedNow(n, 0);
-    for (;;) {
-        std::fill(changedNow.begin(), changedNow.end(), 0);
-        bool done = true;
-        for (const base::RefPtr<Edge>& edge : edges) {
-            const size_t s = static_cast<size_t>(edge->source->getIndexInProcess());
-            const size_t t = static_cast<size_t>(edge->target->getIndexInProcess());
-            if (changedNow[t] == 0 && changed[t] == 0) {
-                continue;
+    propagateBackwards(edges, n, [&](const Edge& edge) {
+        const IndexSet written = system->collectClocks(edge.getWrites());
+        ExtrapolationInfo& sourceInfo = edge.source->getExtrapolationInfo();
+        const ExtrapolationInfo& targetInfo = edge.target->getExtrapolationInfo();
+        bool m = sourceInfo.merge(targetInfo, written);
+        if (clockCopies) {
+            const IndexSet read = system->collectClocks(edge.getReads());
+            if (!read.empty()) {
+                m |= sourceInfo.merge(ExtrapolationInfo(targetInfo, written, read));
             }
-            const IndexSet written = system->collectClocks(edge->getWrites());
-            ExtrapolationInfo& sourceInfo = edge->source->getExtrapolationInfo();
-            const ExtrapolationInfo& targetInfo = edge->target->getExtrapolationInfo();
-            bool m = sourceInfo.merge(targetInfo, written);
-            if (clockCopies) {
-                const IndexSet read = system->collectClocks(edge->getReads());
-                if (!read.empty()) {
-                    m |= sourceInfo.merge(ExtrapolationInfo(targetInfo, written, read));
-                }
-            }
-            changedNow[s] |= m ? 1 : 0;
-            done = done && !m;
         }
-        if (done) {
-            break;
-        }
-        changed = changedNow;
-    }
+        return m;
+    });
 
     // Phase 5: active variables.
     const size_t words = (system->getVariables().size() + system->getExtraVariables().size()) / 32 + 1;
@@ -246,31 +262,15 @@ void Process::propagateLocationBounds(System* system, bool clockCopies, bool lin
             location->addActiveVariables(edge->getReads(), bits.data());
         }
     }
-    std::fill(changed.begin(), changed.end(), 0xff);
-    for (;;) {
-        std::fill(changedNow.begin(), changedNow.end(), 0);
-        bool done = true;
-        for (const base::RefPtr<Edge>& edge : edges) {
-            const size_t s = static_cast<size_t>(edge->source->getIndexInProcess());
-            const size_t t = static_cast<size_t>(edge->target->getIndexInProcess());
-            if (changedNow[t] == 0 && changed[t] == 0) {
-                continue;
-            }
-            Location* source = edge->source;
-            source->getActiveVariables(bits.data(), words);
-            IndexSet successor;
-            for (int32_t v : edge->target->getActiveVariableSet()) {
-                successor.insert(static_cast<uint32_t>(v));
-            }
-            const bool m = source->propagateActiveVariables(successor, edge->getWrites(), bits.data());
-            changedNow[s] |= m ? 1 : 0;
-            done = done && !m;
+    propagateBackwards(edges, n, [&](const Edge& edge) {
+        Location* source = edge.source;
+        source->getActiveVariables(bits.data(), words);
+        IndexSet successor;
+        for (int32_t v : edge.target->getActiveVariableSet()) {
+            successor.insert(static_cast<uint32_t>(v));
         }
-        if (done) {
-            break;
-        }
-        changed = changedNow;
-    }
+        return source->propagateActiveVariables(successor, edge.getWrites(), bits.data());
+    });
 }
 
 void Process::checkHybridClocks(System* system)

@@ -83,14 +83,9 @@ StateMetaVariable* System::addStateMetaVariable(const std::string& name, int32_t
 uint64_t System::nextStateSlot(bool extra)
 {
     const uint64_t index = nextVariableIndex();
-    if (placedExtra(extra)) {
-        extraStateVariables.push_back(index);
-        extraPrintableVariables.push_back(index);
-        return stateVariableCount + extraStateVariableCount++;
-    }
-    stateVariables.push_back(index);
-    printableVariables.push_back(index);
-    return stateVariableCount++;
+    (extra ? extraStateVariables : stateVariables).push_back(index);
+    (extra ? extraPrintableVariables : printableVariables).push_back(index);
+    return placedExtra(extra) ? stateVariableCount + extraStateVariableCount++ : stateVariableCount++;
 }
 
 StateVariable* System::addStateVariable(const std::string& name, int32_t lower, int32_t upper, int32_t initialValue,
@@ -105,17 +100,10 @@ StateVariable* System::addStateVariable(const std::string& name, int32_t lower, 
 FPVariable* System::addFPVariable(const std::string& name, bool extra, double initialValue)
 {
     flushStatePool();
-    uint64_t position;
     const uint64_t index = nextVariableIndex();
-    if (placedExtra(extra)) {
-        extraFPVariables.push_back(index);
-        extraPrintableVariables.push_back(index);
-        position = fpVariableCount + extraFPVariableCount++;
-    } else {
-        fpVariables.push_back(index);
-        printableVariables.push_back(index);
-        position = fpVariableCount++;
-    }
+    (extra ? extraFPVariables : fpVariables).push_back(index);
+    (extra ? extraPrintableVariables : printableVariables).push_back(index);
+    const uint64_t position = placedExtra(extra) ? fpVariableCount + extraFPVariableCount++ : fpVariableCount++;
     return static_cast<FPVariable*>(addVariable(new FPVariable(name, position, initialValue), extra));
 }
 
@@ -189,22 +177,14 @@ std::vector<StateBitVariable*> System::addBitArray(const std::string& name, int3
     flushStatePool();
     std::vector<StateBitVariable*> result;
     uint64_t position = 0;
-    const bool inExtraTable = placedExtra(extra);
+    const bool inExtraRegion = placedExtra(extra);
     for (size_t e = 0; e < bits.size(); ++e) {
         const int32_t bit = static_cast<int32_t>(e % 32);
         const uint64_t index = nextVariableIndex();
-        if (inExtraTable) {
-            extraStateVariables.push_back(index);
-            extraPrintableVariables.push_back(index);
-            if (bit == 0) {
-                position = stateVariableCount + extraStateVariableCount++;
-            }
-        } else {
-            stateVariables.push_back(index);
-            printableVariables.push_back(index);
-            if (bit == 0) {
-                position = stateVariableCount++;
-            }
+        (extra ? extraStateVariables : stateVariables).push_back(index);
+        (extra ? extraPrintableVariables : printableVariables).push_back(index);
+        if (bit == 0) {
+            position = inExtraRegion ? stateVariableCount + extraStateVariableCount++ : stateVariableCount++;
         }
         const std::string element = elementName(name, firstIndex + static_cast<int32_t>(e));
         result.push_back(static_cast<StateBitVariable*>(

@@ -11,7 +11,9 @@
 // empty; once the extra table holds a variable, every later one goes there too, whatever its
 // kind, and its integer or double cell goes to the extra region of its array (meta cells have no
 // extra region). So an index or a cell handed out once never changes, also when a later query
-// or check adds variables after processes were spawned. Every two-part table (processes,
+// or check adds variables after processes were spawned. The index lists (state, printable,
+// floating-point) still take such a variable by what it is: one not of a dynamic template is
+// in the main lists, so initial states set it and states print it. Every two-part table (processes,
 // variables, clocks) is indexed the same way: the static part first, then the dynamic or extra
 // part. Clock number c of a static clock is its position in the static clock table (the
 // reference clock is 0); an extra clock's number is the static table's size plus its position
@@ -342,7 +344,8 @@ private:
     void setPriorityBit(size_t a, size_t b);
     bool priorityBit(size_t a, size_t b) const;
     // Appends to the main or extra printable list / integer list as addStateVariable does and
-    // returns the position in the integer array.
+    // returns the position in the integer array (in the extra region once the extra table is
+    // in use).
     uint64_t nextStateSlot(bool extra);
     // A variable added now goes to the extra table: it is extra, or the extra table is in use.
     bool placedExtra(bool extra) const { return extra || !extraVariables.empty(); }

@@ -6,8 +6,6 @@
 
 #include "runtime/double_array.h"
 
-// Both arrays keep their values in one malloc block so that growing is one realloc, which
-// often extends the block in place.
 namespace {
 template <class T>
 T* allocateZeroed(int32_t n)
@@ -18,95 +16,57 @@ T* allocateZeroed(int32_t n)
     }
     return static_cast<T*>(block);
 }
+}  // namespace
 
-// Enlarges the block from `size` to `size + n` entries, the new ones zero; false (block kept)
-// when the memory cannot be had.
 template <class T>
-bool growBlock(T*& values, int32_t size, int32_t n)
+ValueBlock<T>::ValueBlock(int32_t count, int32_t extraCount)
+    : count(count), extraCount(extraCount), values(allocateZeroed<T>(count + extraCount))
+{}
+
+template <class T>
+ValueBlock<T>::ValueBlock(const ValueBlock& other)
+    : count(other.count), extraCount(other.extraCount), values(allocateZeroed<T>(other.size()))
 {
-    void* block = std::realloc(values, static_cast<size_t>(size + n) * sizeof(T));
+    std::memcpy(values, other.values, static_cast<size_t>(size()) * sizeof(T));
+}
+
+template <class T>
+ValueBlock<T>::~ValueBlock()
+{
+    std::free(values);
+}
+
+template <class T>
+bool ValueBlock<T>::grow(int32_t n)
+{
+    if (n <= 0) {
+        return n == 0;
+    }
+    void* block = std::realloc(values, static_cast<size_t>(size() + n) * sizeof(T));
     if (block == nullptr) {
         return false;
     }
     values = static_cast<T*>(block);
-    std::memset(values + size, 0, static_cast<size_t>(n) * sizeof(T));
-    return true;
-}
-}  // namespace
-
-ValueArray::ValueArray(int32_t count, int32_t extra)
-    : count(count), extraCount(extra), values(allocateZeroed<int32_t>(count + extra))
-{}
-
-ValueArray::ValueArray(const ValueArray& other)
-    : count(other.count), extraCount(other.extraCount), values(allocateZeroed<int32_t>(other.size()))
-{
-    std::memcpy(values, other.values, static_cast<size_t>(size()) * sizeof(int32_t));
-}
-
-ValueArray::~ValueArray()
-{
-    std::free(values);
-}
-
-bool ValueArray::grow(int32_t n)
-{
-    if (n <= 0) {
-        return n == 0;
-    }
-    if (!growBlock(values, size(), n)) {
-        return false;
-    }
+    std::memset(values + size(), 0, static_cast<size_t>(n) * sizeof(T));
     extraCount += n;
     return true;
 }
 
-void ValueArray::assign(const ValueArray& other)
+template <class T>
+void ValueBlock<T>::assign(const ValueBlock& other)
 {
     if (extraCount < other.extraCount && !grow(other.extraCount - extraCount)) {
         throw std::bad_alloc();
     }
-    std::memcpy(values, other.values, static_cast<size_t>(count + other.extraCount) * sizeof(int32_t));
+    std::memcpy(values, other.values, static_cast<size_t>(count + other.extraCount) * sizeof(T));
 }
+
+template class ValueBlock<int32_t>;
+template class ValueBlock<double>;
 
 bool ValueArray::operator==(const ValueArray& other) const
 {
     return std::memcmp(values, other.values, static_cast<size_t>(size()) * sizeof(int32_t)) == 0;
-}
-
-DoubleArray::DoubleArray(int32_t count, int32_t extraCount)
-    : count(count), extraCount(extraCount), values(allocateZeroed<double>(count + extraCount))
-{}
-
-DoubleArray::DoubleArray(const DoubleArray& other)
-    : count(other.count), extraCount(other.extraCount), values(allocateZeroed<double>(other.size()))
-{
-    std::memcpy(values, other.values, static_cast<size_t>(size()) * sizeof(double));
-}
-
-DoubleArray::~DoubleArray()
-{
-    std::free(values);
-}
-
-bool DoubleArray::grow(int32_t n)
-{
-    if (n <= 0) {
-        return n == 0;
-    }
-    if (!growBlock(values, size(), n)) {
-        return false;
-    }
-    extraCount += n;
-    return true;
-}
-
-void DoubleArray::assign(const DoubleArray& other)
-{
-    if (extraCount < other.extraCount && !grow(other.extraCount - extraCount)) {
-        throw std::bad_alloc();
-    }
-    std::memcpy(values, other.values, static_cast<size_t>(count + other.extraCount) * sizeof(double));
 }
 
 bool DoubleArray::operator==(const DoubleArray& other) const

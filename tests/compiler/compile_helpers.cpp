@@ -58,10 +58,11 @@ std::string Compiled::layout() const
 
 std::unique_ptr<testkit::FakeState> Compiled::state() const
 {
-    auto s = std::make_unique<testkit::FakeState>(system->getStateVariableCount(), system->getMetaVariableCount(),
-                                                  system->getFPVariableCount(),
-                                                  static_cast<uint32_t>(system->getClockCount()),
-                                                  system->getProcessCount(), system.get());
+    // The extra regions too: a variable added after spawned ones has its cell there.
+    auto s = std::make_unique<testkit::FakeState>(
+        system->getStateVariableCount() + system->getExtraStateVariableCount(), system->getMetaVariableCount(),
+        system->getFPVariableCount() + system->getExtraFPVariableCount(),
+        static_cast<uint32_t>(system->getClockCount()), system->getProcessCount(), system.get());
     for (uint64_t index : system->getStateVariables()) {
         Variable* v = system->getVariable(index);
         v->setValue(s.get(), v->getInitialValue());

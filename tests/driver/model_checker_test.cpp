@@ -13,6 +13,9 @@
 #include "driver/model_checker.h"
 #include "driver/options.h"
 #include "language/system.h"
+#include "pipeline/keys.h"
+#include "pipeline/pipeline.h"
+#include "runtime/concrete_state.h"
 #include "runtime/symbolic_state.h"
 #include "support/exceptions.h"
 #include "typecheck/checked_reading.h"
@@ -171,6 +174,64 @@ TEST(JobProgress, FirstLineAfterTwoHundredAndOneStates)
     showProgress = saved;
 }
 
+namespace {
+
+class LoadFigure : public StatisticsProvider
+{
+public:
+    int value(int) override { return 42; }
+};
+
+// Prints what a job's next progress call prints once a line is due.
+std::string nextLine(Job& job)
+{
+    job.reportInterval = 0;
+    job.sinceReport = 1;
+    job.lastReport.tv_sec -= 1;
+    testing::internal::CaptureStdout();
+    job.progress();
+    return testing::internal::GetCapturedStdout();
+}
+
+} // namespace
+
+// A statistical job's line shows its "Load" figure until the job is reset; when no time can be
+// measured since the last line, nothing is printed and twice as many states are awaited.
+TEST(JobProgress, LoadFigureAndUnmeasurableIntervals)
+{
+    const bool saved = showProgress;
+    showProgress = true;
+    PropertyRecord record;
+    Job job(record);
+    LoadFigure load;
+    StatisticsEntry entry;
+    entry.id = 3;
+    entry.provider = &load;
+    entry.category = "SMC";
+    entry.name = "Load";
+    entry.unit = "runs";
+    job.statistics->add(entry);
+
+    std::string line = nextLine(job);
+    EXPECT_TRUE(line.starts_with(" -- Throughput: ")) << line;
+    EXPECT_TRUE(line.ends_with(" states/sec, Load: 42 runs\33[K\r")) << line;
+
+    job.reset();
+    line = nextLine(job);
+    EXPECT_TRUE(line.ends_with(" states/sec\33[K\r")) << line;
+
+    // The last line seems to lie ahead: no time has passed that could be measured.
+    job.reportInterval = 300;
+    job.sinceReport = 301;
+    job.lastReport.tv_sec += 1000;
+    testing::internal::CaptureStdout();
+    job.progress();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(job.reportInterval, 600);
+    EXPECT_EQ(job.sinceReport, 1);
+    showProgress = saved;
+}
+
 // A check cut short by a stop request reports no verdict from what it explored, unless it found
 // a witness before the request came.
 TEST(StopRequest, AnInterruptedCheckIsAborted)
@@ -200,6 +261,18 @@ TEST(StopRequest, AnInterruptedCheckIsAborted)
         EXPECT_EQ(job->statuses, (std::vector<int32_t>{STATUS_VERIFYING, k.status})) << k.query;
         EXPECT_EQ(c.checker->system->statesInUse(), 0u) << k.query;
     }
+
+    // A stop that came while the job was being prepared: no search starts, and no verdict comes
+    // from the states it did not see.
+    for (const char* query :
+         {"A[] n <= 1000", "E<> n == 1000", "E[] n >= 0", "n == 0 --> n == 1000", "E<>* n == 5"}) {
+        RecordingJob* job = c.queries(query).at(0);
+        c.checker->stopRequested = true;
+        c.checker->runJob(ExtrapolationInfo(), job);
+        EXPECT_EQ(job->statuses, (std::vector<int32_t>{STATUS_VERIFYING, STATUS_ABORTED})) << query;
+        EXPECT_EQ(job->explored, 0) << query;
+        EXPECT_EQ(c.checker->system->statesInUse(), 0u) << query;
+    }
 }
 
 // A preparation that fails releases the compiled model; the next job compiles it again.
@@ -221,4 +294,81 @@ TEST(Preparation, AFailedPreparationIsFollowedByAFreshCompilation)
     c.checker->options.traceOptimisation = 0;
     c.checker->runJobWithInfo(jobs[1]);
     EXPECT_EQ(jobs[1]->statuses.back(), STATUS_SATISFIED);
+}
+
+namespace {
+
+// What the checker below read through its keys during its run.
+struct KeyValuesSeen
+{
+    int32_t expression = -1;
+    int32_t stopCondition = -1;
+    int32_t runs = -1;
+};
+
+// A statistical checker that keeps the pointers its keys give it and reads them only during its
+// run, as the real checkers do.
+class KeyReadingChecker : public pipeline::AbstractFilter<ConcreteState, bool>
+{
+public:
+    void setProperty(const char* key, void* value) override
+    {
+        if (key == PROPERTY_EXPRESSION) {
+            expression = static_cast<Expression*>(value);
+        } else if (key == PROPERTY_SMCSTOPCONDITION) {
+            stopCondition = static_cast<Expression*>(value);
+        } else if (key == PROPERTY_NBRUNS) {
+            runs = static_cast<int*>(value);
+        }
+    }
+    bool put(ConcreteState* state) override
+    {
+        if (expression != nullptr) {
+            // A value is left in the state's result cell.
+            expression->evaluate(state);
+            seen.expression = static_cast<int32_t>(state->result);
+        }
+        seen.stopCondition = stopCondition != nullptr ? stopCondition->evaluate(state) : -1;
+        seen.runs = runs != nullptr ? *runs : -1;
+        bool result = true;
+        return next->put(&result);
+    }
+
+    static inline KeyValuesSeen seen;
+
+private:
+    Expression* expression = nullptr;
+    Expression* stopCondition = nullptr;
+    int* runs = nullptr;
+};
+
+pipeline::Connectable* makeKeyReadingChecker(FilterConfiguration*)
+{
+    return new KeyReadingChecker;
+}
+
+} // namespace
+
+// What the keys of a statistical checker point at lives as long as the checker runs: the run count
+// of an expected value and the never-true conditions of a simulation.
+TEST(StatisticalCheck, KeysStayValidWhileTheCheckerRuns)
+{
+    const CheckerFactories saved = checkerFactories();
+    checkerFactories().expectation = makeKeyReadingChecker;
+    checkerFactories().simulation = makeKeyReadingChecker;
+    Checked c(counter);
+    std::vector<RecordingJob*> jobs = c.queries("E[<=10; 7](max: n + 5)\nsimulate 1 [<=10] {n}\n");
+
+    KeyReadingChecker::seen = KeyValuesSeen();
+    c.checker->runJobWithInfo(jobs[0]);
+    EXPECT_EQ(jobs[0]->statuses.back(), STATUS_SATISFIED);
+    EXPECT_EQ(KeyReadingChecker::seen.runs, 7);
+    EXPECT_EQ(KeyReadingChecker::seen.expression, 5);
+
+    KeyReadingChecker::seen = KeyValuesSeen();
+    c.checker->runJobWithInfo(jobs[1]);
+    EXPECT_EQ(jobs[1]->statuses.back(), STATUS_SATISFIED);
+    EXPECT_EQ(KeyReadingChecker::seen.expression, 0);
+    EXPECT_EQ(KeyReadingChecker::seen.stopCondition, 0);
+    checkerFactories() = saved;
 }

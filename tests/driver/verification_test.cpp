@@ -130,6 +130,24 @@ TEST_F(VerificationRun, SummaryReportsStatesTimeAndMemory)
     EXPECT_TRUE(std::regex_match(r.out, summary)) << r.out;
 }
 
+// Interchangeable processes are searched once per arrangement, unless a trace is wanted (its
+// states must be the model's own) or the reduction is switched off.
+TEST_F(VerificationRun, SymmetryReducesTheSearchOnlyWithoutTraces)
+{
+    fixture("successor_symmetry.xta", "m.xta");
+    file("q.q", "A[] not deadlock\n");
+    const std::regex stored(" -- States stored : ([0-9]+) states");
+    auto storedCount = [&](const RunResult& r) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(r.out, m, stored)) << r.out;
+        return m.size() > 1 ? std::stoi(m[1]) : -1;
+    };
+    const int reduced = storedCount(run({"-q", "-s", "-u", "m.xta", "q.q"}));
+    const int full = storedCount(run({"-q", "-s", "-u", "m.xta", "q.q"}, {"MIRVEK_DISABLE_SYMMETRY=1"}));
+    EXPECT_LT(reduced, full);
+    EXPECT_EQ(storedCount(run({"-q", "-s", "-u", "-t0", "m.xta", "q.q"})), full);
+}
+
 // With -T a second query on the same options answers from the states the first one stored.
 TEST_F(VerificationRun, ReuseAnswersFromTheStoredStateSpace)
 {
@@ -196,6 +214,15 @@ TEST_F(VerificationRun, PreparationErrorsEndTheRun)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
               "EXCEPTION: Cannot use search order based on an optimality criterion without an optimality criterion.\n");
+
+    // A model that the symbolic checks cannot handle still answers statistical queries.
+    fixture("vc_urgent_guard.xta", "u.xta");
+    file("u.q", "Pr[<=10](<> P.b) >= 0.5\nE<> P.b\nE<> P.a\n");
+    r = run({"-q", "-s", "-r", "1", "u.xta", "u.q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.starts_with("\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n")) << r.out;
+    EXPECT_EQ(r.out.find("formula 2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "EXCEPTION: Clock guards are not allowed on urgent edges.\n");
 }
 
 // A query whose check fails to evaluate the model is aborted; the later ones still run, and the
@@ -210,6 +237,20 @@ TEST_F(VerificationRun, EvaluationErrorsAbortOnlyTheirQuery)
                      "\nVerifying formula 2 at line 2\n -- Aborted.\n"
                      "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n");
     EXPECT_EQ(r.err, "n.xta:7: [error] Assignment of value '4' to variable 'n' is out of range.\n");
+
+    // An error in a query's own expression is shown in the query file; with -T too, and the
+    // reports keep the order of the queries.
+    fixture("vc_gate.xta", "m.xta");
+    file("q.q", "E<> P.b\nPr[<=10/0](<> P.b) >= 0.5\nE<> P.c\n");
+    for (const char* reuse : {"-s", "-T"}) {
+        const RunResult each = run({"-q", "-s", reuse, "m.xta", "q.q"});
+        EXPECT_EQ(each.status, 1) << reuse;
+        EXPECT_EQ(each.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                         "\nVerifying formula 2 at line 2\n -- Aborted.\n"
+                         "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n")
+            << reuse;
+        EXPECT_EQ(each.err, "q.q:2: [error] Division by zero.\n") << reuse;
+    }
 }
 
 // Statistical properties run among symbolic ones: every property type has its checker.
@@ -332,6 +373,78 @@ TEST_F(VerificationRun, TracesAreShownOrWritten)
         EXPECT_EQ(r.status, 0) << option << ": " << r.err;
         EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n")
             << option;
+    }
+}
+
+// The deadlock predicate in reachability and invariance queries, and the concrete run to a
+// deadlock.
+TEST_F(VerificationRun, DeadlocksAreFoundAndShown)
+{
+    fixture("vc_deadlock.xta", "d.xta");
+    file("q.q", "A[] not deadlock\nE<> deadlock and n == 2\nA[] deadlock imply n > 0\nE<> P.a and deadlock\n");
+    RunResult r = run({"-q", "-s", "-t0", "d.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is NOT satisfied.\nShowing counter example.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is satisfied.\nShowing example trace.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 4 at line 4\n -- Formula is NOT satisfied.\n");
+    const std::string toC = "\nState:\n( P.a )\nx=0 n=0 \n"
+                            "\nDelay: 2\n"
+                            "\nState:\n( P.a )\nx=2 n=0 \n"
+                            "\nTransitions:\n  P.a->P.c { x >= 2, tau, n := 2 }\n"
+                            "\nState:\n( P.c )\nx=2 n=2 \n";
+    EXPECT_EQ(r.err, toC + toC);
+
+    // A deadlock in the initial state: the clock is shown as 0 (not as a negative zero).
+    fixture("reach_deadlock.xta", "i.xta");
+    file("i.q", "A[] not deadlock\n");
+    r = run({"-q", "-s", "-t0", "i.xta", "i.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "\nState:\n( P.idle )\nx=0 i=0 a[0]=0 a[1]=0 \n");
+}
+
+// The shortest trace takes the fewest transitions, the fastest the least time, whatever route the
+// search meets first.
+TEST_F(VerificationRun, OptimalTracesTakeTheShortestOrFastestRoute)
+{
+    fixture("vc_two_routes.xta", "m.xta");
+    file("q.q", "E<> P.g\n");
+    const std::string oneStep = "\nState:\n( P.a )\nx=0 #depth=0 \n"
+                                "\nDelay: 10\n"
+                                "\nState:\n( P.a )\nx=10 #depth=0 \n"
+                                "\nTransitions:\n  P.a->P.g { x >= 10, tau, 1 }\n"
+                                "\nState:\n( P.g )\nx=10 #depth=1 \n";
+    const std::string threeSteps = "\nState:\n( P.a )\nx=0 #tau=0 \n"
+                                   "\nTransitions:\n  P.a->P.m { 1, tau, 1 }\n"
+                                   "\nState:\n( P.m )\nx=0 #tau=0 \n"
+                                   "\nTransitions:\n  P.m->P.n { 1, tau, 1 }\n"
+                                   "\nState:\n( P.n )\nx=0 #tau=0 \n"
+                                   "\nDelay: 1\n"
+                                   "\nState:\n( P.n )\nx=1 #tau=1 \n"
+                                   "\nTransitions:\n  P.n->P.g { x >= 1, tau, 1 }\n"
+                                   "\nState:\n( P.g )\nx=1 #tau=1 \n";
+    struct Case
+    {
+        std::vector<std::string> options;
+        std::string trace;
+    };
+    const Case cases[] = {
+        {{"-t1"}, oneStep},
+        {{"-t1", "-o", "3"}, oneStep},
+        {{"-t2"}, threeSteps},
+        {{"-t2", "-o", "3"}, threeSteps},
+        {{"-t2", "-o", "4"}, threeSteps},
+        {{"-t2", "-d"}, threeSteps},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-s"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"m.xta", "q.q"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << c.options[0] << ": " << r.err;
+        EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\nShowing example trace.\n")
+            << c.options[0];
+        EXPECT_EQ(r.err, c.trace) << c.options[0] << " " << c.options.back();
     }
 }
 

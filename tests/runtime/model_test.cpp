@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -434,8 +435,8 @@ TEST(System, VariablesAddedAfterExtraOnesKeepEveryIndexAndCell)
 
     // Every adder for a non-extra, non-clock variable, once.
     std::vector<Variable*> late{
-        s->addStateVariable("late", 0, 100, 0, false),
-        s->addFPVariable("lateF", false, 0.0),
+        s->addStateVariable("late", 0, 100, 5, false),
+        s->addFPVariable("lateF", false, 2.5),
         s->addStateMetaVariable("lateM", 0, 100, 0),
         s->addSystemMetaVariable("", 0, 100, 0, false),
         s->addSystemMetaFPVariable("", false, 0.0),
@@ -462,6 +463,14 @@ TEST(System, VariablesAddedAfterExtraOnesKeepEveryIndexAndCell)
     EXPECT_EQ(g->getPosition(), gPosition);
     // A late constant is a constant like any other, not a spawned process's cell.
     EXPECT_TRUE(late[5]->isConstant());
+
+    // Late variables are set in initial states and printed, as the model's own are.
+    std::unique_ptr<ConcreteState> initial(s->buildInitialState());
+    EXPECT_EQ(late[0]->getValue(initial.get()), 5);
+    EXPECT_EQ(late[1]->getDoubleValue(initial.get()), 2.5);
+    std::ostringstream printed;
+    s->printVariables(initial.get(), printed);
+    EXPECT_NE(printed.str().find("late=5 "), std::string::npos) << printed.str();
 
     // Every cell of a state is its own: no two variables share one.
     ConcreteState state(s.get());
