@@ -115,6 +115,8 @@ int main(int argc, char** argv)
     try {
         return run(argc, argv);
     } catch (...) {
-        return reportException(std::current_exception());
+        const int status = reportException(std::current_exception());
+        stopWorldAfterFailure(status);
+        return status;
     }
 }

@@ -1,5 +1,9 @@
 #include "driver/statistical_setup.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
 #include "driver/model_checker.h"
 #include "driver/mpi_world.h"
 #include "smc/communicator.h"
@@ -8,6 +12,7 @@
 #include "smc/mitl_checker.h"
 #include "smc/proba_checker.h"
 #include "smc/simulator.h"
+#include "support/globals.h"
 
 namespace {
 
@@ -48,4 +53,15 @@ void installStatisticalCheckers()
     if (mpiStarted()) {
         smc::setWorldCommunicator(&smc::mpiWorldCommunicator());
     }
+}
+
+void stopWorldAfterFailure(int status)
+{
+    if (!mpiStarted() || processCount <= 1 || smc::failureShared()) {
+        return;
+    }
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
 }

@@ -111,7 +111,9 @@ private:
 class StatisticalChecker : public pipeline::CompoundFilter<ConcreteState, bool>
 {
 public:
-    bool isAborted() const { return aborted; }
+    // The check gave up (a simulation error, a Zeno run) or was stopped before it could decide,
+    // so it has no verdict to report.
+    bool isAborted() const { return aborted || interrupted; }
 
 protected:
     // PROPERTY_SYSTEM, PROPERTY_SILENT, PROPERTY_STOP and PROPERTY_FEEDBACK; the caller then
@@ -125,6 +127,8 @@ protected:
     bool timeBounded = true;
     bool stopRequested = false;
     bool aborted = false;
+    // A stop request ended the check before it reached its verdict.
+    bool interrupted = false;
     bool deadlocked = false;
     int32_t runBound = 0;
     int64_t stepCount = 0;

@@ -4,6 +4,26 @@
 
 namespace smc {
 
+namespace {
+
+bool& sharedFailureFlag()
+{
+    static bool shared = false;
+    return shared;
+}
+
+}  // namespace
+
+bool failureShared()
+{
+    return sharedFailureFlag();
+}
+
+void setFailureShared(bool shared)
+{
+    sharedFailureFlag() = shared;
+}
+
 void SingleProcessCommunicator::isend(const void*, int, DataType, int, int, Request&)
 {
     throw Bug("A process alone has no one to send to");

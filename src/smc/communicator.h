@@ -78,4 +78,11 @@ void setWorldCommunicator(Communicator* communicator);
 // The MPI world communicator; only to be used after MPI was initialised.
 Communicator& mpiWorldCommunicator();
 
+// Whether the exception that is leaving a distributed check is raised by every process of the
+// world alike, so that they all end together and none is left waiting for the others. A check
+// clears it when it starts and sets it just before such an exception leaves it; the program reads
+// it when an exception ends it, to decide whether the other processes must be stopped.
+bool failureShared();
+void setFailureShared(bool shared);
+
 }  // namespace smc

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "language/node_kind.h"
 #include "pipeline/keys.h"
 #include "runtime/concrete_state.h"
+#include "runtime/exceptions.h"
 #include "runtime/process.h"
 #include "runtime/system.h"
 #include "smc/communicator.h"
@@ -32,6 +34,29 @@ constexpr double largestRunCount = 9.223372036854776e18;
 // How a process's share of an estimate ended, agreed on by all processes before they combine
 // their counts: the largest of them wins.
 enum Completion : int { Complete = 0, Stopped = 1, Aborted = 2 };
+
+// How a check ended on one process, agreed on by all after the exchange: without an error, with
+// an evaluation error (the job runner reports it and goes on with the next query), or with an
+// error that ends the program, marked with the process's rank. The largest wins.
+constexpr int noFailure = 0;
+constexpr int evaluationFailure = 1;
+constexpr int fatalFailure = 1 << 20;
+
+int failureCode(const std::exception_ptr& failure, int rank)
+{
+    if (!failure) {
+        return noFailure;
+    }
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CannotEvaluateExpression&) {
+        return evaluationFailure;
+    } catch (const CompileError&) {
+        return evaluationFailure;
+    } catch (...) {
+        return fatalFailure + rank;
+    }
+}
 
 }  // namespace
 
@@ -61,6 +86,10 @@ ProbaChecker* makeProbaChecker(FilterConfiguration*)
 void ProbaChecker::setProperty(const char* key, void* value)
 {
     setCommonProperty(key, value);
+    if (key == PROPERTY_STOP) {
+        // The user's interrupt; the other processes are stopped by messages instead.
+        stopRequestedByUser = true;
+    }
     if (key == PROPERTY_JOB) {
         job = static_cast<pipeline::JobInterface*>(value);
         statisticalJob = dynamic_cast<StatisticalJob*>(job);
@@ -143,7 +172,12 @@ int ProbaChecker::value(int id)
         return 0;
     }
     const double total = std::ceil(std::log(2 / alpha) / (2 * epsilon * epsilon) / 1.9);
-    return static_cast<int>(total - static_cast<double>(runs));
+    // Large estimates exceed an int; the figure is then held at the int's limits.
+    const double left = total - static_cast<double>(runs);
+    if (!(left < static_cast<double>(INT_MAX))) {
+        return std::isnan(left) ? 0 : INT_MAX;
+    }
+    return left > static_cast<double>(INT_MIN) ? static_cast<int>(left) : INT_MIN;
 }
 
 ConcreteState* ProbaChecker::startRun(ConcreteState* initial)
@@ -262,6 +296,7 @@ bool ProbaChecker::put(ConcreteState* initial)
         }
     }
     size_t instances = system->getDynamicProcesses().size();
+    smc::setFailureShared(false);
 
     successes = recordedValues = runs = 0;
     double testSum = 0;
@@ -272,10 +307,13 @@ bool ProbaChecker::put(ConcreteState* initial)
     if (!estimate) {
         const double p0 = theta + deltaPlus;
         const double p1 = theta - deltaMinus;
+        // The parameters are the same on every process, so all of them refuse them together.
         if (!(p0 > 0 && p0 < 1)) {
+            smc::setFailureShared(true);
             throw RuntimeException("Invalid theta+delta = %g", p0);
         }
         if (!(p1 > 0 && p1 < 1)) {
+            smc::setFailureShared(true);
             throw RuntimeException("Invalid theta-delta = %g", p1);
         }
         a = std::log(p1 / p0);
@@ -286,6 +324,7 @@ bool ProbaChecker::put(ConcreteState* initial)
     } else {
         const double n = std::log(2 / alpha) / (epsilon * 2 * epsilon);
         if (n > largestRunCount) {
+            smc::setFailureShared(true);
             throw RuntimeException("Overflow in the number of runs: %g", n);
         }
         runsPerProcess = static_cast<int64_t>(std::ceil(n / world.size()));
@@ -308,6 +347,8 @@ bool ProbaChecker::put(ConcreteState* initial)
     std::exception_ptr failure;
     SMCCoordinator coordinator(world);
     result = false;
+    // Whether the test reached its decision or the estimate made all its runs.
+    bool decided = false;
 
     try {
         coordinator.setTest(a, b, lo, hi);
@@ -328,6 +369,7 @@ bool ProbaChecker::put(ConcreteState* initial)
                 const int decision = coordinator.poll(&testSum);
                 if (decision >= 0) {
                     result = decision == 0;
+                    decided = true;
                     break;
                 }
             }
@@ -415,6 +457,7 @@ bool ProbaChecker::put(ConcreteState* initial)
                     coordinator.batchSuccesses = 0;
                     if (decision >= 0) {
                         result = decision == 0;
+                        decided = true;
                         break;
                     }
                 }
@@ -455,8 +498,20 @@ bool ProbaChecker::put(ConcreteState* initial)
     }
     coordinator.finish();
 
+    // An error that ends the program on one process ends it on all, else the others would wait
+    // for it in the next query; an evaluation error ends only this query, which the others then
+    // see as aborted.
+    const int mine = failureCode(failure, world.rank());
+    const int agreed = world.agreeMax(mine);
+
     if (log != nullptr) {
         std::fclose(log);
+    }
+    if (agreed >= fatalFailure) {
+        smc::setFailureShared(true);
+        if (mine < fatalFailure) {
+            throw RuntimeException("The statistical check failed on process %d.", agreed - fatalFailure);
+        }
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -464,6 +519,12 @@ bool ProbaChecker::put(ConcreteState* initial)
     if (!aborted && feedback != nullptr) {
         *feedback = "(" + std::to_string(runs) + " runs) ";
     }
+    // A check the user stopped before it decided has no verdict: its false result says nothing
+    // about the property.
+    if (estimate) {
+        decided = result;
+    }
+    interrupted = stopRequestedByUser && !decided;
     if (log != nullptr) {
         std::cout << "Simulations log: [" << logText << "]\n";
     }

@@ -66,6 +66,8 @@ private:
     bool stopConditionMet = false;
     bool logOutcomes = false;
     bool negateOutcome = false;
+    // "verifier:STOP" was received: the user interrupted the check.
+    bool stopRequestedByUser = false;
     bool estimate = true;
     double histogramWidth = 0;
     int32_t histogramBars = 0;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -236,6 +238,43 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
         EXPECT_FALSE(check.run(checker));
         EXPECT_EQ(check.feedback, "(0 runs) ");
         EXPECT_EQ(check.histogram(), "");
+        // Without a verdict the check counts as given up, so no verdict text is composed.
+        EXPECT_TRUE(checker.isAborted());
+    }
+    // The progress line's load of an estimate with trillions of runs is held at the int's limit.
+    Check huge(idle, "true", 10, 1, 10);
+    huge.alpha = 1e-6;
+    ProbaChecker checker;
+    checker.setProperty(PROPERTY_STOP, nullptr);
+    huge.run(checker);
+    EXPECT_EQ(checker.value(3), INT_MAX);
+}
+
+TEST(ProbaChecker, AnInterruptBeforeTheVerdictLeavesTheCheckWithoutOne)
+{
+    // Three steps per run; the user's stop arrives during the eleventh run, which is finished.
+    const char* loop = "process P() { state A; commit A; init A; trans A -> A { }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Check check(loop, "false", type, 0, 3);
+        check.silent = false;
+        ProbaChecker checker;
+        check.job.onProgress = [&checker](int64_t ticks) {
+            if (ticks == 31) {
+                checker.setProperty(PROPERTY_STOP, nullptr);
+            }
+        };
+        EXPECT_FALSE(check.run(checker));
+        EXPECT_TRUE(checker.isAborted());
+        EXPECT_EQ(check.feedback, "(11 runs) ");
+        EXPECT_EQ(check.histogram(), "");
+    }
+    // Checks that reach their verdict are not taken for interrupted ones.
+    for (int32_t type : {8, 10}) {
+        Check check(loop, "false", type, 0, 3);
+        ProbaChecker checker;
+        check.run(checker);
+        EXPECT_FALSE(checker.isAborted()) << type;
     }
 }
 
@@ -413,6 +452,37 @@ TEST(DistributedProbaChecker, AnEvaluationErrorOnOneProcessStillReleasesTheOther
         EXPECT_TRUE(d.aborted[0]);
         EXPECT_EQ(d.world.undeliveredMessages(), 0u);
         EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // The job runner reports an evaluation error and goes on: the others go on too.
+        EXPECT_FALSE(smc::failureShared());
+    }
+}
+
+TEST(DistributedProbaChecker, AnErrorThatEndsTheProgramOnOneProcessEndsItOnEveryProcess)
+{
+    // Rank 1 alone meets a location that can wait for ever but has no rate; the program ends
+    // there, so the others must not go on to the next query and wait for it.
+    const char* rateless = "clock x; process P() { state A; init A; trans A -> A { guard x >= 1; }; } system P;";
+    for (int32_t type : {8, 10}) {
+        SCOPED_TRACE(type);
+        Distributed d({idle, rateless, idle}, "false", type);
+        std::vector<smctest::FakeWorld::Script> scripts;
+        for (size_t r = 0; r < 3; ++r) {
+            scripts.push_back([&d, r](smc::Communicator& comm) {
+                ProbaChecker checker;
+                checker.setCommunicator(&comm);
+                d.checks[r]->run(checker);
+            });
+        }
+        ASSERT_FALSE(d.world.run(scripts));
+        std::vector<std::string> failures = d.world.failures();
+        std::sort(failures.begin(), failures.end());
+        EXPECT_EQ(failures, (std::vector<std::string>{"rank 0: The statistical check failed on process 1.",
+                                                      "rank 1: Location P.A has unbounded delay but no positive rate.",
+                                                      "rank 2: The statistical check failed on process 1."}));
+        EXPECT_EQ(d.world.undeliveredMessages(), 0u);
+        EXPECT_EQ(d.world.pendingReceives(), 0u);
+        // Every process ends alike, so none of them has to stop the others.
+        EXPECT_TRUE(smc::failureShared());
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -112,7 +113,13 @@ inline std::string fixture(const std::string& name)
 class FakeJob : public StatisticalJob
 {
 public:
-    void progress() override { ++ticks; }
+    void progress() override
+    {
+        ++ticks;
+        if (onProgress) {
+            onProgress(ticks);
+        }
+    }
     int32_t getPropertyType() const override { return type; }
     uint32_t expressionCount() const override { return static_cast<uint32_t>(expressions.size()); }
     ExpressionRef getExpression(uint32_t i) const override
@@ -141,6 +148,8 @@ public:
     double upperBound = 0;
     SampleHistogram histogram;
     int64_t ticks = 0;
+    // Called with the tick count on every tick (to interrupt a check in the middle, say).
+    std::function<void(int64_t)> onProgress;
 };
 
 // Keeps what reaches it: the successors' processes and forced flags, or the states' clock values.
