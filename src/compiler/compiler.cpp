@@ -255,41 +255,6 @@ void Compiler::writeOutputs()
     }
 }
 
-// ---------------------------------------------------------------- declarations compiled later
-
-void Compiler::compileIODeclarations(std::list<iodecl_t>& declarations)
-{
-    // Input/output declarations give processes their channel sets; their compilation hooks
-    // in here.
-    (void)declarations;
-}
-
-void Compiler::compileProgressMeasures(std::list<progress_t>& measures)
-{
-    // Progress measures become the System's progress list; their compilation hooks in here.
-    (void)measures;
-}
-
-void Compiler::compileGanttCharts(std::list<gantt_t>& charts)
-{
-    // Gantt charts become the System's chart list; their compilation hooks in here.
-    (void)charts;
-}
-
-void Compiler::compileChannelPriorities()
-{
-    // Channel priorities become the System's priority relation; their compilation hooks in
-    // here.
-}
-
-void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& arguments, ConcreteState* state)
-{
-    (void)templateNumber;
-    (void)arguments;
-    (void)state;
-    throw CannotEvaluateExpression("Spawning processes is not supported", NO_POSITION);
-}
-
 // ---------------------------------------------------------------- questions after compiling
 
 bool Compiler::clockAssignmentTest(const expression_t& expression)

@@ -20,6 +20,7 @@
 
 class Edge;
 class Location;
+class MitlExpr;
 class Process;
 class System;
 class Variable;
@@ -171,9 +172,26 @@ public:
     void compileProgressMeasures(std::list<ZOLT::progress_t>& measures);
     void compileGanttCharts(std::list<ZOLT::gantt_t>& charts);
     void compileChannelPriorities();
+    // Adds the numbers of one priority entry (a channel, an array of channels, or the default
+    // entry when empty, number 0) to the group and marks them mentioned.
+    void addPriorityEntry(const ZOLT::expression_t& entry, std::vector<int32_t>& group,
+                          std::vector<bool>& mentioned);
+    // Adds the numbers of a channel (or, for an array type, of every element in row order) from
+    // `first` on; returns the number after the last one added.
+    int32_t addChannelNumbers(int32_t first, const ZOLT::type_t& type, std::vector<int32_t>& group,
+                              std::vector<bool>& mentioned);
 
-    // Starts an instance of a dynamic template during a simulation.
+    // ----- MITL formulas of statistical queries (the child of the MITL_FORMULA node)
+    base::RefPtr<MitlExpr> compileMitlFormula(const ZOLT::expression_t& formula);
+
+    // ----- Processes of dynamic templates, made while a simulation runs
+    // Starts an instance of a dynamic template in the state: a process of the template that
+    // has ended is reused, else a new one is compiled and the state grows to hold it.
     void spawnProcess(int32_t templateNumber, const std::vector<int32_t>& arguments, ConcreteState* state) override;
+    // Compiles a new process of the dynamic template with those argument values and registers
+    // it in the System's table of dynamic processes.
+    base::RefPtr<Process> instantiateDynamicProcess(ZOLT::template_t& dynamicTemplate,
+                                                    const std::vector<int32_t>& arguments);
 
 private:
     using IndexSet = std::set<uint32_t>;
@@ -213,6 +231,15 @@ private:
                         const ZOLT::expression_t& expression);
     bool clockAssignmentTest(const ZOLT::expression_t& expression);
     void writeOutputs();
+    // The channel numbers a channel expression stands for (every element of an array).
+    std::vector<int32_t> channelNumbers(const ZOLT::expression_t& channel);
+    // Calls visit(symbols, values) once per combination of the values of the scope's symbols,
+    // the first symbol turning fastest; not at all when a range is empty.
+    template <class Visit>
+    void forEachValue(const ZOLT::scope_t& scope, Visit visit);
+    // Compiles the member expressions of the template that the spawned process has no copy of
+    // yet (all of them for a new process; those added by later queries for a pooled one).
+    void compileDynamicEvaluations(Process& process, ZOLT::template_t& dynamicTemplate);
 
     bool dynamicInstantiation = false;
     ScalarsetInfo scalarsetInfo;
@@ -230,6 +257,8 @@ private:
     std::map<std::string, Variable*> processVariables;
     std::map<std::string, ZOLT::template_t*> processVariableTemplates;
     Process* currentDynamicProcess = nullptr;
+    // The symbol node of each spawned process, in whose scope its member expressions compile.
+    std::map<const Process*, Symbol*> spawnedNodes;
     // Nesting of the recursive walks over expressions (see depth_guard.h).
     uint32_t depth = 0;
 };

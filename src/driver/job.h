@@ -19,6 +19,7 @@
 #include "runtime/expression.h"
 #include "smc/sample_histogram.h"
 #include "smc/statistical_job.h"
+#include "smc/statistical_query.h"
 #include "statespace/trace.h"
 #include "support/object.h"
 #include "support/platform.h"
@@ -71,43 +72,7 @@ enum JobStatus : int32_t {
     STATUS_ABORTED = 6,
 };
 
-// The values of one simulated expression.
-struct SimulationSeries
-{
-    std::string name;  // the text of the simulated expression
-    bool isClock = false;
-    ExpressionRef expression;
-    // One list of (time, value) points per run.
-    std::vector<std::vector<std::pair<double, double>>> trajectories;
-    // The process number of an instance of a per-process series, -1 otherwise.
-    int32_t instanceProcess = -1;
-    bool instanceEnded = false;
-};
-
-// Results of a simulate query.
-struct SimulationResults
-{
-    int64_t runs = 0;           // runs asked for
-    int64_t acceptingRuns = 0;  // accepting runs asked for (simulation with a predicate)
-    std::list<SimulationSeries> series;
-    ExpressionRef acceptingPredicate;
-    bool hasAcceptingPredicate = false;
-    int64_t keptRuns = 0;   // runs retained so far; also the trajectory slot of the current run
-    int64_t triedRuns = 0;  // runs tried, written at the end of a simulation
-};
-
-// A series of values over time or steps (the parametric comparison fills it).
-struct ValueSeries
-{
-    std::string name = "values";
-    std::vector<double> values;  // empty until filled
-    double low = 0.0;
-    double high = 0.0;
-    double step = 0.0;
-    int64_t count = 0;
-};
-
-class AbstractJob : public base::Object, public StatisticalJob
+class AbstractJob : public base::Object, public StatisticalJob, public StatisticalQuery
 {
 public:
     explicit AbstractJob(const PropertyRecord& record);
@@ -128,7 +93,7 @@ public:
     // The front-end expression of pair i (i must be valid).
     ZOLT::expression_t getSourceExpression(uint32_t i) const;
     // The last pair (the list must not be empty).
-    ZOLT::expression_t lastSourceExpression() const;
+    ZOLT::expression_t lastSourceExpression() const override;
     ExpressionRef lastExpression() const override;
     void addExpression(const ZOLT::expression_t& source, const ExpressionRef& compiled);
     // Empties the expressions and the simulation series (before a property is prepared).
@@ -147,6 +112,15 @@ public:
         upperBound = upper;
     }
     SampleHistogram& getHistogram() override { return histogram; }
+    int32_t getMaximise() const override { return maximise; }
+    bool isValueClock() const override { return valueIsClock; }
+    void setValue(double estimate) override { value = estimate; }
+    int32_t getSecondRunBoundKind() const override { return secondRunBoundKind; }
+    int32_t getSecondRunBound() const override { return secondRunBound; }
+    int32_t getFirstPathOperator() const override { return firstPathOperator; }
+    int32_t getSecondPathOperator() const override { return secondPathOperator; }
+    ValueSeries& getValueSeries() override { return valueSeries; }
+    SimulationResults& getSimulation() override { return simulation; }
 
     // ---- Query data and statistical results
     double value = 0.0;

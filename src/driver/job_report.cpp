@@ -9,6 +9,7 @@
 #include "driver/model_checker.h"
 #include "driver/options.h"
 #include "language/query_list.h"
+#include "smc/simulation_results.h"
 #include "support/globals.h"
 
 namespace {
@@ -70,6 +71,12 @@ void Job::printStatus(int32_t value)
             std::printf(" %g", valueSeries.values[static_cast<size_t>(i)]);
         }
         std::fputs("\n", stdout);
+    }
+    std::fflush(stdout);
+    {
+        std::ostringstream text;
+        printSimulationValues(simulation, text);
+        std::fputs(text.str().c_str(), stdout);
     }
     if (showSummary) {
         for (const StatisticsEntry& entry : *statistics) {

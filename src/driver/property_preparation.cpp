@@ -4,6 +4,7 @@
 #include "compiler/value_clock_expr.h"
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
+#include "mitl/formula.h"
 #include "pipeline/deadlock.h"
 #include "support/exceptions.h"
 
@@ -82,11 +83,11 @@ void ModelChecker::prepareProperty(AbstractJob* job)
         job->firstPathOperator = f[2].getValue();
         job->secondPathOperator = f[6].getValue();
         ExpressionRef first = compiler->compileValueExpression(f[3], false);
-        if (f[2].getKind() == ZOLT::BOX_MARKER) {
+        if (f[2].getValue() == ZOLT::BOX_MARKER) {
             first = first->negate();
         }
         ExpressionRef second = compiler->compileValueExpression(f[7], false);
-        if (f[6].getKind() == ZOLT::BOX_MARKER) {
+        if (f[6].getValue() == ZOLT::BOX_MARKER) {
             second = second->negate();
         }
         job->addExpression(f[3], first);
@@ -151,8 +152,8 @@ void ModelChecker::prepareProperty(AbstractJob* job)
         break;
     }
     case PROPERTY_MITL:
-        throw PropertyNotSupported("MITL formulas cannot be checked: this build has no statistical checker.",
-                                   f.getPosition());
+        job->addExpression(f[0], compiler->compileMitlFormula(f[0]));
+        break;
     case PROPERTY_SUPREMUM:
     case PROPERTY_INFIMUM: {
         job->addExpression(f[0], state(f[0], false));
