@@ -428,17 +428,24 @@ EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_
         return {direction == 0 ? EQUAL : direction == 1 ? SUBSET : SUPERSET, true};
     }
     if (h.count == 0) return {SUBSET, false};
+    // A stored bound tighter than the matrix's shows points of the matrix outside the stored zone;
+    // a looser one (the graph's bounds are those of the closed stored zone) shows points of the
+    // stored zone outside the matrix. Without a scratch matrix only the first matters, so the walk
+    // stops there; with one it goes on until both are seen, which makes the zones Different
+    // without decoding.
+    bool tighter = false;
     bool looser = false;
     const uint32_t n = h.n;
-    const bool included = forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
+    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
         const bound_t m = dbm[i * n + j];
-        if (b < m) return false;
+        tighter |= b < m;
         looser |= b > m;
-        return true;
+        return !(tighter && (looser || !withScratch));
     });
-    // A stored bound looser than the matrix's (seen before the walk stopped) shows points of the
-    // stored zone outside the matrix: then either answer is exact without decoding.
-    return {included ? SUBSET : DIFFERENT, looser};
+    if (tighter) return {DIFFERENT, looser || !withScratch};
+    // Included; with a looser bound the inclusion is strict, otherwise only decoding tells
+    // Subset from Equal.
+    return {SUBSET, looser};
 }
 
 relation_t relate(const bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch, bool fast)

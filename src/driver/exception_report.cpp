@@ -4,11 +4,14 @@
 #include <new>
 
 #include "driver/message_key.h"
+#include "runtime/exceptions.h"
 
 int reportException(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
+    } catch (const InitialStateUndefinedException&) {
+        std::fputs("The initial state is undefined.\n", stdout);
     } catch (const std::bad_alloc&) {
         // There is no support page to send users to; the options that make a search need less
         // memory are the useful pointer.

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include "driver/command_line.h"
-#include "driver/compiled_model.h"
+#include "driver/model_checker.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
 #include "frontend/xml_writer.h"
@@ -109,7 +109,7 @@ void deleteParsedModel()
 {
     // The text of the stored queries belongs to the model, and so does what was compiled from it.
     queryText = nullptr;
-    releaseCompiledModel();
+    releaseModelChecker();
     delete parsedModel;
     parsedModel = nullptr;
 }
@@ -166,7 +166,10 @@ int loadModel()
     }
 
     if (!model.errorsPresent()) {
-        compileLoadedModel(model);
+        // The model checker compiles the model once; the query builder reads the channels that
+        // compiling registers.
+        modelChecker() = new ModelChecker(&model, verifierOptions);
+        modelChecker()->compileSystem();
     }
     if (reportDiagnostics(modelFileName, model) != continueRun) {
         return 1;

@@ -4,14 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <list>
 #include <unistd.h>
 
 #include "driver/command_line.h"
 #include "driver/exception_report.h"
 #include "driver/interrupt.h"
+#include "driver/job.h"
+#include "driver/job_runner.h"
 #include "driver/loading.h"
+#include "driver/model_checker.h"
 #include "driver/mpi_world.h"
 #include "driver/options.h"
+#include "driver/statistical_setup.h"
 #include "support/globals.h"
 
 // Sanitized builds only: the MPI libraries keep allocations to the end of the process and some of
@@ -60,7 +65,28 @@ int run(int argc, char** argv)
     if (processRank == 0 && !traceOutputSettings.quiet) {
         printOptionSummary(stdout);
     }
-    // The queries and their jobs follow here once the model checker exists.
+
+    // Under MIRVEK_COMPILE_ONLY (with MIRVEK_DEBUG_VM, which keeps the compiler from ending the
+    // run) there is no query source: nothing to verify.
+    if (queryFile != nullptr || queryText != nullptr) {
+        base::RefPtr<PropertyBuilder> builder = modelChecker()->newPropertyBuilder();
+        if (queryFile != nullptr) {
+            builder->parseFile(queryFile);
+        } else {
+            builder->parse(queryText);
+        }
+        // Query errors are printed against the query file; any error ends the run.
+        printDiagnostics(queryFileName);
+
+        std::list<base::RefPtr<Job>> jobs;
+        for (const PropertyRecord& record : builder->getProperties()) {
+            jobs.push_back(base::RefPtr<Job>(new Job(record)));
+        }
+        runJobs(*modelChecker(), jobs);
+        // The checker may point at the last job; it goes first.
+        modelChecker()->currentJob = nullptr;
+        jobs.clear();
+    }
 
     // Whatever the queries added to the model's diagnostics; errors end the run.
     printDiagnostics(modelFileName);
@@ -79,6 +105,7 @@ int main(int argc, char** argv)
 {
     // MPI only under a launcher; a plain start is a world of one process.
     startProcessWorld(&argc, &argv);
+    installStatisticalCheckers();
 
     seedRandomGenerators();
     verifierOptions.setStatisticalDefaults();

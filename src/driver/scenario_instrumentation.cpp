@@ -185,6 +185,8 @@ void Translator::splitSendingEdges()
             const binding_t copy = declareCopyChannel(edge.sync, channel.getName() + suffix);
             edge_t& second = templ.addEdge(middle, endSymbol(edge.targetLocation, edge.targetBranchpoint), 0, "SKIP");
             second.guard = makeConstant(1);
+            // The weight every edge of a model has unless it gives one: the compiler compiles it.
+            second.probability = makeConstant(1);
             expression_t report = edge.sync.cloneReplacingSymbol(channel, copy);
             expression_t reset = makeFlagAssignment(mayFireFlag, true);
             for (const auto& [select, store] : stored) {

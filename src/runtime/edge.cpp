@@ -140,17 +140,45 @@ Edge** arrayOf(Node* node)
     return reinterpret_cast<Edge**>(reinterpret_cast<char*>(node) + tupleOffset);
 }
 
-IntrusiveHashTable& tupleTable()
-{
-    static IntrusiveHashTable table(12);
-    return table;
-}
-
 // The interned empty tuple, null until first asked for and after clearEdgeTuples.
 EdgeTuple& emptyTuple()
 {
     static EdgeTuple tuple = nullptr;
     return tuple;
+}
+
+// Frees every node of the table, bucket by bucket, leaving it empty.
+void freeTuples(IntrusiveHashTable& table)
+{
+    for (size_t i = 0; i < table.getBucketCount(); ++i) {
+        Node* node = table.takeBucket(i);
+        while (node != nullptr) {
+            Node* next = node->next;
+            std::free(node);
+            node = next;
+        }
+    }
+}
+
+// The table owns its nodes: tuples still interned when the process ends are freed with it.
+struct TupleTable
+{
+    IntrusiveHashTable table{12};
+
+    TupleTable() = default;
+    TupleTable(const TupleTable&) = delete;
+    TupleTable& operator=(const TupleTable&) = delete;
+    ~TupleTable()
+    {
+        emptyTuple() = nullptr;
+        freeTuples(table);
+    }
+};
+
+IntrusiveHashTable& tupleTable()
+{
+    static TupleTable tuples;
+    return tuples.table;
 }
 }  // namespace
 
@@ -234,15 +262,7 @@ EdgeTuple emptyEdgeTuple()
 void clearEdgeTuples()
 {
     emptyTuple() = nullptr;
-    IntrusiveHashTable& table = tupleTable();
-    for (size_t i = 0; i < table.getBucketCount(); ++i) {
-        IntrusiveHashTable::Node* node = table.takeBucket(i);
-        while (node != nullptr) {
-            IntrusiveHashTable::Node* next = node->next;
-            std::free(node);
-            node = next;
-        }
-    }
+    freeTuples(tupleTable());
 }
 
 size_t edgeTupleCount()

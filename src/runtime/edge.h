@@ -121,7 +121,8 @@ private:
 using EdgeTuple = Edge* const*;
 
 // The interned copy of the tuple: equal tuples (the same pointers in the same order) give the
-// same array. The caller keeps the array it passed.
+// same array. The caller keeps the array it passed. Tuples still interned when the process ends
+// are freed with the table.
 Edge* const* internEdgeTuple(Edge* const* tuple);
 // The same pointers in the same order up to and including the null.
 bool edgeTupleEquals(Edge* const* a, Edge* const* b);

@@ -55,14 +55,17 @@ class Program : public base::Object
 public:
     using Word = int64_t;
 
-    // An empty program for the system; takes a counted reference to it.
+    // An empty program for the system. The program does not keep the system alive: the system
+    // owns the guards, invariants and updates whose program expressions hold the program, so a
+    // counted reference back would keep both alive for ever. Code of the program may run only
+    // while its system lives (the compiler and the model checker hold both).
     explicit Program(System* system);
     ~Program() override;
 
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    System* getSystem() const { return system.get(); }
+    System* getSystem() const { return system; }
 
     // The compiler link through which `opSpawn` starts processes (not counted).
     void setSpawner(ProcessSpawner* spawner) { this->spawner = spawner; }
@@ -189,7 +192,8 @@ private:
     const void* handlerTable[bytecode::OPCODE_COUNT] = {};
     std::map<const void*, int32_t> handlerToOpcode;
 
-    base::RefPtr<System> system;
+    // Not counted (see the constructor).
+    System* system;
 
     std::vector<Word> code;
     std::vector<packed_span_t> positions;

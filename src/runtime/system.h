@@ -293,9 +293,11 @@ public:
     // rate other than 0 or 1 and for a clock stopped and then given rate 1.
     bool evaluateClockRates(PublicState* state, uint32_t* bits);
     // Shrinks `zone`, a zone of the transition's result, to the valuations of the source from
-    // which the transition leads into it: the selected source invariants, the extra condition
-    // and the clock guards are applied and the clock resets undone. Processes are selected by
-    // mask, or without one by group (negative: all).
+    // which the transition leads into it: the clock resets are undone, then the selected source
+    // invariants, the extra condition and the clock guards are applied as on a successor (a
+    // disjunction keeps the union of its sides; a condition that fails leaves the zone empty).
+    // Processes are selected by mask, or without one by group (negative: all). The source does
+    // not change.
     void stepBack(DiscreteState* source, EdgeTuple edges, dbm::fed_t& zone, Expression* extra, int32_t group,
                   const uint8_t* mask);
 

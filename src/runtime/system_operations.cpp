@@ -2,6 +2,7 @@
 // initial states, invariants, updates, clock rates and the step back over a transition.
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "runtime/concrete_state.h"
@@ -212,7 +213,8 @@ bool System::evaluateClockRates(PublicState* state, uint32_t* bits)
 void System::stepBack(DiscreteState* source, EdgeTuple edges, dbm::fed_t& zone, Expression* extra, int32_t group,
                       const uint8_t* mask)
 {
-    // The copies of the discrete values are made on the stack for ordinary models.
+    // The clock resets of the updates are recorded on copies of the discrete values, made on the
+    // stack for ordinary models.
     constexpr size_t local = 256;
     const size_t integerCount = static_cast<size_t>(source->getIntegerArray().size());
     const size_t metaCount = static_cast<size_t>(source->getMetaArray().size());
@@ -231,24 +233,6 @@ void System::stepBack(DiscreteState* source, EdgeTuple edges, dbm::fed_t& zone, 
         meta = metaOnHeap.data();
     }
     StepBackRecorder recorder(source, integers, meta);
-
-    for (size_t p = 0; p < processes.size(); ++p) {
-        const Location* location = source->getLocation(static_cast<uint32_t>(p));
-        if (location == nullptr || !location->getInvariant()) {
-            continue;
-        }
-        const bool selected =
-            mask != nullptr ? mask[p] != 0 : (group < 0 || processes[p]->group == group);
-        if (selected) {
-            location->getInvariant()->evaluate(&recorder);
-        }
-    }
-    if (extra != nullptr) {
-        extra->evaluate(&recorder);
-    }
-    for (EdgeTuple edge = edges; *edge != nullptr; ++edge) {
-        (*edge)->evaluateClockGuard(&recorder);
-    }
     applyUpdates(&recorder, edges);
 
     const std::vector<std::pair<int32_t, int32_t>>& resets = recorder.getResets();
@@ -257,6 +241,46 @@ void System::stepBack(DiscreteState* source, EdgeTuple edges, dbm::fed_t& zone, 
         zone.constrainClock(clock, reset->second);
         zone.freeClock(clock);
     }
-    const std::vector<dbm::clock_constraint_t>& constraints = recorder.getConstraints();
-    zone.constrain(constraints.data(), constraints.size());
+
+    // The source invariants, the extra condition and the clock guards are applied to the zone on
+    // a scratch symbolic state with the source's discrete values, exactly as a successor applies
+    // them: a disjunction keeps the union of the parts where either side holds. A condition that
+    // fails leaves no valuation.
+    SymbolicState* scratch = acquireState();
+    struct ReleaseOnExit
+    {
+        SymbolicState* state;
+        ~ReleaseOnExit() { state->release(); }
+    } releaseOnExit{scratch};
+    scratch->assignDiscrete(*source);
+    scratch->getDoubleArray().assign(source->getDoubleArray());
+    std::swap(scratch->zone, zone);
+    struct SwapBackOnExit
+    {
+        dbm::fed_t& a;
+        dbm::fed_t& b;
+        ~SwapBackOnExit() { std::swap(a, b); }
+    } swapBackOnExit{scratch->zone, zone};
+
+    bool holds = true;
+    for (size_t p = 0; p < processes.size() && holds; ++p) {
+        const Location* location = source->getLocation(static_cast<uint32_t>(p));
+        if (location == nullptr || !location->getInvariant()) {
+            continue;
+        }
+        const bool selected =
+            mask != nullptr ? mask[p] != 0 : (group < 0 || processes[p]->group == group);
+        if (selected) {
+            holds = location->getInvariant()->evaluate(scratch) != 0;
+        }
+    }
+    if (holds && extra != nullptr) {
+        holds = extra->evaluate(scratch) != 0;
+    }
+    for (EdgeTuple edge = edges; *edge != nullptr && holds; ++edge) {
+        holds = (*edge)->evaluateClockGuard(scratch);
+    }
+    if (!holds) {
+        scratch->zone.setEmpty();
+    }
 }

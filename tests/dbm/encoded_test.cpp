@@ -377,6 +377,9 @@ TEST(EncodedDbm, GraphRelationDecodesOnlyWhenNotExact)
     const Matrix x2y2 = zone(3, {upper(1, boundLE(2)), upper(2, boundLE(2))});
     const Matrix x2y5 = zone(3, {upper(1, boundLE(2)), upper(2, boundLE(5))});
     const Matrix free3 = zone(3, {});
+    // x <= 5, y <= 5, x - y <= 0: holds no point of x2y5 with x > y, though no bound of x2y5's
+    // graph is looser than its own.
+    const Matrix x5y5xy0 = zone(3, {upper(1, boundLE(5)), upper(2, boundLE(5)), {1, 2, boundLE(0)}});
     struct Case {
         const char* name;
         const Matrix& matrix;
@@ -387,7 +390,8 @@ TEST(EncodedDbm, GraphRelationDecodesOnlyWhenNotExact)
     const Case cases[] = {
         {"looser then tighter: Different at once", x3y4, x5y2, DIFFERENT, false},
         {"tighter first: the stored zone may lie inside", x5y2, x2y2, SUPERSET, true},
-        {"tighter first, then looser: Different after decoding", x5y2, x2y5, DIFFERENT, true},
+        {"tighter first, then looser: Different without decoding", x5y2, x2y5, DIFFERENT, false},
+        {"only tighter, yet Different after decoding", x5y5xy0, x2y5, DIFFERENT, true},
         {"all at least as loose, one looser: Subset at once", x2y2, x5y2, SUBSET, false},
         {"all equal: decoded to tell Equal", x5y2, x5y2, EQUAL, true},
         {"no stored bound, unconstrained matrix: decoded", free3, free3, EQUAL, true},

@@ -1,126 +1,6 @@
 // Whole runs of the built program, as a user starts it: statuses and output.
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <fcntl.h>
-#include <spawn.h>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
-
-extern char** environ;
-
-namespace fs = std::filesystem;
-
-namespace {
-
-struct RunResult
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class ProgramTest : public ::testing::Test
-{
-protected:
-    fs::path dir;
-
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/mirvek-program-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        // Open MPI refuses to start as root without these.
-        setenv("OMPI_ALLOW_RUN_AS_ROOT", "1", 1);
-        setenv("OMPI_ALLOW_RUN_AS_ROOT_CONFIRM", "1", 1);
-    }
-
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string file(const std::string& name, const std::string& text = "")
-    {
-        std::ofstream(dir / name) << text;
-        return (dir / name).string();
-    }
-
-    // Copies the model fixture `name` into the test's folder as `as` (the same name by default),
-    // so that no query file lies beside it unless the test puts one there.
-    std::string fixture(const std::string& name, std::string as = "")
-    {
-        if (as.empty()) {
-            as = name;
-        }
-        fs::copy_file(fs::path(MIRVEK_TEST_MODELS) / name, dir / as, fs::copy_options::overwrite_existing);
-        return as;
-    }
-
-    // A launcher that runs the program (its command words, found on the path), or none.
-    std::vector<std::string> launcher;
-
-    // Runs the program with argv[0] "mirvek" in the test's folder, or under the launcher. The
-    // program's own environment variables are left out of the inherited environment; `env` adds
-    // some ("NAME=value").
-    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
-    {
-        std::vector<std::string> words = launcher;
-        words.push_back(launcher.empty() ? "mirvek" : MIRVEK_PROGRAM);
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) {
-            argv.push_back(w.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> variables = env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (!std::string(*e).starts_with("MIRVEK_")) {
-                variables.push_back(*e);
-            }
-        }
-        std::vector<char*> envp;
-        for (std::string& v : variables) {
-            envp.push_back(v.data());
-        }
-        envp.push_back(nullptr);
-
-        const std::string outPath = (dir / "stdout").string();
-        const std::string errPath = (dir / "stderr").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-        pid_t pid = 0;
-        RunResult result;
-        const int rc = launcher.empty()
-                           ? posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data())
-                           : posix_spawnp(&pid, launcher[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << MIRVEK_PROGRAM;
-            return result;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = slurp(outPath);
-        result.err = slurp(errPath);
-        return result;
-    }
-};
-
-} // namespace
+#include "program_runner.h"
 
 TEST_F(ProgramTest, OptionAndArgumentErrorsEndWithStatusOne)
 {
@@ -288,12 +168,16 @@ TEST_F(ProgramTest, CleanModelGetsTheGuessedQueriesAndTheSummary)
                      "  Using conservative space optimisation\n"
                      "  Seed is 42\n"
                      "  Hash table size for bit state hashing is 128 KB\n"
-                     "  State space representation uses bit state hashing\n");
+                     "  State space representation uses bit state hashing\n"
+                     // Unreachable under bit-state hashing: it may have been missed.
+                     "\33[2K\nVerifying formula 1 at line 1\n"
+                     "\33[2K -- Formula MAY NOT be satisfied.\n");
 
     // Quiet: no summary; a named query file is not announced.
     r = run({"-q", "train.xta", q});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, "\33[2K\nVerifying formula 1 at line 1\n"
+                     "\33[2K -- Formula is NOT satisfied.\n");
     EXPECT_EQ(r.err, "");
 
     // A textual model without a query file: nothing to verify, still a completed run.
@@ -316,7 +200,8 @@ TEST_F(ProgramTest, UnderAnMpiLauncherOnlyTheFirstProcessTalks)
     launcher = {"mpirun", "--oversubscribe", "-np", "2"};
     const RunResult r = run({"-r", "42", "train.xta", q});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, defaultSummary);
+    EXPECT_EQ(r.out, defaultSummary + "\33[2K\nVerifying formula 1 at line 1\n"
+                                      "\33[2K -- Formula is NOT satisfied.\n");
 }
 
 TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
@@ -382,17 +267,24 @@ TEST_F(ProgramTest, WarningsArePrintedOnceUnlessSuppressed)
 TEST_F(ProgramTest, XmlModelWithoutQueryFileUsesItsStoredQueries)
 {
     // No query file beside the model: the stored queries are used, and nothing is announced.
+    // Each query is announced by its text. The counter of the model overflows its range while
+    // the second query explores: that query is aborted, and the error ends the run.
     fixture("drv_stored_queries.xml", "work.xml");
-    RunResult r = run({"-r", "42", "work.xml"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, defaultSummary);
-    EXPECT_EQ(r.err, "");
+    RunResult r = run({"-s", "-r", "42", "work.xml"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, defaultSummary + "\nVerifying formula 1: E<> W.Busy\n"
+                                      " -- Formula is satisfied.\n"
+                                      "\nVerifying formula 2: A[] W.Busy imply W.c <= 4\n"
+                                      " -- Aborted.\n");
+    EXPECT_EQ(r.err, "work.xml:/nta/template[1]/transition[1]/label[2]:1: [error] Assignment of value '32768' to "
+                     "variable 'n' is out of range.\n");
 
     // A query file beside it is guessed and takes their place.
     file("work.q", "E<> W.Busy\n");
-    r = run({"-r", "42", "work.xml"});
+    r = run({"-s", "-r", "42", "work.xml"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\33[1;34mGuessed query file:\33[0;0mwork.q\n" + defaultSummary);
+    EXPECT_EQ(r.out, "\33[1;34mGuessed query file:\33[0;0mwork.q\n" + defaultSummary +
+                         "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n");
 
     // A name ending in .xml in capitals is read as XML all the same when the query file is named.
     fixture("drv_stored_queries.xml", "WORK.XML");

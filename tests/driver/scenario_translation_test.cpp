@@ -635,6 +635,26 @@ TEST(ScenarioTranslation, TranslatedModelsReadBackWithoutErrors)
     }
 }
 
+// The model compiler compiles the probability weight of every edge, so the translation leaves
+// none without one (the edges it adds get the weight 1 that every edge of a model has by default).
+TEST(ScenarioTranslation, EveryEdgeOfATranslatedModelHasAWeight)
+{
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"lsc_single_message.xml", "Ping"}, {"lsc_commuting.xml", "Both"},         {"lsc_prechart.xml", "Answer"},
+        {"lsc_names.xml", "Named"},         {"lsc_shared_template.xml", "First"}, {"lsc_process_set.xml", "C1"},
+    };
+    for (const auto& [fixture, scenario] : cases) {
+        SCOPED_TRACE(fixture);
+        auto model = loadFixture(fixture);
+        translateScenarioProperty(*model, scenario);
+        for (const template_t& templ : model->getTemplates()) {
+            for (const edge_t& edge : templ.edges) {
+                EXPECT_FALSE(edge.probability.empty()) << templ.symbol.getName() << ": " << describe(edge);
+            }
+        }
+    }
+}
+
 TEST(ScenarioTranslation, SavedModelComesWithTheObserversQuery)
 {
     TempDir dir;
@@ -655,10 +675,10 @@ TEST(ScenarioTranslation, SavedModelComesWithTheObserversQuery)
               (std::vector<std::string>{"lmin", "lmax (committed)", "Err (committed)"}));
 }
 
-// Disabled until the XML writer saves a process on its own template rather than on the template
-// of the instantiation it was made from: a saved model then keeps the private copies and their
+// The XML writer saves a process on its own template rather than on the template of the
+// instantiation it was made from: a saved model keeps the private copies and their
 // instrumentation instead of instantiating the shared template again.
-TEST(ScenarioTranslation, DISABLED_SavedModelKeepsThePrivateCopies)
+TEST(ScenarioTranslation, SavedModelKeepsThePrivateCopies)
 {
     TempDir dir;
     auto model = loadFixture("lsc_shared_template.xml");

@@ -99,6 +99,18 @@ TEST(EdgeTuples, InternedByContentAndOrder)
     EXPECT_EQ(edgeTupleSize(emptyEdgeTuple()), 1u);
 }
 
+// Leaves its tuples interned on purpose: the table frees them when the process ends, so the leak
+// check of the sanitizer build reports nothing for this test.
+TEST(EdgeTuples, TuplesLeftInternedAtExitAreFreedWithTheTable)
+{
+    TwoProcessModel m = testkit::makeTwoProcessModel();
+    Edge* const single[] = {m.send, nullptr};
+    Edge* const pair[] = {m.send, m.receive, nullptr};
+    EXPECT_NE(internEdgeTuple(single), internEdgeTuple(pair));
+    EXPECT_NE(emptyEdgeTuple(), nullptr);
+    EXPECT_EQ(edgeTupleCount(), 3u);
+}
+
 // ---- Locations ----------------------------------------------------------------------------------
 
 TEST(LocationTable, LimitAndLookups)

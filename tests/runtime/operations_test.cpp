@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "runtime/clock_expression.h"
 #include "runtime/concrete_state.h"
 #include "runtime/exceptions.h"
 #include "runtime/state_decorators.h"
@@ -307,6 +310,99 @@ TEST(StepBack, SelectedInvariantsAndTheExtraCondition)
     m.system->stepBack(source, tuple, unmasked, nullptr, -1, none);
     EXPECT_TRUE(unmasked.satisfies(0, 1, dbm::boundLT(-100)));
     source->release();
+}
+
+// Disjunctions reach the zone as the union of their sides, whether they come as the extra
+// condition (such as the negated clock guard of a blocking transition) or as a clock guard.
+TEST(StepBack, DisjunctionsKeepTheUnionOfTheirSides)
+{
+    struct Point
+    {
+        double x, y;
+        bool inside;
+    };
+    struct Case
+    {
+        const char* name;
+        // Builds (extra condition, clock guard) over the clocks x, y and the variable n (= 0).
+        std::function<std::pair<ExpressionRef, ExpressionRef>(ClockVariable*, ClockVariable*, StateVariable*)> make;
+        bool resetsY;       // the edge's update is y := 0 (the zone after it has y = 0)
+        int32_t xAtMostAfter;  // the zone after the step has x <= this (-1: no bound)
+        std::vector<Point> points;
+    };
+    auto orOf = [](const ExpressionRef& a, const ExpressionRef& b) { return ExpressionRef(new OrExpr(a, b)); };
+    const std::vector<Case> cases = {
+        {"negated guard 2 < x < 8 as the extra condition",
+         [](ClockVariable* x, ClockVariable*, StateVariable*) {
+             ExpressionRef guard = makeConjunction(testkit::clockLower(x, true, 2), testkit::clockUpper(x, true, 8));
+             return std::make_pair(guard->negate(), ExpressionRef());
+         },
+         false, -1, {{1, 0, true}, {2, 5, true}, {5, 0, false}, {8, 1, true}, {9, 3, true}}},
+        {"clock guard x <= 2 || x >= 8",
+         [orOf](ClockVariable* x, ClockVariable*, StateVariable*) {
+             return std::make_pair(ExpressionRef(),
+                                   orOf(testkit::clockUpper(x, false, 2), testkit::clockLower(x, false, 8)));
+         },
+         false, -1, {{1, 0, true}, {5, 0, false}, {9, 0, true}}},
+        {"clock guard x <= 2 || y >= 8 with y reset",
+         [orOf](ClockVariable* x, ClockVariable* y, StateVariable*) {
+             return std::make_pair(ExpressionRef(),
+                                   orOf(testkit::clockUpper(x, false, 2), testkit::clockLower(y, false, 8)));
+         },
+         true, -1, {{1, 0, true}, {1, 50, true}, {5, 9, true}, {5, 1, false}}},
+        {"left side empty on the zone: x >= 20 || x <= 1 within x <= 10",
+         [orOf](ClockVariable* x, ClockVariable*, StateVariable*) {
+             return std::make_pair(orOf(testkit::clockLower(x, false, 20), testkit::clockUpper(x, false, 1)),
+                                   ExpressionRef());
+         },
+         false, 10, {{0.5, 0, true}, {5, 0, false}, {25, 0, false}}},
+        {"an extra condition that fails leaves nothing",
+         [](ClockVariable*, ClockVariable*, StateVariable* n) {
+             return std::make_pair(testkit::compare(n, testkit::Relation::Equal, 1), ExpressionRef());
+         },
+         false, -1, {{0, 0, false}, {1, 1, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelBuilder b;
+        ClockVariable* x = b.clock("x");
+        ClockVariable* y = b.clock("y");
+        StateVariable* n = b.variable("n", 0, 5, 0);
+        Process* p = b.process("P", {{"A"}, {"B"}});
+        auto [extra, clockGuard] = c.make(x, y, n);
+        EdgeSpec spec;
+        spec.clockGuard = clockGuard;
+        if (c.resetsY) {
+            spec.update = testkit::assign(y, 0);
+        }
+        Edge* edge = b.edge(p, "A", "B", spec);
+        base::RefPtr<System> system = b.finish();
+
+        SymbolicState* source = system->makeInitialState();
+        source->delay();
+        const uint64_t inUse = system->statesInUse();
+        dbm::fed_t zone(3);
+        zone.setInit();
+        if (c.resetsY) {
+            zone.constrain(2, 0, boundLE(0));
+        }
+        if (c.xAtMostAfter >= 0) {
+            zone.constrain(1, 0, boundLE(c.xAtMostAfter));
+        }
+        Edge* const tuple[] = {edge, nullptr};
+        system->stepBack(source, tuple, zone, extra.get(), -1, nullptr);
+        for (const Point& point : c.points) {
+            const double v[3] = {0.0, point.x, point.y};
+            EXPECT_EQ(zone.containsPoint(v), point.inside) << "x = " << point.x << ", y = " << point.y;
+        }
+        // The source keeps its zone (x = y) and the scratch state is back in the pool.
+        const double onDiagonal[3] = {0.0, 3.0, 3.0};
+        const double offDiagonal[3] = {0.0, 1.0, 0.0};
+        EXPECT_TRUE(source->zone.containsPoint(onDiagonal));
+        EXPECT_FALSE(source->zone.containsPoint(offDiagonal));
+        EXPECT_EQ(system->statesInUse(), inUse);
+        source->release();
+    }
 }
 
 // ---- Decorators ---------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "program_fixture.h"
 #include "runtime/program_expression.h"
 #include "runtime/symbolic_state.h"
+#include "runtime/system.h"
 
 namespace machine_test {
 namespace {
@@ -117,6 +118,55 @@ TEST_F(ProgramExpressions, AnExpressionKeepsItsProgram)
     program.release();
     EXPECT_EQ(raw->getRefCount(), before - 1);
     EXPECT_EQ(static_cast<ProgramExpression*>(sum.get())->getProgram(), raw);
+}
+
+// A compiled system owns the guards, invariants and updates whose expressions hold its program;
+// the program does not hold the system back, so letting go of both frees both, in either order.
+TEST(ProgramOwnership, DiscardingACompiledSystemFreesItAndItsProgram)
+{
+    struct ObservedSystem : System
+    {
+        explicit ObservedSystem(bool* gone) : gone(gone) {}
+        ~ObservedSystem() override { *gone = true; }
+        bool* gone;
+    };
+    struct ObservedProgram : Program
+    {
+        ObservedProgram(System* system, bool* gone) : Program(system), gone(gone) {}
+        ~ObservedProgram() override { *gone = true; }
+        bool* gone;
+    };
+    for (const bool systemFirst : {false, true}) {
+        SCOPED_TRACE(systemFirst ? "system let go first" : "program let go first");
+        bool systemGone = false;
+        bool programGone = false;
+        base::RefPtr<System> system(new ObservedSystem(&systemGone));
+        base::RefPtr<Program> program(new ObservedProgram(system.get(), &programGone));
+        const auto a = static_cast<int32_t>(system->addStateVariable("a", 0, 10, 0, false)->getIndex());
+        const auto b = static_cast<int32_t>(system->addStateVariable("b", 0, 10, 0, false)->getIndex());
+        const uint32_t start = program->mark();
+        program->emit(at(1), LID, a);
+        program->emit(at(2), LID, b);
+        program->emit(at(3), PLUS);
+        program->emit(at(4), HALT);
+        ExpressionRef sum = program->makeExpression(start, {}, {});
+        ASSERT_NE(dynamic_cast<ProgramExpression*>(sum.get()), nullptr);
+        system->setInitialiser(sum);
+        sum = nullptr;
+
+        if (systemFirst) {
+            system = nullptr;
+            EXPECT_TRUE(systemGone);
+            EXPECT_FALSE(programGone);
+            program = nullptr;
+        } else {
+            program = nullptr;
+            EXPECT_FALSE(programGone) << "the system's initialiser holds the program";
+            system = nullptr;
+            EXPECT_TRUE(systemGone);
+        }
+        EXPECT_TRUE(programGone);
+    }
 }
 
 TEST_F(ProgramExpressions, ErrorsNameTheSymbolicStateTheyHappenedIn)

@@ -1,0 +1,295 @@
+// Running the jobs: the barrier that keeps the processes of a run in step, which processes take
+// part, the model restrictions, the order of preparation and checking, and how a check's result
+// becomes the job's verdict and result text.
+
+#include "driver/job_runner.h"
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+#include "driver/mpi_world.h"
+#include "language/node_kind.h"
+#include "runtime/exceptions.h"
+#include "support/exceptions.h"
+#include "support/globals.h"
+
+namespace {
+
+ZOLT::span_t unpack(packed_span_t span)
+{
+    return ZOLT::span_t(static_cast<int32_t>(static_cast<uint32_t>(span)),
+                        static_cast<int32_t>(static_cast<uint32_t>(span >> 32)));
+}
+
+// Numbers in general notation with six significant digits.
+std::string number(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+double clamped(double value)
+{
+    return value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value;
+}
+
+bool takesPartOnEveryProcess(int32_t type)
+{
+    return type == 7 || type == 8 || type == 9 || type == 10 || type == 12 || type == 15;
+}
+
+// The status of a verdict code: satisfied, may be satisfied, may not be satisfied, not satisfied.
+int32_t statusOf(int32_t code)
+{
+    static const int32_t statuses[] = {STATUS_SATISFIED, STATUS_MAYBE_SATISFIED, STATUS_MAYBE_NOT_SATISFIED,
+                                       STATUS_NOT_SATISFIED};
+    return statuses[code];
+}
+
+// True for the checks whose found goal is a witness that holds however much of the state space
+// was explored: a reached goal state, or a loop.
+bool foundIsWitness(int32_t type)
+{
+    return type <= PROPERTY_ROBUST_REACHABILITY || type == PROPERTY_SCENARIO;
+}
+
+} // namespace
+
+// Runs fn; an error of the query (evaluation or compile error, or a property this build cannot
+// check) becomes an error of the model at its position and aborts only the job. Returns false then.
+template <class F>
+static bool guardJob(ModelChecker& checker, AbstractJob* job, bool announce, F fn)
+{
+    auto abort = [&](ZOLT::span_t position, const std::string& message, const std::string& context) {
+        checker.model->recordError(position, message, context);
+        if (announce) {
+            checker.currentJob = job;
+            job->setStatus(STATUS_VERIFYING);
+        }
+        job->setStatus(STATUS_ABORTED);
+    };
+    try {
+        fn();
+        return true;
+    } catch (const CannotEvaluateExpression& error) {
+        if (error.getStateNumber() != -1 && checker.traceStore) {
+            job->traceTail = checker.traceStore->createTrace(error.getStateNumber(), -1);
+            job->trace = checker.traceStore->createTrace(error.getStateNumber());
+        }
+        abort(unpack(error.getPosition()), error.what(), error.getContext());
+    } catch (const CompileError& error) {
+        abort(unpack(error.getPosition()), error.what(), "");
+    } catch (const PropertyNotSupported& error) {
+        abort(error.getPosition(), error.what(), "");
+    }
+    return false;
+}
+
+void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
+{
+    checker.stopRequested = false;
+    if (!checker.options.reuse) {
+        for (const base::RefPtr<Job>& job : jobs) {
+            checker.runJobWithInfo(job.get());
+            if (checker.stopRequested) {
+                break;
+            }
+        }
+        return;
+    }
+    // One state space for all queries: the clock bounds of every query are collected first.
+    ExtrapolationInfo bounds;
+    std::list<Job*> prepared;
+    for (const base::RefPtr<Job>& job : jobs) {
+        const bool ok = guardJob(checker, job.get(), true, [&] {
+            checker.prepareProperty(job.get());
+            for (const auto& [source, compiled] : job->expressions) {
+                compiled->accept(bounds);
+            }
+        });
+        if (ok) {
+            prepared.push_back(job.get());
+        }
+    }
+    for (Job* job : prepared) {
+        if (checker.stopRequested) {
+            break;
+        }
+        checker.runJob(bounds, job);
+    }
+}
+
+void ModelChecker::runJobWithInfo(AbstractJob* job)
+{
+    stopRequested = false;
+    ExtrapolationInfo bounds;
+    const bool ok = guardJob(*this, job, true, [&] {
+        prepareProperty(job);
+        for (const auto& [source, compiled] : job->expressions) {
+            compiled->accept(bounds);
+        }
+    });
+    if (ok) {
+        runJob(bounds, job);
+    }
+}
+
+void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
+{
+    const int32_t t = job->type;
+    worldBarrier();
+    if (processRank != 0 && !takesPartOnEveryProcess(t)) {
+        return;
+    }
+    if (system && !isStatisticalProperty(t)) {
+        if (system->floatingPointClocks) {
+            throw SystemException("$Property_cannot_be_checked_on_this_system");
+        }
+        if (system->urgentClockGuards) {
+            throw SystemException("$Clock_guards_are_not_allowed_on_urgent_edges");
+        }
+    }
+    guardJob(*this, job, false, [&] {
+        currentJob = job;
+        job->setStatus(STATUS_VERIFYING);
+
+        const bool deadlock = containsDeadlock(job->formula);
+        if (deadlock) {
+            lastPropertyType = -1;
+        }
+        freeSupInfResults();
+        resultBuffer.clear();
+        const bool plainReachability = (t == 0 || t == 1 || t == 5 || t == 6) && !deadlock;
+        prepare(ExtrapolationInfo(bounds), plainReachability);
+        if (deadlock) {
+            lastPropertyType = -1;
+        }
+        prepareProperty(job);
+
+        const bool approximate = (differenceConstraints && nonZeroClockAssignment) ||
+                                 (options.extrapolation == 4 && (!reachabilityOnly || differenceConstraints)) ||
+                                 (options.extrapolation == 3 && differenceConstraints);
+        bool maybe = approximate;
+        if (options.representation == 3) {
+            maybe = traceStore ? approximate : true;
+        }
+        const bool bitState = options.representation == 2;
+        if (approximate && bitState) {
+            if (processRank == 0) {
+                job->fatal("$Cannot_use_under-approximation_for_system_with_expressions_over_clock_differences_"
+                           "and_non-zero_assignments_to_clocks");
+            }
+            return;
+        }
+        if (processRank != 0) {
+            run();
+            return;
+        }
+
+        const bool stoppedBefore = stopRequested;
+        const CheckResult r = run();
+        // An interrupt cut the exploration short: what was not explored may hold the answer.
+        const bool cut = stopRequested && !stoppedBefore;
+
+        if (r.first != -1 && !approximate && traceStore) {
+            job->traceTail = traceStore->createTrace(r.first, r.second);
+            job->trace = traceStore->createTrace(r.first);
+        }
+        if (!maybe) {
+            maybe = system->clocksStopped;
+        }
+        if (r.aborted) {
+            // The checker's own report stays in the result text; no verdict text joins it.
+            job->setStatus(STATUS_ABORTED);
+            return;
+        }
+        int32_t code = r.found ? (maybe ? 1 : 0) : (bitState ? 2 : 3);
+        code = composeResult(job, code);
+        if (cut && !(r.found && foundIsWitness(t))) {
+            job->setStatus(STATUS_ABORTED);
+            return;
+        }
+        job->setStatus(statusOf(code));
+    });
+}
+
+int32_t ModelChecker::composeResult(AbstractJob* job, int32_t code)
+{
+    const int32_t t = job->type;
+    const bool accepted = code == 0 || code == 1;
+    const char* path = t == 7 || t == 9 ? "[] ..." : "<> ...";
+    std::string& text = resultBuffer;
+    switch (t) {
+    case 0:
+    case 3:
+    case 4:
+    case 5:
+    case 46: code = 3 - code; break;
+    case 7:
+    case 8:
+        if (accepted) {
+            text += "H0: Pr(" + std::string(path) + ") >= " + number(job->value + options.deltaPlus) +
+                    "\nwith confidence " + number(1 - options.beta) + ".\n";
+        } else {
+            text += "H1: Pr(" + std::string(path) + ") <= " + number(job->value - options.deltaMinus) +
+                    "\nwith confidence " + number(1 - options.alpha) + ".\n";
+        }
+        break;
+    case 9:
+    case 10:
+        if (accepted) {
+            text += "Pr(" + std::string(path) + ") in [" + number(clamped(job->lowerBound)) + "," +
+                    number(clamped(job->upperBound)) + "]\nwith confidence " + number(1 - options.alpha) + ".\n";
+        }
+        break;
+    case 11:
+        text += accepted ? "Pr(..)/Pr(..) >= " + number(options.u1) : "Pr(..)/Pr(..) <= " + number(options.u0);
+        text += " with confidence " + number(1 - options.alpha) + ".\n";
+        break;
+    case 12:
+        if (accepted) {
+            text += std::string(job->maximise != 0 ? "E(max) = " : "E(min) = ") + number(job->value) + "\n";
+        }
+        break;
+    case 15:
+        if (accepted) {
+            text += "Pr(MITL ) in [" + number(clamped(job->value - options.epsilon)) + "," +
+                    number(clamped(job->value + options.epsilon)) + "]\nwith confidence " +
+                    number(1 - options.alpha) + ".\n";
+        }
+        break;
+    case 43:
+    case 44: {
+        const bool sup = t == 43;
+        std::ostringstream out;
+        out << (sup ? "sup{" : "inf{") << job->formula[0].toString(false) << "}:\n";
+        const ZOLT::expression_t& list = job->formula[1];
+        for (uint32_t i = 0; i < supInfCount && i < list.getSize(); ++i) {
+            const SupInfResult& record = supInfResults[i];
+            const ZOLT::expression_t& item = list[i];
+            out << item.toString(false);
+            if (!item.getType().isKind(ZOLT::CLOCK)) {
+                out << (sup ? " <= " : " >= ") << (sup ? record.upper : record.lower) << "\n";
+            } else if (!record.seen) {
+                out << " ???\n";
+            } else if (sup && record.upper == 2147483646) {
+                out << " < inf\n";
+            } else {
+                const int32_t bound = sup ? record.upper : record.lower;
+                const bool weak = (bound & 1) != 0;
+                out << (sup ? (weak ? " <= " : " < ") : (weak ? " >= " : " > ")) << (bound >> 1) << "\n";
+            }
+        }
+        text = out.str();
+        break;
+    }
+    default: break;
+    }
+    if (t >= 7 && t <= 12 && options.coverage) {
+        system->printStatistics(std::cout);
+        std::cout.flush();
+    }
+    return code;
+}
