@@ -3,6 +3,7 @@
 // template's pool and is reused by the next spawn, with its cells set up again.
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& 
         throw Bug("Spawning without the run's table of spawned processes");
     }
     SpawnRecord& record = (*state->spawnTable)[index];
+    // Checked before a process is made or a pooled one reset: the reuse of a pooled process would
+    // otherwise store the value unchecked, and a new process would be left half made.
+    checkSpawnArguments(dynamicTemplate, arguments);
 
     // The live processes are the first liveCount entries of the pool.
     base::RefPtr<Process> process;
@@ -116,6 +120,35 @@ void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& 
         }
     }
     state->setLocation(static_cast<uint32_t>(process->getNumber()), process->initialLocation);
+}
+
+void Compiler::checkSpawnArguments(const template_t& dynamicTemplate, const std::vector<int32_t>& arguments)
+{
+    const scope_t& parameters = dynamicTemplate.parameters;
+    const size_t count = parameters.empty() ? 0 : parameters.getSize();
+    auto known = spawnParameterRanges.find(&dynamicTemplate);
+    if (known == spawnParameterRanges.end()) {
+        // The bounds are constants of the model, evaluated once from the root scope. Evaluated
+        // as within an instantiation, so that the variables of spawned processes stay and only
+        // the evaluation's own temporaries are removed after it.
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        DynamicInstantiation evaluation(dynamicInstantiation, currentDynamicProcess);
+        for (size_t i = 0; i < count; ++i) {
+            const type_t type = parameters[i].getType();
+            if (type.isKind(RANGE) && !type.getRangeBounds().first.empty()) {
+                ranges.push_back(evaluateRange(type));
+            } else {
+                ranges.emplace_back(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+            }
+        }
+        known = spawnParameterRanges.emplace(&dynamicTemplate, std::move(ranges)).first;
+    }
+    const std::vector<std::pair<int32_t, int32_t>>& ranges = known->second;
+    for (size_t i = 0; i < ranges.size() && i < arguments.size(); ++i) {
+        if (arguments[i] < ranges[i].first || arguments[i] > ranges[i].second) {
+            throw CompileError("$Initial_value_out_of_range", parameters[i].getType().getPosition());
+        }
+    }
 }
 
 base::RefPtr<Process> Compiler::instantiateDynamicProcess(template_t& dynamicTemplate,
