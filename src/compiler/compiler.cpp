@@ -116,11 +116,10 @@ void Compiler::setCurrentSymbol(Symbol* symbol)
 
 uint32_t Compiler::nextVariableIndex(bool extra) const
 {
-    size_t index = system->getVariables().size();
-    if (extra) {
-        index += system->getExtraVariables().size();
-    }
-    return static_cast<uint32_t>(index);
+    // The System places a variable in the main or the extra table itself; either way it gets
+    // the next global index.
+    (void)extra;
+    return static_cast<uint32_t>(system->nextVariableIndex());
 }
 
 void Compiler::emit(span_t position, int32_t opcode, int32_t a, int32_t b)

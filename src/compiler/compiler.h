@@ -200,7 +200,7 @@ private:
     void emit(ZOLT::span_t position, int32_t opcode, int32_t a = 0, int32_t b = 0);
     uint32_t emitJump(ZOLT::span_t position, int32_t opcode);
     void patchJump(uint32_t jump);
-    // The index the next variable of the System gets (the extra table counted when asked).
+    // The index the next variable of the System gets, extra or not (System::nextVariableIndex).
     uint32_t nextVariableIndex(bool extra) const;
 
     void compileInitialiser(const ZOLT::expression_t& expression, const ZOLT::type_t& declared);

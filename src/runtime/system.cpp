@@ -30,11 +30,11 @@ void System::accept(ModelVisitor& visitor)
 
 Variable* System::addVariable(Variable* variable, bool extra)
 {
-    const uint64_t index = extra ? variables.size() + extraVariables.size() : variables.size();
+    const uint64_t index = nextVariableIndex();
     variable->setIndex(index);
     variable->reads.insert(static_cast<uint32_t>(index));
     variable->setExtra(extra);
-    (extra ? extraVariables : variables).push_back(base::RefPtr<Variable>(variable));
+    (placedExtra(extra) ? extraVariables : variables).push_back(base::RefPtr<Variable>(variable));
     return variable;
 }
 
@@ -72,7 +72,7 @@ StateMetaVariable* System::addStateMetaVariable(const std::string& name, int32_t
                                                 int32_t initialValue)
 {
     flushStatePool();
-    const uint64_t index = variables.size();
+    const uint64_t index = nextVariableIndex();
     stateMetaVariables.push_back(index);
     printableVariables.push_back(index);
     const uint64_t position = metaVariableCount++;
@@ -82,13 +82,12 @@ StateMetaVariable* System::addStateMetaVariable(const std::string& name, int32_t
 
 uint64_t System::nextStateSlot(bool extra)
 {
-    if (extra) {
-        const uint64_t index = variables.size() + extraVariables.size();
+    const uint64_t index = nextVariableIndex();
+    if (placedExtra(extra)) {
         extraStateVariables.push_back(index);
         extraPrintableVariables.push_back(index);
         return stateVariableCount + extraStateVariableCount++;
     }
-    const uint64_t index = variables.size();
     stateVariables.push_back(index);
     printableVariables.push_back(index);
     return stateVariableCount++;
@@ -107,13 +106,12 @@ FPVariable* System::addFPVariable(const std::string& name, bool extra, double in
 {
     flushStatePool();
     uint64_t position;
-    if (extra) {
-        const uint64_t index = variables.size() + extraVariables.size();
+    const uint64_t index = nextVariableIndex();
+    if (placedExtra(extra)) {
         extraFPVariables.push_back(index);
         extraPrintableVariables.push_back(index);
         position = fpVariableCount + extraFPVariableCount++;
     } else {
-        const uint64_t index = variables.size();
         fpVariables.push_back(index);
         printableVariables.push_back(index);
         position = fpVariableCount++;
@@ -127,10 +125,13 @@ ClockVariable* System::addClock(const std::string& name, bool extra, double init
     int32_t number;
     if (extra) {
         number = static_cast<int32_t>(clocks.size() + extraClocks.size());
-        extraClocks.push_back(variables.size() + extraVariables.size());
+        extraClocks.push_back(nextVariableIndex());
     } else {
+        if (!extraClocks.empty()) {
+            throw Bug("Add: static clock " + name + " after the clocks of spawned processes");
+        }
         number = static_cast<int32_t>(clocks.size());
-        clocks.push_back(variables.size());
+        clocks.push_back(nextVariableIndex());
     }
     return static_cast<ClockVariable*>(addVariable(new ClockVariable(name, number, initialValue), extra));
 }
@@ -164,6 +165,9 @@ void System::addPostUpdate(const ExpressionRef& expression)
 
 void System::truncateVariables(uint64_t index)
 {
+    if (index < variables.size() && !extraVariables.empty()) {
+        throw Bug("Truncate: the extra table follows the main table");
+    }
     if (index < variables.size()) {
         variables.erase(variables.begin() + static_cast<std::ptrdiff_t>(index), variables.end());
     } else if (index - variables.size() < extraVariables.size()) {
@@ -185,10 +189,11 @@ std::vector<StateBitVariable*> System::addBitArray(const std::string& name, int3
     flushStatePool();
     std::vector<StateBitVariable*> result;
     uint64_t position = 0;
+    const bool inExtraTable = placedExtra(extra);
     for (size_t e = 0; e < bits.size(); ++e) {
         const int32_t bit = static_cast<int32_t>(e % 32);
-        const uint64_t index = extra ? variables.size() + extraVariables.size() : variables.size();
-        if (extra) {
+        const uint64_t index = nextVariableIndex();
+        if (inExtraTable) {
             extraStateVariables.push_back(index);
             extraPrintableVariables.push_back(index);
             if (bit == 0) {
@@ -230,7 +235,7 @@ std::vector<StateMetaBitVariable*> System::addStateMetaBitArray(const std::strin
         if (bit == 0) {
             position = metaVariableCount++;
         }
-        const uint64_t index = variables.size();
+        const uint64_t index = nextVariableIndex();
         stateMetaVariables.push_back(index);
         printableVariables.push_back(index);
         const std::string element = elementName(name, firstIndex + static_cast<int32_t>(e));
@@ -246,8 +251,11 @@ void System::addTimeClock()
 {
     flushStatePool();
     if (timeClock == -1) {
-        timeClock = static_cast<int32_t>(clocks.size());
-        addClock("#time", false, 0.0);
+        timeClock = addClock("#time", false, 0.0)->getClockNumber();
+        return;
+    }
+    // Variables of spawned processes may follow "#time"; it stays where it is.
+    if (!extraVariables.empty()) {
         return;
     }
     if (static_cast<size_t>(timeClock) + 1 == clocks.size()) {
@@ -260,7 +268,7 @@ void System::addTimeClock()
 void System::removeTimeClock()
 {
     flushStatePool();
-    if (timeClock == -1) {
+    if (timeClock == -1 || !extraVariables.empty()) {
         return;
     }
     if (static_cast<size_t>(timeClock) + 1 != clocks.size() || variables.empty() ||
@@ -275,12 +283,26 @@ void System::removeTimeClock()
 void System::removeTauClock(int32_t clockNumber)
 {
     flushStatePool();
-    if (clockNumber < 0 || static_cast<size_t>(clockNumber) + 1 != clocks.size() || variables.empty() ||
-        variables.back()->getName() != "#tau") {
+    const Variable* last = lastVariable();
+    if (clockNumber < 0 || static_cast<size_t>(clockNumber) + 1 != clocks.size() || !extraClocks.empty() ||
+        last == nullptr || last->getName() != "#tau") {
         throw Bug("Remove: #tau is not the last variable!");
     }
-    variables.pop_back();
+    popLastVariable();
     clocks.pop_back();
+}
+
+Variable* System::lastVariable() const
+{
+    if (!extraVariables.empty()) {
+        return extraVariables.back().get();
+    }
+    return variables.empty() ? nullptr : variables.back().get();
+}
+
+void System::popLastVariable()
+{
+    (extraVariables.empty() ? variables : extraVariables).pop_back();
 }
 
 Variable* System::addDepthVariable()

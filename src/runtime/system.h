@@ -6,12 +6,16 @@
 // clocks the checkers add and remove around a query, and the tables that grow when processes are
 // spawned during simulation.
 //
-// Variable indices: a variable added to the main table gets the main table's size as its global
-// index, one added to the extra table (variables of dynamic templates) the main size plus the
-// extra size. Every two-part table (processes, variables, clocks) is indexed the same way: the
-// static part first, then the dynamic or extra part. Clock number c of a static clock is its
-// position in the static clock table (the reference clock is 0); an extra clock's number is the
-// static table's size plus its position in the extra table.
+// Variable indices: every variable gets the number of variables added before it as its global
+// index. It goes to the main table while the extra table (variables of dynamic templates) is
+// empty; once the extra table holds a variable, every later one goes there too, whatever its
+// kind, and its integer or double cell goes to the extra region of its array (meta cells have no
+// extra region). So an index or a cell handed out once never changes, also when a later query
+// or check adds variables after processes were spawned. Every two-part table (processes,
+// variables, clocks) is indexed the same way: the static part first, then the dynamic or extra
+// part. Clock number c of a static clock is its position in the static clock table (the
+// reference clock is 0); an extra clock's number is the static table's size plus its position
+// in the extra table, which is why no static clock may be added once extra clocks exist.
 
 #include <cstdint>
 #include <iosfwd>
@@ -106,9 +110,13 @@ public:
     bool priorityOrderTotal = false;
 
     // ---- Adders -----------------------------------------------------------------------------
-    // Gives the variable its global index (also put in its read set), marks it extra, and
-    // appends it to the main or extra table, which takes a counted reference. Returns it.
+    // Gives the variable its global index (also put in its read set), marks it extra (it
+    // belongs to a dynamic template), and appends it to the main table, or to the extra table
+    // when it is extra or that table is not empty; the table takes a counted reference.
+    // Returns it. The other adders place variables and cells by the same rule.
     Variable* addVariable(Variable* variable, bool extra);
+    // The global index the next added variable gets (the number of variables).
+    uint64_t nextVariableIndex() const { return variables.size() + extraVariables.size(); }
     ConstantVariable* addConstant(int32_t value, bool extra);
     ConstantFPVariable* addConstantFP(bool extra, double value);
     LocationVariable* addLocationVariable(int32_t processNumber, Location* location, bool extra);
@@ -120,6 +128,8 @@ public:
     StateVariable* addStateVariable(const std::string& name, int32_t lower, int32_t upper, int32_t initialValue,
                                     bool extra);
     FPVariable* addFPVariable(const std::string& name, bool extra, double initialValue);
+    // A static clock takes the next static clock number; Bug when extra clocks exist, whose
+    // numbers it would move.
     ClockVariable* addClock(const std::string& name, bool extra, double initialValue);
     // Numbers the process (static: its position; dynamic: static count + dynamic position),
     // appends it and adds the constant variable holding its number, which is returned.
@@ -129,7 +139,8 @@ public:
     // Expressions run before / after the edge updates of every transition, in the order added.
     void addPreUpdate(const ExpressionRef& expression);
     void addPostUpdate(const ExpressionRef& expression);
-    // Erases the variables from that global index to the end of its table.
+    // Erases the variables from that global index to the end of its table; Bug for an index
+    // in the main table while the extra table is not empty (every extra index would move).
     void truncateVariables(uint64_t index);
 
     // One packed bit variable per element of a bool array, named "<name>[<index>]", 32 elements
@@ -144,16 +155,20 @@ public:
     // ---- Special clocks and variables ---------------------------------------------------------
     // Adds "#time" as the last static clock (flushing the pool first), or keeps the existing one;
     // Bug "Add: #time is not the last variable!" when it is the last clock but not the last
-    // variable.
+    // variable while the extra table is empty. The statistical checker adds it before the first
+    // spawn: once extra clocks exist, a new static clock is refused (see addClock).
     void addTimeClock();
     // Removes "#time" again (flushing the pool first); Bug "Remove: #time is not the last
-    // variable!" when it is not the last clock and the last variable.
+    // variable!" when it is not the last clock and the last variable. While the extra table
+    // holds variables "#time" stays in place (removing it would move extra indices or clock
+    // numbers), and a later addTimeClock keeps it.
     void removeTimeClock();
     bool hasTimeClock() const { return timeClock != -1; }
     // Clock number of "#time", -1 when there is none.
     int32_t getTimeClock() const { return timeClock; }
     // Removes the "#tau" clock of that number (flushing the pool first); Bug "Remove: #tau is
-    // not the last variable!" unless it is the last clock and the last variable.
+    // not the last variable!" unless it is the last clock and the last variable (of either
+    // table).
     void removeTauClock(int32_t clockNumber);
     // Adds the meta variable "#depth" (0..2147483647) and its increment as a post-update, unless
     // present; returns the variable.
@@ -329,6 +344,11 @@ private:
     // Appends to the main or extra printable list / integer list as addStateVariable does and
     // returns the position in the integer array.
     uint64_t nextStateSlot(bool extra);
+    // A variable added now goes to the extra table: it is extra, or the extra table is in use.
+    bool placedExtra(bool extra) const { return extra || !extraVariables.empty(); }
+    // The variable added last (extra table first), or null; and its removal.
+    Variable* lastVariable() const;
+    void popLastVariable();
 
     std::vector<int32_t> modestScratch;
     std::vector<base::RefPtr<Process>> processes;

@@ -257,6 +257,24 @@ TEST_F(Expressions, EvaluateConstantLeavesNoTrace)
     EXPECT_EQ(c.compiler->evaluateConstant(c.parse("ca[3] - 1")), 10);
 }
 
+// A query compiled after processes were spawned (their variables in the System's extra table)
+// adds temporaries of its own; the spawned variables keep their indices and are not erased.
+TEST_F(Expressions, QueriesCompiledAfterASpawnLeaveTheSpawnedVariablesInPlace)
+{
+    StateVariable* spawned = c.system->addStateVariable("spawned", 0, 9, 0, true);
+    const uint64_t index = spawned->getIndex();
+    const type_t integer = type_t::createPrimitive(INT);
+    EXPECT_EQ(c.compiler->evaluateConstant(
+                  expression_t::createBinary(ADD, c.call("f5", {}), c.parse("1"), span_t(), integer)),
+              6);
+    ASSERT_EQ(c.system->getExtraVariables().size(), 1u);
+    auto state = c.state();
+    const expression_t twice = expression_t::createBinary(MULTIPLY, c.call("f5", {}), c.parse("2"), span_t(), integer);
+    EXPECT_EQ(c.compiler->compileValueExpression(twice, false)->evaluate(state.get()), 10);
+    EXPECT_EQ(c.system->getVariable(index), spawned);
+    EXPECT_GT(c.system->getExtraVariables().size(), 1u);
+}
+
 TEST_F(Expressions, SubstitutionCopiesAndExtractionKeepsClockConjuncts)
 {
     Compiled q = compile("int a[4]; int i; int n; clock x; clock y;\nprocess P() { state A; init A; }\nsystem P;");

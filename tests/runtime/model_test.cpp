@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/channels.h"
+#include "runtime/concrete_state.h"
 #include "runtime/exceptions.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
@@ -383,18 +384,154 @@ TEST(System, VariableIndicesAndLookups)
     base::RefPtr<Process> p(new Process(0, "P"));
     ConstantVariable* number = s->addProcess(p, false);
     EXPECT_EQ(number->getValue(nullptr), 0);
+    EXPECT_EQ(number->getIndex(), 5u);
     EXPECT_EQ(s->findProcess("P"), p.get());
     base::RefPtr<Process> d(new Process(0, "D(1)"));
     EXPECT_EQ(s->addProcess(d, true)->getValue(nullptr), 1);
     EXPECT_EQ(s->getProcess(1), d.get());
     EXPECT_EQ(s->addCost(), nullptr);
 
-    // Main: t(0) a x P; extra: e z D.
+    // Main: t(0) a x; extra: e z P D (P follows the extra variables there).
+    EXPECT_EQ(s->nextVariableIndex(), 7u);
     s->truncateVariables(5);
-    EXPECT_EQ(s->getExtraVariables().size(), 1u);
+    EXPECT_EQ(s->getExtraVariables().size(), 2u);
+    EXPECT_EQ(s->getVariable(4), extra);
+    // Cutting the main table would move every extra index.
+    EXPECT_THROW(s->truncateVariables(2), Bug);
+    EXPECT_EQ(s->getVariables().size(), 3u);
+    s->truncateVariables(3);
+    EXPECT_TRUE(s->getExtraVariables().empty());
     s->truncateVariables(2);
     EXPECT_EQ(s->getVariables().size(), 2u);
-    EXPECT_EQ(s->getExtraVariables().size(), 1u);
+}
+
+// Spawning adds variables to the extra table; a query or check compiled afterwards adds more
+// (bound variables, temporaries, "#time"). None of them may move what was handed out before.
+TEST(System, VariablesAddedAfterExtraOnesKeepEveryIndexAndCell)
+{
+    base::RefPtr<System> s(new System());
+    s->addClock("t(0)", false, 0.0);
+    s->addStateVariable("a", 0, 100, 0, false);
+    s->addFPVariable("f", false, 0.0);
+    s->addStateMetaVariable("m", 0, 100, 0);
+    s->addClock("x", false, 0.0);
+    s->addStateVariable("z", 0, 100, 0, true);
+    s->addFPVariable("g", true, 0.0);
+    s->addBitArray("zb", 0, {false, true}, true);
+    std::vector<Variable*> before;
+    for (const auto* table : {&s->getVariables(), &s->getExtraVariables()}) {
+        for (const base::RefPtr<Variable>& variable : *table) {
+            before.push_back(variable.get());
+        }
+    }
+    const size_t mainSize = s->getVariables().size();
+    const size_t stateCells = s->getStateVariableCount();
+    const size_t fpCells = s->getFPVariableCount();
+    const auto* z = static_cast<StateVariable*>(s->findVariable("z"));
+    const auto* g = static_cast<FPVariable*>(s->findVariable("g"));
+    const uint64_t zPosition = z->getPosition();
+    const uint64_t gPosition = g->getPosition();
+
+    // Every adder for a non-extra, non-clock variable, once.
+    std::vector<Variable*> late{
+        s->addStateVariable("late", 0, 100, 0, false),
+        s->addFPVariable("lateF", false, 0.0),
+        s->addStateMetaVariable("lateM", 0, 100, 0),
+        s->addSystemMetaVariable("", 0, 100, 0, false),
+        s->addSystemMetaFPVariable("", false, 0.0),
+        s->addConstant(7, false),
+        s->addConstantFP(false, 0.5),
+        s->addBitArray("lateB", 0, {true}, false)[0],
+        s->addStateMetaBitArray("lateMB", 0, {true})[0],
+        s->addSystemMetaBitArray("lateSB", 0, {true})[0],
+        s->addDepthVariable(),
+    };
+    for (size_t k = 0; k < before.size(); ++k) {
+        EXPECT_EQ(before[k]->getIndex(), k);
+        EXPECT_EQ(s->getVariable(k), before[k]) << before[k]->getName();
+    }
+    for (size_t k = 0; k < late.size(); ++k) {
+        EXPECT_EQ(late[k]->getIndex(), before.size() + k);
+        EXPECT_EQ(s->getVariable(late[k]->getIndex()), late[k]);
+        EXPECT_FALSE(late[k]->isExtra());
+    }
+    EXPECT_EQ(s->getVariables().size(), mainSize);
+    EXPECT_EQ(s->getStateVariableCount(), stateCells);
+    EXPECT_EQ(s->getFPVariableCount(), fpCells);
+    EXPECT_EQ(z->getPosition(), zPosition);
+    EXPECT_EQ(g->getPosition(), gPosition);
+    // A late constant is a constant like any other, not a spawned process's cell.
+    EXPECT_TRUE(late[5]->isConstant());
+
+    // Every cell of a state is its own: no two variables share one.
+    ConcreteState state(s.get());
+    const std::vector<std::string> integers{"a", "m", "z", "late", "lateM", "#depth"};
+    const std::vector<std::string> doubles{"f", "g", "lateF"};
+    const std::vector<std::string> bits{"zb[0]", "zb[1]", "lateB[0]", "lateMB[0]"};
+    for (size_t k = 0; k < integers.size(); ++k) {
+        s->findVariable(integers[k])->assign(&state, static_cast<int32_t>(k + 1));
+    }
+    for (size_t k = 0; k < doubles.size(); ++k) {
+        s->findVariable(doubles[k])->assignDouble(&state, 0.5 + static_cast<double>(k));
+    }
+    for (size_t k = 0; k < bits.size(); ++k) {
+        s->findVariable(bits[k])->assign(&state, static_cast<int32_t>(k % 2));
+    }
+    for (size_t k = 0; k < integers.size(); ++k) {
+        EXPECT_EQ(s->findVariable(integers[k])->getValue(&state), static_cast<int32_t>(k + 1)) << integers[k];
+    }
+    for (size_t k = 0; k < doubles.size(); ++k) {
+        EXPECT_EQ(s->findVariable(doubles[k])->getDoubleValue(&state), 0.5 + static_cast<double>(k)) << doubles[k];
+    }
+    for (size_t k = 0; k < bits.size(); ++k) {
+        EXPECT_EQ(s->findVariable(bits[k])->getValue(&state), static_cast<int32_t>(k % 2)) << bits[k];
+    }
+}
+
+TEST(System, ClocksAroundSpawnedProcesses)
+{
+    // A static clock after extra non-clock variables keeps the next static number and follows
+    // them in the extra table.
+    base::RefPtr<System> s(new System());
+    s->addClock("t(0)", false, 0.0);
+    ClockVariable* x = s->addClock("x", false, 0.0);
+    s->addTimeClock();
+    StateVariable* z = s->addStateVariable("z", 0, 1, 0, true);
+    ClockVariable* tau = s->addClock("#tau", false, 0.0);
+    EXPECT_EQ(tau->getClockNumber(), 3);
+    EXPECT_EQ(tau->getIndex(), 4u);
+    EXPECT_EQ(s->getClockVariable(3), tau);
+    s->removeTauClock(3);
+    EXPECT_EQ(s->getClockCount(), 3u);
+    EXPECT_EQ(s->findVariable("#tau"), nullptr);
+    EXPECT_EQ(s->getVariable(3), z);
+
+    // "#time" stays while the extra table is in use: removing it would move z and e.
+    ClockVariable* e = s->addClock("e", true, 0.0);
+    EXPECT_EQ(e->getClockNumber(), 3);
+    s->removeTimeClock();
+    EXPECT_TRUE(s->hasTimeClock());
+    EXPECT_EQ(s->getClockVariable(2)->getName(), "#time");
+    s->addTimeClock();
+    EXPECT_EQ(s->getTimeClock(), 2);
+    EXPECT_EQ(s->getClockCount(), 3u);
+    EXPECT_EQ(s->getClockVariable(3), e);
+    EXPECT_EQ(s->getVariable(4), e);
+
+    // Once extra clocks exist, a new static clock would renumber them: refused.
+    const size_t variables = s->nextVariableIndex();
+    EXPECT_THROW(s->addClock("#tau", false, 0.0), Bug);
+    EXPECT_EQ(s->nextVariableIndex(), variables);
+    EXPECT_EQ(s->getClockCount(), 3u);
+    EXPECT_EQ(e->getClockNumber(), 3);
+    EXPECT_EQ(s->getClockVariable(1), x);
+
+    // Without "#time" before the spawn, adding it after is refused the same way.
+    base::RefPtr<System> late(new System());
+    late->addClock("t(0)", false, 0.0);
+    late->addClock("e", true, 0.0);
+    EXPECT_THROW(late->addTimeClock(), Bug);
+    EXPECT_FALSE(late->hasTimeClock());
 }
 
 TEST(System, BoolArraysArePackedThirtyTwoToASlot)
