@@ -33,6 +33,10 @@ public:
     {
         checker.runningPipeline = stage;
         stage->begin();
+        // An interrupt that came while the check was being set up found no pipeline to stop.
+        if (checker.stopRequested) {
+            sendStop(stage);
+        }
     }
     ~RunningCheck()
     {
