@@ -237,6 +237,10 @@ private:
     // the first symbol turning fastest; not at all when a range is empty.
     template <class Visit>
     void forEachValue(const ZOLT::scope_t& scope, Visit visit);
+    // Refuses a spawn argument outside the declared range of its parameter, at that range.
+    void checkSpawnArguments(const ZOLT::template_t& dynamicTemplate, const std::vector<int32_t>& arguments);
+    // Gives every spawned process the member expressions its template gained since it was made.
+    void compileMissingDynamicEvaluations();
     // Compiles the member expressions of the template that the spawned process has no copy of
     // yet (all of them for a new process; those added by later queries for a pooled one).
     void compileDynamicEvaluations(Process& process, ZOLT::template_t& dynamicTemplate);
@@ -257,6 +261,11 @@ private:
     std::map<std::string, Variable*> processVariables;
     std::map<std::string, ZOLT::template_t*> processVariableTemplates;
     Process* currentDynamicProcess = nullptr;
+    // The declared range of each parameter of a dynamic template, evaluated at its first spawn.
+    std::map<const ZOLT::template_t*, std::vector<std::pair<int32_t, int32_t>>> spawnParameterRanges;
+    // The total size of the dynamic templates' member-expression lists when every spawned
+    // process last had an entry for each.
+    size_t dynamicEvaluationsCompiled = 0;
     // The symbol node of each spawned process, in whose scope its member expressions compile.
     std::map<const Process*, Symbol*> spawnedNodes;
     // Nesting of the recursive walks over expressions (see depth_guard.h).

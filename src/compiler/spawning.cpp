@@ -3,6 +3,7 @@
 // template's pool and is reused by the next spawn, with its cells set up again.
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,22 @@ void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& 
         throw Bug("Spawning without the run's table of spawned processes");
     }
     SpawnRecord& record = (*state->spawnTable)[index];
+    // Checked before a process is made or a pooled one reset: the reuse of a pooled process would
+    // otherwise store the value unchecked, and a new process would be left half made.
+    checkSpawnArguments(dynamicTemplate, arguments);
 
     // The live processes are the first liveCount entries of the pool.
     base::RefPtr<Process> process;
     size_t slot = static_cast<size_t>(record.liveCount);
     if (slot < record.processes.size()) {
-        // The first process that has ended takes the place of the new one. Queries compiled
-        // since it was made may read members it has no code for yet.
+        // The first process that has ended takes the place of the new one.
         process = record.processes[slot];
-        compileDynamicEvaluations(*process, dynamicTemplate);
     } else {
         process = instantiateDynamicProcess(dynamicTemplate, arguments);
         slot = record.processes.size();
         record.processes.push_back(process);
     }
+    compileMissingDynamicEvaluations();
     coverLayout(*owner, *state);
     process->poolSlot = static_cast<int32_t>(slot);
     record.liveNumbers.push_back(process->getNumber());
@@ -118,6 +121,32 @@ void Compiler::spawnProcess(int32_t templateNumber, const std::vector<int32_t>& 
     state->setLocation(static_cast<uint32_t>(process->getNumber()), process->initialLocation);
 }
 
+void Compiler::checkSpawnArguments(const template_t& dynamicTemplate, const std::vector<int32_t>& arguments)
+{
+    const scope_t& parameters = dynamicTemplate.parameters;
+    const size_t count = parameters.empty() ? 0 : parameters.getSize();
+    auto known = spawnParameterRanges.find(&dynamicTemplate);
+    if (known == spawnParameterRanges.end()) {
+        // The bounds are constants of the model, evaluated once from the root scope.
+        std::vector<std::pair<int32_t, int32_t>> ranges;
+        for (size_t i = 0; i < count; ++i) {
+            const type_t type = parameters[i].getType();
+            if (type.isKind(RANGE) && !type.getRangeBounds().first.empty()) {
+                ranges.push_back(evaluateRange(type));
+            } else {
+                ranges.emplace_back(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+            }
+        }
+        known = spawnParameterRanges.emplace(&dynamicTemplate, std::move(ranges)).first;
+    }
+    const std::vector<std::pair<int32_t, int32_t>>& ranges = known->second;
+    for (size_t i = 0; i < ranges.size() && i < arguments.size(); ++i) {
+        if (arguments[i] < ranges[i].first || arguments[i] > ranges[i].second) {
+            throw CompileError("$Initial_value_out_of_range", parameters[i].getType().getPosition());
+        }
+    }
+}
+
 base::RefPtr<Process> Compiler::instantiateDynamicProcess(template_t& dynamicTemplate,
                                                           const std::vector<int32_t>& arguments)
 {
@@ -142,6 +171,40 @@ base::RefPtr<Process> Compiler::instantiateDynamicProcess(template_t& dynamicTem
     setCurrentSymbol(node->parent != nullptr ? node->parent : root);
     process->propagateLocationBounds(system.get(), system->hasClockCopies, true);
     return process;
+}
+
+void Compiler::compileMissingDynamicEvaluations()
+{
+    // Code compiled since a process was made (a later query, the edges of a process just made
+    // for another template) may read members of its template that it has no entry for yet; a
+    // live process of any template may be read by the new code before the next spawn. The entry
+    // lists only grow, so their total size tells whether anything is missing.
+    auto total = [this] {
+        size_t count = 0;
+        for (const template_t* t : system->dynamicTemplates) {
+            count += t->dynamicEvaluations.size();
+        }
+        return count;
+    };
+    // Compiling an entry may add entries in turn: the passes go on until nothing is missing.
+    for (size_t now = total(); now != dynamicEvaluationsCompiled; now = total()) {
+        const auto& processes = system->getDynamicProcesses();
+        for (size_t i = 0; i < processes.size(); ++i) {
+            Process& process = *processes[i];
+            if (spawnedNodes.count(&process) == 0) {
+                // Its instantiation failed: it is in no pool and never runs.
+                continue;
+            }
+            for (template_t* t : system->dynamicTemplates) {
+                if (t->dynamicIndex == process.dynamicTemplateIndex) {
+                    compileDynamicEvaluations(process, *t);
+                    break;
+                }
+            }
+        }
+        // Counted only once the pass is through, so that a pass an error cut short is run again.
+        dynamicEvaluationsCompiled = now;
+    }
 }
 
 void Compiler::compileDynamicEvaluations(Process& process, template_t& dynamicTemplate)

@@ -2,56 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "program_run.h"
+
+using namespace compiler_test;
 
 namespace {
 
-struct ProgramRun
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string model(const std::string& name)
 {
-    return std::string(MIRVEK_TEST_MODELS) + "/" + name;
+    return modelPath(name);
 }
 
-// Runs the program on the model (and an empty query file) with the compiler's switches unset
-// except those given ("NAME=value").
 ProgramRun run(const std::string& modelFile, const std::string& environment)
 {
-    char directory[] = "/tmp/mirvek-dump-XXXXXX";
-    if (mkdtemp(directory) == nullptr) {
-        ADD_FAILURE() << "no temporary folder";
-        return {};
-    }
-    const std::string dir = directory;
-    const std::string command = "env -u MIRVEK_DEBUG_VM -u MIRVEK_COMPILE_ONLY -u MIRVEK_FORCE_FULL_PRIORITY_ORDER " +
-                                environment + " '" + MIRVEK_PROGRAM + "' '" + modelFile + "' /dev/null > '" + dir +
-                                "/out' 2> '" + dir + "/err'";
-    ProgramRun result;
-    const int status = std::system(command.c_str());
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = slurp(dir + "/out");
-    result.err = slurp(dir + "/err");
-    std::system(("rm -rf '" + dir + "'").c_str());
-    return result;
+    return runProgram(modelFile, environment);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "compile_helpers.h"
+#include "program_run.h"
 #include "runtime/channels.h"
 #include "runtime/exceptions.h"
 
@@ -199,4 +200,49 @@ TEST(ChannelPriorities, ForcedOrderWithOnlyProcessPriorities)
     EXPECT_TRUE(c.system->hasPriorities);
     EXPECT_TRUE(c.system->priorityOrderTotal);
     EXPECT_EQ(bitCount(c), 0u);
+}
+
+TEST(ChannelPriorities, VerificationTakesTheHighestEnabledSynchronisation)
+{
+    // The verdicts of the queries beside each model: "+" satisfied, "-" not. Without priorities
+    // every query of both models holds.
+    struct Case
+    {
+        const char* model;
+        const char* environment;
+        const char* verdicts;
+    };
+    const std::vector<Case> cases = {
+        // c is taken before anything else; after c[0], b and the default d go before a; after
+        // c[1], a alone is enabled and taken.
+        {"comp_priorities", "", "++-+++"},
+        {"comp_priorities", "MIRVEK_FORCE_FULL_PRIORITY_ORDER=1", "++-+++"},
+        // P2 moves before P1 can.
+        {"comp_process_priorities", "", "-++"},
+        {"comp_process_priorities", "MIRVEK_FORCE_FULL_PRIORITY_ORDER=1", "-++"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.model) + " " + k.environment);
+        const std::string name = k.model;
+        const ProgramRun r = runProgram(modelPath(name + ".xta"), k.environment, modelPath(name + ".q"));
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string verdicts;
+        const std::string mark = "Formula is ";
+        for (size_t at = r.out.find(mark); at != std::string::npos; at = r.out.find(mark, at + 1)) {
+            verdicts += r.out.compare(at + mark.size(), 3, "NOT") == 0 ? "-" : "+";
+        }
+        EXPECT_EQ(verdicts, k.verdicts) << r.out;
+    }
+}
+
+TEST(ChannelPriorities, RefusedDeclarationsStopTheRun)
+{
+    const std::string model = modelPath("comp_error_priorities.xta");
+    const ProgramRun inconsistent = runProgram(model, "");
+    EXPECT_EQ(inconsistent.status, 1);
+    EXPECT_NE(inconsistent.err.find("Inconsistent priorities for channels 1 and 2."), std::string::npos)
+        << inconsistent.err;
+    const ProgramRun forced = runProgram(model, "MIRVEK_FORCE_FULL_PRIORITY_ORDER=1");
+    EXPECT_EQ(forced.status, 1);
+    EXPECT_NE(forced.err.find("Priority declaration must be on single line."), std::string::npos) << forced.err;
 }

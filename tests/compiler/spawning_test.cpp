@@ -240,6 +240,59 @@ TEST_F(Spawning, PooledProcessLearnsMembersOfLaterQueries)
     EXPECT_EQ(c.compiler->getCurrentSymbol(), c.compiler->getRootSymbol());
 }
 
+TEST_F(Spawning, LiveProcessesLearnMembersReadByANewProcess)
+{
+    // F's update reads D's member v: compiling F, at its first spawn, gives D a new member
+    // expression while D(4) and D(5) are live. They get it at once, so the update finds an
+    // entry to run for each.
+    auto initial = c.concreteState();
+    auto state = run(*initial);
+    c.compiler->spawnProcess(0, {4}, state.get());
+    c.compiler->spawnProcess(0, {5}, state.get());
+    c.variable("D(5).v")->setValue(state.get(), 10);
+    c.compiler->spawnProcess(2, {}, state.get());
+    const auto& spawned = c.system->getDynamicProcesses();
+    ASSERT_EQ(spawned.size(), 3u);
+    EXPECT_EQ(spawned[0]->dynamicEvaluations.size(), 1u);
+    EXPECT_EQ(spawned[1]->dynamicEvaluations.size(), 1u);
+
+    const Edge& edge = *spawned[2]->getEdges().at(0);
+    edge.getUpdate()->evaluate(state.get());
+    EXPECT_EQ(integer(*state, "F.got"), 13);
+    EXPECT_EQ(c.compiler->getCurrentSymbol(), c.compiler->getRootSymbol());
+}
+
+TEST_F(Spawning, ArgumentsOutsideTheParameterRangeAreRefused)
+{
+    // D's parameter is int[0,100]. The first spawn and the reuse of a pooled process refuse a
+    // value outside it alike, where the range is declared, before anything is made or reset.
+    auto initial = c.concreteState();
+    auto state = run(*initial);
+    const span_t declared = c.system->dynamicTemplates[0]->parameters[0].getType().getPosition();
+    auto expectRefused = [&](int32_t argument) {
+        SCOPED_TRACE(argument);
+        try {
+            c.compiler->spawnProcess(0, {argument}, state.get());
+            ADD_FAILURE() << "no error";
+        } catch (const CompileError& error) {
+            EXPECT_STREQ(error.what(), "$Initial_value_out_of_range");
+            EXPECT_EQ(error.getPosition(), declared.packed());
+        }
+        EXPECT_EQ(table[0].liveCount, 0);
+        EXPECT_TRUE(table[0].liveNumbers.empty());
+        EXPECT_EQ(c.compiler->getCurrentSymbol(), c.compiler->getRootSymbol());
+    };
+    expectRefused(101);
+    EXPECT_TRUE(c.system->getDynamicProcesses().empty());
+
+    c.compiler->spawnProcess(0, {100}, state.get());
+    c.variable("D(100).v")->setValue(state.get(), 9);
+    state->removeSpawnedProcess(1);
+    expectRefused(-1);
+    EXPECT_EQ(integer(*state, "D(100).n"), 100);
+    EXPECT_EQ(integer(*state, "D(100).v"), 9);
+}
+
 TEST_F(Spawning, ASpawnNeedsTheRunsTable)
 {
     auto initial = c.concreteState();
