@@ -45,9 +45,9 @@ struct Chain
 
 EdgeSpec sync(int32_t channel)
 {
-    EdgeSpec spec;
-    spec.sync = channel;
-    return spec;
+    EdgeSpec edgeSpec;
+    edgeSpec.sync = channel;
+    return edgeSpec;
 }
 
 }  // namespace

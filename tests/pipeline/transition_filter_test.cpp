@@ -21,17 +21,17 @@ namespace {
 
 EdgeSpec sync(int32_t channel)
 {
-    EdgeSpec spec;
-    spec.sync = channel;
-    return spec;
+    EdgeSpec edgeSpec;
+    edgeSpec.sync = channel;
+    return edgeSpec;
 }
 
 EdgeSpec guarded(const ExpressionRef& guard, int32_t channel = 0)
 {
-    EdgeSpec spec;
-    spec.guard = guard;
-    spec.sync = channel;
-    return spec;
+    EdgeSpec edgeSpec;
+    edgeSpec.guard = guard;
+    edgeSpec.sync = channel;
+    return edgeSpec;
 }
 
 // What one state gave: its transitions in order, and whether the end marker closed them.

@@ -118,12 +118,12 @@ struct SwapModel
         b = builder.variable("b", 0, 9, 2);
         m = builder.system().addStateMetaVariable("m", 0, 9, 0);
         Process* p = builder.process("P", {{"A"}, {"B"}});
-        EdgeSpec spec;
-        spec.update = testkit::sequence(testkit::copy(a, b), testkit::copy(b, a));
+        EdgeSpec edgeSpec;
+        edgeSpec.update = testkit::sequence(testkit::copy(a, b), testkit::copy(b, a));
         if (extraUpdate) {
-            spec.update = testkit::sequence(spec.update, extraUpdate);
+            edgeSpec.update = testkit::sequence(edgeSpec.update, extraUpdate);
         }
-        swap = builder.edge(p, "A", "B", spec);
+        swap = builder.edge(p, "A", "B", edgeSpec);
         system = builder.finish();
     }
 };
@@ -149,9 +149,9 @@ TEST(Updates, ModestSemanticsDeferOnlyIntegerStateVariables)
     StateVariable* a = builder.variable("a", 0, 9, 0);
     StateMetaVariable* m = builder.system().addStateMetaVariable("m", 0, 9, 0);
     Process* p = builder.process("P", {{"A"}, {"B"}});
-    EdgeSpec spec;
-    spec.update = testkit::sequence(testkit::assign(m, 5), testkit::copy(a, m));
-    Edge* edge = builder.edge(p, "A", "B", spec);
+    EdgeSpec edgeSpec;
+    edgeSpec.update = testkit::sequence(testkit::assign(m, 5), testkit::copy(a, m));
+    Edge* edge = builder.edge(p, "A", "B", edgeSpec);
     base::RefPtr<System> system = builder.finish();
     system->modest = true;
     SymbolicState* state = system->makeInitialState();
@@ -261,10 +261,10 @@ TEST(StepBack, UndoesResetsAndAppliesGuards)
     b.clock("y");
     StateVariable* n = b.variable("n", 0, 5, 0);
     Process* p = b.process("P", {{"A"}, {"B"}});
-    EdgeSpec spec;
-    spec.clockGuard = testkit::clockLower(x, false, 2);
-    spec.update = testkit::sequence(testkit::assign(x, 0), testkit::assign(n, 3));
-    Edge* edge = b.edge(p, "A", "B", spec);
+    EdgeSpec edgeSpec;
+    edgeSpec.clockGuard = testkit::clockLower(x, false, 2);
+    edgeSpec.update = testkit::sequence(testkit::assign(x, 0), testkit::assign(n, 3));
+    Edge* edge = b.edge(p, "A", "B", edgeSpec);
     base::RefPtr<System> system = b.finish();
 
     SymbolicState* source = system->makeInitialState();
@@ -370,12 +370,12 @@ TEST(StepBack, DisjunctionsKeepTheUnionOfTheirSides)
         StateVariable* n = b.variable("n", 0, 5, 0);
         Process* p = b.process("P", {{"A"}, {"B"}});
         auto [extra, clockGuard] = c.make(x, y, n);
-        EdgeSpec spec;
-        spec.clockGuard = clockGuard;
+        EdgeSpec edgeSpec;
+        edgeSpec.clockGuard = clockGuard;
         if (c.resetsY) {
-            spec.update = testkit::assign(y, 0);
+            edgeSpec.update = testkit::assign(y, 0);
         }
-        Edge* edge = b.edge(p, "A", "B", spec);
+        Edge* edge = b.edge(p, "A", "B", edgeSpec);
         base::RefPtr<System> system = b.finish();
 
         SymbolicState* source = system->makeInitialState();

@@ -85,10 +85,10 @@ Model loop()
     ClockVariable* x = b.clock("x");
     StateVariable* n = b.variable("n", 0, 2, 0);
     Process* p = b.process("P", {{"A", clockUpper(x, false, 5)}});
-    testkit::EdgeSpec spec;
-    spec.clockGuard = clockLower(x, false, 1);
-    spec.update = testkit::assign(x, 0);
-    b.edge(p, "A", "A", spec);
+    testkit::EdgeSpec edgeSpec;
+    edgeSpec.clockGuard = clockLower(x, false, 1);
+    edgeSpec.update = testkit::assign(x, 0);
+    b.edge(p, "A", "A", edgeSpec);
     return {b.finish(), n};
 }
 

@@ -268,9 +268,9 @@ TEST(LivenessChecker, AnEvaluationErrorLeavesNoStateTakenTwice)
     testkit::ModelBuilder b;
     ClockVariable* x = b.clock("x");
     Process* p = b.process("P", {{"A", clockUpper(x, false, 5)}, {"B"}});
-    EdgeSpec spec;
-    spec.guard = ExpressionRef(new livetest::FailsOnEvaluation(2));
-    b.edge(p, "A", "B", spec);
+    EdgeSpec edgeSpec;
+    edgeSpec.guard = ExpressionRef(new livetest::FailsOnEvaluation(2));
+    b.edge(p, "A", "B", edgeSpec);
     Scenario scenario{b.finish(), always(), {}};
 
     const uint64_t inUse = scenario.system->statesInUse();

@@ -203,9 +203,9 @@ TEST(RobustReachability, AnEvaluationErrorLeavesNoStateTakenTwice)
     testkit::ModelBuilder b;
     b.clock("x");
     Process* p = b.process("P", {{"A"}, {"B"}});
-    testkit::EdgeSpec spec;
-    spec.guard = ExpressionRef(new livetest::FailsOnEvaluation(1));
-    b.edge(p, "A", "B", spec);
+    testkit::EdgeSpec edgeSpec;
+    edgeSpec.guard = ExpressionRef(new livetest::FailsOnEvaluation(1));
+    b.edge(p, "A", "B", edgeSpec);
     Model model{b.finish(), testkit::constant(0), {}, {}};
 
     const uint64_t inUse = model.system->statesInUse();
