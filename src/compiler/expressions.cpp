@@ -17,6 +17,9 @@ namespace op = bytecode;
 
 namespace {
 
+// How far beyond a non-strict clock limit a concrete clock value may lie and still meet it.
+constexpr double nonStrictClockTolerance = 1e-14;
+
 bool integral(const expression_t& e)
 {
     return e.getType().isIntegral();
@@ -48,6 +51,13 @@ bool isSumOfClockValues(const expression_t& e)
 bool isClockArithmetic(const expression_t& e)
 {
     return e.getType().isKind(CLOCK) && e.getSize() >= 2 && e.getKind() != ARRAY && e.getKind() != DOT;
+}
+
+// A value read from clocks: a clock, a clock difference or arithmetic on a clock.
+bool isClockValued(const expression_t& e)
+{
+    const type_t type = e.getType();
+    return type.isKind(CLOCK) || type.isKind(DIFF);
 }
 
 // The kinds translated before anything else, whatever their type.
@@ -292,12 +302,25 @@ void Compiler::compileChainStep(const expression_t& e, Symbol* leftLayout)
 {
     const span_t position = e.getPosition();
     const bool integers = integral(e[0]) && integral(e[1]);
+    // A clock compared as a double (with a floating-point bound, say) meets a non-strict limit
+    // up to the simulator's tolerance beyond it, as clock constraints do.
+    const bool clockLimit = !integers && (isClockValued(e[0]) || isClockValued(e[1]));
+    auto pushTolerance = [&] {
+        int32_t low;
+        int32_t high;
+        splitDouble(nonStrictClockTolerance, low, high);
+        emit(position, op::DOUBLE_PUSH, low, high);
+    };
     auto tail = [&](int32_t integerInstruction, int32_t doubleInstruction, int32_t followInstruction) {
         if (integers) {
             compileValue(e[1]);
             emit(position, integerInstruction);
         } else {
             compileDouble(e[1], true);
+            if (clockLimit && (e.getKind() == LESS_EQUAL || e.getKind() == GREATER_EQUAL)) {
+                pushTolerance();
+                emit(position, e.getKind() == LESS_EQUAL ? op::DOUBLE_PLUS : op::DOUBLE_MINUS);
+            }
             emit(position, doubleInstruction);
         }
         if (followInstruction != op::NOP) {
@@ -382,7 +405,14 @@ void Compiler::compileChainStep(const expression_t& e, Symbol* leftLayout)
             emit(position, op::EQ);
         } else if (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE)) {
             compileDouble(e[1], true);
-            emit(position, op::DOUBLE_EQ);
+            if (clockLimit) {
+                emit(position, op::DOUBLE_MINUS);
+                emit(position, op::DOUBLE_FABS);
+                pushTolerance();
+                emit(position, op::DOUBLE_LE);
+            } else {
+                emit(position, op::DOUBLE_EQ);
+            }
         } else {
             compileReference(e[1]);
             emit(position, op::COMPARE_N, leftLayout != nullptr ? static_cast<int32_t>(leftLayout->size) : 0);
@@ -780,10 +810,22 @@ void Compiler::compileClockComparison(const expression_t& e)
         } else {
             compileDouble(terms.bound, true);
         }
+        // Clocks advance in floating-point steps that need not add up to the constant exactly
+        // (ten steps of 0.01 make 0.09999999999999999): a non-strict limit holds up to the
+        // simulator's tolerance beyond it, as it does for integer limits; a strict one exactly.
+        int32_t low;
+        int32_t high;
+        splitDouble(nonStrictClockTolerance, low, high);
         switch (kind) {
         case LESS: emit(none, op::DOUBLE_LT); break;
-        case LESS_EQUAL: emit(none, op::DOUBLE_LE); break;
+        case LESS_EQUAL:
+            emit(none, op::DOUBLE_PUSH, low, high);
+            emit(none, op::DOUBLE_PLUS);
+            emit(none, op::DOUBLE_LE);
+            break;
         case GREATER_EQUAL:
+            emit(none, op::DOUBLE_PUSH, low, high);
+            emit(none, op::DOUBLE_MINUS);
             emit(none, op::DOUBLE_LT);
             emit(none, op::NOT);
             break;
@@ -791,7 +833,12 @@ void Compiler::compileClockComparison(const expression_t& e)
             emit(none, op::DOUBLE_LE);
             emit(none, op::NOT);
             break;
-        default: emit(none, op::DOUBLE_EQ); break;
+        default:
+            emit(none, op::DOUBLE_MINUS);
+            emit(none, op::DOUBLE_FABS);
+            emit(none, op::DOUBLE_PUSH, low, high);
+            emit(none, op::DOUBLE_LE);
+            break;
         }
         return;
     }

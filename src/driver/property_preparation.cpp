@@ -123,6 +123,13 @@ void ModelChecker::prepareProperty(AbstractJob* job)
     case PROPERTY_SIMULATE_ACCEPTING: {
         job->simulation.runs = f[0].getValue();
         setRunBound(job, 1, 2);
+        // A clock that bounds the runs goes after the observed values: the checkers take the
+        // last expression as the bound clock, as for every other statistical query.
+        std::vector<std::pair<expression_t, ExpressionRef>> boundClock;
+        if (job->runBoundKind == 2) {
+            boundClock.push_back(job->expressions.back());
+            job->expressions.pop_back();
+        }
         size_t n = f.getSize();
         if (job->type == PROPERTY_SIMULATE_ACCEPTING) {
             job->simulation.acceptingPredicate = state(f[n - 2], false);
@@ -149,6 +156,9 @@ void ModelChecker::prepareProperty(AbstractJob* job)
             job->simulation.series.push_back(std::move(series));
         }
         system->floatingPointSimulation = system->floatingPoint;
+        for (const auto& [source, compiled] : boundClock) {
+            job->addExpression(source, compiled);
+        }
         break;
     }
     case PROPERTY_MITL:

@@ -30,7 +30,7 @@ bool computeClockRates(ConcreteState* state, std::vector<double>& rates)
     return fine;
 }
 
-void advanceClocks(ConcreteState* state, const double* rates, double d)
+void advanceClocks(ConcreteState* state, const double* rates, double d, double grid)
 {
     ClockValuation& clocks = state->getClocks();
     for (uint64_t k = 1; k < clocks.count; ++k) {
@@ -38,6 +38,12 @@ void advanceClocks(ConcreteState* state, const double* rates, double d)
             continue;
         }
         double v = clocks.values[k] + rates[k] * d;
+        if (grid > 0) {
+            const double onGrid = std::rint(v / grid) * grid;
+            if (std::fabs(v - onGrid) < 1e-10) {
+                v = onGrid;
+            }
+        }
         const double nearest = std::rint(v);
         if (std::fabs(v - nearest) < 1e-10) {
             v = nearest;

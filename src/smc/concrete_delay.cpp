@@ -86,7 +86,7 @@ bool ConcreteDelay::delayUntil(ConcreteState* state, double& bound, const Expres
 
 void ConcreteDelay::advance(ConcreteState* state, double d)
 {
-    advanceClocks(state, rates.data(), d);
+    advanceClocks(state, rates.data(), d, deltaTime);
     for (double& r : remaining) {
         r -= d;
     }
@@ -102,6 +102,7 @@ void ConcreteDelay::advance(ConcreteState* state, double d)
         *delayVariable = d;
     }
     if (recorder != nullptr) {
+        recorder->grid = deltaTime;
         recorder->recordDelay(d);
     }
 }

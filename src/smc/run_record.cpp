@@ -1,5 +1,6 @@
 #include "smc/run_record.h"
 
+#include <memory>
 #include <ostream>
 
 #include "runtime/concrete_state.h"
@@ -7,6 +8,7 @@
 #include "runtime/process.h"
 #include "runtime/system.h"
 #include "smc/clock_rates.h"
+#include "smc/run_start.h"
 #include "smc/simu_error.h"
 
 namespace {
@@ -81,7 +83,12 @@ void ConsoleSerializer::writeTransition(std::ostream& os, EdgeTuple transition)
 
 void printConcreteTrace(const RunRecord& record, std::ostream& os, ConcreteTraceSerializer& serializer)
 {
-    ConcreteState state(*record.getInitial());
+    // The run started from a copy of the initial state with room for the spawnable processes and
+    // an empty table of spawned ones; so does the replay, with a table of its own.
+    RunStart start;
+    start.prepare(record.getInitial()->getSystem());
+    const std::unique_ptr<ConcreteState> copy(start.startRun(*record.getInitial()));
+    ConcreteState& state = *copy;
     System* system = state.getSystem();
     std::vector<double> rates;
     serializer.writeState(os, &state);
@@ -91,7 +98,7 @@ void printConcreteTrace(const RunRecord& record, std::ostream& os, ConcreteTrace
             for (uint64_t k = 0; k < n; ++k) {
                 serializer.writeDelay(os, item.delay);
                 computeClockRates(&state, rates);
-                advanceClocks(&state, rates.data(), item.delay);
+                advanceClocks(&state, rates.data(), item.delay, record.grid);
             }
         } else {
             for (uint64_t k = 0; k < n; ++k) {

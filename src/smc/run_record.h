@@ -6,7 +6,8 @@
 // transition. Equal consecutive delays (a discretised flow advancing by the same step) and equal
 // consecutive transitions are stored as one item with a repetition count. The replay starts again
 // from the run's initial state and reproduces the run exactly, with the same rates and the same
-// rounding of clock values to integers as the delay step.
+// rounding of clock values (to integers and to the discretisation step) as the delay step, and
+// with a table of spawned processes of its own, so that processes spawn and end as they did.
 
 #include <cstdint>
 #include <iosfwd>
@@ -54,6 +55,10 @@ public:
     ConcreteState* finalState() const { return last.get(); }
     int64_t transitionCount() const { return transitions; }
     const std::vector<RunItem>& items() const { return list; }
+
+    // The discretisation step that clock values were snapped to (set by the delay step), so that
+    // the replay advances clocks exactly as the run did.
+    double grid = 0.0;
 
 private:
     ConcreteState* initial;

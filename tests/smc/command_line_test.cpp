@@ -83,6 +83,35 @@ TEST_F(StatisticalRun, ATraceOptionShowsAConcreteRun)
                      "with confidence 0.95.\n");
 }
 
+TEST_F(StatisticalRun, AKeptRunOfASpawningModelIsReplayedToItsEnd)
+{
+    // The replay spawns W and lets it exit as the run did; the next query runs after it.
+    fixture("smc_spawn_exit.xta", "m.xta");
+    file("m.q", "Pr[<=4](<> P.B && numOf(W) == 0)\nPr[<=4](<> P.B && numOf(W) == 1) >= 0.5\n");
+    const RunResult r = run({"-q", "-s", "-r", "1", "-t0", "-E", "0.3", "m.xta", "m.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string second = "\nVerifying formula 2 at line 2\n";
+    const size_t split = r.out.find(second);
+    ASSERT_NE(split, std::string::npos) << r.out;
+    const std::string first = r.out.substr(0, split);
+    const std::string last = r.out.substr(split);
+    // W was spawned, and the replay goes on past its exit to the run's last state, where P alone
+    // is left; the verdict follows.
+    const size_t spawned = first.find("transition\nP.A->P.B { 1, tau, spawn W() }\n");
+    const size_t exited = first.find("transition\nW.Busy->W.Gone { y >= 1, tau, exit() }\n");
+    ASSERT_NE(spawned, std::string::npos) << first;
+    ASSERT_NE(exited, std::string::npos) << first;
+    EXPECT_LT(spawned, exited);
+    EXPECT_NE(first.find("( P.B W.Busy )", spawned), std::string::npos) << first;
+    const size_t end = first.find("state\n( P.B ) \n", exited);
+    EXPECT_NE(end, std::string::npos) << first;
+    EXPECT_EQ(first.find("state", end + 1), std::string::npos) << first;
+    EXPECT_NE(first.find(" -- Formula is satisfied.\n(21 runs) "), std::string::npos) << first;
+    EXPECT_NE(last.find("( P.B W.Busy )"), std::string::npos) << last;
+    EXPECT_NE(last.find(" -- Formula is satisfied.\n"), std::string::npos) << last;
+}
+
 TEST_F(StatisticalRun, ChecksThatCannotGoOnAreAbortedWithTheirReason)
 {
     struct Case

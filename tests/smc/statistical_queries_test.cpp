@@ -113,6 +113,64 @@ TEST_F(StatisticalQueryRun, SimulationsListTheTrajectoriesOfEachObservedExpressi
     EXPECT_EQ(slurp(dir / "sampling.log"), "0 0 0\n1 0.5 0\n2 1 0\n0 0 0\n1 0.5 0\n2 1 0\n");
 }
 
+TEST_F(StatisticalQueryRun, ARunBoundOnAClockEndsTheRunsAndMeasuresThemOnThatClock)
+{
+    // In smc_clock_bound y runs twice as fast as time: P moves at times 2 and 3, at y = 4 and 6.
+    struct Case
+    {
+        const char* query;
+        bool satisfied;
+        std::string out;
+    };
+    const Case cases[] = {
+        // The time coordinates are y's values; the run ends with the delay that takes y past 6
+        // (a tenth beyond it, at half the time).
+        {"simulate 1 [y<=6] { n, x, y }", true,
+         "n:\n[0]: (0,0) (4,0) (4,1) (6,1) (6,2) (6.1,2)\n"
+         "x:\n[0]: (0,0) (4,2) (4,0) (6.1,1.05)\n"
+         "y:\n[0]: (0,0) (6.1,6.1)\n"},
+        // The bound clock need not be observed, nor be the last observed expression. The delay
+        // that takes y past 4 ends with the next move, at y = 6.
+        {"simulate 1 [y<=4] { n }", true, "n:\n[0]: (0,0) (4,0) (4,1) (6,1)\n"},
+        {"simulate 1 [y<=6] { y, n }", true,
+         "y:\n[0]: (0,0) (6.1,6.1)\nn:\n[0]: (0,0) (4,0) (4,1) (6,1) (6,2) (6.1,2)\n"},
+        // The same runs bounded by time.
+        {"simulate 1 [<=3] { n, y }", true,
+         "n:\n[0]: (0,0) (2,0) (2,1) (3,1) (3,2) (3.1,2)\ny:\n[0]: (0,0) (3.1,6.2)\n"},
+        {"E[y<=4; 3](max: n)", true, "(3 runs) E(max) = 1\nValues in [1,1] mean=1 steps=1: 3\n"},
+        {"E[<=4; 3](max: n)", true, "(3 runs) E(max) = 2\nValues in [2,2] mean=2 steps=1: 3\n"},
+        {"Pr[y<=4](<> P.C)", true, "(738 runs) Pr(<> ...) in [0,0.00498601]\nwith confidence 0.95.\n"},
+        // Reached exactly at the bound; the recorded values are y's.
+        {"Pr[y<=6](<> P.C)", true,
+         "(738 runs) Pr(<> ...) in [0.995014,1]\nwith confidence 0.95.\n"
+         "Values in [6,6] mean=6 steps=2.22045e-16: 738\n"},
+        {"Pr[y<=4](<> P.C) >= Pr[<=4](<> P.C)", false, "(60 runs) Pr(..)/Pr(..) <= 0.9 with confidence 0.95.\n"},
+        {"Pr[y<=6](<> P.C) >= Pr[<=2](<> P.C)", true, "(60 runs) Pr(..)/Pr(..) >= 1.1 with confidence 0.95.\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = check("smc_clock_bound.xta", std::string(c.query) + "\n");
+        EXPECT_EQ(r.status, 0) << c.query << "\n" << r.err;
+        EXPECT_EQ(r.out, verdict(1, c.satisfied) + c.out) << c.query;
+    }
+}
+
+TEST_F(StatisticalQueryRun, FractionalClockLimitsAreMetWhateverStepDividesThem)
+{
+    // Steps that add up to a fractional limit miss it by rounding errors, which grow with the
+    // number of steps; the limits hold up to the simulator's tolerance all the same. Leaving A at
+    // x = 0.1 takes ten firings within one time unit; firing at x >= 0.5 twenty within ten.
+    for (const char* step : {"0.1", "0.05", "0.02", "0.01", "0.001", "0.0001"}) {
+        RunResult r = check("smc_fraction_limit.xta", "E[<=1; 5](max: n)\n", {"-D", step});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, verdict(1, true) + "(5 runs) E(max) = 10\nValues in [10,10] mean=10 steps=1: 5\n")
+            << "-D " << step;
+        r = check("smc_fraction_period.xta", "E[<=10; 5](max: n)\n", {"-D", step});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, verdict(1, true) + "(5 runs) E(max) = 20\nValues in [20,20] mean=20 steps=1: 5\n")
+            << "-D " << step;
+    }
+}
+
 TEST_F(StatisticalQueryRun, ARequestForNoRunsMakesNone)
 {
     const RunResult r = check("smc_forced.xta", "simulate 1 [<=4] { n }\nsimulate 0 [<=4] { n }\n");
