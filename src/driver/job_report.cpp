@@ -57,7 +57,13 @@ void Job::printStatus(int32_t value)
     cpuAtEnd = static_cast<float>(process.userMs);
 
     if (modelChecker()) {
-        std::fputs(modelChecker()->resultText().c_str(), stdout);
+        // A checker's own report (a model fault, say) may end without a line break; the report
+        // always ends its lines.
+        const std::string text = modelChecker()->resultText();
+        std::fputs(text.c_str(), stdout);
+        if (!text.empty() && text.back() != '\n') {
+            std::fputc('\n', stdout);
+        }
     }
     std::fflush(stdout);
     {

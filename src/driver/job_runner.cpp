@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "driver/interrupt.h"
 #include "driver/mpi_world.h"
 #include "language/node_kind.h"
 #include "runtime/exceptions.h"
+#include "smc/communicator.h"
 #include "support/exceptions.h"
 #include "support/globals.h"
 
@@ -108,15 +110,28 @@ static bool guardJob(ModelChecker& checker, AbstractJob* job, OnError onError, F
     return false;
 }
 
+namespace {
+
+// Whether the run stops before the next job. An interrupt reaches one process (rank 0 under a
+// launcher), perhaps while the model was still loading; the processes agree on it before every
+// job, so that all of them end together and none waits for a job that the others never start.
+bool stopBeforeNextJob(const ModelChecker& checker)
+{
+    const int mine = checker.stopRequested || interrupted != 0 ? 1 : 0;
+    return smc::worldCommunicator().agreeMax(mine) != 0;
+}
+
+} // namespace
+
 void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
 {
     checker.stopRequested = false;
     if (!checker.options.reuse) {
         for (const base::RefPtr<Job>& job : jobs) {
-            checker.runJobWithInfo(job.get());
-            if (checker.stopRequested) {
+            if (stopBeforeNextJob(checker)) {
                 break;
             }
+            checker.runJobWithInfo(job.get());
         }
         return;
     }
@@ -135,7 +150,7 @@ void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
         prepared.emplace_back(job.get(), ok);
     }
     for (const auto& [job, ok] : prepared) {
-        if (checker.stopRequested) {
+        if (stopBeforeNextJob(checker)) {
             break;
         }
         if (ok) {
@@ -216,7 +231,8 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
         const CheckResult r = run();
         // An interrupt during this job (while it was prepared, or during its search) cut the
         // exploration short or kept it from starting: what was not explored may hold the answer.
-        const bool cut = stopRequested;
+        // A statistical check tells itself whether it was cut short (it reports itself aborted).
+        const bool cut = stopRequested && !isStatisticalProperty(t);
 
         if (r.first != -1 && !approximate && traceStore) {
             job->traceTail = traceStore->createTrace(r.first, r.second);
@@ -231,11 +247,12 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
             return;
         }
         int32_t code = r.found ? (maybe ? 1 : 0) : (bitState ? 2 : 3);
-        code = composeResult(job, code);
         if (cut && !(r.found && foundIsWitness(t))) {
+            // No result text either: the values of a supremum found so far are no supremum.
             job->setStatus(STATUS_ABORTED);
             return;
         }
+        code = composeResult(job, code);
         job->setStatus(statusOf(code));
     });
 }

@@ -355,6 +355,8 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
     }
     SimpleStop sink;
     StatisticalKeyValues values;
+    // A check that a stop request kept from starting has no verdict.
+    bool notStarted = false;
     std::unique_ptr<pipeline::Connectable> stage(factory(checker.getFilterConfiguration()));
     auto* filter = dynamic_cast<pipeline::Filter<ConcreteState, bool>*>(stage.get());
     if (filter == nullptr) {
@@ -377,10 +379,12 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         }
         if (!running.stopped()) {
             filter->put(state.get());
+        } else {
+            notStarted = true;
         }
     }
     auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
-    return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
+    return {sink.result, -1, -1, notStarted || (statistical != nullptr && statistical->isAborted())};
 }
 
 void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, StatisticalKeyValues& values,

@@ -288,6 +288,7 @@ bool ProbaMitl::put(ConcreteState* initial)
         ++runsDone;
     }
 
+    const bool cutShort = runsDone < runsToDo && !aborted;
     if (runsDone < runsToDo) {
         // A check cut short by a stop request has no estimate: it is reported as aborted rather
         // than as a share of runs that were never made.
@@ -307,7 +308,8 @@ bool ProbaMitl::put(ConcreteState* initial)
         if (!aborted) {
             *feedback = "(" + std::to_string(runsDone) + " runs) ";
         }
-        if (measureDepth) {
+        // Nor are the sizes measured over part of the runs reported.
+        if (measureDepth && !cutShort) {
             std::ostringstream report;
             report << "Maximal depth of intermediate formulas: " << largestDepth << "\n";
             report << "Maximal Number of terminals: " << largestTerminals << "\n";

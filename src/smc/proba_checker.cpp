@@ -171,13 +171,18 @@ int ProbaChecker::value(int id)
     if (id != 3) {
         return 0;
     }
-    const double total = std::ceil(std::log(2 / alpha) / (2 * epsilon * epsilon) / 1.9);
-    // Large estimates exceed an int; the figure is then held at the int's limits.
-    const double left = total - static_cast<double>(runs);
+    // The runs still to do by all processes, supposing that the others are as far as this one:
+    // an estimate knows its number of runs; a test only has a guess, which the runs may exceed.
+    const double processes = static_cast<double>(world().size());
+    const double planned = estimate && runsPerProcess > 0
+                               ? static_cast<double>(runsPerProcess) * processes
+                               : std::ceil(std::log(2 / alpha) / (2 * epsilon * epsilon) / 1.9);
+    const double left = planned - static_cast<double>(runs) * processes;
+    // Large estimates exceed an int; the figure is then held at the int's limit.
     if (!(left < static_cast<double>(INT_MAX))) {
         return std::isnan(left) ? 0 : INT_MAX;
     }
-    return left > static_cast<double>(INT_MIN) ? static_cast<int>(left) : INT_MIN;
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 ConcreteState* ProbaChecker::startRun(ConcreteState* initial)
@@ -503,6 +508,15 @@ bool ProbaChecker::put(ConcreteState* initial)
     // see as aborted.
     const int mine = failureCode(failure, world.rank());
     const int agreed = world.agreeMax(mine);
+    // A test reports the runs of every process (an estimate has combined them already). Every
+    // process takes part here, before any of them leaves with an error.
+    if (!estimate) {
+        int64_t total = 0;
+        world.reduceSum(&runs, &total, 1, 0);
+        if (coordinatorRank) {
+            runs = total;
+        }
+    }
 
     if (log != nullptr) {
         std::fclose(log);
@@ -516,15 +530,15 @@ bool ProbaChecker::put(ConcreteState* initial)
     if (failure) {
         std::rethrow_exception(failure);
     }
-    if (!aborted && feedback != nullptr) {
-        *feedback = "(" + std::to_string(runs) + " runs) ";
-    }
     // A check the user stopped before it decided has no verdict: its false result says nothing
-    // about the property.
+    // about the property, and the runs it made are no result either.
     if (estimate) {
         decided = result;
     }
     interrupted = stopRequestedByUser && !decided;
+    if (!aborted && !interrupted && feedback != nullptr) {
+        *feedback = "(" + std::to_string(runs) + " runs) ";
+    }
     if (log != nullptr) {
         std::cout << "Simulations log: [" << logText << "]\n";
     }

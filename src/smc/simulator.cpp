@@ -373,17 +373,24 @@ bool ProbaSimulator::put(ConcreteState* initial)
             break;
         }
     }
-    if (!aborted) {
+    const bool complete = runsTried == runsRequested ||
+                          (results->acceptingRuns != 0 && results->keptRuns == results->acceptingRuns);
+    if (stopRequested && !aborted && !complete) {
+        // Stopped before it made its runs: the trajectories made so far are no result, and the
+        // report shows none of them.
+        interrupted = true;
+        results->series.clear();
+    } else if (!aborted) {
         // The listing shows the retained runs.
         for (SimulationSeries& series : results->series) {
             series.trajectories.resize(static_cast<size_t>(results->keptRuns));
         }
     }
 
-    const bool verdict = results->keptRuns != 0 && !aborted;
+    const bool verdict = results->keptRuns != 0 && !aborted && !interrupted;
     results->triedRuns = runsTried;
     emit(verdict);
-    if (hasAcceptingPredicate && feedback != nullptr) {
+    if (hasAcceptingPredicate && feedback != nullptr && !interrupted) {
         *feedback = "Tried " + std::to_string(runsTried) + " runs in total and found " +
                     std::to_string(results->keptRuns) + " accepting runs.\n";
     }

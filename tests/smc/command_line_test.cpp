@@ -124,6 +124,9 @@ TEST_F(StatisticalRun, ChecksThatCannotGoOnAreAbortedWithTheirReason)
         {"smc_zeno.xta", "Pr[<=10](<> false)", "Run exceeds 100000 steps: probably Zeno behavior.\n"},
         {"smc_zeno.xta", "Pr[<=10](<> false) >= 0.5", "Run exceeds 100000 steps: probably Zeno behavior.\n"},
         {"smc_timelock.xta", "Pr[<=10](<> false)", "State\n( P.A )\n[ #time=0 ]\nn=0 \nis time-locked.\n"},
+        // A report that does not end its last line has it ended by the report of the query.
+        {"smc_input_determinism.xta", "Pr[<=10](<> false)",
+         "Location R.A\n[ x=1 #time=1 ]\n\nviolates input determinism.\n"},
     };
     for (const Case& c : cases) {
         fixture(c.model, "m.xta");

@@ -236,7 +236,8 @@ TEST(ProbaChecker, AStopBeforeTheFirstRunEndsWithoutRuns)
         ProbaChecker checker;
         checker.setProperty(PROPERTY_STOP, nullptr);
         EXPECT_FALSE(check.run(checker));
-        EXPECT_EQ(check.feedback, "(0 runs) ");
+        // No run count either: the report shows no part of a result.
+        EXPECT_EQ(check.feedback, "");
         EXPECT_EQ(check.histogram(), "");
         // Without a verdict the check counts as given up, so no verdict text is composed.
         EXPECT_TRUE(checker.isAborted());
@@ -266,7 +267,7 @@ TEST(ProbaChecker, AnInterruptBeforeTheVerdictLeavesTheCheckWithoutOne)
         };
         EXPECT_FALSE(check.run(checker));
         EXPECT_TRUE(checker.isAborted());
-        EXPECT_EQ(check.feedback, "(11 runs) ");
+        EXPECT_EQ(check.feedback, "");
         EXPECT_EQ(check.histogram(), "");
     }
     // Checks that reach their verdict are not taken for interrupted ones.
@@ -285,9 +286,24 @@ TEST(ProbaChecker, ProgressIsTickedOncePerStepUnlessSilent)
     loud.silent = false;
     loud.alpha = 0.5;
     ProbaChecker checker;
+    // The progress line's load: the runs still to do, seen at the first step of each run.
+    std::vector<int> load;
+    loud.job.onProgress = [&](int64_t ticks) {
+        if (ticks % 3 == 1) {
+            load.push_back(checker.value(3));
+        }
+    };
     loud.run(checker);
     EXPECT_EQ(loud.job.ticks, 3 * 3);  // three steps in each of 3 runs
-    EXPECT_EQ(checker.value(3), 2 - 3);  // runs left by the bound, less those done
+    EXPECT_EQ(load, (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(checker.value(3), 0);
+
+    // A test has no fixed number of runs; its guess of 1 run is exceeded, and the load stays 0.
+    Check test(loop, "false", 8, 0, 3);
+    test.alpha = 0.5;
+    ProbaChecker tester;
+    test.run(tester);
+    EXPECT_EQ(tester.value(3), 0);
     Check quiet(loop, "false", 10, 0, 3);
     quiet.alpha = 0.5;
     quiet.run();
@@ -405,6 +421,16 @@ TEST(DistributedProbaChecker, ATestIsDecidedOnRankZero)
     ASSERT_TRUE(d.run());
     EXPECT_TRUE(d.verdicts[0]);
     EXPECT_FALSE(d.aborted[0]);
+    // Rank 0 reports the runs of all processes; each worker keeps its own count.
+    auto count = [&](size_t rank) { return std::stoll(d.checks[rank]->feedback.substr(1)); };
+    int64_t workers = 0;
+    for (size_t r = 1; r < 4; ++r) {
+        ASSERT_TRUE(d.checks[r]->feedback.starts_with("(")) << r;
+        workers += count(r);
+    }
+    ASSERT_TRUE(d.checks[0]->feedback.starts_with("(")) << d.checks[0]->feedback;
+    EXPECT_GE(count(0), workers);
+    EXPECT_TRUE(d.checks[0]->feedback.ends_with(" runs) ")) << d.checks[0]->feedback;
 }
 
 TEST(DistributedProbaChecker, AWorkerThatAbortsStopsEveryProcessWithoutAHang)
