@@ -254,7 +254,13 @@ void ModelChecker::translateScenario()
         return;
     }
     const std::string name = job->formula[0].getSymbol().getName();
-    ScenarioTranslation translation = translateScenarioProperty(*model, name);
+    ScenarioTranslation translation;
+    try {
+        translation = translateScenarioProperty(*model, name);
+    } catch (const ChartWithoutMainChart& error) {
+        // An error of the model that the query brings to light: reported at the query.
+        throw CompileError(error.what(), job->formula.getPosition());
+    }
     // Every edge the parsers read carries a probability weight, 1 unless written; the edges the
     // translation adds get the same, which the compiler expects.
     for (ZOLT::template_t& templ : model->getTemplates()) {

@@ -1,5 +1,6 @@
 #include "driver/scenario_translator.h"
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 
@@ -19,6 +20,13 @@ ScenarioTranslation translateScenarioProperty(TimedAutomataSystem& model, const 
     auto* scenario = static_cast<instance_t*>(symbol.getData());
     if (symbol.getType().getKind() != LSC_INSTANCE || scenario == nullptr || scenario->definingTemplate == nullptr) {
         throw std::runtime_error("$Not_a_LSC_template: " + symbol.getName());
+    }
+    const template_t& chart = *scenario->definingTemplate;
+    auto outsidePrechart = [](const auto& records) {
+        return std::any_of(records.begin(), records.end(), [](const auto& r) { return !r.inPrechart; });
+    };
+    if (!outsidePrechart(chart.messages) && !outsidePrechart(chart.conditions) && !outsidePrechart(chart.updates)) {
+        throw ChartWithoutMainChart("$Chart_without_main_chart: " + chart.symbol.getName());
     }
     {
         Composer composer(&model, facts, *scenario);

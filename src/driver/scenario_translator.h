@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,11 +26,20 @@ struct ScenarioTranslation
     bool modelChanged = false;
 };
 
+// A chart with no message, condition or update outside its prechart: nothing of it is required
+// once the prechart has happened, so there is no property to check. The message names the chart.
+class ChartWithoutMainChart : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Translates the scenario property over the chart instance `scenarioName` (the name the query
 // gives) in `model`, reading the compiled view of the model from `facts`. Throws
 // std::runtime_error "$No_such_scenario: <name>" when the name is not declared,
-// "$Not_a_LSC_template: <name>" when it names no chart, and the translation's own failures
-// (Translator::translateScenario). The model may be partly changed after a failure.
+// "$Not_a_LSC_template: <name>" when it names no chart, ChartWithoutMainChart
+// "$Chart_without_main_chart: <chart>" (the model unchanged), and the translation's own failures
+// (Translator::translateScenario). The model may be partly changed after those.
 ScenarioTranslation translateScenarioProperty(ZOLT::TimedAutomataSystem& model, const std::string& scenarioName,
                                               const ScenarioModelFacts& facts);
 // The same with the facts taken from the parsed model itself.

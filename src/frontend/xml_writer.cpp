@@ -1,10 +1,13 @@
 #include "frontend/xml_writer.h"
 
 #include <libxml/encoding.h>
+#include <libxml/globals.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xmlstring.h>
 #include <libxml/xmlwriter.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -275,16 +278,55 @@ void requireInitialLocations(TimedAutomataSystem& system)
             check(*templ);
 }
 
+// Keeps libxml2's own reports off standard error while the model is written, remembering the
+// first: a failure reaches the user as one line that names the file and gives the library's reason.
+class LibraryErrors
+{
+public:
+    LibraryErrors() : handler(xmlStructuredError), context(xmlStructuredErrorContext)
+    {
+        xmlSetStructuredErrorFunc(this, &LibraryErrors::collect);
+    }
+    ~LibraryErrors() { xmlSetStructuredErrorFunc(context, handler); }
+    LibraryErrors(const LibraryErrors&) = delete;
+    LibraryErrors& operator=(const LibraryErrors&) = delete;
+
+    std::string first;
+
+private:
+    static void collect(void* self, xmlError* error)
+    {
+        auto* errors = static_cast<LibraryErrors*>(self);
+        if (errors->first.empty() && error != nullptr && error->message != nullptr) {
+            errors->first = error->message;
+            while (!errors->first.empty() && std::isspace(static_cast<unsigned char>(errors->first.back())))
+                errors->first.pop_back();
+        }
+    }
+
+    xmlStructuredErrorFunc handler;
+    void* context;
+};
+
 } // namespace
 
 int writeSystemXml(const char* path, TimedAutomataSystem& system)
 {
     requireInitialLocations(system);
+    LibraryErrors errors;
+    auto failure = [&](const std::string& what) {
+        return std::runtime_error(std::string("Cannot write the model to ") + path + ": " +
+                                  (errors.first.empty() ? what : errors.first));
+    };
     xmlTextWriterPtr writer = xmlNewTextWriterFilename(path, 0);
     if (writer == nullptr)
-        throw std::runtime_error("Error creating the xml writer");
-    XMLWriter xmlWriter(writer, &system);
-    xmlWriter.writeDocument();
+        throw failure("Error creating the xml writer");
+    try {
+        XMLWriter xmlWriter(writer, &system);
+        xmlWriter.writeDocument();
+    } catch (const std::runtime_error& error) {
+        throw failure(error.what());
+    }
     return 0;
 }
 
