@@ -176,6 +176,7 @@ void Job::printTrace()
         if (!file) {
             // The user asked for the file: say that it is not there rather than pass in silence.
             std::fprintf(stderr, "Error opening %s: %s\n", name, std::strerror(errno));
+            traceWriteFailed = true;
             return;
         }
         first->state->printNumeric(file, true);
@@ -190,6 +191,7 @@ void Job::printTrace()
         file.flush();
         if (!file) {
             std::fprintf(stderr, "Error writing %s\n", name);
+            traceWriteFailed = true;
         }
         return;
     }
@@ -197,6 +199,8 @@ void Job::printTrace()
         const std::string name = xmlTracePrefix + std::to_string(xmlTraceCounter) + ".xml";
         if (writeXMLTrace(first, last.get(), first->state->getSystem(), name)) {
             std::printf("XMLTrace outputted to: %s\n", name.c_str());
+        } else {
+            traceWriteFailed = true;
         }
         ++xmlTraceCounter;
         return;

@@ -98,7 +98,8 @@ int run(int argc, char** argv)
         saveModifiedModel(verifierOptions.saveFileName, !parsedModel->observerName.empty());
     }
     deleteParsedModel();
-    return 0;
+    // Every query was answered, but a trace the user asked for is missing.
+    return traceWriteFailed ? 1 : 0;
 }
 
 } // namespace

@@ -12,6 +12,7 @@ bool queryFileGiven = false;
 bool oldSyntax = std::getenv("MIRVEK_OLD_SYNTAX") != nullptr;
 std::string xmlTracePrefix;
 bool xmlTraceWanted = false;
+bool traceWriteFailed = false;
 bool showSummary = false;
 bool showProgress = true;
 bool queriesFromFile = true;
@@ -43,6 +44,7 @@ void resetDriverSettings()
     oldSyntax = std::getenv("MIRVEK_OLD_SYNTAX") != nullptr;
     xmlTracePrefix.clear();
     xmlTraceWanted = false;
+    traceWriteFailed = false;
     showSummary = false;
     showProgress = true;
     queriesFromFile = true;

@@ -81,6 +81,10 @@ extern bool oldSyntax;
 extern std::string xmlTracePrefix;
 extern bool xmlTraceWanted;
 
+// A trace file that the options asked for (-f, -X) could not be written: the failure was reported
+// and the run goes on, but it ends with status 1 after the last query.
+extern bool traceWriteFailed;
+
 // Summary after verification (-u) and the progress indicator (cleared by -s).
 extern bool showSummary;
 extern bool showProgress;

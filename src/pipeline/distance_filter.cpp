@@ -1,9 +1,12 @@
 #include "pipeline/distance_filter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fstream>
+#include <iostream>
 #include <ostream>
 #include <set>
 
@@ -483,6 +486,11 @@ void DistanceFilter::begin()
         std::ofstream out(map, std::ios::out | std::ios::trunc);
         if (out) {
             analysis->printDot(out);
+            out.flush();
+        }
+        if (!out) {
+            // The user asked for the file: say that it is not there rather than pass in silence.
+            std::cerr << "Cannot write the distance map " << map << ": " << std::strerror(errno) << "\n";
         }
     }
     distVariable = system->findVariable("#dist");

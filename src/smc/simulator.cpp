@@ -1,7 +1,11 @@
 #include "smc/simulator.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <memory>
 
 #include "pipeline/keys.h"
@@ -262,11 +266,19 @@ bool ProbaSimulator::put(ConcreteState* initial)
     FileCloser closeSampling{samplingFile};
     FileCloser closeTail{tailFile};
     previousValues.assign(records.size(), 0.0);
+    // A file that cannot be written is reported; the simulation goes on without it.
+    auto open = [](const char* name) {
+        std::FILE* file = std::fopen(name, "w");
+        if (file == nullptr) {
+            std::cerr << "Cannot open " << name << ": " << std::strerror(errno) << "\n";
+        }
+        return file;
+    };
     if (samplingTime != 0) {
-        samplingFile = std::fopen("sampling.log", "w");
+        samplingFile = open("sampling.log");
     }
     if (std::getenv("MIRVEK_DUMP_STATE") != nullptr) {
-        tailFile = std::fopen("simulation_tail.log", "w");
+        tailFile = open("simulation_tail.log");
     }
     for (SimulationSeries& series : results->series) {
         series.trajectories.clear();

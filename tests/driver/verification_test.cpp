@@ -357,9 +357,16 @@ TEST_F(VerificationRun, TracesAreShownOrWritten)
     EXPECT_TRUE(slurp(dir / "pre-1.xtr").ends_with(".\n.\n")) << slurp(dir / "pre-1.xtr");
 
     // A trace file that cannot be created is reported, not passed over in silence.
-    r = run({"-q", "-s", "-t0", "-f", "absent/pre", "m.xta", "b.q"});
+    r = run({"-q", "-s", "-t0", "-f", "absent/pre", "m.xta", "q.q"});
     EXPECT_EQ(r.err, "Writing example trace to absent/pre-1.xtr\n"
-                     "Error opening absent/pre-1.xtr: No such file or directory\n");
+                     "Error opening absent/pre-1.xtr: No such file or directory\n"
+                     "Writing counter example to absent/pre-2.xtr\n"
+                     "Error opening absent/pre-2.xtr: No such file or directory\n");
+    // Every query is answered all the same, and then the run ends with status 1.
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\n"
+                     "\nVerifying formula 2 at line 2\n -- Formula is NOT satisfied.\n"
+                     "\nVerifying formula 3 at line 3\n -- Formula is NOT satisfied.\n");
 
     // Suprema and infima have no trace form.
     file("s.q", "sup: x\n");

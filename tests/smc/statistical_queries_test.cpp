@@ -171,6 +171,16 @@ TEST_F(StatisticalQueryRun, FractionalClockLimitsAreMetWhateverStepDividesThem)
     }
 }
 
+TEST_F(StatisticalQueryRun, ASamplingFileThatCannotBeWrittenIsReported)
+{
+    // A folder stands where the file would go; the simulation goes on without the file.
+    fs::create_directory(dir / "sampling.log");
+    const RunResult r = check("smc_forced.xta", "simulate 1 [<=4] { n }\n", {"-F", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, verdict(1, true) + "n:\n[0]: (0,0) (2,0) (2,1) (4.1,1)\n");
+    EXPECT_EQ(r.err, "Cannot open sampling.log: Is a directory\n");
+}
+
 TEST_F(StatisticalQueryRun, ARequestForNoRunsMakesNone)
 {
     const RunResult r = check("smc_forced.xta", "simulate 1 [<=4] { n }\nsimulate 0 [<=4] { n }\n");
