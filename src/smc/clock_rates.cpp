@@ -30,24 +30,40 @@ bool computeClockRates(ConcreteState* state, std::vector<double>& rates)
     return fine;
 }
 
+namespace {
+
+// A value within 1e-10 of a multiple of `unit` becomes that multiple.
+inline double snapped(double v, double unit)
+{
+    const double nearest = std::rint(v / unit) * unit;
+    return std::fabs(v - nearest) < 1e-10 ? nearest : v;
+}
+
+inline double snappedToInteger(double v)
+{
+    const double nearest = std::rint(v);
+    return std::fabs(v - nearest) < 1e-10 ? nearest : v;
+}
+
+}  // namespace
+
 void advanceClocks(ConcreteState* state, const double* rates, double d, double grid)
 {
     ClockValuation& clocks = state->getClocks();
-    for (uint64_t k = 1; k < clocks.count; ++k) {
-        if (rates[k] == 0) {
-            continue;
-        }
-        double v = clocks.values[k] + rates[k] * d;
-        if (grid > 0) {
-            const double onGrid = std::rint(v / grid) * grid;
-            if (std::fabs(v - onGrid) < 1e-10) {
-                v = onGrid;
+    // Only a delay of exactly one fine step can leave a clock just off a multiple of the step;
+    // other delays (drawn at random, or cut short by a limit) are left alone. The two loops keep
+    // the test out of the common one.
+    if (grid > 0 && d == grid) {
+        for (uint64_t k = 1; k < clocks.count; ++k) {
+            if (rates[k] != 0) {
+                clocks.values[k] = snappedToInteger(snapped(clocks.values[k] + rates[k] * d, grid));
             }
         }
-        const double nearest = std::rint(v);
-        if (std::fabs(v - nearest) < 1e-10) {
-            v = nearest;
+        return;
+    }
+    for (uint64_t k = 1; k < clocks.count; ++k) {
+        if (rates[k] != 0) {
+            clocks.values[k] = snappedToInteger(clocks.values[k] + rates[k] * d);
         }
-        clocks.values[k] = v;
     }
 }

@@ -12,9 +12,9 @@ class ConcreteState;
 // floating-point guard or a rate that is not constant. `rates` keeps its capacity.
 bool computeClockRates(ConcreteState* state, std::vector<double>& rates);
 
-// Every clock after the reference clock advances by its rate times d; a value that ends within
-// 1e-10 of a multiple of `grid` (when positive) becomes that multiple, and one within 1e-10 of
-// an integer becomes that integer. A stopped clock keeps its value also when d is infinite.
-// The grid is the discretisation step: a clock that moves in many fine steps would otherwise
-// gather rounding errors step by step and miss a limit that the step divides.
+// Every clock after the reference clock advances by its rate times d; when d is the positive
+// `grid`, a value that ends within 1e-10 of a multiple of it becomes that multiple; a value within
+// 1e-10 of an integer becomes that integer. A stopped clock keeps its value also when d is
+// infinite. The grid is the discretisation step: a clock that moves in many fine steps would
+// otherwise gather rounding errors step by step and miss a limit that the step divides.
 void advanceClocks(ConcreteState* state, const double* rates, double d, double grid = 0.0);
