@@ -163,7 +163,8 @@ void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
 
 void ModelChecker::runJobWithInfo(AbstractJob* job)
 {
-    stopRequested = false;
+    // An interrupt that came since the processes agreed to run this job is not forgotten.
+    stopRequested = interrupted != 0;
     ExtrapolationInfo bounds;
     const bool ok = guardJob(*this, job, OnError::announceAndAbort, [&] {
         prepareProperty(job);

@@ -355,8 +355,6 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
     }
     SimpleStop sink;
     StatisticalKeyValues values;
-    // A check that a stop request kept from starting has no verdict.
-    bool notStarted = false;
     std::unique_ptr<pipeline::Connectable> stage(factory(checker.getFilterConfiguration()));
     auto* filter = dynamic_cast<pipeline::Filter<ConcreteState, bool>*>(stage.get());
     if (filter == nullptr) {
@@ -377,14 +375,16 @@ CheckResult runStatistical(ModelChecker& checker, CheckerFactories::SymbolicFact
         if (checker.options.coverage && job->type != PROPERTY_SIMULATE && job->type != PROPERTY_SIMULATE_ACCEPTING) {
             state->countEnteredLocations();
         }
-        if (!running.stopped()) {
-            filter->put(state.get());
-        } else {
-            notStarted = true;
+        if (running.stopped()) {
+            // A stop that came before the check began: the check still starts, to end at once
+            // without a verdict, since under a launcher the other processes run it too and wait
+            // for this one's part of it.
+            sendStop(stage.get());
         }
+        filter->put(state.get());
     }
     auto* statistical = dynamic_cast<StatisticalChecker*>(stage.get());
-    return {sink.result, -1, -1, notStarted || (statistical != nullptr && statistical->isAborted())};
+    return {sink.result, -1, -1, statistical != nullptr && statistical->isAborted()};
 }
 
 void probabilityKeys(ModelChecker& c, pipeline::Connectable* t, AbstractJob* job, StatisticalKeyValues& values,

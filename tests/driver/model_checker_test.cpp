@@ -17,6 +17,7 @@
 #include "pipeline/pipeline.h"
 #include "runtime/concrete_state.h"
 #include "runtime/symbolic_state.h"
+#include "smc/checker_frame.h"
 #include "support/exceptions.h"
 #include "typecheck/checked_reading.h"
 
@@ -273,6 +274,53 @@ TEST(StopRequest, AnInterruptedCheckIsAborted)
         EXPECT_EQ(job->explored, 0) << query;
         EXPECT_EQ(c.checker->system->statesInUse(), 0u) << query;
     }
+}
+
+namespace {
+
+// A statistical checker that records whether it ran and whether it had been told to stop by then;
+// told to stop, it ends at once without a verdict.
+class StopRecordingChecker : public StatisticalChecker
+{
+public:
+    void setProperty(const char* key, void* value) override { setCommonProperty(key, value); }
+    bool put(ConcreteState*) override
+    {
+        ran = true;
+        toldToStop = stopRequested;
+        interrupted = stopRequested;
+        emit(!stopRequested);
+        return !stopRequested;
+    }
+
+    static inline bool ran = false;
+    static inline bool toldToStop = false;
+};
+
+pipeline::Connectable* makeStopRecordingChecker(FilterConfiguration*)
+{
+    return new StopRecordingChecker;
+}
+
+} // namespace
+
+// A stop that comes while a statistical job is prepared still lets its check start, told to stop
+// at once: under a launcher the other processes run the check too and wait for this process's
+// part of it. The job ends aborted.
+TEST(StopRequest, AStatisticalCheckStoppedBeforeItBeginsStillTakesPart)
+{
+    const CheckerFactories saved = checkerFactories();
+    checkerFactories().probability = makeStopRecordingChecker;
+    Checked c(counter);
+    RecordingJob* job = c.queries("Pr[<=10](<> n == 5)").at(0);
+    StopRecordingChecker::ran = StopRecordingChecker::toldToStop = false;
+    c.checker->stopRequested = true;
+    c.checker->runJob(ExtrapolationInfo(), job);
+    EXPECT_TRUE(StopRecordingChecker::ran);
+    EXPECT_TRUE(StopRecordingChecker::toldToStop);
+    EXPECT_EQ(job->statuses, (std::vector<int32_t>{STATUS_VERIFYING, STATUS_ABORTED}));
+    EXPECT_EQ(c.checker->resultText(), "");
+    checkerFactories() = saved;
 }
 
 // A preparation that fails releases the compiled model; the next job compiles it again.
