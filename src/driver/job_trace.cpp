@@ -23,7 +23,11 @@
 
 PathRef ModelChecker::makeTrace(SymbolicState* initial, const base::RefPtr<Trace>& trace, const ExpressionRef& goal)
 {
-    return makePath(filterConfiguration.get(), initial, trace, goal, nullptr, nullptr);
+    // A trace found on an over-approximation need not be a run of the model: its replay then
+    // ends without a path (the report says so) rather than with an error.
+    PathList stuck;
+    PathList relaxed;
+    return makePath(filterConfiguration.get(), initial, trace, goal, &stuck, &relaxed);
 }
 
 namespace {
