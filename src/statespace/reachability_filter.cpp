@@ -220,8 +220,10 @@ void ReachabilityFilter::begin()
     // The goal stage between the list and the terminal sink; the expansion stage hands the
     // states of a reused list (and those its space optimisation left out) to it as well.
     // While traces are checked, a goal waits for its check before it reaches the terminal sink.
+    // Suprema and infima take their values from every state stored, which no single trace
+    // confirms: their goals are not held.
     Stage* goal = supremum ? supStage : infimum ? static_cast<Stage*>(infStage) : queryStage;
-    pipeline::Sink<Successor>* output = checkTraces ? &candidateSink : next;
+    pipeline::Sink<Successor>* output = checkTraces && !supremum && !infimum ? &candidateSink : next;
     pipeline::Sink<Successor>* afterList = goal != nullptr ? static_cast<pipeline::Sink<Successor>*>(goal) : output;
     if (list != nullptr) {
         list->connect(afterList);
