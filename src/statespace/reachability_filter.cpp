@@ -348,9 +348,11 @@ bool ReachabilityFilter::confirm(SymbolicState* state, bool refine)
     PathList lastGeneration;
     PathList relaxedEnds;
     PathRef path;
+    uint32_t length = 0;
     try {
-        path = makePath(registry, initial, traceStore->createTrace(state->traceIndex), expression, &lastGeneration,
-                        &relaxedEnds);
+        base::RefPtr<Trace> trace = traceStore->createTrace(state->traceIndex);
+        length = trace->length();
+        path = makePath(registry, initial, trace, expression, &lastGeneration, &relaxedEnds);
     } catch (...) {
         initial->release();
         throw;
@@ -367,7 +369,12 @@ bool ReachabilityFilter::confirm(SymbolicState* state, bool refine)
             std::vector<int32_t>(values.values, values.values + values.size()));
         if (refine && !lastGeneration.empty() && refinedGoals.insert(std::move(part)).second) {
             list->markExact(state);
+            // The steps stored again are the states after the first transitions of the trace:
+            // they take the record of the goal's ancestor at that depth, so that a goal found
+            // from them has its whole run as its trace.
+            const int32_t record = ancestorRecord(state->traceIndex, length, *lastGeneration.front());
             for (const PathRef& step : lastGeneration) {
+                step->state->traceIndex = record;
                 list->reinsertExact(step->state);
             }
             for (const PathRef& step : relaxedEnds) {
@@ -380,6 +387,22 @@ bool ReachabilityFilter::confirm(SymbolicState* state, bool refine)
     path.release();
     initial->release();
     return confirmed;
+}
+
+int32_t ReachabilityFilter::ancestorRecord(int32_t record, uint32_t length, const Path& step) const
+{
+    auto* records = dynamic_cast<MemoryTraceStore*>(traceStore);
+    if (records == nullptr) {
+        return -1;
+    }
+    uint32_t depth = 0;
+    for (const Path* p = step.parent.get(); p != nullptr; p = p->parent.get()) {
+        ++depth;
+    }
+    for (uint32_t up = depth; up < length && record != -1; ++up) {
+        record = records->parentOf(record);
+    }
+    return record;
 }
 
 pipeline::Connectable* makeReachabilityFilter(FilterConfiguration* registry)

@@ -25,6 +25,7 @@
 
 class FilterConfiguration;
 class PassedWaitingList;
+class Path;
 class SortingFilter;
 class SymbolicState;
 class System;
@@ -129,6 +130,9 @@ private:
     // and answers false.
     bool confirm(SymbolicState* state, bool refine);
     void releaseCandidates();
+    // The record, on the way from a goal's record (reached by `length` transitions) to the root,
+    // of the state that the replayed step reached; -1 when the store cannot tell.
+    int32_t ancestorRecord(int32_t record, uint32_t length, const Path& step) const;
 
     FilterConfiguration* registry;
 
