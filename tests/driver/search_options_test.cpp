@@ -121,6 +121,13 @@ TEST_F(SearchOptionsRun, ConvexHullGoalsAreSureOnlyWhenATraceConfirmsThem)
     }
     verdicts({"gap.xta", "inf.q"}, &r);
     EXPECT_EQ(r.out, "\nVerifying formula 1 at line 1\n -- Formula is satisfied.\ninf{P.goal}:\nx ???\n");
+
+    // Nor does any trace confirm the loops that liveness checks find in the hull.
+    file("live.q", "A<> P.goal\nE[] not P.goal\n");
+    EXPECT_EQ(verdicts({"gap.xta", "live.q"}), (std::vector<std::string>{"NOT satisfied", "satisfied"}));
+    EXPECT_EQ(verdicts({"-A", "-t0", "gap.xta", "live.q"}, &r),
+              (std::vector<std::string>{"MAY NOT be satisfied", "MAY be satisfied"}));
+    EXPECT_EQ(r.err.find("EXCEPTION"), std::string::npos) << r.err;
 }
 
 // Over random small models: the hull, with or without any trace option, never gives a definite
