@@ -213,7 +213,10 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
                                  (options.extrapolation == 4 && (!reachabilityOnly || differenceConstraints)) ||
                                  (options.extrapolation == 3 && differenceConstraints);
         bool maybe = approximate;
-        if (options.representation == 3) {
+        const bool hull = options.representation == 3;
+        if (hull) {
+            // What the convex hull finds may lie in the over-approximation only. Without a trace
+            // store nothing can be confirmed, so every find is uncertain.
             maybe = traceStore ? approximate : true;
         }
         const bool bitState = options.representation == 2;
@@ -230,6 +233,10 @@ void ModelChecker::runJob(const ExtrapolationInfo& bounds, AbstractJob* job)
         }
 
         const CheckResult r = run();
+        if (hull && r.found && !r.confirmed) {
+            // A goal, loop or value of the hull that no replayed run confirmed.
+            maybe = true;
+        }
         // An interrupt during this job (while it was prepared, or during its search) cut the
         // exploration short or kept it from starting: what was not explored may hold the answer.
         // A statistical check tells itself whether it was cut short (it reports itself aborted).

@@ -2,6 +2,7 @@
 // state, and the path is printed symbolically, as a concrete run with clock values and delays, or
 // written to a trace file.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,7 +23,11 @@
 
 PathRef ModelChecker::makeTrace(SymbolicState* initial, const base::RefPtr<Trace>& trace, const ExpressionRef& goal)
 {
-    return makePath(filterConfiguration.get(), initial, trace, goal, nullptr, nullptr);
+    // A trace found on an over-approximation need not be a run of the model: its replay then
+    // ends without a path (the report says so) rather than with an error.
+    PathList stuck;
+    PathList relaxed;
+    return makePath(filterConfiguration.get(), initial, trace, goal, &stuck, &relaxed);
 }
 
 namespace {
@@ -95,14 +100,21 @@ void printConcreteRun(Path* first, Path* last, const ExpressionRef& goal)
 
     printConcreteState(first->state, v);
     printDelay(first, v);
-    for (Path* step = first->next; step != nullptr; step = step->next) {
+    std::vector<int32_t> integers;
+    std::vector<int32_t> meta;
+    for (Path* before = first, *step = first->next; step != nullptr; before = step, step = step->next) {
         std::ostringstream transition;
         printTransition(transition, step->transition);
         std::cerr << transition.str();
-        std::vector<int32_t> integers(static_cast<size_t>(step->state->getIntegerArray().size()) + 1);
-        std::vector<int32_t> meta(static_cast<size_t>(step->state->getMetaArray().size()) + 1);
-        ResetIndicator resets(step->state, integers.data(), meta.data(), v.data());
-        step->state->getSystem()->applyUpdates(&resets, step->transition);
+        // The clock assignments of the transition, evaluated as the run takes it: once, on the
+        // values of the state before it (scratch copies of its variables take the updates).
+        // Room for the variables of processes the transition may spawn.
+        integers.assign(static_cast<size_t>(std::max(before->state->getIntegerArray().size(),
+                                                     step->state->getIntegerArray().size())) + 1, 0);
+        meta.assign(static_cast<size_t>(std::max(before->state->getMetaArray().size(),
+                                                 step->state->getMetaArray().size())) + 1, 0);
+        ResetIndicator resets(before->state, integers.data(), meta.data(), v.data());
+        before->state->getSystem()->applyUpdates(&resets, step->transition);
         printConcreteState(step->state, v);
         printDelay(step, v);
     }

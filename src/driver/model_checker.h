@@ -46,6 +46,9 @@ struct CheckResult
     // A statistical check that its checker gave up (a Zeno run, a time-lock, an insane model):
     // its verdict means nothing.
     bool aborted = false;
+    // The goal reached was shown to be the end of a run of the model by the replay of its trace.
+    // Only this makes a goal found on the convex hull sure.
+    bool confirmed = false;
 };
 
 // A property that this build has no checker for; the job runner records it as an error of the

@@ -13,6 +13,7 @@
 #include "statespace/css.h"
 #include "statespace/leadsto_checker.h"
 #include "statespace/liveness_checker.h"
+#include "statespace/reachability_filter.h"
 #include "statespace/robust_reachability.h"
 #include "support/exceptions.h"
 
@@ -243,10 +244,20 @@ CheckResult ModelChecker::checkReachability(bool supInf)
         }
     }
     CheckResult result;
+    const bool checked = options.traceKind != 0 && options.representation == 3;
     if (sink->getState() != nullptr) {
         result = {true, sink->getState()->traceIndex, -1};
+        // With traces checked, the sink only ever sees goals their replay confirmed. Suprema and
+        // infima take their values from every state stored, which no trace confirms.
+        result.confirmed = checked && !supInf;
     } else {
         result = {supInf, -1, -1};
+        // A goal that no run confirmed may still be reached by a run the search did not record:
+        // the hull found one, so the property may hold.
+        auto* search = dynamic_cast<ReachabilityFilter*>(reachabilityFilter);
+        if (checked && search != nullptr && search->metUnconfirmedGoal()) {
+            result.found = true;
+        }
     }
     reachabilityFilter->connect(static_cast<pipeline::Sink<Successor>*>(nullptr));
     return result;

@@ -177,20 +177,23 @@ void ExpansionFilter::begin()
 {
     members.begin();
 
-    if (transitionStage != nullptr) {
-        if (copyStage != nullptr) {
-            transitionStage->connect(copyStage);
-            copyStage->connect([this](Successor* item) { return applyTransition(item); });
-        } else {
-            transitionStage->connect([this](Successor* item) { return applyTransition(item); });
-        }
-    } else if (copyStage != nullptr) {
-        copyStage->connect([this](Successor* item) { return applyTransition(item); });
+    // transition -> [copy] -> successor: the transitions reach the successor computation as in
+    // the search, the end signal of each state included (a broadcast stage hands on its deferred
+    // successors only then).
+    pipeline::Generator<Successor>* transitions = copyStage;
+    if (transitions == nullptr) {
+        transitions = transitionStage;
+    }
+    if (transitionStage != nullptr && copyStage != nullptr) {
+        transitionStage->connect(copyStage);
+    }
+    if (transitions != nullptr && successorStage != nullptr) {
+        transitions->connect(successorStage);
     }
 
-    // successor -> [trace recording] -> delay -> passed-waiting list, skipping absent stages.
-    pipeline::Filter<Successor, Successor>* chain[] = {successorStage, traceStore ? traceStage : nullptr,
-                                                       delayStage};
+    // Then only the successors the search did not store, -> [trace recording] -> delay ->
+    // passed-waiting list, skipping absent stages.
+    pipeline::Filter<Successor, Successor>* chain[] = {traceStore ? traceStage : nullptr, delayStage};
     afterTransition = nullptr;
     pipeline::Filter<Successor, Successor>* last = nullptr;
     for (pipeline::Filter<Successor, Successor>* stage : chain) {
@@ -209,24 +212,22 @@ void ExpansionFilter::begin()
     } else {
         afterTransition = listSink;
     }
+    if (successorStage != nullptr) {
+        successorStage->connect([this](Successor* item) { return keepUnstored(item); });
+    }
     if (listOutput != nullptr) {
         listOutput->connect(next);
     }
 }
 
-bool ExpansionFilter::applyTransition(Successor* item)
+bool ExpansionFilter::keepUnstored(Successor* item)
 {
     if (item == nullptr) {
         return false;
     }
-    SymbolicState* state = item->state;
-    EdgeTuple transition = item->transition;
-    for (EdgeTuple edge = transition; *edge != nullptr; ++edge) {
-        state->setLocation(static_cast<uint32_t>((*edge)->getProcess()->getNumber()), (*edge)->target);
-    }
-    const bool wanted = (spaceOptimisation == 2 || state->hasCommittedLocation(-1)) &&
-                        (spaceOptimisation == 3 || state->avoidsLoopEntries(transition));
-    if (!wanted || afterTransition == nullptr) {
+    // The successor stage marked the state as the search's own successor stage did: 0 for a
+    // state the search did not keep, which only this expansion can show again.
+    if (item->state->storeMark != 0 || afterTransition == nullptr) {
         pipeline::dropItem(item);
         return false;
     }

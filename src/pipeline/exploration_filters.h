@@ -88,9 +88,10 @@ private:
 
 // Re-explores from a stored state the states that the space optimisation left out of the store,
 // so that the goal test still sees every state. With level 0 it only forwards the stored state.
-// With levels 1 to 3 it recomputes from the state its committed successors (at level 2 all of
-// them) that enter no loop-entry location (at level 3 also those that do), keeps them in its own
-// passed-waiting list, expands them in turn, and hands every newly stored one on as well.
+// With levels 1 to 3 it recomputes from the state the successors that the search did not store
+// (those the successor stage marks 0: at level 1 committed ones, at levels 2 and 3 every one that
+// enters no loop-entry location), keeps them in its own passed-waiting list, expands them in
+// turn, and hands every newly stored one on as well.
 class ExpansionFilter : public pipeline::CompoundFilter<SymbolicState, Successor>
 {
 public:
@@ -109,8 +110,8 @@ public:
     bool put(SymbolicState* state) override;
 
 private:
-    // Receives each transition from the transition (or copy) stage.
-    bool applyTransition(Successor* item);
+    // Receives each successor from the successor stage; passes on those not stored (mark 0).
+    bool keepUnstored(Successor* item);
 
     pipeline::Filter<SymbolicState, Successor>* transitionStage = nullptr;
     pipeline::Filter<Successor, Successor>* copyStage = nullptr;
@@ -121,8 +122,7 @@ private:
     pipeline::Sink<Successor>* listSink = nullptr;
     pipeline::Generator<Successor>* listOutput = nullptr;
     pipeline::Source<SymbolicStateReference*>* listSource = nullptr;
-    // Where transitions go after they were applied: the successor stage or the first stage
-    // present after it.
+    // Where the successors not stored go: the first stage present after the successor stage.
     pipeline::Sink<Successor>* afterTransition = nullptr;
 
     base::RefPtr<System> system;

@@ -46,13 +46,12 @@ int32_t SuccessorFilter::storeMark(SymbolicState* state, EdgeTuple transition) c
             return 1;
         }
         break;
-    case 3:
-        return 0;
     default:
         break;
     }
-    // Aggressive: a state is stored only when the transition moved some process into a location
-    // that closes a cycle, so that every cycle keeps at least one stored state.
+    // Aggressive (and extreme, which cannot forget more and still end): a state is stored only
+    // when the transition moved some process into a location that closes a cycle, so that every
+    // cycle keeps at least one stored state and the search ends.
     return state->avoidsLoopEntries(transition) ? 0 : 1;
 }
 

@@ -18,8 +18,9 @@ class SuccessorFilter : public pipeline::AbstractFilter<Successor, Successor>
 {
 public:
     // PROPERTY_SPACEOPT (int*): the space-optimisation mode, 0 none, 1 conservative (the
-    // default), 2 aggressive, 3 extreme. PROPERTY_RECORD_SOURCE (SymbolicState*): a state that
-    // receives a copy of every source after its guards and before its updates.
+    // default), 2 aggressive, 3 extreme (marks states as 2 does: a search must keep one state of
+    // every cycle to end). PROPERTY_RECORD_SOURCE (SymbolicState*): a state that receives a copy of
+    // every source after its guards and before its updates.
     void setProperty(const char* key, void* value) override;
 
     // Applies the clock guards of the transition's edges in order (the first that fails drops the

@@ -10,6 +10,7 @@
 #include "pipeline/sorting_filter.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
+#include "runtime/value_array.h"
 #include "statespace/passed_waiting_list.h"
 #include "statespace/path.h"
 #include "statespace/trace.h"
@@ -125,6 +126,7 @@ ReachabilityFilter::ReachabilityFilter(FilterConfiguration* registry) : registry
 
 ReachabilityFilter::~ReachabilityFilter()
 {
+    releaseCandidates();
     expression.release();
     system.release();
 }
@@ -217,18 +219,25 @@ void ReachabilityFilter::begin()
 
     // The goal stage between the list and the terminal sink; the expansion stage hands the
     // states of a reused list (and those its space optimisation left out) to it as well.
+    // While traces are checked, a goal waits for its check before it reaches the terminal sink.
+    // Suprema and infima take their values from every state stored, which no single trace
+    // confirms: their goals are not held.
     Stage* goal = supremum ? supStage : infimum ? static_cast<Stage*>(infStage) : queryStage;
-    pipeline::Sink<Successor>* afterList = goal != nullptr ? static_cast<pipeline::Sink<Successor>*>(goal) : next;
+    pipeline::Sink<Successor>* output = checkTraces && !supremum && !infimum ? &candidateSink : next;
+    pipeline::Sink<Successor>* afterList = goal != nullptr ? static_cast<pipeline::Sink<Successor>*>(goal) : output;
     if (list != nullptr) {
         list->connect(afterList);
     }
     if (goal != nullptr) {
-        goal->connect(next);
+        goal->connect(output);
     }
     if (expansionStage != nullptr) {
         expansionStage->connect(afterList);
     }
 
+    releaseCandidates();
+    unconfirmed = false;
+    refinedGoals.clear();
     members.begin();
 }
 
@@ -250,9 +259,8 @@ bool ReachabilityFilter::put(Successor* item)
             reference->load(state);
             reference->finish(false);
             expansionStage->put(state);
-            if (stop && checkTraces) {
-                checkTrace();
-            }
+            // The list is being walked: its states are checked but not refined.
+            checkCandidates(false);
         }
         if (stop) {
             pipeline::dropItem(item);
@@ -263,57 +271,138 @@ bool ReachabilityFilter::put(Successor* item)
     // The initial state is stored like any successor, and tested there.
     item->state->storeMark = 1;
     delayStage->put(item);
+    checkCandidates(true);
 
     while (!stop && list->get(&reference)) {
         SymbolicState* state = owner->acquireState();
         reference->load(state);
         reference->finish(state->storeMark == 0);
         head->put(state);
-        if (stop && checkTraces) {
-            checkTrace();
-        }
+        checkCandidates(true);
     }
     return true;
 }
 
-void ReachabilityFilter::checkTrace()
+bool ReachabilityFilter::CandidateSink::put(Successor* item)
 {
-    if (reached == nullptr || traceStore == nullptr || !system) {
+    if (item == nullptr || item->state == nullptr) {
+        return false;
+    }
+    owner.candidates.push_back(item->state);
+    item->state = nullptr;
+    return true;
+}
+
+void ReachabilityFilter::releaseCandidates()
+{
+    for (SymbolicState* state : candidates) {
+        state->release();
+    }
+    candidates.clear();
+}
+
+void ReachabilityFilter::checkCandidates(bool refine)
+{
+    if (candidates.empty()) {
         return;
+    }
+    // Taken out first: a check may not add to the list it walks.
+    std::vector<SymbolicState*> waiting;
+    waiting.swap(candidates);
+    bool handedOn = false;
+    for (size_t i = 0; i < waiting.size(); ++i) {
+        SymbolicState* state = waiting[i];
+        waiting[i] = nullptr;
+        bool confirmed = false;
+        try {
+            // Once a confirmed goal has stopped the search the others are not needed.
+            confirmed = !(handedOn && stop) && confirm(state, refine);
+        } catch (...) {
+            state->release();
+            for (SymbolicState* rest : waiting) {
+                if (rest != nullptr) {
+                    rest->release();
+                }
+            }
+            throw;
+        }
+        if (!confirmed || next == nullptr) {
+            state->release();
+            continue;
+        }
+        Successor goal;
+        goal.state = state;
+        goal.transition = emptyEdgeTuple();
+        handedOn = true;
+        next->put(&goal);
+    }
+}
+
+bool ReachabilityFilter::confirm(SymbolicState* state, bool refine)
+{
+    if (traceStore == nullptr || !system) {
+        unconfirmed = true;
+        return false;
     }
     SymbolicState* initial = system->makeInitialState();
     PathList lastGeneration;
     PathList relaxedEnds;
     PathRef path;
+    uint32_t length = 0;
     try {
-        path = makePath(registry, initial, traceStore->createTrace(reached->traceIndex), expression,
-                        &lastGeneration, &relaxedEnds);
+        base::RefPtr<Trace> trace = traceStore->createTrace(state->traceIndex);
+        length = trace->length();
+        path = makePath(registry, initial, trace, expression, &lastGeneration, &relaxedEnds);
     } catch (...) {
-        reached = nullptr;
         initial->release();
         throw;
     }
-    if (!path && !lastGeneration.empty()) {
-        // The goal lies in the over-approximation only: keep the states that led to it exact
-        // from now on and search on.
-        list->markExact(reached);
-        for (const PathRef& step : lastGeneration) {
-            list->reinsertExact(step->state);
-        }
-        for (const PathRef& step : relaxedEnds) {
-            list->markExact(step->state);
-        }
-        stop = false;
-        reached = nullptr;
-        if (next != nullptr) {
-            next->put(nullptr);
+    const bool confirmed = static_cast<bool>(path);
+    if (!confirmed) {
+        unconfirmed = true;
+        // The goal may lie in the over-approximation only: keep the states that led to it exact
+        // from now on and search on. Each goal's discrete part does so once; a refinement that
+        // would repeat an earlier one only makes the search find the same goal again.
+        const ValueArray& values = state->getIntegerArray();
+        std::pair<std::vector<const void*>, std::vector<int32_t>> part(
+            std::vector<const void*>(state->getLocations(), state->getLocations() + state->getSlotCount()),
+            std::vector<int32_t>(values.values, values.values + values.size()));
+        if (refine && !lastGeneration.empty() && refinedGoals.insert(std::move(part)).second) {
+            list->markExact(state);
+            // The steps stored again are the states after the first transitions of the trace:
+            // they take the record of the goal's ancestor at that depth, so that a goal found
+            // from them has its whole run as its trace.
+            const int32_t record = ancestorRecord(state->traceIndex, length, *lastGeneration.front());
+            for (const PathRef& step : lastGeneration) {
+                step->state->traceIndex = record;
+                list->reinsertExact(step->state);
+            }
+            for (const PathRef& step : relaxedEnds) {
+                list->markExact(step->state);
+            }
         }
     }
-    reached = nullptr;
     lastGeneration.clear();
     relaxedEnds.clear();
     path.release();
     initial->release();
+    return confirmed;
+}
+
+int32_t ReachabilityFilter::ancestorRecord(int32_t record, uint32_t length, const Path& step) const
+{
+    auto* records = dynamic_cast<MemoryTraceStore*>(traceStore);
+    if (records == nullptr) {
+        return -1;
+    }
+    uint32_t depth = 0;
+    for (const Path* p = step.parent.get(); p != nullptr; p = p->parent.get()) {
+        ++depth;
+    }
+    for (uint32_t up = depth; up < length && record != -1; ++up) {
+        record = records->parentOf(record);
+    }
+    return record;
 }
 
 pipeline::Connectable* makeReachabilityFilter(FilterConfiguration* registry)

@@ -13,6 +13,8 @@
 //   -> passed-waiting list -> goal stage -> terminal sink
 
 #include <cstdint>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "pipeline/job.h"
@@ -23,6 +25,7 @@
 
 class FilterConfiguration;
 class PassedWaitingList;
+class Path;
 class SortingFilter;
 class SymbolicState;
 class System;
@@ -97,12 +100,39 @@ public:
     // reused passed-waiting list already holds go to the goal stage, then the initial state is
     // stored and the waiting states are expanded until none is left or a stop is requested.
     // Always true; exceptions of the stages leave it.
+    //
+    // With PROPERTY_CHECKTRACE (an over-approximating store) a goal state reaches the terminal
+    // sink only once the replay of its trace from the initial state has shown it to be the end of
+    // a run of the model; a goal that no run confirms is dropped, the store is refined where that
+    // can still help, and the search goes on.
     bool put(Successor* item) override;
 
+    // True when the last search met a goal state that its trace could not confirm: the goal may
+    // lie in the over-approximation only, so the absence of a confirmed goal proves nothing.
+    bool metUnconfirmedGoal() const { return unconfirmed; }
+
 private:
-    // After a goal found on an over-approximating store: replays the trace to the reached state
-    // and, when it turns out spurious, refines the store and lets the search go on.
-    void checkTrace();
+    // Receives the goal states while traces are checked: they wait in `candidates` until the
+    // stage that produced them has returned.
+    struct CandidateSink : pipeline::Sink<Successor>
+    {
+        explicit CandidateSink(ReachabilityFilter& owner) : owner(owner) {}
+        bool put(Successor* item) override;
+        ReachabilityFilter& owner;
+    };
+
+    // Checks the waiting candidates in the order they came: a confirmed one goes to the terminal
+    // sink, the others are released. Runs between two puts into the chain, never inside one, since
+    // a refinement changes the passed-waiting list; `refine` is false while the list is walked.
+    void checkCandidates(bool refine);
+    // Replays the trace to the state. True when a run of the model ends in a goal state; otherwise
+    // refines the store when asked (once per discrete part of a goal, so that the search ends)
+    // and answers false.
+    bool confirm(SymbolicState* state, bool refine);
+    void releaseCandidates();
+    // The record, on the way from a goal's record (reached by `length` transitions) to the root,
+    // of the state that the replayed step reached; -1 when the store cannot tell.
+    int32_t ancestorRecord(int32_t record, uint32_t length, const Path& step) const;
 
     FilterConfiguration* registry;
 
@@ -140,6 +170,15 @@ private:
     pipeline::JobInterface* job = nullptr;
     // The goal state the terminal sink holds (not owned).
     SymbolicState* reached = nullptr;
+
+    CandidateSink candidateSink{*this};
+    // Goal states waiting for their trace check (owned).
+    std::vector<SymbolicState*> candidates;
+    // A goal state was met whose trace no run confirmed.
+    bool unconfirmed = false;
+    // The discrete parts (locations, integer values) of the goals whose failed check refined the
+    // store: each refines it once.
+    std::set<std::pair<std::vector<const void*>, std::vector<int32_t>>> refinedGoals;
 };
 
 // Factory of the registry entry "reachability-filter".

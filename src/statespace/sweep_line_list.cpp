@@ -1,6 +1,7 @@
 #include "statespace/sweep_line_list.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
@@ -208,6 +209,7 @@ void CSSSweepLinePassedWaitingList::setProperty(const char* key, void* value)
 void CSSSweepLinePassedWaitingList::begin()
 {
     clear();
+    storedZones = 0;
     for (Layer& layer : layers) {
         layer.order->begin();
     }
@@ -267,6 +269,7 @@ bool CSSSweepLinePassedWaitingList::storeZones(Layer& layer, SymbolicState* stat
     bool stored = false;
     for (const dbm::zone_t& zone : state->zone) {
         CSS::Node* node = css.addNode(key, zone, color, true, true);
+        ++storedZones;
         auto* payload = static_cast<key_t*>(node->payload());
         payload->traceIndex = state->traceIndex;
         payload->storeMark = state->storeMark;
@@ -305,6 +308,7 @@ bool CSSSweepLinePassedWaitingList::put(Successor* successor)
             // The new zone dominates the stored one and takes over its persistence.
             persistent = persistent || stored->color() == layer->persistent;
             css.recolor(stored, 0);
+            --storedZones;
             break;
         case 2:
             return drop(successor);
@@ -346,6 +350,7 @@ bool CHSweepLinePassedWaitingList::put(Successor* successor)
         default:
             persistent = persistent || stored->color() == layer->persistent;
             css.recolor(stored, 0);
+            --storedZones;
             break;
         }
     }
@@ -411,6 +416,7 @@ void CSSSweepLinePassedWaitingList::finish(bool drop)
     currentKey = nullptr;
     if (drop && current != layers.end() && node->color() != 0 && node->color() == current->ordinary) {
         store->recolor(node, 0);
+        --storedZones;
     }
     letGo(node);
 }
@@ -429,13 +435,8 @@ uint64_t CSSSweepLinePassedWaitingList::waitingSize()
 int CSSSweepLinePassedWaitingList::value(int id)
 {
     switch (id) {
-    case 1: {
-        int stored = 0;
-        for (const Layer& layer : layers) {
-            stored += store->colorCount(layer.ordinary) + store->colorCount(layer.persistent);
-        }
-        return stored;
-    }
+    case 1:
+        return static_cast<int>(std::min<int64_t>(storedZones, INT32_MAX));
     case 2:
         return static_cast<int>(waitingSize());
     default:

@@ -82,7 +82,9 @@ public:
     // Removes every stored state and every layer but a new first one (all minus infinity).
     void clear() override;
     uint64_t waitingSize() override;
-    // 1: stored zones of all living layers, 2: waiting entries.
+    // 1: the zones this search stored, those its layers swept away included (a zone that a later
+    // one dominates, or that the space optimisation forgets, no longer counts), 2: waiting
+    // entries.
     int value(int id) override;
 
     // Figures for tests and reports.
@@ -132,6 +134,10 @@ protected:
     void* priorityFunction = nullptr;
     bool hasPriorityFunction = false;
     key_t* currentKey = nullptr;
+    // Zones stored since begin, less those dominated or forgotten. The sweep deletes
+    // finished layers (and end deletes everything), so the store's own count says nothing of
+    // the search once it is over.
+    int64_t storedZones = 0;
 };
 
 // Keeps one zone per discrete part and layer: every new zone is merged with the zones stored for

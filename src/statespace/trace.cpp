@@ -104,6 +104,14 @@ void MemoryTraceStore::pop()
     --count;
 }
 
+int32_t MemoryTraceStore::parentOf(int32_t index) const
+{
+    if (index < 0 || index >= count) {
+        throw Bug("Invalid index in call to MemoryTraceStore::parentOf");
+    }
+    return at(index).parent;
+}
+
 base::RefPtr<Trace> MemoryTraceStore::createTrace(int32_t index)
 {
     if (index == -1) {

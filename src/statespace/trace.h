@@ -130,6 +130,8 @@ public:
     base::RefPtr<Trace> createTrace(int32_t from, int32_t to) override;
 
     int32_t size() const { return count; }
+    // The parent of a record (-1 for a root); an index outside the store raises Bug.
+    int32_t parentOf(int32_t index) const;
 
 private:
     struct Entry
@@ -143,6 +145,7 @@ private:
     static constexpr int32_t blockSize = 1 << blockBits;
 
     Entry& at(int32_t index) { return blocks[index >> blockBits][index & (blockSize - 1)]; }
+    const Entry& at(int32_t index) const { return blocks[index >> blockBits][index & (blockSize - 1)]; }
 
     std::vector<std::unique_ptr<Entry[]>> blocks;
     int32_t count = 0;

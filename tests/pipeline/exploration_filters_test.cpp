@@ -209,6 +209,56 @@ TEST(ExplorationFilters, ExpansionRecomputesTheStatesThatWereNotStored)
     clearBuiltinFilters();
 }
 
+// A broadcast whose receiver has a clock guard is computed only at the end of its source state's
+// transitions, and its successors may leave the receiver behind: the expansion must hand the end
+// signal on, and move the processes only as each successor moves them.
+TEST(ExplorationFilters, ExpansionFollowsBroadcastsToClockGuardedReceivers)
+{
+    // S: s0 --b!--> s1 (committed); R: r0 --(x >= 2; b?)--> r1.
+    ModelBuilder b;
+    ClockVariable* x = b.clock("x");
+    const int32_t channel = b.channel("b", false, true);
+    Process* s = b.process("S", {{"s0"}, {"s1", nullptr, "", true}});
+    Process* r = b.process("R", {{"r0"}, {"r1"}});
+    testkit::EdgeSpec send;
+    send.sync = channel;
+    b.edge(s, "s0", "s1", send);
+    testkit::EdgeSpec receive;
+    receive.sync = -channel;
+    receive.clockGuard = testkit::clockLower(x, false, 2);
+    b.edge(r, "r0", "r1", receive);
+    base::RefPtr<System> system = b.finish();
+
+    clearBuiltinFilters();
+    registerSuccessorChainFilters();
+    base::RefPtr<FilterConfiguration> registry(new FilterConfiguration);
+    registry->set(FILTER_PASSED_WAITING_LIST, makeSimpleList);
+    registry->set(FILTER_SUCCESSOR, makeSuccessorFilterBroadcast);
+    {
+        ExpansionFilter expansion(registry.get());
+        Recorder out;
+        int level = 1;
+        expansion.setProperty(PROPERTY_SYSTEM, system.get());
+        expansion.setProperty(PROPERTY_SPACEOPT, &level);
+        expansion.connect(&out);
+        expansion.begin();
+
+        SymbolicState* stored = system->makeInitialState();
+        stored->delay();
+        EXPECT_TRUE(expansion.put(stored));
+        // Before x reaches 2 S sends alone and R stays in r0; from then on R receives. Both
+        // successors are committed, so the search did not store them.
+        std::vector<std::string> reached;
+        for (const chaintest::Seen& seen : out.items) {
+            reached.push_back(seen.state->getLocation(0)->getName() + " " + seen.state->getLocation(1)->getName());
+        }
+        EXPECT_EQ(reached, (std::vector<std::string>{"s1 r0", "s1 r1", "s0 r0"}));
+        out.release();
+    }
+    EXPECT_EQ(system->statesInUse(), 0u);
+    clearBuiltinFilters();
+}
+
 TEST(ExplorationFilters, TheRegistryBuildsTheChainByName)
 {
     clearBuiltinFilters();

@@ -324,7 +324,8 @@ TEST(ReachabilityFilter, ReachedStatesAreDumpedOnlyWhenAsked)
 
 // Two ways into `mid` give the zones x == y and x == y + 2; their hull also holds x - y == 1,
 // where the edge to `goal` is enabled. A convex-hull store finds the goal there; the trace check
-// replays the trace, finds it spurious, keeps `mid` exact and searches on.
+// replays the trace, finds no run that reaches it, keeps `mid` exact and searches on. The goal
+// never reaches the sink, and the filter tells that it met one it could not confirm.
 TEST(ReachabilityFilter, TheTraceCheckRefinesAGoalOfTheHullThatNoRunReaches)
 {
     auto model = reachtest::compileModel(reachtest::fixture("reach_hull.xta"));
@@ -334,11 +335,12 @@ TEST(ReachabilityFilter, TheTraceCheckRefinesAGoalOfTheHullThatNoRunReaches)
         FilterConfiguration::Factory list;
         bool checkTrace;
         bool holds;
+        bool unconfirmed;
     };
     const Case cases[] = {
-        {"exact store", reachtest::makeList<CSSPassedWaitingList, 0>, false, false},
-        {"hull without the check", reachtest::makeList<CHPassedWaitingList, 0>, false, true},
-        {"hull with the check", reachtest::makeList<CHPassedWaitingList, 0>, true, false},
+        {"exact store", reachtest::makeList<CSSPassedWaitingList, 0>, false, false, false},
+        {"hull without the check", reachtest::makeList<CHPassedWaitingList, 0>, false, true, false},
+        {"hull with the check", reachtest::makeList<CHPassedWaitingList, 0>, true, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,6 +351,7 @@ TEST(ReachabilityFilter, TheTraceCheckRefinesAGoalOfTheHullThatNoRunReaches)
         {
             Search search(*model->system, reachtest::formula(*model, "P.goal"), options);
             EXPECT_EQ(search.run(), c.holds);
+            EXPECT_EQ(dynamic_cast<ReachabilityFilter*>(search.filter)->metUnconfirmedGoal(), c.unconfirmed);
         }
         EXPECT_EQ(model->system->statesInUse(), 0u);
     }
@@ -360,6 +363,7 @@ TEST(ReachabilityFilter, TheTraceCheckRefinesAGoalOfTheHullThatNoRunReaches)
         options.checkTrace = true;
         Search search(*model->system, reachtest::formula(*model, "P.mid && x == 2 && y == 0"), options);
         EXPECT_TRUE(search.run());
+        EXPECT_FALSE(dynamic_cast<ReachabilityFilter*>(search.filter)->metUnconfirmedGoal());
     }
     EXPECT_EQ(model->system->statesInUse(), 0u);
 }
