@@ -556,12 +556,14 @@ bool RobustDFSStack::put(Successor* item)
     }
 
     path.push(hash, state, transition, item->handle);
+    // The path grows one entry at a time, so the hull of a new top is at most one past the end.
     const size_t depth = path.top()->depth;
     if (hulls.size() < depth) {
-        hulls.resize(depth);
+        hulls.push_back(state->zone);
+    } else {
+        hulls[depth - 1] = state->zone;
     }
     dbm::fed_t& hull = hulls[depth - 1];
-    hull = state->zone;
     if (newestAlike != nullptr) {
         hull.unionWith(hulls[newestAlike->depth - 1]);
         hull.convexHull();
