@@ -413,7 +413,17 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
     }
     const size_t n = cycle.size();
 
+    // What the new state holds already; the clock of elapsed time does not count.
+    dbm::fed_t own = state->zone;
+    if (elapsedClock != 0) {
+        own.freeClock(elapsedClock);
+    }
+
     // Backward fixpoint: each node keeps what leads into its successor on the cycle.
+    //
+    // The zones of the nodes only shrink from here on, and the outcome is the first node's zone
+    // at the end: once that zone lies inside the new state, the cycle has nothing to add, and the
+    // rest of the analysis (most of the time it takes) is left out.
     for (bool shrinking = true; shrinking;) {
         for (size_t i = 0; i < n; ++i) {
             const CycleNode& later = cycle[i == 0 ? n - 1 : i - 1];
@@ -429,6 +439,10 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
             if (cycle[i].zone.isEmpty()) {
                 cycle.clear();
                 return CycleOutcome::notRepeatable;
+            }
+            if (i == 0 && cycle[0].zone.isSubsetEq(own)) {
+                cycle.clear();
+                return CycleOutcome::nothingNew;
             }
         }
     }
@@ -476,10 +490,6 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
 
     dbm::fed_t result = std::move(cycle.front().zone);
     cycle.clear();
-    dbm::fed_t own = state->zone;
-    if (elapsedClock != 0) {
-        own.freeClock(elapsedClock);
-    }
     if (result.isSubsetEq(own)) {
         return CycleOutcome::nothingNew;
     }
