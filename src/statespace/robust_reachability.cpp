@@ -326,7 +326,8 @@ bool RobustDFSStack::leap(dbm::fed_t& zone, const std::vector<dbm::bound_t>& ris
                 continue;
             }
             const int64_t bound = m[i * dim + j];
-            passes = std::min<uint64_t>(passes, static_cast<uint64_t>((bound - lowest) / rise));
+            const int64_t span = bound - lowest;
+            passes = std::min<uint64_t>(passes, span > 0 ? static_cast<uint64_t>(span / rise) : 0);
             const dbm::bound_t opposite = m[j * dim + i];
             if (dbm::isFinite(opposite)) {
                 // Non-empty while the two raw words add up to at least 2: (<= 0) or looser.
