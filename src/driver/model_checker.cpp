@@ -383,8 +383,12 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
         kind = options.extrapolation;
     } else {
         const bool plainModel = !system->hasPriorities && !system->broadcastClockGuards && !system->hasClockCopies;
+        // Robust reachability asks for states as plain reachability does; the lower/upper bounds
+        // keep a clock compared only with a large constant from multiplying its zones.
         const bool plainProperty =
-            currentJob == nullptr || (t < 5 && !containsDeadlock(currentJob->formula));
+            currentJob == nullptr ||
+            ((t < 5 || t == PROPERTY_ROBUST_INVARIANCE || t == PROPERTY_ROBUST_REACHABILITY) &&
+             !containsDeadlock(currentJob->formula));
         kind = plainModel && plainProperty ? 4 : 3;
     }
     configureFilters(kind);

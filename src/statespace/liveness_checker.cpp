@@ -84,11 +84,7 @@ bool DFSStack::put(Successor* item)
     SymbolicState* state = item->state;
     const uint32_t hash = SearchPath::hashOf(state);
     try {
-        for (IntrusiveHashTable::Node* node = path.chainOf(hash); node != nullptr; node = node->next) {
-            if (node->hash != hash) {
-                continue;
-            }
-            auto* entry = static_cast<SearchPath::Entry*>(node);
+        for (SearchPath::Entry* entry = path.newestWithHash(hash); entry != nullptr; entry = entry->olderWithHash) {
             if (entry->state == nullptr || !state->equalDiscrete(entry->state) ||
                 !state->zone.intersects(entry->state->zone) || !closesLoop(entry, item)) {
                 continue;

@@ -1,10 +1,12 @@
 #include "statespace/robust_reachability.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "pipeline/filter_configuration.h"
 #include "pipeline/keys.h"
 #include "runtime/expression.h"
+#include "runtime/extrapolation_info.h"
 #include "runtime/location.h"
 #include "runtime/process.h"
 #include "runtime/symbolic_state.h"
@@ -13,6 +15,7 @@
 #include "statespace/passed_list.h"
 #include "statespace/zone_steps.h"
 #include "support/exceptions.h"
+#include "support/globals.h"
 #include "support/hash.h"
 
 // ---- Waiting stacks -----------------------------------------------------------------------------
@@ -28,19 +31,8 @@ bool RWaitingStack::put(Successor* item)
         RSuccessor entry;
         entry.state = item->state;
         entry.transition = internEdgeTuple(item->transition);
-        entry.revisitBound = currentBound;
-        batch.push_back(std::move(entry));
-        return true;
-    }
-    const uint64_t count = batch.size();
-    for (RSuccessor& entry : batch) {
-        entry.siblingCount = count;
-        entry.sourceRevisited = currentRevisit;
         stack.push_back(std::move(entry));
     }
-    batch.clear();
-    currentBound = 1;
-    currentRevisit = false;
     return true;
 }
 
@@ -53,9 +45,6 @@ bool RWaitingStack::get(RSuccessor* item)
     item->state = top.state;
     item->transition = top.transition;
     item->handle = std::move(top.handle);
-    item->siblingCount = top.siblingCount;
-    item->revisitBound = top.revisitBound;
-    item->sourceRevisited = top.sourceRevisited;
     stack.pop_back();
     return true;
 }
@@ -78,9 +67,6 @@ void RWaitingStack::clear()
         }
     }
     stack.clear();
-    batch.clear();
-    currentBound = 1;
-    currentRevisit = false;
 }
 
 // ---- Step recorder and duplicator ---------------------------------------------------------------
@@ -157,12 +143,34 @@ RobustDFSStack::~RobustDFSStack()
     path.clear();
 }
 
+void RobustDFSStack::clear()
+{
+    path.clear();
+    hulls.clear();
+}
+
 void RobustDFSStack::setProperty(const char* key, void* value)
 {
     members.setProperty(key, value);
     if (key == PROPERTY_SYSTEM) {
         system = static_cast<System*>(value);
+    } else if (key == PROPERTY_EXPRESSION_INFO) {
+        queryBounds = static_cast<const ExtrapolationInfo*>(value);
     }
+}
+
+void RobustDFSStack::prepareLeaps()
+{
+    leapsAllowed = false;
+    if (!system || system->floatingPointInvariants || system->floatingPointClocks) {
+        return;
+    }
+    ExtrapolationInfo bounds;
+    if (queryBounds != nullptr) {
+        bounds.merge(*queryBounds);
+    }
+    system->accept(bounds);
+    leapsAllowed = bounds.getDifferenceConstraints().empty();
 }
 
 void RobustDFSStack::begin()
@@ -180,6 +188,7 @@ void RobustDFSStack::begin()
     }
     last->connect(collector);
     members.begin();
+    prepareLeaps();
 }
 
 void RobustDFSStack::setLists(PassedList* passed, RWaitingStack* waiting, RWaitingStack* roots)
@@ -258,13 +267,90 @@ bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, db
     if (reached.isEmpty()) {
         return false;
     }
+    if (elapsedClock != 0) {
+        reached.freeClock(elapsedClock);
+    }
     to = std::move(reached);
     return true;
 }
 
-bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bool& enlarged)
+bool RobustDFSStack::onlyRises(const dbm::fed_t& before, const dbm::fed_t& after, std::vector<dbm::bound_t>& rises) const
 {
-    enlarged = false;
+    if (before.size() != 1 || after.size() != 1) {
+        return false;
+    }
+    const uint32_t dim = before.getDimension();
+    const dbm::bound_t* a = before.begin().matrix();
+    const dbm::bound_t* b = after.begin().matrix();
+    rises.clear();
+    bool rising = false;
+    for (uint32_t i = 0; i < dim; ++i) {
+        for (uint32_t j = 0; j < dim; ++j) {
+            const dbm::bound_t was = a[i * dim + j];
+            const dbm::bound_t is = b[i * dim + j];
+            // Only the lower bounds of the clocks the cycle does not reset, taken against the
+            // reference clock and the clocks it does reset, may move, and only up.
+            const bool lowerOfUnreset = base::testBit(unreset.data(), j) && !base::testBit(unreset.data(), i);
+            if (!lowerOfUnreset) {
+                if (was != is) {
+                    return false;
+                }
+                continue;
+            }
+            if (is > was || (is != was && (dbm::isInfinite(was) || dbm::isInfinite(is)))) {
+                return false;
+            }
+            rises.push_back(was - is);
+            rising = rising || is != was;
+        }
+    }
+    return rising;
+}
+
+bool RobustDFSStack::leap(dbm::fed_t& zone, const std::vector<dbm::bound_t>& rises, uint64_t passes)
+{
+    const uint32_t dim = zone.getDimension();
+    const dbm::bound_t* m = zone.begin().matrix();
+    // As many passes as the zone allows: no bound may pass the opposite one, nor leave the range
+    // of finite bounds.
+    constexpr int64_t lowest = int64_t{2} * (1 - dbm::INF_VALUE);
+    leapTargets.clear();
+    size_t r = 0;
+    for (uint32_t i = 0; i < dim; ++i) {
+        for (uint32_t j = 0; j < dim; ++j) {
+            if (!base::testBit(unreset.data(), j) || base::testBit(unreset.data(), i)) {
+                continue;
+            }
+            const int64_t rise = rises[r++];
+            if (rise == 0) {
+                continue;
+            }
+            const int64_t bound = m[i * dim + j];
+            const int64_t span = bound - lowest;
+            passes = std::min<uint64_t>(passes, span > 0 ? static_cast<uint64_t>(span / rise) : 0);
+            const dbm::bound_t opposite = m[j * dim + i];
+            if (dbm::isFinite(opposite)) {
+                // Non-empty while the two raw words add up to at least 2: (<= 0) or looser.
+                const int64_t room = bound + opposite - 2;
+                passes = std::min<uint64_t>(passes, room > 0 ? static_cast<uint64_t>(room / rise) : 0);
+            }
+            leapTargets.push_back(LeapTarget{i, j, bound, rise});
+        }
+    }
+    if (passes == 0) {
+        return false;
+    }
+    // The targets come from the zone before the leap: tightening one bound may tighten others.
+    for (const LeapTarget& target : leapTargets) {
+        const int64_t bound = target.bound - target.rise * static_cast<int64_t>(passes);
+        zone.constrain(target.i, target.j, static_cast<dbm::bound_t>(bound));
+    }
+    return !zone.isEmpty();
+}
+
+RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* entry, Successor* item,
+                                                         dbm::fed_t& gain)
+{
     SymbolicState* state = item->state;
 
     bool delayable = false;
@@ -289,14 +375,29 @@ bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bo
         boundedNotReset = boundedNotReset || (upperBounds[w] & ~resets[w]) != 0;
     }
     if (!delayable || boundedNotReset) {
-        return true;
+        return CycleOutcome::nothingNew;
     }
 
     // Backward preparation: from the new state with its reset clocks free, back along the path.
+    // The clock that measures elapsed time for the fastest traces is never reset and never
+    // compared: it takes no part in the analysis (followed round the cycle, it would grow with
+    // every pass of the forward fixpoint, which then never settles).
+    const uint32_t clockCount = state->getSystem()->getClockCount();
+    elapsedClock = tauClockNumber > 0 && static_cast<uint32_t>(tauClockNumber) < clockCount
+                       ? static_cast<uint32_t>(tauClockNumber)
+                       : 0;
     dbm::fed_t zone = state->zone;
-    for (uint32_t clock = 1; clock < state->getSystem()->getClockCount(); ++clock) {
-        if (base::testBit(resets.data(), clock)) {
+    for (uint32_t clock = 1; clock < clockCount; ++clock) {
+        if (base::testBit(resets.data(), clock) || clock == elapsedClock) {
             zone.freeClock(clock);
+        }
+    }
+    unreset.assign(words, 0);
+    bool anyUnreset = false;
+    for (uint32_t clock = 1; clock < clockCount; ++clock) {
+        if (!base::testBit(resets.data(), clock) && clock != elapsedClock) {
+            base::setBit(unreset.data(), clock);
+            anyUnreset = true;
         }
     }
     cycle.clear();
@@ -313,7 +414,17 @@ bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bo
     }
     const size_t n = cycle.size();
 
+    // What the new state holds already; the clock of elapsed time does not count.
+    dbm::fed_t own = state->zone;
+    if (elapsedClock != 0) {
+        own.freeClock(elapsedClock);
+    }
+
     // Backward fixpoint: each node keeps what leads into its successor on the cycle.
+    //
+    // The zones of the nodes only shrink from here on, and the outcome is the first node's zone
+    // at the end: once that zone lies inside the new state, the cycle has nothing to add, and the
+    // rest of the analysis (most of the time it takes) is left out.
     for (bool shrinking = true; shrinking;) {
         for (size_t i = 0; i < n; ++i) {
             const CycleNode& later = cycle[i == 0 ? n - 1 : i - 1];
@@ -328,21 +439,37 @@ bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bo
             cycle[i].zone.intersectWith(back);
             if (cycle[i].zone.isEmpty()) {
                 cycle.clear();
-                return false;
+                return CycleOutcome::notRepeatable;
+            }
+            if (i == 0 && cycle[0].zone.isSubsetEq(own)) {
+                cycle.clear();
+                return CycleOutcome::nothingNew;
             }
         }
     }
 
     // Forward fixpoint: each node keeps what its predecessor on the cycle reaches (with drift).
+    //
+    // A clock that the cycle never resets gains the time of a round with every pass, and the
+    // passes would go on until its lower bound passes the largest constant it is compared with
+    // (or its upper bound). Once the other bounds have settled and two passes in a row raise the
+    // lower bounds of those clocks by the same amounts, every further pass raises them by these
+    // amounts again: the first node then leaps over as many passes as the last leap and one more
+    // (1, 2, 4, ... passes), never so far that its zone would become empty, and the passes go on
+    // from there.
+    const bool leaps = anyUnreset && leapsAllowed;
+    uint64_t leapLength = 1;
+    bool rose = false;
     dbm::fed_t reached;
     for (size_t pass = 0;; ++pass) {
+        const dbm::fed_t before = cycle.front().zone;
         bool settled = false;
         for (size_t k = 0; k < n && !settled; ++k) {
             const size_t from = (n - k) % n;
             CycleNode& to = cycle[(from + n - 1) % n];
             if (!forward(cycle[from], to, reached)) {
                 cycle.clear();
-                return false;
+                return CycleOutcome::notRepeatable;
             }
             const bool contained = to.zone.isSubsetEq(reached);
             to.zone.intersectWith(reached);
@@ -351,18 +478,41 @@ bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bo
         if (settled) {
             break;
         }
+        if (!leaps) {
+            continue;
+        }
+        const bool rising = onlyRises(before, cycle.front().zone, rises);
+        if (rising && rose && rises == lastRises && leap(cycle.front().zone, rises, leapLength)) {
+            leapLength *= 2;
+        }
+        rose = rising;
+        std::swap(rises, lastRises);
     }
 
-    const dbm::fed_t result = std::move(cycle.front().zone);
+    dbm::fed_t result = std::move(cycle.front().zone);
     cycle.clear();
-    if (result.isSubsetEq(state->zone)) {
+    if (result.isSubsetEq(own)) {
+        return CycleOutcome::nothingNew;
+    }
+    if (!result.intersectsExactly(own)) {
+        return CycleOutcome::notRepeatable;
+    }
+    gain = std::move(result);
+    return CycleOutcome::gains;
+}
+
+bool RobustDFSStack::robustDfsStep(SearchPath::Entry* entry, Successor* item, bool& enlarged)
+{
+    enlarged = false;
+    dbm::fed_t gain(item->state->zone.getDimension());
+    switch (analyseCycle(entry, item, gain)) {
+    case CycleOutcome::notRepeatable: return false;
+    case CycleOutcome::nothingNew: return true;
+    case CycleOutcome::gains:
+        item->state->zone.unionWith(gain);
+        enlarged = true;
         return true;
     }
-    if (!result.intersectsExactly(state->zone)) {
-        return false;
-    }
-    state->zone.unionWith(result);
-    enlarged = true;
     return true;
 }
 
@@ -371,26 +521,28 @@ bool RobustDFSStack::put(Successor* item)
     if (item->transition == nullptr) {
         item->transition = emptyEdgeTuple();
     }
-    RSuccessor* bookkeeping = item == current ? current : nullptr;
-    uint64_t revisitBound = bookkeeping != nullptr ? bookkeeping->revisitBound : 1;
-    const uint64_t siblingCount = bookkeeping != nullptr ? bookkeeping->siblingCount : 1;
-    const bool sourceRevisited = bookkeeping != nullptr && bookkeeping->sourceRevisited;
-
     SymbolicState* state = item->state;
     const EdgeTuple transition = internEdgeTuple(item->transition);
     const uint32_t hash = SearchPath::hashOf(state);
-    bool found = false;
-    uint64_t matches = 0;
+    SearchPath::Entry* newestAlike = nullptr;
+    size_t holders = 0;
     try {
-        for (IntrusiveHashTable::Node* node = path.chainOf(hash); node != nullptr; node = node->next) {
-            if (node->hash != hash) {
+        // Entries come newest first, so the first one with the state's discrete part carries the
+        // hull of them all, and each one the hull of itself and those still to come.
+        for (SearchPath::Entry* entry = path.newestWithHash(hash); entry != nullptr; entry = entry->olderWithHash) {
+            if (entry->state == nullptr || !state->equalDiscrete(entry->state)) {
                 continue;
             }
-            auto* entry = static_cast<SearchPath::Entry*>(node);
-            if (entry->state == nullptr || !state->equalDiscrete(entry->state) ||
-                !state->zone.isSubsetEq(entry->state->zone)) {
+            if (newestAlike == nullptr) {
+                newestAlike = entry;
+            }
+            if (!state->zone.isSubsetEq(hulls[entry->depth - 1])) {
+                break;
+            }
+            if (!state->zone.isSubsetEq(entry->state->zone)) {
                 continue;
             }
+            ++holders;
             bool enlarged = false;
             const bool repeatable = robustDfsStep(entry, item, enlarged);
             if (repeatable && enlarged) {
@@ -399,26 +551,33 @@ bool RobustDFSStack::put(Successor* item)
                 rootStack->pushRoot(&root);
                 return true;
             }
-            if (entry->transition == transition && ++matches >= revisitBound) {
+            if (entry->transition == transition) {
                 pipeline::dropItem(item);
                 return true;
             }
-            found = true;
         }
     } catch (...) {
         cycle.clear();
         pipeline::dropItem(item);
         throw;
     }
-    if (!found && !sourceRevisited) {
-        revisitBound += siblingCount - 1;
-        if (bookkeeping != nullptr) {
-            bookkeeping->revisitBound = revisitBound;
-        }
+    if (holders > 1) {
+        pipeline::dropItem(item);
+        return true;
     }
+
     path.push(hash, state, transition, item->handle);
-    if (waitingStack != nullptr) {
-        waitingStack->setCurrent(revisitBound, found);
+    // The path grows one entry at a time, so the hull of a new top is at most one past the end.
+    const size_t depth = path.top()->depth;
+    if (hulls.size() < depth) {
+        hulls.push_back(state->zone);
+    } else {
+        hulls[depth - 1] = state->zone;
+    }
+    dbm::fed_t& hull = hulls[depth - 1];
+    if (newestAlike != nullptr) {
+        hull.unionWith(hulls[newestAlike->depth - 1]);
+        hull.convexHull();
     }
     if (next == nullptr) {
         return true;
@@ -443,6 +602,7 @@ RobustReachabilityChecker::RobustReachabilityChecker(FilterConfiguration* regist
     robustStack = addMember(new RobustDFSStack(registry));
     duplicator = addMember(new StateDuplicator);
     fanOut = addMember(new pipeline::While<Successor>);
+    progressFilter = addMember(new JobProgressFilter<Successor>);
     RobustDFSStack* path = robustStack;
     enumerationGuard = addMember(new EnumerationGuard([path](SymbolicState* state) { path->disown(state); }));
 }
@@ -453,6 +613,8 @@ void RobustReachabilityChecker::setProperty(const char* key, void* value)
         stopped = true;
     } else if (key == PROPERTY_TRACESTORE) {
         hasTraceStore = value != nullptr;
+    } else if (key == PROPERTY_SILENT) {
+        silent = value != nullptr && *static_cast<const bool*>(value);
     }
     members.setProperty(key, value);
 }
@@ -463,6 +625,8 @@ void RobustReachabilityChecker::begin()
         throw Bug("The robust reachability checker needs a passed list and its successor, delay and transition "
                   "stages");
     }
+    progressFilter->connect(successorStage);
+    head = silent ? static_cast<pipeline::Sink<Successor>*>(successorStage) : progressFilter;
     pipeline::Generator<Successor>* last = successorStage;
     if (hasTraceStore && traceStoreStage != nullptr) {
         last->connect(traceStoreStage);
@@ -503,43 +667,33 @@ bool RobustReachabilityChecker::put(Successor* initial)
     RSuccessor item;
     item.state = initial->state;
     item.transition = initial->transition != nullptr ? initial->transition : emptyEdgeTuple();
-    robustStack->setCurrent(&item);
-    try {
-        delayStage->put(&item);
-        for (;;) {
-            if (!stopped && waitingStack->get(&item)) {
-                // Back to the state the transition leaves from; everything above it is explored.
-                while (!robustStack->empty() && robustStack->topState() != item.state) {
-                    robustStack->pop();
-                }
-                item.state = item.state->clone();
-                successorStage->put(&item);
-                // Broadcast successors held back until the end of a source state come out now.
-                successorStage->put(nullptr);
-                continue;
+    delayStage->put(&item);
+    for (;;) {
+        if (!stopped && waitingStack->get(&item)) {
+            // Back to the state the transition leaves from; everything above it is explored.
+            while (!robustStack->empty() && robustStack->topState() != item.state) {
+                robustStack->pop();
             }
-            robustStack->popAll();
-            if (stopped) {
-                break;
-            }
-            // A new depth-first search from a state that a cycle enlarged.
-            if (!rootStack->get(&item)) {
-                break;
-            }
-            item.siblingCount = 1;
-            item.revisitBound = 1;
-            item.sourceRevisited = false;
-            passedList->put(&item);
+            item.state = item.state->clone();
+            head->put(&item);
+            // Broadcast successors held back until the end of a source state come out now.
+            successorStage->put(nullptr);
+            continue;
         }
-    } catch (...) {
-        robustStack->setCurrent(nullptr);
-        throw;
+        robustStack->popAll();
+        if (stopped) {
+            break;
+        }
+        // A new depth-first search from a state that a cycle enlarged.
+        if (!rootStack->get(&item)) {
+            break;
+        }
+        passedList->put(&item);
     }
     robustStack->clear();
     waitingStack->clear();
     rootStack->clear();
     item.handle.release();
-    robustStack->setCurrent(nullptr);
     return true;
 }
 

@@ -25,27 +25,18 @@
 #include "support/object.h"
 
 class Expression;
+class ExtrapolationInfo;
 class FilterConfiguration;
 class PassedList;
 class SymbolicState;
 class System;
 
-// An item of the robust search: a successor with the bookkeeping that bounds how often a cycle
-// is walked again.
+// An item of the robust search and an entry of its waiting stacks.
 struct RSuccessor : Successor
-{
-    // The number of transitions enumerated together with this one for its source state.
-    uint64_t siblingCount = 1;
-    // How many times the item may meet a path entry reached by the same transition before it is
-    // dropped.
-    uint64_t revisitBound = 1;
-    // The source state matched a path entry.
-    bool sourceRevisited = false;
-};
+{};
 
-// The waiting stack of the robust search, and the stack of enlarged roots. The transitions of one
-// state are collected until the state's end marker and then stacked together, each knowing how
-// many they were.
+// The waiting stack of the robust search, and the stack of enlarged roots. The transitions of a
+// state are stacked in the order they are enumerated, so the last one is taken first.
 class RWaitingStack : public pipeline::Buffer<Successor, RSuccessor>
 {
 public:
@@ -54,28 +45,18 @@ public:
     explicit RWaitingStack(bool ownsStates = false) : ownsStates(ownsStates) {}
     ~RWaitingStack() override;
 
-    // A transition joins the pending batch with the current bound; the end marker (an empty
-    // transition) moves the batch onto the stack, first transition first, and resets the bound to
-    // 1 and the revisit flag. Always true.
+    // Stacks a transition; the end marker of a state (an empty transition) is ignored. Always
+    // true.
     bool put(Successor* item) override;
     // Moves the top entry into the item (its condition in place of the item's); false when empty.
     bool get(RSuccessor* item) override;
-    // Pushes {the item's state, the empty transition} with bound 1; the stack takes the state.
+    // Pushes {the item's state, the empty transition}; the stack takes the state.
     void pushRoot(const RSuccessor* item);
-    // What the transitions enumerated next inherit.
-    void setCurrent(uint64_t bound, bool revisited)
-    {
-        currentBound = bound;
-        currentRevisit = revisited;
-    }
     size_t size() const { return stack.size(); }
     void clear();
 
 private:
     std::deque<RSuccessor> stack;
-    std::deque<RSuccessor> batch;
-    uint64_t currentBound = 1;
-    bool currentRevisit = false;
     bool ownsStates;
 };
 
@@ -105,7 +86,14 @@ public:
 
 // The depth-first path with the cycle analysis. Every state that reaches it is pushed on the
 // path and handed on (to the fan-out), unless it closes a cycle that enlarges it (it becomes a
-// root for later) or it has walked the same cycle often enough (it is dropped).
+// root for later) or it closes a cycle that the path already walks (it is dropped).
+//
+// A state that falls inside a state of the path closes a cycle with it. It is walked on only
+// when it falls inside exactly one state of the path and got there by another transition than
+// that state: the walk then finds the cycles made of two different rounds through the state. A
+// state inside two states of the path, or reached by the transition that reached the state
+// holding it, only repeats rounds the path already has, and the search would go round for ever
+// (or for as long as the rounds can be combined) if it were walked on.
 class RobustDFSStack : public pipeline::CompoundFilter<Successor, Successor>
 {
 public:
@@ -123,9 +111,6 @@ public:
 
     // The lists it works with (not owned).
     void setLists(PassedList* passed, RWaitingStack* waiting, RWaitingStack* roots);
-    // The item the checker is feeding through the chain: its bookkeeping is read and updated.
-    // Other items (such as the receiver regions of a broadcast) count as fresh ones.
-    void setCurrent(RSuccessor* item) { current = item; }
 
     SymbolicState* topState() const { return path.empty() ? nullptr : path.top()->state; }
     bool empty() const { return path.empty(); }
@@ -133,7 +118,7 @@ public:
     void pop();
     void popAll();
     // Removes every entry without adding to the passed list.
-    void clear() { path.clear(); }
+    void clear();
     void disown(SymbolicState* state) { path.disown(state); }
 
 private:
@@ -145,16 +130,43 @@ private:
         dbm::fed_t zone;
     };
 
+    enum class CycleOutcome
+    {
+        // The cycle cannot be repeated for ever from the state that closes it.
+        notRepeatable,
+        // It can, but adds nothing to that state (or is not analysed at all).
+        nothingNew,
+        // It adds the gain to that state.
+        gains
+    };
+
     // Analyses the cycle from the entry through the entries above it to the item. False when the
     // cycle cannot be repeated from any valuation; `enlarged` tells whether the item's zone grew.
     bool robustDfsStep(SearchPath::Entry* entry, Successor* item, bool& enlarged);
+    // The analysis itself: whether time can pass on the cycle and its bounded clocks are reset,
+    // then the backward and the forward fixpoint.
+    CycleOutcome analyseCycle(SearchPath::Entry* entry, Successor* item, dbm::fed_t& gain);
     // Adds the clocks the step resets and bounds from above to the bit sets.
     void recordStep(SymbolicState* state, EdgeTuple transition);
     // Takes the transition from a state of `from`'s discrete part and `from`'s zone through the
-    // own chain: false when nothing arrives, else `to` is cut to what arrived.
+    // own chain: false when nothing arrives, else `to` becomes what arrived.
     bool forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to);
+    // Whether the forward fixpoint may leap over passes: not with difference constraints in the
+    // model or the query (nor floating-point clock bounds), which may slow a clock's climb.
+    void prepareLeaps();
+    // Whether, from `before` to `after` (single zones), the only bounds that changed are lower
+    // bounds of the clocks in `unreset` against the reference clock and the reset clocks, each
+    // raised or kept and at least one raised; `rises` gets how much each of those bounds moved.
+    bool onlyRises(const dbm::fed_t& before, const dbm::fed_t& after, std::vector<dbm::bound_t>& rises) const;
+    // Raises those bounds of the single zone as `passes` more passes of the same rises would,
+    // or as far as the zone allows when that is fewer; false when it cannot leap at all.
+    bool leap(dbm::fed_t& zone, const std::vector<dbm::bound_t>& rises, uint64_t passes);
 
     SearchPath path;
+    // For the entry at depth d, hulls[d - 1] holds the convex hull of its zone and of the zones of
+    // every entry below it with the same discrete part: a state outside it falls inside none of
+    // them, so the search for the entries holding a state stops there.
+    std::vector<dbm::fed_t> hulls;
     pipeline::Filter<Successor, Successor>* successorStage;
     pipeline::Filter<Successor, Successor>* delayStage;
     pipeline::Filter<Successor, Successor>* extrapolationStage;
@@ -164,7 +176,24 @@ private:
     PassedList* passedList = nullptr;
     RWaitingStack* waitingStack = nullptr;
     RWaitingStack* rootStack = nullptr;
-    RSuccessor* current = nullptr;
+
+    // The clock that measures elapsed time for the fastest traces, 0 when there is none.
+    uint32_t elapsedClock = 0;
+    const ExtrapolationInfo* queryBounds = nullptr;
+    bool leapsAllowed = false;
+    // The clocks the cycle being analysed does not reset (a bit set), and how the lower bounds of
+    // those clocks rose in the last two passes of its forward fixpoint.
+    std::vector<uint32_t> unreset;
+    std::vector<dbm::bound_t> rises;
+    std::vector<dbm::bound_t> lastRises;
+    struct LeapTarget
+    {
+        uint32_t i;
+        uint32_t j;
+        int64_t bound;
+        int64_t rise;
+    };
+    std::vector<LeapTarget> leapTargets;
 
     std::vector<CycleNode> cycle;
     std::vector<uint32_t> resets;
@@ -181,7 +210,8 @@ public:
     explicit RobustReachabilityChecker(FilterConfiguration* registry);
 
     // PROPERTY_STOP ends the search at its next step; PROPERTY_TRACESTORE decides whether the
-    // trace recording takes part. Every key then reaches the members.
+    // trace recording takes part; PROPERTY_SILENT keeps the job's progress from being ticked.
+    // Every key then reaches the members.
     void setProperty(const char* key, void* value) override;
     // Wires the chain and lets the extrapolation stage enlarge zones for drift. Bug when the
     // passed list, the successor, the delay or the transition stage is missing.
@@ -206,9 +236,14 @@ private:
     pipeline::Filter<Successor, Successor>* queryStage;
     pipeline::While<Successor>* fanOut;
     pipeline::Filter<SymbolicState, SymbolicState>* enumerationGuard;
+    // Ticks the job once for every transition taken, like the other searches.
+    JobProgressFilter<Successor>* progressFilter;
+    // Where the transitions taken from the waiting stack go: the progress stage unless silent.
+    pipeline::Sink<Successor>* head = nullptr;
 
     bool stopped = false;
     bool hasTraceStore = false;
+    bool silent = true;
     bool fanOutWired = false;
 };
 

@@ -38,8 +38,23 @@ void SearchPath::push(uint32_t hash, SymbolicState* state, EdgeTuple transition,
     entry->transition = transition;
     entry->handle = handle;
     entry->below = topEntry;
+    entry->depth = topEntry == nullptr ? 1 : topEntry->depth + 1;
+    entry->olderWithHash = newestWithHash(hash);
+    if (entry->olderWithHash != nullptr) {
+        table.remove(entry->olderWithHash);
+    }
     topEntry = entry;
     table.insert(entry);
+}
+
+SearchPath::Entry* SearchPath::newestWithHash(uint32_t hash)
+{
+    for (IntrusiveHashTable::Node* node = table.bucketOf(hash); node != nullptr; node = node->next) {
+        if (node->hash == hash) {
+            return static_cast<Entry*>(node);
+        }
+    }
+    return nullptr;
 }
 
 SymbolicState* SearchPath::popTop()
@@ -50,6 +65,10 @@ SymbolicState* SearchPath::popTop()
     }
     topEntry = entry->below;
     table.remove(entry);
+    if (entry->olderWithHash != nullptr) {
+        table.insert(entry->olderWithHash);
+        entry->olderWithHash = nullptr;
+    }
     SymbolicState* state = entry->state;
     entry->state = nullptr;
     entry->handle.release();

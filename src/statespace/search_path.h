@@ -3,6 +3,11 @@
 // The path of a depth-first search over symbolic states: entries newest on top, each owning its
 // state and remembering the transition that reached it, also found by the hash of their discrete
 // part. Entries are kept for reuse, so a warm path allocates nothing.
+//
+// The table holds only the newest entry of each hash; each entry links to the next older one with
+// the same hash. So the entries of one hash are met newest first, and taking the top entry off
+// costs the same however many entries share its hash (a path that goes round one discrete part
+// many times has long runs of them).
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +31,10 @@ public:
         // The condition the transition was taken under, if any.
         base::RefPtr<base::Object> handle;
         Entry* below;
+        // The next entry below with the same hash (null when none).
+        Entry* olderWithHash;
+        // The number of entries up to and including this one, counted from the bottom.
+        size_t depth;
     };
 
     SearchPath() = default;
@@ -38,12 +47,12 @@ public:
     // values seeded with the first hash. Equal discrete parts have equal hashes.
     static uint32_t hashOf(const SymbolicState* state);
 
-    // The chain of entries that may have this hash; compare each entry's hash before using it.
-    IntrusiveHashTable::Node* chainOf(uint32_t hash) { return table.bucketOf(hash); }
+    // The newest entry with this hash (null when none); follow olderWithHash for the others.
+    Entry* newestWithHash(uint32_t hash);
 
     Entry* top() const { return topEntry; }
     bool empty() const { return topEntry == nullptr; }
-    size_t size() const { return table.size(); }
+    size_t size() const { return topEntry == nullptr ? 0 : topEntry->depth; }
 
     // Puts the state on top (the path takes it); the transition must be interned.
     void push(uint32_t hash, SymbolicState* state, EdgeTuple transition, const base::RefPtr<base::Object>& handle);

@@ -1,0 +1,127 @@
+// Whole runs of robust reachability (E<>* and A[]*): searches that end, and end within a small
+// factor of the plain search, on rounds that never reset a clock (the elapsed-time clock of
+// fastest traces, a clock compared only with a large constant or bounded by a huge one) and on
+// many interleaved processes; the verdicts of drifting clocks against exact ones; and the
+// progress line of a long robust search.
+
+#include <regex>
+
+#include "program_runner.h"
+
+namespace {
+
+class RobustRun : public ProgramTest
+{
+protected:
+    // A search that does not end fails the test instead of holding it up.
+    RobustRun() { launcher = {"timeout", "300"}; }
+
+    // The verdicts of the queries, in order ("satisfied" or "NOT satisfied").
+    static std::vector<std::string> verdicts(const std::string& out)
+    {
+        std::vector<std::string> found;
+        const std::regex verdict(" -- Formula is (NOT satisfied|satisfied)\\.");
+        for (auto it = std::sregex_iterator(out.begin(), out.end(), verdict); it != std::sregex_iterator(); ++it) {
+            found.push_back((*it)[1]);
+        }
+        return found;
+    }
+
+    // The explored-state counts of the summaries (-u), in query order.
+    static std::vector<long> explored(const std::string& out)
+    {
+        std::vector<long> found;
+        const std::regex count(" -- States explored : ([0-9]+) states");
+        for (auto it = std::sregex_iterator(out.begin(), out.end(), count); it != std::sregex_iterator(); ++it) {
+            found.push_back(std::stol((*it)[1]));
+        }
+        return found;
+    }
+};
+
+const std::string yes = "satisfied";
+const std::string no = "NOT satisfied";
+
+} // namespace
+
+TEST_F(RobustRun, SearchesEndWithinASmallFactorOfThePlainSearch)
+{
+    struct Case
+    {
+        std::string name;
+        std::string model;
+        std::vector<std::string> options;
+        std::string plain;
+        std::string robust;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"the elapsed-time clock of fastest traces", "robust_loop.xta", {"-t2"}, "A[] true", "A[]* true", yes},
+        {"a clock compared only with a large constant", "robust_bigconst.xta", {}, "A[] true", "A[]* true", yes},
+        {"a goal behind a large constant", "robust_bigconst.xta", {}, "E<> P.b", "E<>* P.b", yes},
+        {"a clock bounded by a huge constant", "robust_bigupper.xta", {}, "A[] true", "A[]* true", yes},
+        {"three interleaved processes", "robust_fischer3.xta", {}, "E<> false", "E<>* false", no},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixture(c.model, "m.xta");
+        file("q.q", c.plain + "\n" + c.robust + "\n");
+        std::vector<std::string> args = {"-q", "-s", "-u"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"m.xta", "q.q"});
+        const RunResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(verdicts(r.out), (std::vector<std::string>{c.expected, c.expected})) << r.out;
+        const std::vector<long> counts = explored(r.out);
+        ASSERT_EQ(counts.size(), 2u) << r.out;
+        EXPECT_GT(counts[1], 0) << r.out;
+        EXPECT_LE(counts[1], 10 * std::max(counts[0], 1L)) << r.out;
+    }
+}
+
+TEST_F(RobustRun, DriftingClocksReachWhatExactOnesDoOnlyWhereCyclesLetThemSlide)
+{
+    struct Case
+    {
+        std::string model;
+        std::string queries;
+        std::vector<std::string> expected;
+    };
+    const std::string mutex = "forall (i : id_t) forall (j : id_t) P(i).cs && P(j).cs imply i == j";
+    const Case cases[] = {
+        // Closed guards with room around them: drift changes nothing.
+        {"vc_gate.xta", "E<> P.b\nE<>* P.b\nE<> P.c\nE<>* P.c\nA[] x <= 5\nA[]* x <= 5\n", {yes, yes, no, no, no, no}},
+        {"live_loop.xta", "E<> P.done\nE<>* P.done\nA[] P.work imply x <= 5\nA[]* P.work imply x <= 5\n",
+         {yes, yes, yes, yes}},
+        {"robust_fischer3.xta", "A[] " + mutex + "\nA[]* " + mutex + "\nE<> P(1).cs\nE<>* P(1).cs\n",
+         {yes, yes, yes, yes}},
+        // Rounds of exact turns: only drifting clocks let the turns slide apart.
+        {"live_drift.xta", "E<> P.B && x > 0\nE<>* P.B && x > 0\nA[] !(P.B && x > 0)\nA[]* !(P.B && x > 0)\n",
+         {no, yes, yes, no}},
+        {"robust_handover.xta", "E<> Q.H && x > 0\nE<>* Q.H && x > 0\nE<> Q.H\nE<>* Q.H\n", {no, yes, yes, yes}},
+    };
+    // The automatic extrapolation and the location-based one give the same answers.
+    for (const std::vector<std::string>& extrapolation : {std::vector<std::string>{}, {"-n", "3"}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.model + (extrapolation.empty() ? "" : " -n 3"));
+            fixture(c.model, "m.xta");
+            file("q.q", c.queries);
+            std::vector<std::string> args = {"-q", "-s"};
+            args.insert(args.end(), extrapolation.begin(), extrapolation.end());
+            args.insert(args.end(), {"m.xta", "q.q"});
+            const RunResult r = run(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(verdicts(r.out), c.expected) << r.out;
+        }
+    }
+}
+
+TEST_F(RobustRun, ALongRobustSearchShowsItsProgress)
+{
+    fixture("robust_bigconst.xta", "m.xta");
+    file("q.q", "A[]* true\n");
+    const RunResult r = run({"-q", "m.xta", "q.q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" -- Throughput: "), std::string::npos) << r.out;
+    EXPECT_EQ(verdicts(r.out), std::vector<std::string>{yes}) << r.out;
+}
