@@ -178,10 +178,11 @@ CSS::Iterator CSS::firstSameDiscrete(const StateKey& key, const ColorSet& filter
 {
     Iterator it;
     it.filter = &filter;
-    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
-        Node* node = static_cast<Node*>(n);
+    for (IntrusiveHashTable::Node** link = &table.bucketOf(key.nodeHash); *link != nullptr; link = &(*link)->next) {
+        Node* node = static_cast<Node*>(*link);
         if (node->hash == key.nodeHash && filter.passes(node->color()) && sameDiscrete(key, node)) {
             it.node = node;
+            it.link = link;
             break;
         }
     }
@@ -190,15 +191,16 @@ CSS::Iterator CSS::firstSameDiscrete(const StateKey& key, const ColorSet& filter
 
 CSS::Node* CSS::nextSameDiscrete(Iterator& it)
 {
-    const Node* current = it.node;
+    Node* current = it.node;
     it.node = nullptr;
     if (current == nullptr) {
         return nullptr;
     }
-    for (IntrusiveHashTable::Node* n = current->next; n != nullptr; n = n->next) {
-        Node* node = static_cast<Node*>(n);
+    for (IntrusiveHashTable::Node** link = &current->next; *link != nullptr; link = &(*link)->next) {
+        Node* node = static_cast<Node*>(*link);
         if (node->hash == current->hash && sameHandles(node, current) && it.filter->passes(node->color())) {
             it.node = node;
+            it.link = link;
             break;
         }
     }
@@ -369,12 +371,16 @@ void CSS::computeZoneOrders(const dbm::fed_t& federation)
     }
 }
 
-dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node)
+dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters)
 {
     const uint32_t stored = node->zoneOrder();
     const bool mayBeInside = (stored & ~order) == 0;  // the zone in the stored zone
     const bool mayContain = (order & ~stored) == 0;   // the stored zone in the zone
     if (mayContain) {
+        // Telling Equal from Subset may take decoding the stored zone: only when it matters.
+        if (mayBeInside && !equalMatters && zones->includesZone(zone, node->zone)) {
+            return dbm::SUBSET;
+        }
         return zones->relationWithZone(zone, node->zone);
     }
     // Neither Equal nor Superset: only the inclusion of the zone remains to be decided.
@@ -409,7 +415,7 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
         zoneOrders.erase(zoneOrders.begin() + static_cast<std::ptrdiff_t>(k));
     };
     for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
-        switch (relationWithStored(*it, zoneOrders[k], node)) {
+        switch (relationWithStored(*it, zoneOrders[k], node, cost < storedCost)) {
         case dbm::SUPERSET:
             if (storedCost >= cost) {
                 return 1;
@@ -472,20 +478,29 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     if (it.node != nullptr) {
         computeZoneOrders(federation);
     }
+    // Removes the current node through its link, which the walk knows, instead of searching the
+    // chain for it; the link of the next node is the current one's when the two were adjacent.
+    auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
+        removeNode(current, link);
+        if (it.link == &current->next) {
+            it.link = link;
+        }
+    };
     for (Node* node = it.node; node != nullptr;) {
         Node* current = node;
+        IntrusiveHashTable::Node** link = it.link;
         node = nextSameDiscrete(it);  // before current may be removed
         if (relate.contains(current->color())) {
             const int r = relateZones(federation, cost, current);
             if (r == 1) {
                 if (eliminate.contains(current->color())) {
-                    removeNode(current);
+                    remove(current, link);
                 }
             } else if (r == 2) {
                 return true;
             }
         } else if (coversZone(federation, cost, current)) {
-            removeNode(current);
+            remove(current, link);
         }
     }
     return false;

@@ -92,6 +92,8 @@ public:
     {
         const ColorSet* filter = nullptr;
         Node* node = nullptr;
+        // For walks over one discrete part: the link that points at node.
+        IntrusiveHashTable::Node** link = nullptr;
         // For walks over the whole table.
         size_t bucket = 0;
     };
@@ -185,8 +187,9 @@ private:
     // relateAndEliminate with the order bits of the federation's zones in `zoneOrders` (in
     // federation order; entries of removed zones are removed with them).
     int relateZones(dbm::fed_t& federation, int32_t cost, Node* node);
-    // The relation of a zone with the order bits `order` to the node's zone.
-    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node);
+    // The relation of a zone with the order bits `order` to the node's zone. Unless `equalMatters`,
+    // an Equal zone may be answered as Subset (the two act alike for a zone of no lower cost).
+    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters);
     // relationWithNode with the order bits of the federation's zones in `zoneOrders`.
     bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node);
     // Fills zoneOrders for the federation.
