@@ -481,8 +481,9 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     // Removes the current node through its link, which the walk knows, instead of searching the
     // chain for it; the link of the next node is the current one's when the two were adjacent.
     auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
+        const bool adjacent = it.link == &current->next;  // taken before current may be freed
         removeNode(current, link);
-        if (it.link == &current->next) {
+        if (adjacent) {
             it.link = link;
         }
     };
