@@ -10,10 +10,11 @@ Usage: run.py [--mirvek PATH] [--family NAME]... [--sizes 3,4,5] [--query N] [--
 Families: dining (timed dining philosophers), csma_cd, fischer (both queries), fischer_deadlock
 (A[] not deadlock on Fischer's protocol, explored under location-based extrapolation as every
 deadlock query is) and train_gate. Each size is generated into a temporary folder and verified
-with `mirvek -q -s -u`; the seconds are the wall-clock time of the whole run, the peak memory its
-maximum resident size (read with GNU time, /usr/bin/time; without it the column shows 0). With
---repeat K each run is made K times and the fastest is shown, as the machine may be shared: the
-two runs of a size follow each other, so their ratio is the figure to compare across machines.
+with `mirvek -q -s -u`; the seconds are the wall-clock time of the whole run, the CPU seconds
+(user and system) and the peak memory (its maximum resident size) are read with GNU time,
+/usr/bin/time (without it those columns show 0). With --repeat K each run is made K times and the
+fastest is shown. The two runs of a size follow each other, so their ratios are the figures to
+compare across machines; on a busy machine the CPU ratio is the steadier one.
 """
 import argparse
 import os
@@ -62,7 +63,7 @@ def run_once(mirvek, model, queries, options, folder):
     # the verifier: a child forked from this interpreter would count the interpreter's pages.
     out_path = os.path.join(folder, "out")
     err_path = os.path.join(folder, "err")
-    command = [TIME, "-f", "@@ %M"] if TIME else []
+    command = [TIME, "-f", "@@ %M %U %S"] if TIME else []
     command += [mirvek, "-q", "-s", "-u", *options, model, queries]
     with open(out_path, "w") as out_file, open(err_path, "w") as err_file:
         start = time.perf_counter()
@@ -73,9 +74,11 @@ def run_once(mirvek, model, queries, options, folder):
     with open(err_path) as f:
         err = f.read()
     peak = 0
-    match = re.search(r"@@ (\d+)\s*$", err)
+    cpu = 0.0
+    match = re.search(r"@@ (\d+) ([0-9.]+) ([0-9.]+)\s*$", err)
     if match:
         peak = int(match.group(1))
+        cpu = float(match.group(2)) + float(match.group(3))
         err = err[:match.start()]
     results = []
     for block in text.split("\nVerifying formula ")[1:]:
@@ -83,7 +86,7 @@ def run_once(mirvek, model, queries, options, folder):
         verdict = re.search(r" -- (Formula .*|Aborted\.)", block)
         stored = sum(int(v) for v in re.findall(r"States stored : (\d+)", block))
         results.append((number, verdict.group(1) if verdict else "?", stored))
-    return status, seconds, peak, results, err
+    return status, seconds, cpu, peak, results, err
 
 
 def run_best(mirvek, model, queries, options, folder, repeat):
@@ -109,8 +112,8 @@ def main():
     parser.add_argument("options", nargs="*", help="further verifier options (after --)")
     args = parser.parse_args()
 
-    print(f"{'model':<20} {'query':>5} {'stored':>9} {'seconds':>8} {'peak MB':>8} "
-          f"{'-C stored':>9} {'-C secs':>8} {'-C MB':>8} {'time':>6} {'memory':>6}  verdict")
+    print(f"{'model':<20} {'query':>5} {'stored':>9} {'seconds':>8} {'cpu':>8} {'peak MB':>8} "
+          f"{'-C stored':>9} {'-C secs':>8} {'-C cpu':>8} {'-C MB':>8} {'time':>6} {'cpu':>6} {'memory':>6}  verdict")
     failed = False
     for family in args.family or sorted(FAMILIES):
         sizes = [int(s) for s in args.sizes.split(",")] if args.sizes else FAMILIES[family][1]
@@ -122,18 +125,19 @@ def main():
                 plain = run_best(args.mirvek, model, queries, [*args.options, PLAIN], folder, args.repeat)
             for label, outcome in (("", default), (PLAIN, plain)):
                 if outcome[0] != 0:
-                    print(f"{name:<20} {label} exit status {outcome[0]}: {outcome[4].strip()}")
+                    print(f"{name:<20} {label} exit status {outcome[0]}: {outcome[5].strip()}")
                     failed = True
-            _, seconds, peak, results, _ = default
-            _, plainSeconds, plainPeak, plainResults, _ = plain
+            _, seconds, cpu, peak, results, _ = default
+            _, plainSeconds, plainCpu, plainPeak, plainResults, _ = plain
             for i, (number, verdict, stored) in enumerate(results):
                 plainStored = plainResults[i][2] if i < len(plainResults) else 0
                 plainVerdict = plainResults[i][1] if i < len(plainResults) else "?"
                 if i == 0:
-                    timing = (f"{seconds:>8.2f} {peak / 1024:>8.1f}", f"{plainSeconds:>8.2f} {plainPeak / 1024:>8.1f}",
-                              f"{ratio(seconds, plainSeconds)} {ratio(peak, plainPeak)}")
+                    timing = (f"{seconds:>8.2f} {cpu:>8.2f} {peak / 1024:>8.1f}",
+                              f"{plainSeconds:>8.2f} {plainCpu:>8.2f} {plainPeak / 1024:>8.1f}",
+                              f"{ratio(seconds, plainSeconds)} {ratio(cpu, plainCpu)} {ratio(peak, plainPeak)}")
                 else:
-                    timing = (f"{'':>8} {'':>8}", f"{'':>8} {'':>8}", f"{'':>6} {'':>6}")
+                    timing = (f"{'':>8} {'':>8} {'':>8}", f"{'':>8} {'':>8} {'':>8}", f"{'':>6} {'':>6} {'':>6}")
                 note = verdict if plainVerdict == verdict else f"{verdict} (-C: {plainVerdict})"
                 if plainStored != stored or plainVerdict != verdict:
                     failed = True
