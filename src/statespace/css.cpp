@@ -351,13 +351,11 @@ uint32_t CSS::orderBits(const dbm::zone_t& zone)
     uint32_t p = 0;
     for (uint32_t i = 1; i < dim; ++i) {
         const dbm::bound_t* row = m + static_cast<size_t>(i) * dim;
-        for (uint32_t j = 1; j < dim; ++j) {
-            if (j != i) {
-                if (row[j] <= dbm::BOUND_LE_ZERO) {
-                    bits |= 1u << (p & 31);
-                }
-                ++p;
-            }
+        for (uint32_t j = 1; j < i; ++j, ++p) {
+            bits |= static_cast<uint32_t>(row[j] <= dbm::BOUND_LE_ZERO) << (p & 31);
+        }
+        for (uint32_t j = i + 1; j < dim; ++j, ++p) {
+            bits |= static_cast<uint32_t>(row[j] <= dbm::BOUND_LE_ZERO) << (p & 31);
         }
     }
     return bits;
