@@ -31,10 +31,10 @@ DEADLOCK = "A[] not deadlock\n"
 # name: (generator, default sizes, the query to verify: None for the generator's own queries, an
 # int for one of them (from 1), or a text that replaces them)
 FAMILIES = {
-    "dining": ("dining.py", [5, 6, 7], None),
+    "dining": ("dining.py", [5, 6, 7, 8], None),
     "csma_cd": ("csma_cd.py", [5, 6, 7], None),
     "fischer": ("fischer.py", [4, 5, 6, 7, 8, 9, 10], None),
-    "fischer_deadlock": ("fischer.py", [5, 6, 7, 8], DEADLOCK),
+    "fischer_deadlock": ("fischer.py", [5, 6, 7], DEADLOCK),
     "train_gate": ("train_gate.py", [3, 4, 5, 6, 7, 8], None),
 }
 PLAIN = "-C"
