@@ -19,6 +19,9 @@ public:
     {
         Node* next;
         uint32_t hash;
+        // Never read by the table: a word the owner of the node may use, in the room that the
+        // alignment of `next` would otherwise leave empty.
+        uint32_t spare;
     };
 
     // 2^k buckets, all empty.

@@ -154,6 +154,7 @@ void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color,
         meta, static_cast<uint32_t>(metaCount), low32(base::hash64(meta, sizeof(int32_t) * metaCount, 0)));
     node->locations = discrete->packLocations(key.locationIndices, slots, key.locationHash);
     node->zone = zones->packZone(zone, zoneHash(zone));
+    node->spare = orderBits(zone);
     node->cost = state->getCost();
     node->flags = (node->flags & payloadFlag) | (static_cast<uint32_t>(color) & colorMask) | (held ? heldFlag : 0);
     node->hash = key.nodeHash;
@@ -177,10 +178,11 @@ CSS::Iterator CSS::firstSameDiscrete(const StateKey& key, const ColorSet& filter
 {
     Iterator it;
     it.filter = &filter;
-    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
-        Node* node = static_cast<Node*>(n);
+    for (IntrusiveHashTable::Node** link = &table.bucketOf(key.nodeHash); *link != nullptr; link = &(*link)->next) {
+        Node* node = static_cast<Node*>(*link);
         if (node->hash == key.nodeHash && filter.passes(node->color()) && sameDiscrete(key, node)) {
             it.node = node;
+            it.link = link;
             break;
         }
     }
@@ -189,15 +191,16 @@ CSS::Iterator CSS::firstSameDiscrete(const StateKey& key, const ColorSet& filter
 
 CSS::Node* CSS::nextSameDiscrete(Iterator& it)
 {
-    const Node* current = it.node;
+    Node* current = it.node;
     it.node = nullptr;
     if (current == nullptr) {
         return nullptr;
     }
-    for (IntrusiveHashTable::Node* n = current->next; n != nullptr; n = n->next) {
-        Node* node = static_cast<Node*>(n);
+    for (IntrusiveHashTable::Node** link = &current->next; *link != nullptr; link = &(*link)->next) {
+        Node* node = static_cast<Node*>(*link);
         if (node->hash == current->hash && sameHandles(node, current) && it.filter->passes(node->color())) {
             it.node = node;
+            it.link = link;
             break;
         }
     }
@@ -337,32 +340,104 @@ void CSS::widenByNode(dbm::fed_t& federation, Node* node)
     }
 }
 
+uint32_t CSS::orderBits(const dbm::zone_t& zone)
+{
+    if (zone.isEmpty()) {
+        return ~0u;  // the empty zone lies in every zone
+    }
+    const uint32_t dim = zone.getDimension();
+    const dbm::bound_t* m = zone.getMatrix();
+    uint32_t bits = 0;
+    uint32_t p = 0;
+    for (uint32_t i = 1; i < dim; ++i) {
+        const dbm::bound_t* row = m + static_cast<size_t>(i) * dim;
+        for (uint32_t j = 1; j < i; ++j, ++p) {
+            bits |= static_cast<uint32_t>(row[j] <= dbm::BOUND_LE_ZERO) << (p & 31);
+        }
+        for (uint32_t j = i + 1; j < dim; ++j, ++p) {
+            bits |= static_cast<uint32_t>(row[j] <= dbm::BOUND_LE_ZERO) << (p & 31);
+        }
+    }
+    return bits;
+}
+
+void CSS::computeZoneOrders(const dbm::fed_t& federation)
+{
+    zoneOrders.clear();
+    for (const dbm::zone_t& zone : federation) {
+        zoneOrders.push_back(orderBits(zone));
+    }
+}
+
+dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters)
+{
+    const uint32_t stored = node->zoneOrder();
+    const bool mayBeInside = (stored & ~order) == 0;  // the zone in the stored zone
+    const bool mayContain = (order & ~stored) == 0;   // the stored zone in the zone
+    if (mayContain) {
+        // Telling Equal from Subset may take decoding the stored zone: only when it matters.
+        if (mayBeInside && !equalMatters && zones->includesZone(zone, node->zone)) {
+            return dbm::SUBSET;
+        }
+        return zones->relationWithZone(zone, node->zone);
+    }
+    // Neither Equal nor Superset: only the inclusion of the zone remains to be decided.
+    return mayBeInside && zones->includesZone(zone, node->zone) ? dbm::SUBSET : dbm::DIFFERENT;
+}
+
 int CSS::relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node)
 {
+    computeZoneOrders(federation);
+    return relateZones(federation, cost, node);
+}
+
+int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
+{
+    // Most stored zones are told apart from every zone by their order bits alone: leave the
+    // federation untouched (not even made private) for them.
+    const uint32_t stored = node->zoneOrder();
+    bool mayBeRelated = false;
+    for (uint32_t order : zoneOrders) {
+        if ((stored & ~order) == 0 || (order & ~stored) == 0) {
+            mayBeRelated = true;
+            break;
+        }
+    }
+    if (!mayBeRelated) {
+        return federation.isEmpty() ? 2 : 0;
+    }
     const int32_t storedCost = node->cost;
+    size_t k = 0;  // index of the current zone in zoneOrders
+    auto removeZone = [&](dbm::fed_t::mutable_iterator& it) {
+        it.remove();
+        zoneOrders.erase(zoneOrders.begin() + static_cast<std::ptrdiff_t>(k));
+    };
     for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
-        switch (zones->relationWithZone(*it, node->zone)) {
+        switch (relationWithStored(*it, zoneOrders[k], node, cost < storedCost)) {
         case dbm::SUPERSET:
             if (storedCost >= cost) {
                 return 1;
             }
             it.next();
+            ++k;
             break;
         case dbm::DIFFERENT:
             it.next();
+            ++k;
             break;
         case dbm::SUBSET:
             if (cost >= storedCost) {
-                it.remove();
+                removeZone(it);
             } else {
                 it.next();
+                ++k;
             }
             break;
         case dbm::EQUAL:
             if (cost < storedCost) {
                 return 1;
             }
-            it.remove();
+            removeZone(it);
             break;
         default:
             throw Bug("Invalid relation in CSS::relateAndEliminate");
@@ -373,16 +448,21 @@ int CSS::relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node)
 
 bool CSS::relationWithNode(const dbm::fed_t& federation, int32_t cost, Node* node)
 {
+    computeZoneOrders(federation);
+    return coversZone(federation, cost, node);
+}
+
+bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node)
+{
+    if (cost < node->cost) {
+        return false;
+    }
+    // Only the inclusion of a zone in the stored one counts here (Subset or Equal).
+    const uint32_t stored = node->zoneOrder();
+    size_t k = 0;
     for (const dbm::zone_t& zone : federation) {
-        if (cost < node->cost) {
-            continue;
-        }
-        const int r = zones->relationWithZone(zone, node->zone);
-        if (r == dbm::SUBSET || r == dbm::EQUAL) {
+        if ((stored & ~zoneOrders[k++]) == 0 && zones->includesZone(zone, node->zone)) {
             return true;
-        }
-        if (r < 0 || r > 3) {
-            throw Bug("Invalid relation in CSS::relationWithNode");
         }
     }
     return false;
@@ -393,20 +473,33 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
 {
     const int32_t cost = key.state->getCost();
     Iterator it = firstSameDiscrete(key, filter);
+    if (it.node != nullptr) {
+        computeZoneOrders(federation);
+    }
+    // Removes the current node through its link, which the walk knows, instead of searching the
+    // chain for it; the link of the next node is the current one's when the two were adjacent.
+    auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
+        const bool adjacent = it.link == &current->next;  // taken before current may be freed
+        removeNode(current, link);
+        if (adjacent) {
+            it.link = link;
+        }
+    };
     for (Node* node = it.node; node != nullptr;) {
         Node* current = node;
+        IntrusiveHashTable::Node** link = it.link;
         node = nextSameDiscrete(it);  // before current may be removed
         if (relate.contains(current->color())) {
-            const int r = relateAndEliminate(federation, cost, current);
+            const int r = relateZones(federation, cost, current);
             if (r == 1) {
                 if (eliminate.contains(current->color())) {
-                    removeNode(current);
+                    remove(current, link);
                 }
             } else if (r == 2) {
                 return true;
             }
-        } else if (relationWithNode(federation, cost, current)) {
-            removeNode(current);
+        } else if (coversZone(federation, cost, current)) {
+            remove(current, link);
         }
     }
     return false;

@@ -262,6 +262,19 @@ relation_t DBMStorage::relationWithZone(const dbm::zone_t& zone, zone_handle_t h
     return r;
 }
 
+bool DBMStorage::includesZone(const dbm::zone_t& zone, zone_handle_t handle)
+{
+    if (handle == 0) {
+        return true;
+    }
+    const uint32_t dim = zone.getDimension();
+    const bound_t* m = zone.getMatrix();
+    if (const bound_t* c = cached(handle)) {
+        return dbm::isSubsetEq(m, dim, c);
+    }
+    return dbm::relationToEncoded(m, dim, encodedOf(handle), nullptr) == dbm::SUBSET;
+}
+
 relation_t DBMStorage::relationBetweenStored(zone_handle_t first, zone_handle_t second)
 {
     if (first == second) {

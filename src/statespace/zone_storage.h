@@ -43,6 +43,9 @@ public:
     virtual void clear() = 0;
     // DIFFERENT, SUPERSET (the zone includes the stored one), SUBSET or EQUAL.
     virtual dbm::relation_t relationWithZone(const dbm::zone_t& zone, zone_handle_t handle) = 0;
+    // Whether the stored zone includes the zone (equal zones too). A zone lies in a stored zone
+    // when it satisfies each stored constraint, so this never decodes a stored constraint graph.
+    virtual bool includesZone(const dbm::zone_t& zone, zone_handle_t handle) = 0;
     virtual dbm::relation_t relationBetweenStored(zone_handle_t first, zone_handle_t second) = 0;
     // When the zone and the stored zone overlap and their union is convex, the zone becomes that union
     // and the result is true; otherwise nothing changes.
@@ -108,6 +111,7 @@ public:
     void release(zone_handle_t handle) override;
     void clear() override;
     dbm::relation_t relationWithZone(const dbm::zone_t& zone, zone_handle_t handle) override;
+    bool includesZone(const dbm::zone_t& zone, zone_handle_t handle) override;
     dbm::relation_t relationBetweenStored(zone_handle_t first, zone_handle_t second) override;
     bool mergeIfConvex(dbm::zone_t& zone, zone_handle_t handle) override;
     bool isExactRelation() override { return exactRelation; }

@@ -1,0 +1,1 @@
+A[] forall (i : id_t) Bus.Idle imply not Station(i).Send
