@@ -178,6 +178,48 @@ template_t* Compiler::findDynamicTemplate(const expression_t& name, const char* 
     return templ;
 }
 
+Symbol* Compiler::compileDynamicMember(const expression_t& e)
+{
+    // The member of the process bound to a process variable: that process's entry for the access
+    // gives the index of the member's first cell in the process, which then stands like any
+    // variable reference, so values, doubles, elements, fields and assignments reach the member.
+    const span_t position = e.getPosition();
+    const std::string name = e[1].getSymbol().getName();
+    auto templ = processVariableTemplates.find(name);
+    auto variable = processVariables.find(name);
+    if (templ == processVariableTemplates.end() || variable == processVariables.end()) {
+        throw Bug("No process variable " + e[1].toString());
+    }
+    std::vector<expression_t>& evaluations = templ->second->dynamicEvaluations;
+    evaluations.push_back(e[0]);
+    emit(position, op::PUSH, static_cast<int32_t>(evaluations.size() - 1));
+    emit(position, op::PUSH, static_cast<int32_t>(variable->second->getIndex()));
+    emit(position, op::LOAD);
+    emit(position, op::DYNAMIC_EVAL);
+    return dynamicMemberLayout(*templ->second, e);
+}
+
+Symbol* Compiler::dynamicMemberLayout(const template_t& dynamicTemplate, const expression_t& member)
+{
+    // Every process of a template lays a member out alike: one layout per template and member
+    // serves all of them.
+    const std::string memberName = member[0].getSymbol().getName();
+    auto known = dynamicMemberLayouts.find({&dynamicTemplate, memberName});
+    if (known != dynamicMemberLayouts.end()) {
+        return known->second;
+    }
+    if (!memberLayoutRoot) {
+        memberLayoutRoot = new Symbol();
+    }
+    Symbol* layout = memberLayoutRoot->declare(memberName, stripReference(member.getType()), nullptr);
+    if (layout == nullptr) {
+        throw Bug("No layout for " + member.toString());
+    }
+    computeSize(layout);
+    dynamicMemberLayouts.emplace(std::make_pair(&dynamicTemplate, memberName), layout);
+    return layout;
+}
+
 void Compiler::compileDynamic(const expression_t& e)
 {
     const span_t position = e.getPosition();
@@ -218,22 +260,6 @@ void Compiler::compileDynamic(const expression_t& e)
         template_t* templ = findDynamicTemplate(e[0], "t should not be NULL at this time");
         emit(position, op::PUSH, templ->dynamicIndex);
         emit(position, op::NUM_OF);
-        return;
-    }
-    case DYNAMIC_MEMBER: {
-        const std::string name = e[1].getSymbol().getName();
-        auto templ = processVariableTemplates.find(name);
-        auto variable = processVariables.find(name);
-        if (templ == processVariableTemplates.end() || variable == processVariables.end()) {
-            throw Bug("No process variable " + e[1].toString());
-        }
-        std::vector<expression_t>& evaluations = templ->second->dynamicEvaluations;
-        evaluations.push_back(e[0]);
-        emit(position, op::PUSH, static_cast<int32_t>(evaluations.size() - 1));
-        emit(position, op::PUSH, static_cast<int32_t>(variable->second->getIndex()));
-        emit(position, op::LOAD);
-        emit(position, op::DYNAMIC_EVAL);
-        emit(position, e.getType().isKind(DOUBLE) ? op::DOUBLE_LOAD : op::LOAD);
         return;
     }
     default:

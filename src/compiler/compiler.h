@@ -216,6 +216,10 @@ private:
     Symbol* compileCall(const ZOLT::expression_t& expression);
     void compileQuantifier(const ZOLT::expression_t& expression);
     void compileDynamic(const ZOLT::expression_t& expression);
+    // A member of a dynamically spawned process, read through a process variable: leaves the
+    // index of its first cell in that process and returns the member's layout.
+    Symbol* compileDynamicMember(const ZOLT::expression_t& expression);
+    Symbol* dynamicMemberLayout(const ZOLT::template_t& dynamicTemplate, const ZOLT::expression_t& member);
     ZOLT::template_t* findDynamicTemplate(const ZOLT::expression_t& name, const char* missing);
     std::pair<int32_t, int32_t> evaluateRange(const ZOLT::type_t& type);
 
@@ -268,6 +272,10 @@ private:
     size_t dynamicEvaluationsCompiled = 0;
     // The symbol node of each spawned process, in whose scope its member expressions compile.
     std::map<const Process*, Symbol*> spawnedNodes;
+    // The layouts of members of dynamic templates read through process variables, by template
+    // and member name, held under a node of their own.
+    base::RefPtr<Symbol> memberLayoutRoot;
+    std::map<std::pair<const ZOLT::template_t*, std::string>, Symbol*> dynamicMemberLayouts;
     // Nesting of the recursive walks over expressions (see depth_guard.h).
     uint32_t depth = 0;
 };
