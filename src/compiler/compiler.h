@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -88,6 +89,12 @@ public:
 
     // Whether some edge update may give a clock a value other than 0.
     bool hasNonZeroClockAssignment();
+    // The first part of the expression (a call of a function that does it standing for the
+    // function) that reads a floating-point variable other than a constant; empty when none does.
+    ZOLT::expression_t findFloatingPointRead(const ZOLT::expression_t& expression);
+    // The first part of a location invariant or an edge guard of the model's processes that
+    // reads a floating-point variable other than a constant; empty when none does.
+    ZOLT::expression_t findFloatingPointCondition();
     ScalarsetInfo* getScalarsetInfo() { return &scalarsetInfo; }
     bool hasScalarsets() const { return !scalarsetInfo.empty(); }
 
@@ -155,6 +162,9 @@ public:
     void collectVariableValues(const std::set<uint32_t>& indices, std::set<uint32_t>& values) const;
     ExpressionRef compileStateFormula(const ZOLT::expression_t& formula, const ExpressionRef& deadlock);
     ExpressionRef compileValueExpression(const ZOLT::expression_t& expression, bool asDouble);
+    // The same; with doublesOn, an integer value that computes with floating-point values does so
+    // also on a symbolic state, where runs start with floating-point instructions switched off.
+    ExpressionRef compileValueExpression(const ZOLT::expression_t& expression, bool asDouble, bool doublesOn);
     ExpressionRef compileClockSup(const ZOLT::expression_t& clock);
     ExpressionRef compileClockInf(const ZOLT::expression_t& clock);
     ExpressionRef compileClockConstraint(const ZOLT::expression_t& comparison);
@@ -234,6 +244,10 @@ private:
     void dumpExpression(uint32_t start, const IndexSet& reads, const IndexSet& writes,
                         const ZOLT::expression_t& expression);
     bool clockAssignmentTest(const ZOLT::expression_t& expression);
+    // Calls visit with the template of each process of the model, in order, in the process's
+    // scope, until it answers true; the scope is left again in every case. Answers whether
+    // some call answered true.
+    bool inProcessScopes(const std::function<bool(ZOLT::template_t&)>& visit);
     void writeOutputs();
     // The channel numbers a channel expression stands for (every element of an array).
     std::vector<int32_t> channelNumbers(const ZOLT::expression_t& channel);
