@@ -25,6 +25,42 @@ bool isFloatingBody(const expression_t& e)
     return type.isKind(CLOCK) && e.getSize() >= 2 && e.getKind() != ARRAY && e.getKind() != DOT;
 }
 
+// Whether some array of the type has bounds given by a parameter of the template: its processes
+// then lay the type out differently.
+bool sizedByParameters(const type_t& type, const scope_t& parameters)
+{
+    auto mentionsParameter = [&](const expression_t& bound) {
+        std::vector<expression_t> work{bound};
+        while (!work.empty()) {
+            expression_t x = std::move(work.back());
+            work.pop_back();
+            if (x.empty()) {
+                continue;
+            }
+            if (x.getKind() == IDENTIFIER && parameters.indexOf(x.getSymbol()) >= 0) {
+                return true;
+            }
+            for (size_t i = 0; i < x.getSize(); ++i) {
+                work.push_back(x[i]);
+            }
+        }
+        return false;
+    };
+    if (type.isKind(ARRAY)) {
+        const auto [lower, upper] = type.getIndexType().getRangeBounds();
+        return mentionsParameter(lower) || mentionsParameter(upper) ||
+               sizedByParameters(type.getQualifiedChild(), parameters);
+    }
+    if (type.isKind(RECORD)) {
+        for (size_t i = 0; i < type.getFieldCount(); ++i) {
+            if (sizedByParameters(type.getQualifiedChild(i), parameters)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- user functions
@@ -208,10 +244,15 @@ Symbol* Compiler::dynamicMemberLayout(const template_t& dynamicTemplate, const e
     if (known != dynamicMemberLayouts.end()) {
         return known->second;
     }
+    const type_t type = stripReference(member.getType());
+    if (!dynamicTemplate.parameters.empty() && sizedByParameters(type, dynamicTemplate.parameters)) {
+        throw CompileError("$Array_sizes_of_members_read_from_other_processes_must_not_depend_on_parameters",
+                           member.getPosition());
+    }
     if (!memberLayoutRoot) {
         memberLayoutRoot = new Symbol();
     }
-    Symbol* layout = memberLayoutRoot->declare(memberName, stripReference(member.getType()), nullptr);
+    Symbol* layout = memberLayoutRoot->declare(memberName, type, nullptr);
     if (layout == nullptr) {
         throw Bug("No layout for " + member.toString());
     }

@@ -239,7 +239,8 @@ FPVariable::FPVariable(const std::string& name, uint64_t position, double initia
 // change.
 int32_t FPVariable::getValue(PublicState* state)
 {
-    return doubleToInt32(getDoubleValue(state));
+    const double* doubles = std::as_const(*state).getDoubles();
+    return doubleToInt32(doubles != nullptr ? doubles[position] : 0.0);
 }
 
 double FPVariable::getDoubleValue(PublicState* state)
@@ -250,7 +251,10 @@ double FPVariable::getDoubleValue(PublicState* state)
 
 bool FPVariable::setValue(PublicState* state, int32_t value)
 {
-    return setDoubleValue(state, value);
+    if (double* doubles = state->getDoubles()) {
+        doubles[position] = value;
+    }
+    return true;
 }
 
 bool FPVariable::setDoubleValue(PublicState* state, double value)

@@ -68,6 +68,19 @@ TEST_F(ValueKindsRun, MembersOfSpawnedProcessesAreReadInGuardsUpdatesAndQueries)
                                 "(w.r).b + (w.d)[1]:\n[0]: (1,5.5) (3.1,5.5)\n" +
                                 verdict(2, "is satisfied") +
                                 "(5 runs) E(max) = 6\nValues in [6,6] mean=6 steps=1: 5\n");
+
+    // Processes of a template whose array member is sized by a parameter lay it out each in their
+    // own way: reading it from another process is an error at the read.
+    file("p.xta", "dynamic W(const int n);\nclock x;\nint s;\n"
+                  "process W(const int n) { int v[n]; state A; init A; }\n"
+                  "process P() { state A { x <= 1 }, B; init A;\n"
+                  "  trans A -> B { guard x >= 1; assign spawn W(2), s = sum (w : W) w.v[1]; }; }\n"
+                  "system P;\n");
+    file("p.q", "Pr[<=5](<> P.B)\n");
+    const RunResult sized = run({"-q", "-s", "-r", "1", "p.xta", "p.q"});
+    EXPECT_EQ(sized.status, 1);
+    EXPECT_EQ(sized.err, "p.xta:6: [error] Array sizes of members read from other processes must not depend on "
+                         "parameters.\n");
 }
 
 // A clock given a value other than 0 makes the search over clock differences approximate, however
