@@ -451,18 +451,12 @@ bool Compiler::hasNonZeroClockAssignment()
     return inEdges || clockAssignmentTest(model->getBeforeUpdate()) || clockAssignmentTest(model->getAfterUpdate());
 }
 
-expression_t Compiler::findFloatingPointCondition()
+expression_t Compiler::findFloatingPointInvariant()
 {
     expression_t found;
     inProcessScopes([&](template_t& templ) {
         for (const location_t& location : templ.locations) {
             found = findFloatingPointRead(location.invariant);
-            if (!found.empty()) {
-                return true;
-            }
-        }
-        for (const edge_t& edge : templ.edges) {
-            found = findFloatingPointRead(edge.guard);
             if (!found.empty()) {
                 return true;
             }

@@ -92,9 +92,10 @@ public:
     // The first part of the expression (a call of a function that does it standing for the
     // function) that reads a floating-point variable other than a constant; empty when none does.
     ZOLT::expression_t findFloatingPointRead(const ZOLT::expression_t& expression);
-    // The first part of a location invariant or an edge guard of the model's processes that
-    // reads a floating-point variable other than a constant; empty when none does.
-    ZOLT::expression_t findFloatingPointCondition();
+    // The first part of a location invariant of the model's processes that reads a
+    // floating-point variable other than a constant; empty when none does. (A guard that uses
+    // floating-point values makes the model one that symbolic checks refuse altogether.)
+    ZOLT::expression_t findFloatingPointInvariant();
     ScalarsetInfo* getScalarsetInfo() { return &scalarsetInfo; }
     bool hasScalarsets() const { return !scalarsetInfo.empty(); }
 

@@ -40,11 +40,11 @@ void ModelChecker::prepareProperty(AbstractJob* job)
 
     const expression_t& f = job->formula;
     if (!isStatisticalProperty(job->type)) {
-        // Symbolic states hold no floating-point values: a query, or a guard or invariant of the
-        // model, that reads one would be decided on values that the explored states do not have.
+        // Symbolic states hold no floating-point values: a query, or an invariant of the model,
+        // that reads one would be decided on values that the explored states do not have.
         expression_t read = compiler->findFloatingPointRead(f);
         if (read.empty()) {
-            read = compiler->findFloatingPointCondition();
+            read = compiler->findFloatingPointInvariant();
         }
         if (!read.empty()) {
             throw CompileError("$Symbolic_checks_cannot_read_floating-point_variables", read.getPosition());
