@@ -25,6 +25,42 @@ bool isFloatingBody(const expression_t& e)
     return type.isKind(CLOCK) && e.getSize() >= 2 && e.getKind() != ARRAY && e.getKind() != DOT;
 }
 
+// Whether some array of the type has bounds given by a parameter of the template: its processes
+// then lay the type out differently.
+bool sizedByParameters(const type_t& type, const scope_t& parameters)
+{
+    auto mentionsParameter = [&](const expression_t& bound) {
+        std::vector<expression_t> work{bound};
+        while (!work.empty()) {
+            expression_t x = std::move(work.back());
+            work.pop_back();
+            if (x.empty()) {
+                continue;
+            }
+            if (x.getKind() == IDENTIFIER && parameters.indexOf(x.getSymbol()) >= 0) {
+                return true;
+            }
+            for (size_t i = 0; i < x.getSize(); ++i) {
+                work.push_back(x[i]);
+            }
+        }
+        return false;
+    };
+    if (type.isKind(ARRAY)) {
+        const auto [lower, upper] = type.getIndexType().getRangeBounds();
+        return mentionsParameter(lower) || mentionsParameter(upper) ||
+               sizedByParameters(type.getQualifiedChild(), parameters);
+    }
+    if (type.isKind(RECORD)) {
+        for (size_t i = 0; i < type.getFieldCount(); ++i) {
+            if (sizedByParameters(type.getQualifiedChild(i), parameters)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- user functions
@@ -178,6 +214,53 @@ template_t* Compiler::findDynamicTemplate(const expression_t& name, const char* 
     return templ;
 }
 
+Symbol* Compiler::compileDynamicMember(const expression_t& e)
+{
+    // The member of the process bound to a process variable: that process's entry for the access
+    // gives the index of the member's first cell in the process, which then stands like any
+    // variable reference, so values, doubles, elements, fields and assignments reach the member.
+    const span_t position = e.getPosition();
+    const std::string name = e[1].getSymbol().getName();
+    auto templ = processVariableTemplates.find(name);
+    auto variable = processVariables.find(name);
+    if (templ == processVariableTemplates.end() || variable == processVariables.end()) {
+        throw Bug("No process variable " + e[1].toString());
+    }
+    std::vector<expression_t>& evaluations = templ->second->dynamicEvaluations;
+    evaluations.push_back(e[0]);
+    emit(position, op::PUSH, static_cast<int32_t>(evaluations.size() - 1));
+    emit(position, op::PUSH, static_cast<int32_t>(variable->second->getIndex()));
+    emit(position, op::LOAD);
+    emit(position, op::DYNAMIC_EVAL);
+    return dynamicMemberLayout(*templ->second, e);
+}
+
+Symbol* Compiler::dynamicMemberLayout(const template_t& dynamicTemplate, const expression_t& member)
+{
+    // Every process of a template lays a member out alike: one layout per template and member
+    // serves all of them.
+    const std::string memberName = member[0].getSymbol().getName();
+    auto known = dynamicMemberLayouts.find({&dynamicTemplate, memberName});
+    if (known != dynamicMemberLayouts.end()) {
+        return known->second;
+    }
+    const type_t type = stripReference(member.getType());
+    if (!dynamicTemplate.parameters.empty() && sizedByParameters(type, dynamicTemplate.parameters)) {
+        throw CompileError("$Array_sizes_of_members_read_from_other_processes_must_not_depend_on_parameters",
+                           member.getPosition());
+    }
+    if (!memberLayoutRoot) {
+        memberLayoutRoot = new Symbol();
+    }
+    Symbol* layout = memberLayoutRoot->declare(memberName, type, nullptr);
+    if (layout == nullptr) {
+        throw Bug("No layout for " + member.toString());
+    }
+    computeSize(layout);
+    dynamicMemberLayouts.emplace(std::make_pair(&dynamicTemplate, memberName), layout);
+    return layout;
+}
+
 void Compiler::compileDynamic(const expression_t& e)
 {
     const span_t position = e.getPosition();
@@ -218,22 +301,6 @@ void Compiler::compileDynamic(const expression_t& e)
         template_t* templ = findDynamicTemplate(e[0], "t should not be NULL at this time");
         emit(position, op::PUSH, templ->dynamicIndex);
         emit(position, op::NUM_OF);
-        return;
-    }
-    case DYNAMIC_MEMBER: {
-        const std::string name = e[1].getSymbol().getName();
-        auto templ = processVariableTemplates.find(name);
-        auto variable = processVariables.find(name);
-        if (templ == processVariableTemplates.end() || variable == processVariables.end()) {
-            throw Bug("No process variable " + e[1].toString());
-        }
-        std::vector<expression_t>& evaluations = templ->second->dynamicEvaluations;
-        evaluations.push_back(e[0]);
-        emit(position, op::PUSH, static_cast<int32_t>(evaluations.size() - 1));
-        emit(position, op::PUSH, static_cast<int32_t>(variable->second->getIndex()));
-        emit(position, op::LOAD);
-        emit(position, op::DYNAMIC_EVAL);
-        emit(position, e.getType().isKind(DOUBLE) ? op::DOUBLE_LOAD : op::LOAD);
         return;
     }
     default:

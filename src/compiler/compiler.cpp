@@ -1,8 +1,11 @@
 #include "compiler/compiler.h"
 
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <limits>
+#include <set>
+#include <vector>
 
 #include "compiler/depth_guard.h"
 #include "runtime/exceptions.h"
@@ -257,40 +260,154 @@ void Compiler::writeOutputs()
 
 // ---------------------------------------------------------------- questions after compiling
 
+namespace {
+
+// Finds, depth first and left to right, the first node of an expression that a test accepts,
+// looking also into the bodies of the functions the expression calls, each once, in the
+// function's own scope: a function reads and writes the model's variables (and those passed to
+// it by reference) just as the expression that calls it. A call whose body holds a match
+// stands for it, so the answer always lies in the searched expression.
+class ExpressionSearch
+{
+public:
+    // The test gets the node, the analyser of the node's scope and the node of the function
+    // being searched (null outside functions).
+    using Test = std::function<bool(const expression_t&, ExpressionAnalyser&, Symbol*)>;
+
+    ExpressionSearch(Compiler* compiler, const Test& test) : compiler(compiler), test(test) {}
+
+    expression_t find(const expression_t& expression, ExpressionAnalyser& analyser)
+    {
+        return find(expression, analyser, nullptr);
+    }
+
+private:
+    expression_t find(const expression_t& expression, ExpressionAnalyser& analyser, Symbol* function)
+    {
+        std::vector<expression_t> work{expression};
+        while (!work.empty()) {
+            expression_t x = std::move(work.back());
+            work.pop_back();
+            if (x.empty()) {
+                continue;
+            }
+            if (test(x, analyser, function)) {
+                return x;
+            }
+            if (x.getKind() == FUNCTION_CALL && searchFunction(x[0], analyser)) {
+                return x;
+            }
+            for (size_t i = x.getSize(); i-- > 0;) {
+                work.push_back(x[i]);
+            }
+        }
+        return expression_t();
+    }
+
+    // Whether the body of the called function holds a match.
+    bool searchFunction(const expression_t& callee, ExpressionAnalyser& analyser)
+    {
+        Symbol* function = analyser.resolveSymbol(callee);
+        while (function != nullptr && function->isReference) {
+            function = function->firstChild.get();
+        }
+        if (function == nullptr || !function->type.isKind(FUNCTION) || function->data == nullptr) {
+            return false;
+        }
+        const auto* record = static_cast<const function_t*>(function->data);
+        if (record->body == nullptr || !searched.insert(record).second) {
+            return false;
+        }
+        base::RefPtr<ExpressionAnalyser> inner(new ExpressionAnalyser(compiler));
+        inner->setCurrentSymbol(function);
+        Body body(*this, *inner, function);
+        record->body->accept(&body);
+        return body.found;
+    }
+
+    // Hands the expressions of a function body to the search.
+    class Body : public ZOLT::ExpressionVisitor
+    {
+    public:
+        Body(ExpressionSearch& search, ExpressionAnalyser& analyser, Symbol* function)
+            : search(search), analyser(analyser), function(function)
+        {}
+
+        void visitExpression(expression_t expression) override
+        {
+            if (!found && !search.find(expression, analyser, function).empty()) {
+                found = true;
+            }
+        }
+
+        bool found = false;
+
+    private:
+        ExpressionSearch& search;
+        ExpressionAnalyser& analyser;
+        Symbol* function;
+    };
+
+    Compiler* compiler;
+    Test test;
+    std::set<const void*> searched;
+};
+
+// An assignment that may give a clock a value other than 0: a double, or an integer whose range
+// reaches above 0. Assigning another clock copies it and gives no new value.
+bool assignsClockNonZero(const expression_t& x, ExpressionAnalyser& analyser, Symbol*)
+{
+    if (x.getKind() != ASSIGN || !x[0].getType().isKind(CLOCK)) {
+        return false;
+    }
+    const type_t source = x[1].getType();
+    if (source.isKind(DOUBLE)) {
+        return true;
+    }
+    if (source.isKind(CLOCK)) {
+        return false;
+    }
+    try {
+        return analyser.getRange(x[1]).upper > 0;
+    } catch (const UndefinedRangeException&) {
+        // A value without a range may be anything.
+        return true;
+    }
+}
+
+} // namespace
+
 bool Compiler::clockAssignmentTest(const expression_t& expression)
 {
-    // Depth first, left to right, without recursion.
-    std::vector<expression_t> work{expression};
-    while (!work.empty()) {
-        expression_t x = std::move(work.back());
-        work.pop_back();
-        if (x.empty()) {
-            continue;
+    return !ExpressionSearch(this, assignsClockNonZero).find(expression, *analyser).empty();
+}
+
+expression_t Compiler::findFloatingPointRead(const expression_t& expression)
+{
+    // A floating-point variable that is not a constant, read where it designates a value; inside
+    // a function, one that is not the function's own parameter or local.
+    auto reads = [](const expression_t& x, ExpressionAnalyser& analyser, Symbol* function) {
+        const node_kind_t kind = x.getKind();
+        if (kind != IDENTIFIER && kind != ARRAY && kind != DOT && kind != DYNAMIC_MEMBER) {
+            return false;
         }
-        if (x.getKind() == ASSIGN && x[0].getType().isKind(CLOCK)) {
-            const type_t source = x[1].getType();
-            if (source.isKind(DOUBLE)) {
-                return true;
-            }
-            if (!source.isKind(CLOCK)) {
-                try {
-                    if (analyser->getRange(x[1]).upper > 0) {
-                        return true;
-                    }
-                } catch (const UndefinedRangeException&) {
-                    // A value without a range may be anything.
-                    return true;
+        const type_t type = x.getType();
+        if (!type.isKind(DOUBLE) || type.isKind(CONSTANT)) {
+            return false;
+        }
+        if (function != nullptr) {
+            for (Symbol* node = analyser.resolveSymbol(x); node != nullptr; node = node->parent) {
+                if (node == function) {
+                    return false;
                 }
             }
         }
-        for (size_t i = x.getSize(); i-- > 0;) {
-            work.push_back(x[i]);
-        }
-    }
-    return false;
+        return true;
+    };
+    return ExpressionSearch(this, reads).find(expression, *analyser);
 }
 
-bool Compiler::hasNonZeroClockAssignment()
+bool Compiler::inProcessScopes(const std::function<bool(template_t&)>& visit)
 {
     if (!rootSymbol) {
         return false;
@@ -304,12 +421,7 @@ bool Compiler::hasNonZeroClockAssignment()
         setCurrentSymbol(node);
         bool found = false;
         try {
-            for (const edge_t& edge : process.definingTemplate->edges) {
-                if (clockAssignmentTest(edge.update)) {
-                    found = true;
-                    break;
-                }
-            }
+            found = visit(*process.definingTemplate);
         } catch (...) {
             setCurrentSymbol(saved);
             throw;
@@ -320,4 +432,36 @@ bool Compiler::hasNonZeroClockAssignment()
         }
     }
     return false;
+}
+
+bool Compiler::hasNonZeroClockAssignment()
+{
+    if (!rootSymbol) {
+        return false;
+    }
+    const bool inEdges = inProcessScopes([this](template_t& templ) {
+        for (const edge_t& edge : templ.edges) {
+            if (clockAssignmentTest(edge.update)) {
+                return true;
+            }
+        }
+        return false;
+    });
+    // The update hooks of the system run with every transition.
+    return inEdges || clockAssignmentTest(model->getBeforeUpdate()) || clockAssignmentTest(model->getAfterUpdate());
+}
+
+expression_t Compiler::findFloatingPointInvariant()
+{
+    expression_t found;
+    inProcessScopes([&](template_t& templ) {
+        for (const location_t& location : templ.locations) {
+            found = findFloatingPointRead(location.invariant);
+            if (!found.empty()) {
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -88,6 +89,13 @@ public:
 
     // Whether some edge update may give a clock a value other than 0.
     bool hasNonZeroClockAssignment();
+    // The first part of the expression (a call of a function that does it standing for the
+    // function) that reads a floating-point variable other than a constant; empty when none does.
+    ZOLT::expression_t findFloatingPointRead(const ZOLT::expression_t& expression);
+    // The first part of a location invariant of the model's processes that reads a
+    // floating-point variable other than a constant; empty when none does. (A guard that uses
+    // floating-point values makes the model one that symbolic checks refuse altogether.)
+    ZOLT::expression_t findFloatingPointInvariant();
     ScalarsetInfo* getScalarsetInfo() { return &scalarsetInfo; }
     bool hasScalarsets() const { return !scalarsetInfo.empty(); }
 
@@ -155,6 +163,9 @@ public:
     void collectVariableValues(const std::set<uint32_t>& indices, std::set<uint32_t>& values) const;
     ExpressionRef compileStateFormula(const ZOLT::expression_t& formula, const ExpressionRef& deadlock);
     ExpressionRef compileValueExpression(const ZOLT::expression_t& expression, bool asDouble);
+    // The same; with doublesOn, an integer value that computes with floating-point values does so
+    // also on a symbolic state, where runs start with floating-point instructions switched off.
+    ExpressionRef compileValueExpression(const ZOLT::expression_t& expression, bool asDouble, bool doublesOn);
     ExpressionRef compileClockSup(const ZOLT::expression_t& clock);
     ExpressionRef compileClockInf(const ZOLT::expression_t& clock);
     ExpressionRef compileClockConstraint(const ZOLT::expression_t& comparison);
@@ -216,6 +227,10 @@ private:
     Symbol* compileCall(const ZOLT::expression_t& expression);
     void compileQuantifier(const ZOLT::expression_t& expression);
     void compileDynamic(const ZOLT::expression_t& expression);
+    // A member of a dynamically spawned process, read through a process variable: leaves the
+    // index of its first cell in that process and returns the member's layout.
+    Symbol* compileDynamicMember(const ZOLT::expression_t& expression);
+    Symbol* dynamicMemberLayout(const ZOLT::template_t& dynamicTemplate, const ZOLT::expression_t& member);
     ZOLT::template_t* findDynamicTemplate(const ZOLT::expression_t& name, const char* missing);
     std::pair<int32_t, int32_t> evaluateRange(const ZOLT::type_t& type);
 
@@ -230,6 +245,10 @@ private:
     void dumpExpression(uint32_t start, const IndexSet& reads, const IndexSet& writes,
                         const ZOLT::expression_t& expression);
     bool clockAssignmentTest(const ZOLT::expression_t& expression);
+    // Calls visit with the template of each process of the model, in order, in the process's
+    // scope, until it answers true; the scope is left again in every case. Answers whether
+    // some call answered true.
+    bool inProcessScopes(const std::function<bool(ZOLT::template_t&)>& visit);
     void writeOutputs();
     // The channel numbers a channel expression stands for (every element of an array).
     std::vector<int32_t> channelNumbers(const ZOLT::expression_t& channel);
@@ -268,6 +287,10 @@ private:
     size_t dynamicEvaluationsCompiled = 0;
     // The symbol node of each spawned process, in whose scope its member expressions compile.
     std::map<const Process*, Symbol*> spawnedNodes;
+    // The layouts of members of dynamic templates read through process variables, by template
+    // and member name, held under a node of their own.
+    base::RefPtr<Symbol> memberLayoutRoot;
+    std::map<std::pair<const ZOLT::template_t*, std::string>, Symbol*> dynamicMemberLayouts;
     // Nesting of the recursive walks over expressions (see depth_guard.h).
     uint32_t depth = 0;
 };

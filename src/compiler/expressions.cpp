@@ -445,6 +445,8 @@ Symbol* Compiler::compileNode(const expression_t& e)
         case SUM:
             compileQuantifier(e);
             return nullptr;
+        case DYNAMIC_MEMBER:
+            return compileDynamicMember(e);
         default:
             compileDynamic(e);
             return nullptr;

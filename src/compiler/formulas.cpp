@@ -2,6 +2,7 @@
 // sup and inf, and clock constraints.
 
 #include <limits>
+#include <vector>
 
 #include <boost/format.hpp>
 
@@ -52,6 +53,26 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
 bool isClockTerm(const expression_t& e)
 {
     return e.empty() || (e.getKind() != SUM_DYNAMIC && e.getKind() != SUM);
+}
+
+// Whether some part of the expression is a floating-point value.
+bool computesFloatingPoint(const expression_t& expression)
+{
+    std::vector<expression_t> work{expression};
+    while (!work.empty()) {
+        expression_t x = std::move(work.back());
+        work.pop_back();
+        if (x.empty()) {
+            continue;
+        }
+        if (x.getType().isKind(DOUBLE)) {
+            return true;
+        }
+        for (size_t i = 0; i < x.getSize(); ++i) {
+            work.push_back(x[i]);
+        }
+    }
+    return false;
 }
 
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
@@ -125,7 +146,7 @@ void Compiler::collectVariableValues(const std::set<uint32_t>& indices, std::set
 ExpressionRef Compiler::compileStateFormula(const expression_t& formula, const ExpressionRef& deadlock)
 {
     if (formula.getType().isIntegral()) {
-        return compileValueExpression(formula, false);
+        return compileValueExpression(formula, false, true);
     }
     DepthGuard guard(depth, formula);
     return compileFormulaNode(formula, deadlock);
@@ -228,6 +249,11 @@ std::pair<Variable*, template_t*> Compiler::bindProcessVariable(const expression
 
 ExpressionRef Compiler::compileValueExpression(const expression_t& expression, bool asDouble)
 {
+    return compileValueExpression(expression, asDouble, false);
+}
+
+ExpressionRef Compiler::compileValueExpression(const expression_t& expression, bool asDouble, bool doublesOn)
+{
     const uint32_t start = program->mark();
     const node_kind_t kind = expression.getKind();
     if (kind == FOREACH_DYNAMIC) {
@@ -259,6 +285,14 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         compileDouble(expression, true);
         emit(position, op::DOUBLE_RET);
     } else {
+        if (doublesOn && computesFloatingPoint(expression)) {
+            // On a symbolic state a run starts with the machine's floating-point instructions
+            // switched off, and only some instructions switch them on: loading no clock at all
+            // is one, so that the floating-point constants of a state formula compute whatever
+            // comes first in it.
+            emit(position, op::PUSH, 0);
+            emit(position, op::CLOCK_LOAD_N, 0);
+        }
         compileValue(expression);
     }
     emit(position, op::HALT);

@@ -6,6 +6,7 @@
 #include "language/node_kind.h"
 #include "mitl/formula.h"
 #include "pipeline/deadlock.h"
+#include "runtime/exceptions.h"
 #include "support/exceptions.h"
 
 using ZOLT::expression_t;
@@ -38,6 +39,17 @@ void ModelChecker::prepareProperty(AbstractJob* job)
     job->clearExpressions();
 
     const expression_t& f = job->formula;
+    if (!isStatisticalProperty(job->type)) {
+        // Symbolic states hold no floating-point values: a query, or an invariant of the model,
+        // that reads one would be decided on values that the explored states do not have.
+        expression_t read = compiler->findFloatingPointRead(f);
+        if (read.empty()) {
+            read = compiler->findFloatingPointInvariant();
+        }
+        if (!read.empty()) {
+            throw CompileError("$Symbolic_checks_cannot_read_floating-point_variables", read.getPosition());
+        }
+    }
     auto state = [&](const expression_t& e, bool withDeadlock) {
         return compiler->compileStateFormula(e, withDeadlock ? deadlock : ExpressionRef());
     };

@@ -111,6 +111,19 @@ private:
     throw CannotEvaluateExpression(message, positions[static_cast<std::size_t>(index)], "", -1);
 }
 
+// The errors of the clock instructions that a symbolic state cannot carry out.
+std::string clockValueUnreadable(const System& system, int32_t clockNumber)
+{
+    const ClockVariable* clock = system.getClockVariable(static_cast<uint32_t>(clockNumber));
+    return "The value of clock '" + (clock != nullptr ? clock->getName() : std::string()) +
+           "' is read as a number, which symbolic checks do not support";
+}
+
+std::string clockValueUnassignable(const Variable& clock)
+{
+    return "Clock '" + clock.getName() + "' is given a floating-point value, which symbolic checks do not support";
+}
+
 // The spawn record of dynamic template t, null when the state has no spawn table yet (no
 // instance of any template is live then).
 const SpawnRecord* spawnRecord(ConcreteState* state, int32_t t)
@@ -175,6 +188,10 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
     PublicState* const st = state != nullptr ? state : &noState;
     ConcreteState* const concrete = st->getConcreteState();
     bool doubleMode = state == nullptr || concrete != nullptr;
+    // A symbolic state (or a decorator that passes its clock operations on) keeps clocks in its
+    // zone only: reading a clock as a number or giving it a floating-point value is an error of
+    // the model at the instruction that does it. Asked only by those instructions.
+    auto symbolic = [&] { return concrete == nullptr && st->getSymbolicState() != nullptr; };
 
     const void* const* const handlers = handlerTable;
 
@@ -427,6 +444,9 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
 
     op_clockLoad: {
         const int32_t c = top;
+        if (symbolic()) {
+            FAIL(clockValueUnreadable(*system, c));
+        }
         POP_VALUE();
         double value = 0.0;
         st->getClockValue(static_cast<uint32_t>(c), value);
@@ -435,6 +455,9 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
     }
 
     op_clockStore: {
+        if (symbolic()) {
+            FAIL(clockValueUnassignable(*VAR(top)));
+        }
         NEED_DOUBLES(1);
         const int32_t clock = VAR(top)->evaluate(st);
         st->setClockValue(static_cast<uint32_t>(clock), *--dsp);
@@ -445,6 +468,9 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
     op_clockLoadN: {
         const int32_t n = OPERAND(0);
         const int32_t c = top;
+        if (n > 0 && symbolic()) {
+            FAIL(clockValueUnreadable(*system, c));
+        }
         POP_VALUE();
         for (int32_t i = 0; i < n; ++i) {
             double value = 0.0;
@@ -457,6 +483,9 @@ uint32_t Program::execute(PublicState* state, int32_t entry)
 
     op_clockStoreN: {
         const int32_t n = OPERAND(0);
+        if (n > 0 && symbolic()) {
+            FAIL(clockValueUnassignable(*VAR(top)));
+        }
         if (n > 0) {
             NEED_DOUBLES(n);
             const double* values = dsp - n;

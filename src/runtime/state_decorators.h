@@ -97,6 +97,10 @@ public:
     int32_t* getVariables() override { return integers; }
     const int32_t* getVariables() const override { return integers; }
     int32_t* getMetaVariables() override { return meta; }
+    // Floating-point values take no part in the effects followed here: they are read from the
+    // wrapped state, and as there is no writable form, writes to them are dropped.
+    double* getDoubles() override { return nullptr; }
+    const double* getDoubles() const override { return std::as_const(*state).getDoubles(); }
 
     // Number of entries copied into each array (the wrapped state's whole arrays).
     size_t getIntegerCount() const { return integerCount; }

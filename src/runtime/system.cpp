@@ -426,8 +426,18 @@ void System::printLocations(PublicState* state, std::ostream& os, const uint8_t*
 
 void System::printVariables(PublicState* state, std::ostream& os) const
 {
+    // A symbolic state holds no floating-point values (its double cells are not kept up to date
+    // by symbolic exploration), so it shows none; elsewhere a floating-point variable shows its
+    // fraction.
+    const bool symbolic = state->getSymbolicState() != nullptr;
     for (uint64_t index : printableVariables) {
         Variable* variable = getVariable(index);
+        if (dynamic_cast<FPVariable*>(variable) != nullptr) {
+            if (!symbolic) {
+                os << variable->getName() << "=" << variable->getDoubleValue(state) << " ";
+            }
+            continue;
+        }
         os << variable->getName() << "=" << variable->getValue(state) << " ";
     }
 }

@@ -257,7 +257,8 @@ public:
     // "( P.l Q.m )": every process slot (static and dynamic) whose mask byte is non-zero (null:
     // all) and whose location is set.
     void printLocations(PublicState* state, std::ostream& os, const uint8_t* mask) const;
-    // "name=value " for every printable variable.
+    // "name=value " for every printable variable; floating-point values with their fraction,
+    // and none for a symbolic state, which holds none.
     void printVariables(PublicState* state, std::ostream& os) const;
     // printLocations, a blank, printVariables, a newline.
     void printState(PublicState* state, std::ostream& os, const uint8_t* mask) const;

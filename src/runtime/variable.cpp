@@ -234,25 +234,34 @@ FPVariable::FPVariable(const std::string& name, uint64_t position, double initia
     : Variable(name, 0, 0, 0, false), position(position), initialDouble(initialValue)
 {}
 
+// A decorator that follows only the integer and clock effects of a step shows no floating-point
+// values of its own: there a read gives 0 and a write is dropped, as the wrapped state must not
+// change.
 int32_t FPVariable::getValue(PublicState* state)
 {
-    return doubleToInt32(std::as_const(*state).getDoubles()[position]);
+    const double* doubles = std::as_const(*state).getDoubles();
+    return doubleToInt32(doubles != nullptr ? doubles[position] : 0.0);
 }
 
 double FPVariable::getDoubleValue(PublicState* state)
 {
-    return std::as_const(*state).getDoubles()[position];
+    const double* doubles = std::as_const(*state).getDoubles();
+    return doubles != nullptr ? doubles[position] : 0.0;
 }
 
 bool FPVariable::setValue(PublicState* state, int32_t value)
 {
-    state->getDoubles()[position] = value;
+    if (double* doubles = state->getDoubles()) {
+        doubles[position] = value;
+    }
     return true;
 }
 
 bool FPVariable::setDoubleValue(PublicState* state, double value)
 {
-    state->getDoubles()[position] = value;
+    if (double* doubles = state->getDoubles()) {
+        doubles[position] = value;
+    }
     return true;
 }
 

@@ -246,10 +246,19 @@ TEST(Processes, ClockAssignmentsAndScalarSets)
         {"x = 0", false},  {"x = y", false},     {"x = n - 3", false}, {"x = n * 0", false},
         {"x = 5", true},   {"x = n - 1", true},  {"x = d", true},      {"n = 3, x = 1", true},
         {"n = 4", false},
+        // Through the functions an update calls, also by reference and from a call in a call.
+        {"zero(x)", false}, {"copy(x)", false},  {"two(x)", true},     {"five()", true},
+        {"outer()", true},  {"twice()", false},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.update);
         Compiled c = compile(std::string("clock x, y; int[0,2] n; double d;\n"
+                                         "void zero(clock &k) { k = 0; }\n"
+                                         "void copy(clock &k) { k = y; }\n"
+                                         "void two(clock &k) { k = 2; }\n"
+                                         "void five() { x = 5; }\n"
+                                         "void outer() { zero(y); five(); }\n"
+                                         "void twice() { zero(x); zero(x); }\n"
                                          "process P() { state A; init A; trans A -> A { assign ") +
                              k.update + "; }; }\nsystem P;");
         EXPECT_EQ(c.compiler->hasNonZeroClockAssignment(), k.nonZero);

@@ -471,6 +471,8 @@ TEST(System, VariablesAddedAfterExtraOnesKeepEveryIndexAndCell)
     std::ostringstream printed;
     s->printVariables(initial.get(), printed);
     EXPECT_NE(printed.str().find("late=5 "), std::string::npos) << printed.str();
+    // A floating-point variable prints with its fraction.
+    EXPECT_NE(printed.str().find("lateF=2.5 "), std::string::npos) << printed.str();
 
     // Every cell of a state is its own: no two variables share one.
     ConcreteState state(s.get());

@@ -446,6 +446,33 @@ TEST(Decorators, SimulatingDecoratorLeavesTheStateAlone)
     state->release();
 }
 
+// Decorators that follow only a step's integer and clock effects show the wrapped state's
+// floating-point values and let writes to them pass without effect; one that shows no such values
+// at all reads them as 0.
+TEST(Decorators, FloatingPointVariablesThroughDecorators)
+{
+    base::RefPtr<System> system(new System());
+    system->addStateVariable("n", 0, 5, 0, false);
+    FPVariable* d = system->addFPVariable("d", false, 0.0);
+    SymbolicState state(system.get());
+    ASSERT_TRUE(d->setDoubleValue(&state, 2.5));
+
+    std::vector<int32_t> integers(1);
+    std::vector<int32_t> meta(1);
+    SimulatingStateDecorator simulating(&state, integers.data(), meta.data());
+    EXPECT_EQ(d->getDoubleValue(&simulating), 2.5);
+    EXPECT_EQ(d->getValue(&simulating), 2);
+    EXPECT_TRUE(d->setValue(&simulating, 4));
+    EXPECT_TRUE(d->setDoubleValue(&simulating, 4.5));
+    EXPECT_EQ(d->getDoubleValue(&state), 2.5);
+
+    std::vector<dbm::clock_constraint_t> constraints;
+    ConstraintRecorder recorder(&state, &constraints);
+    EXPECT_EQ(d->getDoubleValue(&recorder), 0.0);
+    EXPECT_TRUE(d->setDoubleValue(&recorder, 1.0));
+    EXPECT_EQ(d->getDoubleValue(&state), 2.5);
+}
+
 TEST(Decorators, ResetIndicatorAndConstraintRecorder)
 {
     TwoProcessModel m = testkit::makeTwoProcessModel();

@@ -530,11 +530,34 @@ TEST_F(Machine, ClocksOfAConcreteState)
     EXPECT_EQ(run(state.get(), {{CEXPRI, 0, 1, -3}}), 1);
 }
 
-TEST_F(Machine, ClockValuesOfASymbolicStateAreTheStatesError)
+// A symbolic state keeps its clocks in the zone: reading one as a number or giving it a double is
+// an error at the instruction, which names the clock, in or out of double mode.
+TEST_F(Machine, ClockValuesOfASymbolicStateAreErrorsAtTheirInstruction)
 {
     auto state = symbolicState();
-    const CannotEvaluateExpression error = evaluationError([&] { run(state.get(), {{PUSH, 1}, {CLOCK_LOAD}}); });
-    EXPECT_STREQ(error.what(), "SymbolicState: clock: x -> double");
+    const std::string read = "The value of clock 'x' is read as a number, which symbolic checks do not support";
+    const std::string given = "Clock 'y' is given a floating-point value, which symbolic checks do not support";
+    struct Case
+    {
+        std::vector<Instr> code;
+        std::string message;
+        int32_t position;
+    };
+    const Case cases[] = {
+        {{{PUSH, 1}, {CLOCK_LOAD}}, read, 101},
+        {{{PUSH, 1}, {CLOCK_LOAD_N, 2}}, read, 101},
+        {{{PUSH, y}, dpush(2.5), {CLOCK_STORE}}, given, 102},
+        {{{PUSH, y}, {PUSH, 2}, {INT2DOUBLE}, {CLOCK_STORE}}, given, 103},
+        {{{PUSH, y}, dpush(1.0), dpush(2.0), {CLOCK_STORE_N, 2}}, given, 103},
+    };
+    for (const Case& c : cases) {
+        const CannotEvaluateExpression error = evaluationError([&] { run(state.get(), c.code); });
+        EXPECT_EQ(error.what(), c.message);
+        EXPECT_EQ(error.getPosition(), packedAt(c.position)) << c.message;
+    }
+    // Integer resets and copies stay zone operations.
+    EXPECT_EQ(stack(state.get(), {{PUSH, y}, {PUSH, 3}, {STORE}}), std::vector<int32_t>{y});
+    EXPECT_EQ(stack(state.get(), {{PUSH, x}, {PUSH, 2}, {CLOCK_COPY}}), std::vector<int32_t>{x});
 }
 
 TEST_F(Machine, ARunWithoutAStateMeetsOnlyConstants)
