@@ -120,6 +120,8 @@ public:
     void compileValue(const ZOLT::expression_t& expression);
     Symbol* compileReference(const ZOLT::expression_t& expression);
     void compileDouble(const ZOLT::expression_t& expression, bool allowInteger);
+    // Leaves the left operand of a numeric binary node on the double stack.
+    void compileLeftDouble(const ZOLT::expression_t& expression);
     void compileBinaryOperator(const ZOLT::expression_t& expression, int32_t integerInstruction,
                                int32_t doubleInstruction, int32_t followInstruction);
 

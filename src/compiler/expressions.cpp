@@ -50,6 +50,22 @@ bool isClockArithmetic(const expression_t& e)
     return e.getType().isKind(CLOCK) && e.getSize() >= 2 && e.getKind() != ARRAY && e.getKind() != DOT;
 }
 
+// Whether an equality or inequality compares numbers: an integer beside a floating-point
+// value is converted to a double, whichever side it is on.
+bool comparesNumbers(const expression_t& e)
+{
+    return e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE);
+}
+
+// Whether a binary operation on numbers has a floating-point left operand and an integer
+// right one. The left operand is then compiled after an integer 0 is converted: converting
+// an integer puts the machine into double mode, which a run on a symbolic state starts
+// without, so that the double operand is computed whichever side the integer is on.
+bool convertsRightOperand(const expression_t& e)
+{
+    return !integral(e[0]) && integral(e[1]);
+}
+
 // The kinds translated before anything else, whatever their type.
 bool isFirstStepKind(const expression_t& e)
 {
@@ -116,7 +132,8 @@ ChainMode chainMode(const expression_t& e)
         return ChainMode::Integer;
     case EQUAL:
     case NOT_EQUAL:
-        return integral(e[0]) || e[0].getType().isKind(SCALAR) ? ChainMode::Integer : ChainMode::None;
+        return !comparesNumbers(e) && (integral(e[0]) || e[0].getType().isKind(SCALAR)) ? ChainMode::Integer
+                                                                                      : ChainMode::None;
     default:
         return ChainMode::None;
     }
@@ -132,6 +149,9 @@ bool continuesChain(const expression_t& parent, const expression_t& child)
         return childMode == ChainMode::Integer;
     }
     if (parentMode == ChainMode::Double) {
+        if (convertsRightOperand(parent)) {
+            return false;
+        }
         const type_t type = child.getType();
         return childMode == ChainMode::Double && type.isKind(DOUBLE) && child.getKind() != CONSTANT;
     }
@@ -211,6 +231,22 @@ void Compiler::compileDouble(const expression_t& e, bool allowInteger)
     }
 }
 
+void Compiler::compileLeftDouble(const expression_t& e)
+{
+    if (!convertsRightOperand(e)) {
+        compileDouble(e[0], true);
+        return;
+    }
+    // 0.0 + left: the same number (a zero's sign aside), computed in double mode. The
+    // conversion must stay a conversion: it is not folded into a floating-point constant.
+    const span_t position = e.getPosition();
+    emit(position, op::PUSH, 0);
+    program->mark();
+    emit(position, op::INT2DOUBLE);
+    compileDouble(e[0], true);
+    emit(position, op::DOUBLE_PLUS);
+}
+
 void Compiler::compileBinaryOperator(const expression_t& e, int32_t integerInstruction, int32_t doubleInstruction,
                                      int32_t followInstruction)
 {
@@ -219,7 +255,7 @@ void Compiler::compileBinaryOperator(const expression_t& e, int32_t integerInstr
         compileValue(e[1]);
         emit(e.getPosition(), integerInstruction);
     } else {
-        compileDouble(e[0], true);
+        compileLeftDouble(e);
         compileDouble(e[1], true);
         emit(e.getPosition(), doubleInstruction);
     }
@@ -268,17 +304,17 @@ Symbol* Compiler::compileOperandHead(const expression_t& e)
         if (integral(e[0]) && integral(e[1])) {
             compileValue(e[0]);
         } else {
-            compileDouble(e[0], true);
+            compileLeftDouble(e);
         }
         return nullptr;
     case EQUAL:
     case NOT_EQUAL:
-        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
-            compileValue(e[0]);
+        if (comparesNumbers(e)) {
+            compileLeftDouble(e);
             return nullptr;
         }
-        if (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE)) {
-            compileDouble(e[0], true);
+        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
+            compileValue(e[0]);
             return nullptr;
         }
         return compileReference(e[0]);
@@ -377,12 +413,12 @@ void Compiler::compileChainStep(const expression_t& e, Symbol* leftLayout)
     }
     case EQUAL:
     case NOT_EQUAL:
-        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
-            compileValue(e[1]);
-            emit(position, op::EQ);
-        } else if (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE)) {
+        if (comparesNumbers(e)) {
             compileDouble(e[1], true);
             emit(position, op::DOUBLE_EQ);
+        } else if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
+            compileValue(e[1]);
+            emit(position, op::EQ);
         } else {
             compileReference(e[1]);
             emit(position, op::COMPARE_N, leftLayout != nullptr ? static_cast<int32_t>(leftLayout->size) : 0);

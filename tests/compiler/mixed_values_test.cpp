@@ -1,0 +1,89 @@
+// Integers and doubles in one expression: comparisons and arithmetic, arguments of floating-point
+// parameters, inline ifs and commas that yield doubles, and the values of quantifiers.
+
+#include <gtest/gtest.h>
+
+#include "compile_helpers.h"
+
+using namespace compiler_test;
+using namespace ZOLT;
+
+namespace {
+
+const char* const model = "int[0,10] i = 2;\n"
+                          "bool c;\n"
+                          "double dv = 1.5;\n"
+                          "double e;\n"
+                          "const int ca[3] = {1, 2, 3};\n"
+                          "double half(double v) { return v / 2; }\n"
+                          "double twice(const double &v) { return 2 * v; }\n"
+                          "double one() { return 1.5; }\n"
+                          "double two() { return 2.5; }\n"
+                          "double byValue() { return half(5); }\n"
+                          "double byReference() { return twice(3); }\n"
+                          "double fromVariables() { return half(i) + twice(i + 1) + half(ca[2]); }\n"
+                          "double nested() { return twice(half(i)); }\n"
+                          "double constantOrVariable() { return c ? 2.5 : dv; }\n"
+                          "double variableOrConstant() { return c ? dv : 2.5; }\n"
+                          "double callOrConstant() { return c ? one() : 2.5; }\n"
+                          "double constantOrCall() { return c ? 2.5 : one(); }\n"
+                          "double callOrCall() { return c ? one() : two(); }\n"
+                          "double callOrVariable() { return c ? two() : dv; }\n"
+                          "double ifInSum() { return sum (k : int[0,2]) (k == 1 ? dv : 0.5); }\n"
+                          "double da[3] = {0.5, 1.5, 2.5};\n"
+                          "double copied() { double t[3] = da; double u[2][2]; u[1][1] = t[2]; return u[0][1] + u[1][1]; }\n"
+                          "double unset() { double t[2]; t[1] = i; return t[0] + t[1]; }\n"
+                          "int steps() { int k; double s = 0.5; for (k = 0, s + 1.0; k < 3; k++, s * 2.0) { s + 1.0; }"
+                          " return k; }\n"
+                          "process P() { state A; init A; }\n"
+                          "system P;\n";
+
+class MixedValues : public ::testing::Test
+{
+protected:
+    Compiled c = compile(model);
+
+    int32_t value(const std::string& text, PublicState& state)
+    {
+        return c.compiler->compileValueExpression(c.parse(text), false)->evaluate(&state);
+    }
+    // The double result of a call of the named function without arguments.
+    double number(const std::string& function, ConcreteState& state)
+    {
+        c.compiler->compileValueExpression(c.call(function, {}), true)->evaluate(&state);
+        return state.result;
+    }
+};
+
+} // namespace
+
+// The integer operand is converted wherever it stands, also on a symbolic state, where the
+// machine starts a run without double arithmetic.
+TEST_F(MixedValues, IntegersAndDoublesCompareAsNumbersOnEitherSide)
+{
+    struct Case
+    {
+        const char* text;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {"i == 2.0", 1},         {"2.0 == i", 1},          {"i == 2.5", 0},          {"2.5 == i", 0},
+        {"i != 2.5", 1},         {"2.5 != i", 1},          {"i != 2.0", 0},          {"2.0 != i", 0},
+        {"i < 2.5", 1},          {"2.5 < i", 0},           {"2.5 > i", 1},           {"i >= 2.0", 1},
+        {"2.0 <= i", 1},         {"1.5 >= i", 0},          {"i + 0.5 == 2.5", 1},    {"0.5 + i == 2.5", 1},
+        {"1.5 * i == 3.0", 1},   {"5.0 / i == 2.5", 1},    {"0.5 - i < -1.0", 1},    {"(2.0 == i) + (i == 2.0)", 2},
+        {"i == 2.0 && 2.5 > i", 1},
+    };
+    auto concrete = c.concreteState();
+    auto symbolic = c.state();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.text);
+        EXPECT_EQ(value(k.text, *concrete), k.value);
+        EXPECT_EQ(value(k.text, *symbolic), k.value);
+    }
+    // With a floating-point variable (read on concrete states).
+    EXPECT_EQ(value("i == dv", *concrete), 0);
+    EXPECT_EQ(value("dv != i", *concrete), 1);
+    EXPECT_EQ(value("dv + 0.5 == i", *concrete), 1);
+    EXPECT_EQ(value("i == dv + 0.5", *concrete), 1);
+}
