@@ -87,3 +87,18 @@ TEST_F(MixedValues, IntegersAndDoublesCompareAsNumbersOnEitherSide)
     EXPECT_EQ(value("dv + 0.5 == i", *concrete), 1);
     EXPECT_EQ(value("i == dv + 0.5", *concrete), 1);
 }
+
+TEST_F(MixedValues, IntegerArgumentsOfFloatingPointParametersAreConverted)
+{
+    struct Case
+    {
+        const char* function;
+        double value;
+    };
+    const Case cases[] = {{"byValue", 2.5}, {"byReference", 6.0}, {"fromVariables", 1.0 + 6.0 + 1.5}, {"nested", 2.0}};
+    auto state = c.concreteState();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.function);
+        EXPECT_EQ(number(k.function, *state), k.value);
+    }
+}

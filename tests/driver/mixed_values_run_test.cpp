@@ -105,3 +105,14 @@ TEST_F(MixedValuesRun, IntegersAndDoublesCompareAsNumbers)
         check(k);
     }
 }
+
+TEST_F(MixedValuesRun, IntegerArgumentsOfDoubleParametersAreConverted)
+{
+    const Case cases[] = {
+        {"num_int_arg_double_param.xta", {{"Pr[<=5](<> P.B && e == 2.5)", Expect::Likely}}},
+        {"num_int_arg_double_ref.xta", {{"Pr[<=5](<> P.B && e == 6.0)", Expect::Likely}}},
+    };
+    for (const Case& k : cases) {
+        check(k);
+    }
+}
