@@ -57,6 +57,13 @@ bool comparesNumbers(const expression_t& e)
     return e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE);
 }
 
+// Whether the value of an expression lies on the double stack when it is a value.
+bool leavesDouble(const expression_t& e)
+{
+    const type_t type = e.getType();
+    return type.isKind(DOUBLE) || type.isKind(DIFF) || isClockArithmetic(e);
+}
+
 // Whether a binary operation on numbers has a floating-point left operand and an integer
 // right one. The left operand is then compiled after an integer 0 is converted: converting
 // an integer puts the machine into double mode, which a run on a symbolic state starts
@@ -180,6 +187,18 @@ Symbol* Compiler::compileExpression(const expression_t& expression)
     }
     DepthGuard guard(depth, expression);
     return compileNode(expression);
+}
+
+void Compiler::discardValue(const expression_t& expression, Symbol* layout)
+{
+    const span_t position = expression.getPosition();
+    if (layout == nullptr && leavesDouble(expression)) {
+        // A floating-point value is on the double stack, where no instruction drops one alone:
+        // it is compared with 0.0 and the answer is dropped with the integer stack's top.
+        emit(position, op::DOUBLE_PUSH, 0, 0);
+        emit(position, op::DOUBLE_EQ);
+    }
+    emit(position, op::POP);
 }
 
 void Compiler::compileValue(const expression_t& expression)
@@ -657,8 +676,7 @@ Symbol* Compiler::compileNode(const expression_t& e)
     case INLINE_IF:
         return compileInlineIf(e);
     case COMMA:
-        compileExpression(e[0]);
-        emit(position, op::POP);
+        discardValue(e[0], compileExpression(e[0]));
         return compileExpression(e[1]);
     case SYNC:
         compileValue(e[0]);
@@ -736,6 +754,9 @@ Symbol* Compiler::compileAssignment(const expression_t& e)
 Symbol* Compiler::compileInlineIf(const expression_t& e)
 {
     const span_t position = e.getPosition();
+    // When one branch designates a variable and the other leaves a value, the variable is
+    // read: a floating-point one onto the double stack, where the other branch's value is.
+    const int32_t load = leavesDouble(e) ? op::DOUBLE_LOAD : op::LOAD;
     compileValue(e[0]);
     const uint32_t toElse = emitJump(position, op::JMPZ);
     Symbol* thenLayout = compileExpression(e[1]);
@@ -743,11 +764,11 @@ Symbol* Compiler::compileInlineIf(const expression_t& e)
     patchJump(toElse);
     Symbol* elseLayout = compileExpression(e[2]);
     if (elseLayout != nullptr && thenLayout == nullptr) {
-        emit(position, op::LOAD);
+        emit(position, load);
     }
     const int32_t end = static_cast<int32_t>(program->mark());
     if (thenLayout != nullptr && elseLayout == nullptr) {
-        program->setOpcode(room, op::LOAD);
+        program->setOpcode(room, load);
         program->setOpcode(room + 1, op::JMP);
         program->setOperand(room + 2, end);
         return nullptr;

@@ -102,3 +102,65 @@ TEST_F(MixedValues, IntegerArgumentsOfFloatingPointParametersAreConverted)
         EXPECT_EQ(number(k.function, *state), k.value);
     }
 }
+
+// An inline if of doubles yields a double from either branch, whether a branch is a constant, a
+// variable or a call.
+TEST_F(MixedValues, DoubleInlineIfYieldsADoubleFromEitherBranch)
+{
+    struct Case
+    {
+        const char* function;
+        double whenTrue;
+        double whenFalse;
+    };
+    const Case cases[] = {
+        {"constantOrVariable", 2.5, 1.5}, {"variableOrConstant", 1.5, 2.5}, {"callOrConstant", 1.5, 2.5},
+        {"constantOrCall", 2.5, 1.5},     {"callOrCall", 1.5, 2.5},         {"callOrVariable", 2.5, 1.5},
+    };
+    auto state = c.concreteState();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.function);
+        c.variable("c")->setValue(state.get(), 1);
+        EXPECT_EQ(number(k.function, *state), k.whenTrue);
+        c.variable("c")->setValue(state.get(), 0);
+        EXPECT_EQ(number(k.function, *state), k.whenFalse);
+    }
+    EXPECT_EQ(number("ifInSum", *state), 2.5);
+    EXPECT_EQ(value("(c ? 2.5 : dv) == 1.5", *state), 1);
+    // Assigned, the double reaches the variable whole.
+    c.variable("c")->setValue(state.get(), 1);
+    c.compiler->makeProgramExpression(c.parse("e = (c ? dv : 2.5)"))->evaluate(state.get());
+    EXPECT_EQ(c.variable("e")->getDoubleValue(state.get()), 1.5);
+}
+
+// A double computed only to be dropped (the left part of a comma, an expression statement, a
+// loop's steps) leaves the integer stack as it was.
+TEST_F(MixedValues, DroppedDoublesLeaveTheStacksBalanced)
+{
+    auto state = c.concreteState();
+    EXPECT_EQ(c.compiler->evaluateConstant(c.call("steps", {})), 3);
+    EXPECT_EQ(c.compiler->compileValueExpression(c.call("steps", {}), false)->evaluate(state.get()), 3);
+
+    const expression_t sum = c.parse("e + 1.0");
+    const expression_t assign = c.parse("i = 7");
+    const expression_t comma = expression_t::createBinary(COMMA, sum, assign, span_t(), assign.getType());
+    const expression_t update = expression_t::createBinary(COMMA, c.parse("e = 0.5"), comma, span_t(), assign.getType());
+    c.compiler->makeProgramExpression(update)->evaluate(state.get());
+    EXPECT_EQ(c.variable("i")->getValue(state.get()), 7);
+    EXPECT_EQ(c.variable("e")->getDoubleValue(state.get()), 0.5);
+}
+
+TEST_F(MixedValues, LocalArraysOfDoublesStartAtZero)
+{
+    auto state = c.concreteState();
+    EXPECT_EQ(number("unset", *state), 2.0);
+    EXPECT_EQ(number("copied", *state), 2.5);
+}
+
+TEST_F(MixedValues, SumsOverIntegersOfDoubleOrTruthInstances)
+{
+    auto state = c.concreteState();
+    EXPECT_EQ(value("(sum (k : int[0,2]) ca[k] * 0.5) == 3.0", *state), 1);
+    EXPECT_EQ(value("(sum (k : int[0,2]) ca[k] > 1.5) == 2", *state), 1);
+    EXPECT_EQ(value("(sum (k : int[0,2]) ca[k] > 1.5) + 0.5 == 2.5", *state), 1);
+}

@@ -116,3 +116,11 @@ TEST_F(MixedValuesRun, IntegerArgumentsOfDoubleParametersAreConverted)
         check(k);
     }
 }
+
+TEST_F(MixedValuesRun, DoubleInlineIfYieldsTheDoubleOfEitherBranch)
+{
+    for (const char* model : {"num_iif2.xta", "num_iif3.xta"}) {
+        check({model,
+               {{"Pr[<=5](<> P.B && d == 1.5)", Expect::Likely}, {"Pr[<=5](<> P.B && d == 2.5)", Expect::Unlikely}}});
+    }
+}
