@@ -170,7 +170,10 @@ void Compiler::compileQuantifier(const expression_t& e)
         }
         early.push_back(emitJump(position, op::JMPZ));
     }
+    // The last instance decides alone; its value becomes 0 or 1 like the others' verdicts.
     compileValue(substituteConstant(body, bound, upper));
+    emit(position, op::NOT);
+    emit(position, op::NOT);
     const uint32_t end = emitJump(position, op::JMP);
     for (uint32_t jump : early) {
         patchJump(jump);

@@ -124,3 +124,20 @@ TEST_F(MixedValuesRun, DoubleInlineIfYieldsTheDoubleOfEitherBranch)
                {{"Pr[<=5](<> P.B && d == 1.5)", Expect::Likely}, {"Pr[<=5](<> P.B && d == 2.5)", Expect::Unlikely}}});
     }
 }
+
+// A quantifier yields 0 or 1, never the value of an instance, and its range is [0, 1] where
+// ranges are analysed (here the bound of a clock constraint).
+TEST_F(MixedValuesRun, QuantifiersYieldTruthValues)
+{
+    const Case cases[] = {
+        {"num_forall_value.xta",
+         {{"E<> P.B && r == 1", Expect::Satisfied},
+          {"E<> P.B && s == 1", Expect::Satisfied},
+          {"E<> (forall (i : int[0,2]) a[i]) == 1", Expect::Satisfied},
+          {"E<> (forall (i : int[0,2]) a[i]) == true", Expect::Satisfied}}},
+        {"num_forall_bound.xta", {{"E<> P.B", Expect::Satisfied}}},
+    };
+    for (const Case& k : cases) {
+        check(k);
+    }
+}
