@@ -158,11 +158,11 @@ bool isArithmetic(node_kind_t op)
     return op <= SHIFT_RIGHT;
 }
 
-// A comparison with a floating-point operand: a truth value, but its operands have no
-// integer range to compare.
+// A comparison of data with a floating-point operand: a truth value, but its operands have
+// no integer range to compare. (A clock constraint is no such value.)
 bool comparesDoubles(const expression_t& e)
 {
-    return e.getKind() >= LESS && e.getKind() <= GREATER && e.getSize() == 2 &&
+    return e.getKind() >= LESS && e.getKind() <= GREATER && e.getSize() == 2 && e.getType().isIntegral() &&
            (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE));
 }
 
