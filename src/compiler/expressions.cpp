@@ -244,6 +244,10 @@ void Compiler::compileDouble(const expression_t& e, bool allowInteger)
         }
     } else if (allowInteger && type.isIntegral()) {
         compileValue(e);
+        // The conversion puts the machine into double mode; folded with a constant integer
+        // into a floating-point constant it would not, and on a symbolic state the double
+        // arithmetic after it would be skipped. It is kept out of the optimiser's window.
+        program->mark();
         emit(position, op::INT2DOUBLE);
     } else {
         throw Bug("$Cannot_build_expression");

@@ -73,6 +73,8 @@ TEST_F(MixedValues, IntegersAndDoublesCompareAsNumbersOnEitherSide)
         {"2.0 <= i", 1},         {"1.5 >= i", 0},          {"i + 0.5 == 2.5", 1},    {"0.5 + i == 2.5", 1},
         {"1.5 * i == 3.0", 1},   {"5.0 / i == 2.5", 1},    {"0.5 - i < -1.0", 1},    {"(2.0 == i) + (i == 2.0)", 2},
         {"i == 2.0 && 2.5 > i", 1},
+        // Integers known when compiling are converted at run time all the same.
+        {"ca[1] == 2.0", 1},     {"(1 + 1) == 2.0", 1},   {"ca[1] * 1.5 == 3.0", 1}, {"2.5 < ca[2]", 1},
     };
     auto concrete = c.concreteState();
     auto symbolic = c.state();

@@ -88,6 +88,7 @@ TEST_F(MixedValuesRun, IntegersAndDoublesCompareAsNumbers)
           {"E<> P.B && 2.5 > i", Expect::Satisfied},
           {"E<> P.B && i + 0.5 == 2.5", Expect::Satisfied},
           {"E<> P.B && 2.5 == i", Expect::NotSatisfied},
+          {"E<> P.B && (1 + 1) == 2.0", Expect::Satisfied},
           {"Pr[<=5](<> P.B && i == 2.0)", Expect::Likely},
           {"Pr[<=5](<> P.B && 2.0 == i)", Expect::Likely},
           {"Pr[<=5](<> P.B && i != 2.0)", Expect::Unlikely}}},
