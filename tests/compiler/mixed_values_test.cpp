@@ -1,5 +1,5 @@
 // Integers and doubles in one expression: comparisons and arithmetic, arguments of floating-point
-// parameters, inline ifs and commas that yield doubles, and the values of quantifiers.
+// parameters, inline ifs and commas that yield doubles, local arrays of doubles and sums.
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,8 @@ const char* const model = "int[0,10] i = 2;\n"
                           "double callOrVariable() { return c ? two() : dv; }\n"
                           "double ifInSum() { return sum (k : int[0,2]) (k == 1 ? dv : 0.5); }\n"
                           "double da[3] = {0.5, 1.5, 2.5};\n"
-                          "double copied() { double t[3] = da; double u[2][2]; u[1][1] = t[2]; return u[0][1] + u[1][1]; }\n"
+                          "double copied() { double t[3] = da; double u[2][2]; u[1][1] = t[2];"
+                          " return u[0][1] + u[1][1]; }\n"
                           "double unset() { double t[2]; t[1] = i; return t[0] + t[1]; }\n"
                           "int steps() { int k; double s = 0.5; for (k = 0, s + 1.0; k < 3; k++, s * 2.0) { s + 1.0; }"
                           " return k; }\n"
@@ -146,7 +147,8 @@ TEST_F(MixedValues, DroppedDoublesLeaveTheStacksBalanced)
     const expression_t sum = c.parse("e + 1.0");
     const expression_t assign = c.parse("i = 7");
     const expression_t comma = expression_t::createBinary(COMMA, sum, assign, span_t(), assign.getType());
-    const expression_t update = expression_t::createBinary(COMMA, c.parse("e = 0.5"), comma, span_t(), assign.getType());
+    const expression_t update =
+        expression_t::createBinary(COMMA, c.parse("e = 0.5"), comma, span_t(), assign.getType());
     c.compiler->makeProgramExpression(update)->evaluate(state.get());
     EXPECT_EQ(c.variable("i")->getValue(state.get()), 7);
     EXPECT_EQ(c.variable("e")->getDoubleValue(state.get()), 0.5);
