@@ -158,6 +158,16 @@ bool isArithmetic(node_kind_t op)
     return op <= SHIFT_RIGHT;
 }
 
+// A comparison of data with a floating-point operand: a truth value, but its operands have
+// no integer range to compare. (A clock constraint is no such value.)
+bool comparesDoubles(const expression_t& e)
+{
+    return e.getKind() >= LESS && e.getKind() <= GREATER && e.getSize() == 2 && e.getType().isIntegral() &&
+           (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE));
+}
+
+const interval_t truthValues(0, 1);
+
 } // namespace
 
 interval_t truthRange(const interval_t& r)
@@ -246,8 +256,15 @@ interval_t ExpressionAnalyser::rangeOfBinary(const expression_t& left, node_kind
 
 interval_t ExpressionAnalyser::getRange(const expression_t& expression)
 {
-    // A left-leaning chain of operators is folded from its innermost operand outwards.
+    // A left-leaning chain of operators is folded from its innermost operand outwards. It
+    // ends above a comparison of doubles, whose range is that of any truth value.
     std::vector<expression_t> chain = leftChain(expression, isRangeOperator);
+    for (size_t i = 0; i < chain.size(); ++i) {
+        if (comparesDoubles(chain[i])) {
+            chain.resize(i);
+            break;
+        }
+    }
     if (chain.empty()) {
         DepthGuard guard(depth, expression);
         return rangeOfNode(expression);
@@ -269,6 +286,9 @@ interval_t ExpressionAnalyser::getRange(const expression_t& expression)
 interval_t ExpressionAnalyser::rangeOfNode(const expression_t& e)
 {
     const node_kind_t kind = e.getKind();
+    if (comparesDoubles(e)) {
+        return truthValues;
+    }
     switch (kind) {
     case LOGICAL_NOT: {
         const interval_t t = truthRange(getRange(e[0]));
@@ -321,7 +341,16 @@ interval_t ExpressionAnalyser::rangeOfNode(const expression_t& e)
     case DOT:
         return getDeclaredRange(e);
     case CONSTANT:
+        if (e.getType().isKind(DOUBLE)) {
+            throw UndefinedRangeException("getRange: " + e.toString());
+        }
         return interval_t(e.getValue());
+    case FOR_ALL:
+    case EXISTS:
+    case FORALL_DYNAMIC:
+    case EXISTS_DYNAMIC:
+        // A quantifier yields whether its body holds, never a value of the body.
+        return truthValues;
     case POST_INCREMENT:
     case POST_DECREMENT:
         return getRange(e[0]);

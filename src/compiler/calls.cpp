@@ -16,6 +16,11 @@ namespace {
 constexpr int32_t minInt = std::numeric_limits<int32_t>::min();
 constexpr int32_t maxInt = std::numeric_limits<int32_t>::max();
 
+bool integral(const expression_t& e)
+{
+    return e.getType().isIntegral();
+}
+
 bool isFloatingBody(const expression_t& e)
 {
     const type_t type = e.getType();
@@ -96,7 +101,14 @@ Symbol* Compiler::compileCall(const expression_t& e)
         compileReference(e[0]);
         emit(position, op::PUSH, static_cast<int32_t>(parameter->offset));
         emit(position, op::PLUS);
-        Symbol* argument = compileExpression(e[i]);
+        // An integer given for a floating-point parameter, by value or by constant reference,
+        // is passed as the double it stands for.
+        Symbol* argument = nullptr;
+        if (parameter->type.isKind(DOUBLE) && integral(e[i])) {
+            compileDouble(e[i], true);
+        } else {
+            argument = compileExpression(e[i]);
+        }
         if (returnsValue) {
             // A call of the same function inside the argument has moved the result slot.
             compileReference(e[0]);
@@ -194,7 +206,10 @@ void Compiler::compileQuantifier(const expression_t& e)
         }
         early.push_back(emitJump(position, op::JMPZ));
     }
+    // The last instance decides alone; its value becomes 0 or 1 like the others' verdicts.
     compileValue(substituteConstant(body, bound, upper));
+    emit(position, op::NOT);
+    emit(position, op::NOT);
     const uint32_t end = emitJump(position, op::JMP);
     for (uint32_t jump : early) {
         patchJump(jump);

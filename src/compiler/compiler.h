@@ -126,8 +126,13 @@ public:
     // designated variable (its layout node).
     Symbol* compileExpression(const ZOLT::expression_t& expression);
     void compileValue(const ZOLT::expression_t& expression);
+    // Drops what compiling the expression left (its layout, or null for a value): the
+    // address or value on the integer stack, or a floating-point value on the double stack.
+    void discardValue(const ZOLT::expression_t& expression, Symbol* layout);
     Symbol* compileReference(const ZOLT::expression_t& expression);
     void compileDouble(const ZOLT::expression_t& expression, bool allowInteger);
+    // Leaves the left operand of a numeric binary node on the double stack.
+    void compileLeftDouble(const ZOLT::expression_t& expression);
     void compileBinaryOperator(const ZOLT::expression_t& expression, int32_t integerInstruction,
                                int32_t doubleInstruction, int32_t followInstruction);
 
@@ -139,6 +144,8 @@ public:
     // ----- Functions and statements
     void compileFunction(Symbol* function, bool extra);
     void initialiseLocal(Symbol* node, const ZOLT::expression_t& initialiser);
+    // Leaves every cell of the initialiser of a double or an array of doubles on the double stack.
+    void compileDoubleCells(const ZOLT::expression_t& initialiser);
     int32_t visitEmptyStatement(ZOLT::EmptyStatement* stat) override;
     int32_t visitExprStatement(ZOLT::ExprStatement* stat) override;
     int32_t visitAssertStatement(ZOLT::AssertStatement* stat) override;

@@ -60,6 +60,29 @@ bool isClockValued(const expression_t& e)
     return type.isKind(CLOCK) || type.isKind(DIFF);
 }
 
+// Whether an equality or inequality compares numbers: an integer beside a floating-point
+// value is converted to a double, whichever side it is on.
+bool comparesNumbers(const expression_t& e)
+{
+    return e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE);
+}
+
+// Whether the value of an expression lies on the double stack when it is a value.
+bool leavesDouble(const expression_t& e)
+{
+    const type_t type = e.getType();
+    return type.isKind(DOUBLE) || type.isKind(DIFF) || isClockArithmetic(e);
+}
+
+// Whether a binary operation on numbers has a floating-point left operand and an integer
+// right one. The left operand is then compiled after an integer 0 is converted: converting
+// an integer puts the machine into double mode, which a run on a symbolic state starts
+// without, so that the double operand is computed whichever side the integer is on.
+bool convertsRightOperand(const expression_t& e)
+{
+    return !integral(e[0]) && integral(e[1]);
+}
+
 // The kinds translated before anything else, whatever their type.
 bool isFirstStepKind(const expression_t& e)
 {
@@ -126,7 +149,8 @@ ChainMode chainMode(const expression_t& e)
         return ChainMode::Integer;
     case EQUAL:
     case NOT_EQUAL:
-        return integral(e[0]) || e[0].getType().isKind(SCALAR) ? ChainMode::Integer : ChainMode::None;
+        return !comparesNumbers(e) && (integral(e[0]) || e[0].getType().isKind(SCALAR)) ? ChainMode::Integer
+                                                                                      : ChainMode::None;
     default:
         return ChainMode::None;
     }
@@ -142,6 +166,9 @@ bool continuesChain(const expression_t& parent, const expression_t& child)
         return childMode == ChainMode::Integer;
     }
     if (parentMode == ChainMode::Double) {
+        if (convertsRightOperand(parent)) {
+            return false;
+        }
         const type_t type = child.getType();
         return childMode == ChainMode::Double && type.isKind(DOUBLE) && child.getKind() != CONSTANT;
     }
@@ -170,6 +197,18 @@ Symbol* Compiler::compileExpression(const expression_t& expression)
     }
     DepthGuard guard(depth, expression);
     return compileNode(expression);
+}
+
+void Compiler::discardValue(const expression_t& expression, Symbol* layout)
+{
+    const span_t position = expression.getPosition();
+    if (layout == nullptr && leavesDouble(expression)) {
+        // A floating-point value is on the double stack, where no instruction drops one alone:
+        // it is compared with 0.0 and the answer is dropped with the integer stack's top.
+        emit(position, op::DOUBLE_PUSH, 0, 0);
+        emit(position, op::DOUBLE_EQ);
+    }
+    emit(position, op::POP);
 }
 
 void Compiler::compileValue(const expression_t& expression)
@@ -215,10 +254,30 @@ void Compiler::compileDouble(const expression_t& e, bool allowInteger)
         }
     } else if (allowInteger && type.isIntegral()) {
         compileValue(e);
+        // The conversion puts the machine into double mode; folded with a constant integer
+        // into a floating-point constant it would not, and on a symbolic state the double
+        // arithmetic after it would be skipped. It is kept out of the optimiser's window.
+        program->mark();
         emit(position, op::INT2DOUBLE);
     } else {
         throw Bug("$Cannot_build_expression");
     }
+}
+
+void Compiler::compileLeftDouble(const expression_t& e)
+{
+    if (!convertsRightOperand(e)) {
+        compileDouble(e[0], true);
+        return;
+    }
+    // 0.0 + left: the same number (a zero's sign aside), computed in double mode. The
+    // conversion must stay a conversion: it is not folded into a floating-point constant.
+    const span_t position = e.getPosition();
+    emit(position, op::PUSH, 0);
+    program->mark();
+    emit(position, op::INT2DOUBLE);
+    compileDouble(e[0], true);
+    emit(position, op::DOUBLE_PLUS);
 }
 
 void Compiler::compileBinaryOperator(const expression_t& e, int32_t integerInstruction, int32_t doubleInstruction,
@@ -229,7 +288,7 @@ void Compiler::compileBinaryOperator(const expression_t& e, int32_t integerInstr
         compileValue(e[1]);
         emit(e.getPosition(), integerInstruction);
     } else {
-        compileDouble(e[0], true);
+        compileLeftDouble(e);
         compileDouble(e[1], true);
         emit(e.getPosition(), doubleInstruction);
     }
@@ -278,17 +337,17 @@ Symbol* Compiler::compileOperandHead(const expression_t& e)
         if (integral(e[0]) && integral(e[1])) {
             compileValue(e[0]);
         } else {
-            compileDouble(e[0], true);
+            compileLeftDouble(e);
         }
         return nullptr;
     case EQUAL:
     case NOT_EQUAL:
-        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
-            compileValue(e[0]);
+        if (comparesNumbers(e)) {
+            compileLeftDouble(e);
             return nullptr;
         }
-        if (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE)) {
-            compileDouble(e[0], true);
+        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
+            compileValue(e[0]);
             return nullptr;
         }
         return compileReference(e[0]);
@@ -400,10 +459,7 @@ void Compiler::compileChainStep(const expression_t& e, Symbol* leftLayout)
     }
     case EQUAL:
     case NOT_EQUAL:
-        if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
-            compileValue(e[1]);
-            emit(position, op::EQ);
-        } else if (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE)) {
+        if (comparesNumbers(e)) {
             compileDouble(e[1], true);
             if (clockLimit) {
                 emit(position, op::DOUBLE_MINUS);
@@ -413,6 +469,9 @@ void Compiler::compileChainStep(const expression_t& e, Symbol* leftLayout)
             } else {
                 emit(position, op::DOUBLE_EQ);
             }
+        } else if (integral(e[0]) || e[0].getType().isKind(SCALAR)) {
+            compileValue(e[1]);
+            emit(position, op::EQ);
         } else {
             compileReference(e[1]);
             emit(position, op::COMPARE_N, leftLayout != nullptr ? static_cast<int32_t>(leftLayout->size) : 0);
@@ -653,8 +712,7 @@ Symbol* Compiler::compileNode(const expression_t& e)
     case INLINE_IF:
         return compileInlineIf(e);
     case COMMA:
-        compileExpression(e[0]);
-        emit(position, op::POP);
+        discardValue(e[0], compileExpression(e[0]));
         return compileExpression(e[1]);
     case SYNC:
         compileValue(e[0]);
@@ -732,6 +790,9 @@ Symbol* Compiler::compileAssignment(const expression_t& e)
 Symbol* Compiler::compileInlineIf(const expression_t& e)
 {
     const span_t position = e.getPosition();
+    // When one branch designates a variable and the other leaves a value, the variable is
+    // read: a floating-point one onto the double stack, where the other branch's value is.
+    const int32_t load = leavesDouble(e) ? op::DOUBLE_LOAD : op::LOAD;
     compileValue(e[0]);
     const uint32_t toElse = emitJump(position, op::JMPZ);
     Symbol* thenLayout = compileExpression(e[1]);
@@ -739,11 +800,11 @@ Symbol* Compiler::compileInlineIf(const expression_t& e)
     patchJump(toElse);
     Symbol* elseLayout = compileExpression(e[2]);
     if (elseLayout != nullptr && thenLayout == nullptr) {
-        emit(position, op::LOAD);
+        emit(position, load);
     }
     const int32_t end = static_cast<int32_t>(program->mark());
     if (thenLayout != nullptr && elseLayout == nullptr) {
-        program->setOpcode(room, op::LOAD);
+        program->setOpcode(room, load);
         program->setOpcode(room + 1, op::JMP);
         program->setOperand(room + 2, end);
         return nullptr;

@@ -62,12 +62,27 @@ void Compiler::compileFunction(Symbol* function, bool extra)
     }
 }
 
+void Compiler::compileDoubleCells(const expression_t& initialiser)
+{
+    if (initialiser.getKind() == LIST) {
+        for (size_t i = 0; i < initialiser.getSize(); ++i) {
+            compileDoubleCells(initialiser[i]);
+        }
+    } else if (!initialiser.getType().isKind(ARRAY)) {
+        compileDouble(initialiser, true);
+    } else if (Symbol* layout = compileExpression(initialiser)) {
+        // A whole array of doubles.
+        emit(initialiser.getPosition(), op::DOUBLE_LOAD_N, static_cast<int32_t>(layout->size));
+    }
+}
+
 void Compiler::initialiseLocal(Symbol* node, const expression_t& initialiser)
 {
     const span_t position = initialiser.getPosition();
     emit(position, op::PUSH, static_cast<int32_t>(node->getOffset()));
-    if (node->type.isKind(DOUBLE)) {
-        compileDouble(initialiser, true);
+    if (node->type.unwrapArrays().isKind(DOUBLE)) {
+        // A double or an array of doubles: every cell's value goes to the double stack.
+        compileDoubleCells(initialiser);
         emit(position, op::DOUBLE_STORE_N, static_cast<int32_t>(node->size));
     } else {
         compileValue(initialiser);
@@ -87,8 +102,7 @@ int32_t Compiler::visitEmptyStatement(EmptyStatement*)
 
 int32_t Compiler::visitExprStatement(ExprStatement* stat)
 {
-    compileExpression(stat->expr);
-    emit(stat->expr.getPosition(), op::POP);
+    discardValue(stat->expr, compileExpression(stat->expr));
     return 0;
 }
 
@@ -102,8 +116,7 @@ int32_t Compiler::visitAssertStatement(AssertStatement* stat)
 int32_t Compiler::visitForStatement(ForStatement* stat)
 {
     if (!stat->init.empty()) {
-        compileExpression(stat->init);
-        emit(stat->init.getPosition(), op::POP);
+        discardValue(stat->init, compileExpression(stat->init));
     }
     const int32_t loop = static_cast<int32_t>(program->mark());
     uint32_t exit = 0;
@@ -116,8 +129,7 @@ int32_t Compiler::visitForStatement(ForStatement* stat)
         stat->body->accept(this);
     }
     if (!stat->step.empty()) {
-        compileExpression(stat->step);
-        emit(stat->step.getPosition(), op::POP);
+        discardValue(stat->step, compileExpression(stat->step));
     }
     emit(stat->step.empty() ? noPosition : stat->step.getPosition(), op::JMP, loop);
     if (tested) {

@@ -132,8 +132,16 @@ TEST_F(Analysis, RangesOfExpressions)
         EXPECT_EQ(text(range(k.text)), text(k.range));
     }
     EXPECT_TRUE(range("sum (i : int[3,1]) i").isEmpty());
-    EXPECT_THROW(range("dv > 1.0"), UndefinedRangeException);
-    EXPECT_THROW(range("sqrt(dv) > 1.0"), UndefinedRangeException);
+    // A double has no integer range, but a comparison of doubles is a truth value, and so is
+    // a quantifier whatever its body's values.
+    EXPECT_THROW(range("dv"), UndefinedRangeException);
+    EXPECT_THROW(range("1.5"), UndefinedRangeException);
+    EXPECT_THROW(range("x + 1.5"), UndefinedRangeException);
+    for (const char* truth : {"dv > 1.0", "sqrt(dv) > 1.0", "three > 3.5", "2.5 != x", "(x < 1.5) + 0",
+                              "forall (i : int[0,2]) ca[i]", "exists (i : int[0,2]) ca[i] - 1"}) {
+        SCOPED_TRACE(truth);
+        EXPECT_EQ(text(range(truth)), text({0, 1}));
+    }
 }
 
 TEST_F(Analysis, ParametersTakeTheRangeOfWhatTheyAreBoundTo)
@@ -229,8 +237,10 @@ TEST_F(Analysis, CellsOfLValues)
     EXPECT_EQ(cells(c.parse("c ? x : y")), indices({"x", "y"}));
     EXPECT_EQ(cells(c.parse("(x = 2)")), indices({"x"}));
     EXPECT_TRUE(cells(c.parse("x + 1")).empty());
-    // An index without a range may reach every element.
-    EXPECT_EQ(cells(c.parse("a[exists (k : int[0,2]) x > k]")), indices({"a[0]", "a[1]", "a[2]"}));
+    // An index without a range may reach every element; a quantifier reaches 0 or 1.
+    EXPECT_EQ(cells(c.parse("a[exists (k : int[0,2]) x > k]")), indices({"a[0]", "a[1]"}));
+    EXPECT_EQ(cells(c.parse("a[dv > 1.0]")), indices({"a[0]", "a[1]"}));
+    EXPECT_EQ(cells(c.parse("a[(dv > 1.0) + 1]")), indices({"a[1]", "a[2]"}));
     // An exclusive or denotes no cell (and is no internal error).
     EXPECT_TRUE(cells(c.parse("b1 xor b2")).empty());
 }
