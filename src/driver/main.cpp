@@ -17,6 +17,7 @@
 #include "driver/mpi_world.h"
 #include "driver/options.h"
 #include "driver/statistical_setup.h"
+#include "frontend/xml_library.h"
 #include "support/globals.h"
 
 // Sanitized builds only: the MPI libraries keep allocations to the end of the process and some of
@@ -50,6 +51,10 @@ int run(int argc, char** argv)
     status = readArguments(argc, argv, optind);
     if (status != continueRun) {
         std::exit(status);
+    }
+    // A run that is to write XML finds out now, not after its search, when it cannot.
+    if (xmlTraceWanted || !verifierOptions.saveFileName.empty()) {
+        ZOLT::xmlLibrary();
     }
 
     if (processRank == 0) {
@@ -106,14 +111,14 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    // MPI only under a launcher; a plain start is a world of one process.
-    startProcessWorld(&argc, &argv);
-    installStatisticalCheckers();
-
-    seedRandomGenerators();
-    verifierOptions.setStatisticalDefaults();
-
     try {
+        // MPI only under a launcher; a plain start is a world of one process.
+        startProcessWorld(&argc, &argv);
+        installStatisticalCheckers();
+
+        seedRandomGenerators();
+        verifierOptions.setStatisticalDefaults();
+
         return run(argc, argv);
     } catch (...) {
         const int status = reportException(std::current_exception());

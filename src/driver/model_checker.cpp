@@ -52,6 +52,15 @@ Variable* distVariable = nullptr;
 const bool sweepLineDisabled = std::getenv("MIRVEK_DISABLE_SWEEPLINE") != nullptr;
 const bool symmetryDisabled = std::getenv("MIRVEK_DISABLE_SYMMETRY") != nullptr;
 
+// The checks that search with the model checker's reachability stage themselves. Leads-to and
+// scenario checks configure the stage through their own checker; the other checks, and the
+// compilation that comes before any job, never search with it.
+bool searchesWithReachabilityStage(int32_t type)
+{
+    return type == PROPERTY_INVARIANCE || type == PROPERTY_REACHABILITY || type == PROPERTY_SUPREMUM ||
+           type == PROPERTY_INFIMUM;
+}
+
 ZOLT::span_t unpack(packed_span_t span)
 {
     return ZOLT::span_t(static_cast<int32_t>(static_cast<uint32_t>(span)),
@@ -407,7 +416,9 @@ void ModelChecker::prepareSteps(const ExtrapolationInfo& bounds, bool reachabili
     }
 
     reachabilityFilter = filterConfiguration->getAs<pipeline::Filter<Successor, Successor>>(FILTER_REACHABILITY);
-    if (reachabilityFilter != nullptr) {
+    // Configuring the stage gives it a new state store, whose tables are large: a query gets one
+    // store, made where its check is set up, and a stage that no search will use gets none.
+    if (reachabilityFilter != nullptr && searchesWithReachabilityStage(t)) {
         configureReachability(reachabilityFilter);
     }
 }

@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 
-#include <mpi.h>
-
+#include "smc/mpi_library.h"
 #include "support/globals.h"
 
 namespace {
@@ -12,7 +11,7 @@ bool started = false;
 
 void finaliseMpi()
 {
-    MPI_Finalize();
+    smc::mpiLibrary().finalize();
 }
 
 } // namespace
@@ -38,11 +37,11 @@ void startProcessWorld(int* argc, char*** argv)
     if (!startedByMpiLauncher()) {
         return;
     }
-    MPI_Init(argc, argv);
+    smc::mpiLibrary().init(argc, argv);
     started = true;
     std::atexit(finaliseMpi);
-    MPI_Comm_size(MPI_COMM_WORLD, &processCount);
-    MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
+    processCount = smc::mpiLibrary().world().size();
+    processRank = smc::mpiLibrary().world().rank();
 }
 
 bool mpiStarted()
@@ -53,6 +52,6 @@ bool mpiStarted()
 void worldBarrier()
 {
     if (started) {
-        MPI_Barrier(MPI_COMM_WORLD);
+        smc::mpiLibrary().barrier();
     }
 }

@@ -4,12 +4,10 @@
 #include <cstring>
 #include <memory>
 
-#include <libxml/globals.h>
-#include <libxml/xmlIO.h>
-#include <libxml/xmlerror.h>
-#include <libxml/xmlwriter.h>
-
 #include "driver/xml_trace.h"
+#include "frontend/xml_library.h"
+
+using ZOLT::xmlLibrary;
 
 int xmlTraceCounter = 1;
 
@@ -32,11 +30,11 @@ void ignoreLibraryError(void*, xmlError*) {}
 class QuietLibraryErrors
 {
 public:
-    QuietLibraryErrors() : handler(xmlStructuredError), context(xmlStructuredErrorContext)
+    QuietLibraryErrors() : handler(xmlLibrary().structuredError()), context(xmlLibrary().structuredErrorContext())
     {
-        xmlSetStructuredErrorFunc(nullptr, &ignoreLibraryError);
+        xmlLibrary().setStructuredErrorFunc(nullptr, &ignoreLibraryError);
     }
-    ~QuietLibraryErrors() { xmlSetStructuredErrorFunc(context, handler); }
+    ~QuietLibraryErrors() { xmlLibrary().setStructuredErrorFunc(context, handler); }
     QuietLibraryErrors(const QuietLibraryErrors&) = delete;
     QuietLibraryErrors& operator=(const QuietLibraryErrors&) = delete;
 
@@ -88,17 +86,17 @@ bool XMLTraceWriter::open(const std::string& name)
     error = 0;
     file = std::fopen(name.c_str(), "wb");
     if (file != nullptr) {
-        xmlOutputBufferPtr out = xmlOutputBufferCreateIO(&XMLTraceWriter::writeBytes, &XMLTraceWriter::closeFile,
-                                                         this, nullptr);
+        xmlOutputBufferPtr out = xmlLibrary().outputBufferCreateIO(&XMLTraceWriter::writeBytes,
+                                                                   &XMLTraceWriter::closeFile, this, nullptr);
         if (out != nullptr) {
             // The text writer owns the buffer from here on and closes it when it is freed.
-            writer = xmlNewTextWriter(out);
+            writer = xmlLibrary().newTextWriter(out);
             if (writer == nullptr) {
-                xmlOutputBufferClose(out);
+                xmlLibrary().outputBufferClose(out);
             }
         }
-        if (writer != nullptr && xmlTextWriterStartDocument(writer, nullptr, "UTF8", nullptr) < 0) {
-            xmlFreeTextWriter(writer);
+        if (writer != nullptr && xmlLibrary().textWriterStartDocument(writer, nullptr, "UTF8", nullptr) < 0) {
+            xmlLibrary().freeTextWriter(writer);
             writer = nullptr;
         }
         if (writer == nullptr) {
@@ -120,8 +118,8 @@ bool XMLTraceWriter::close()
     if (writer == nullptr) {
         return false;
     }
-    check(xmlTextWriterFlush(writer));
-    xmlFreeTextWriter(writer);
+    check(xmlLibrary().textWriterFlush(writer));
+    xmlLibrary().freeTextWriter(writer);
     writer = nullptr;
     if (failed) {
         std::fprintf(stderr, "Error writing %s%s%s\n", fileName.c_str(), error != 0 ? ": " : "",
@@ -144,7 +142,7 @@ void XMLTraceWriter::writeAttribute(const char* name, const std::string& value)
     if (writer == nullptr || failed || value.empty()) {
         return;
     }
-    check(xmlTextWriterWriteAttribute(writer, xml(name), xml(value)));
+    check(xmlLibrary().textWriterWriteAttribute(writer, xml(name), xml(value)));
 }
 
 void XMLTraceWriter::startElement(const char* name)
@@ -152,7 +150,7 @@ void XMLTraceWriter::startElement(const char* name)
     if (writer == nullptr || failed) {
         return;
     }
-    check(xmlTextWriterStartElement(writer, xml(name)));
+    check(xmlLibrary().textWriterStartElement(writer, xml(name)));
 }
 
 void XMLTraceWriter::endElement()
@@ -160,7 +158,7 @@ void XMLTraceWriter::endElement()
     if (writer == nullptr || failed) {
         return;
     }
-    check(xmlTextWriterEndElement(writer));
+    check(xmlLibrary().textWriterEndElement(writer));
 }
 
 void XMLTraceWriter::writeTextElement(const char* name, const std::string& text)
@@ -168,7 +166,7 @@ void XMLTraceWriter::writeTextElement(const char* name, const std::string& text)
     if (writer == nullptr || failed) {
         return;
     }
-    check(xmlTextWriterWriteElement(writer, xml(name), xml(text)));
+    check(xmlLibrary().textWriterWriteElement(writer, xml(name), xml(text)));
 }
 
 void XMLTraceWriter::writeCDATA(const std::string& text)
@@ -176,7 +174,7 @@ void XMLTraceWriter::writeCDATA(const std::string& text)
     if (writer == nullptr || failed) {
         return;
     }
-    check(xmlTextWriterWriteCDATA(writer, xml(text)));
+    check(xmlLibrary().textWriterWriteCDATA(writer, xml(text)));
 }
 
 void XMLTraceWriter::writeTraceStart(const std::string& initialNode)

@@ -1,7 +1,5 @@
 #include "frontend/xml_reader.h"
 
-#include <libxml/xmlreader.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 
 #include "frontend/parser.h"
 #include "frontend/type_exception.h"
+#include "frontend/xml_library.h"
 #include "language/query_list.h"
 
 namespace ZOLT {
@@ -221,7 +220,7 @@ XmlStructureError::XmlStructureError(const std::string& message, std::string pat
 
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
 {
-    return readDocument(xmlReaderForFile(path, nullptr, parserOptions), builder, newSyntax, queries);
+    return readDocument(xmlLibrary().readerForFile(path, nullptr, parserOptions), builder, newSyntax, queries);
 }
 
 int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, bool newSyntax,
@@ -229,8 +228,8 @@ int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, 
 {
     if (text == nullptr || length > static_cast<size_t>(INT_MAX))
         return -1;
-    return readDocument(xmlReaderForMemory(text, static_cast<int>(length), nullptr, nullptr, parserOptions), builder,
-                        newSyntax, queries);
+    return readDocument(xmlLibrary().readerForMemory(text, static_cast<int>(length), nullptr, nullptr, parserOptions),
+                        builder, newSyntax, queries);
 }
 
 void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error)
@@ -248,18 +247,18 @@ XMLReader::XMLReader(xmlTextReader* reader, ParserBuilder* builder, bool newSynt
         read();
     } catch (...) {
         // The destructor does not run for an object whose constructor failed.
-        xmlFreeTextReader(this->reader);
+        xmlLibrary().freeTextReader(this->reader);
         throw;
     }
 }
 
-XMLReader::~XMLReader() { xmlFreeTextReader(reader); }
+XMLReader::~XMLReader() { xmlLibrary().freeTextReader(reader); }
 
 // ---- cursor ---------------------------------------------------------------
 
-int XMLReader::nodeType() const { return xmlTextReaderNodeType(reader); }
+int XMLReader::nodeType() const { return xmlLibrary().textReaderNodeType(reader); }
 
-bool XMLReader::isEmptyElement() const { return xmlTextReaderIsEmptyElement(reader) == 1; }
+bool XMLReader::isEmptyElement() const { return xmlLibrary().textReaderIsEmptyElement(reader) == 1; }
 
 bool XMLReader::isElementStart() const { return nodeType() == XML_READER_TYPE_ELEMENT; }
 
@@ -273,7 +272,7 @@ bool XMLReader::isText() const
 
 int XMLReader::currentCode() const
 {
-    const xmlChar* name = xmlTextReaderConstLocalName(reader);
+    const xmlChar* name = xmlLibrary().textReaderConstLocalName(reader);
     int code = name == nullptr ? -1 : xmlTagCode(reinterpret_cast<const char*>(name));
     if (code < 0)
         fail("Unknown tag in XML file");
@@ -287,17 +286,17 @@ void XMLReader::fail(const char* message) const
 
 std::string XMLReader::value() const
 {
-    const xmlChar* text = xmlTextReaderConstValue(reader);
+    const xmlChar* text = xmlLibrary().textReaderConstValue(reader);
     return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text));
 }
 
 bool XMLReader::attribute(const char* name, std::string& result) const
 {
-    xmlChar* text = xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
+    xmlChar* text = xmlLibrary().textReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name));
     if (text == nullptr)
         return false;
     result = reinterpret_cast<const char*>(text);
-    xmlFree(text);
+    xmlLibrary().free(text);
     return true;
 }
 
@@ -308,7 +307,7 @@ void XMLReader::read()
         if (levels.empty() || levels.back().begun == 0 || levels.back().last != currentCode())
             fail("Invalid nesting in XML document");
     }
-    if (xmlTextReaderRead(reader) != 1)
+    if (xmlLibrary().textReaderRead(reader) != 1)
         fail("Unexpected end of XML document");
     // Entities other than the predefined ones are neither expanded nor loaded, so a
     // text holding a reference to one would be read cut short without a word.

@@ -1,11 +1,5 @@
 #include "frontend/xml_writer.h"
 
-#include <libxml/encoding.h>
-#include <libxml/globals.h>
-#include <libxml/xmlerror.h>
-#include <libxml/xmlstring.h>
-#include <libxml/xmlwriter.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -18,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "frontend/xml_library.h"
 #include "language/walk.h"
 #include "support/exceptions.h"
 
@@ -215,7 +210,7 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
 {
     if (text == nullptr)
         return nullptr;
-    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding);
+    xmlCharEncodingHandlerPtr handler = xmlLibrary().findCharEncodingHandler(encoding);
     if (handler == nullptr) {
         std::printf("ConvertInput: no encoding handler found for '%s'\n", encoding != nullptr ? encoding : "");
         return nullptr;
@@ -227,7 +222,7 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
     }
     int size = static_cast<int>(length) + 1;
     int outSize = size * 2 - 1;
-    auto* out = static_cast<xmlChar*>(xmlMalloc(static_cast<size_t>(outSize)));
+    auto* out = static_cast<xmlChar*>(xmlLibrary().malloc(static_cast<size_t>(outSize)));
     if (out == nullptr) {
         std::printf("ConvertInput: no mem");
         return nullptr;
@@ -238,20 +233,20 @@ xmlChar* ConvertInput(const char* text, const char* encoding)
         result = handler->input(out, &outSize, reinterpret_cast<const unsigned char*>(text), &temp);
     // The conversion into UTF-8 of a UTF-8 text copies its bytes; a text that is no
     // valid UTF-8 would make a document that cannot be read back.
-    if (result < 0 || xmlCheckUTF8(xml(text)) == 0) {
+    if (result < 0 || xmlLibrary().checkUTF8(xml(text)) == 0) {
         std::printf("ConvertInput: conversion wasn't successful.");
-        xmlFree(out);
+        xmlLibrary().free(out);
         return nullptr;
     }
     if (temp - size + 1 != 0) {
         std::printf("ConvertInput: conversion wasn't successful. converted: %i octets.\n", temp);
-        xmlFree(out);
+        xmlLibrary().free(out);
         return nullptr;
     }
-    auto* trimmed = static_cast<xmlChar*>(xmlRealloc(out, static_cast<size_t>(outSize) + 1));
+    auto* trimmed = static_cast<xmlChar*>(xmlLibrary().realloc(out, static_cast<size_t>(outSize) + 1));
     if (trimmed == nullptr) {
         std::printf("ConvertInput: no mem");
-        xmlFree(out);
+        xmlLibrary().free(out);
         return nullptr;
     }
     trimmed[outSize] = 0;
@@ -283,11 +278,11 @@ void requireInitialLocations(TimedAutomataSystem& system)
 class LibraryErrors
 {
 public:
-    LibraryErrors() : handler(xmlStructuredError), context(xmlStructuredErrorContext)
+    LibraryErrors() : handler(xmlLibrary().structuredError()), context(xmlLibrary().structuredErrorContext())
     {
-        xmlSetStructuredErrorFunc(this, &LibraryErrors::collect);
+        xmlLibrary().setStructuredErrorFunc(this, &LibraryErrors::collect);
     }
-    ~LibraryErrors() { xmlSetStructuredErrorFunc(context, handler); }
+    ~LibraryErrors() { xmlLibrary().setStructuredErrorFunc(context, handler); }
     LibraryErrors(const LibraryErrors&) = delete;
     LibraryErrors& operator=(const LibraryErrors&) = delete;
 
@@ -318,7 +313,7 @@ int writeSystemXml(const char* path, TimedAutomataSystem& system)
         return std::runtime_error(std::string("Cannot write the model to ") + path + ": " +
                                   (errors.first.empty() ? what : errors.first));
     };
-    xmlTextWriterPtr writer = xmlNewTextWriterFilename(path, 0);
+    xmlTextWriterPtr writer = xmlLibrary().newTextWriterFilename(path, 0);
     if (writer == nullptr)
         throw failure("Error creating the xml writer");
     try {
@@ -332,30 +327,30 @@ int writeSystemXml(const char* path, TimedAutomataSystem& system)
 
 XMLWriter::XMLWriter(xmlTextWriter* writer, TimedAutomataSystem* system) : textWriter(writer), system(system) {}
 
-XMLWriter::~XMLWriter() { xmlFreeTextWriter(textWriter); }
+XMLWriter::~XMLWriter() { xmlLibrary().freeTextWriter(textWriter); }
 
 // ---- wrappers ----------------------------------------------------------------
 
 void XMLWriter::startElement(const char* name)
 {
-    check(xmlTextWriterStartElement(textWriter, xml(name)), "xmlTextWriterStartElement");
+    check(xmlLibrary().textWriterStartElement(textWriter, xml(name)), "xmlTextWriterStartElement");
 }
 
-void XMLWriter::endElement() { check(xmlTextWriterEndElement(textWriter), "xmlTextWriterEndElement"); }
+void XMLWriter::endElement() { check(xmlLibrary().textWriterEndElement(textWriter), "xmlTextWriterEndElement"); }
 
 void XMLWriter::writeElement(const char* name, const std::string& text)
 {
-    check(xmlTextWriterWriteElement(textWriter, xml(name), xml(text)), "xmlTextWriterWriteElement");
+    check(xmlLibrary().textWriterWriteElement(textWriter, xml(name), xml(text)), "xmlTextWriterWriteElement");
 }
 
 void XMLWriter::writeString(const std::string& text)
 {
-    check(xmlTextWriterWriteString(textWriter, xml(text)), "xmlTextWriterWriteString");
+    check(xmlLibrary().textWriterWriteString(textWriter, xml(text)), "xmlTextWriterWriteString");
 }
 
 void XMLWriter::writeAttribute(const char* name, const std::string& value)
 {
-    check(xmlTextWriterWriteAttribute(textWriter, xml(name), xml(value)), "xmlTextWriterWriteAttribute");
+    check(xmlLibrary().textWriterWriteAttribute(textWriter, xml(name), xml(value)), "xmlTextWriterWriteAttribute");
 }
 
 void XMLWriter::writeAttribute(const char* name, int64_t value) { writeAttribute(name, std::to_string(value)); }
@@ -364,10 +359,10 @@ void XMLWriter::writeAttribute(const char* name, int64_t value) { writeAttribute
 
 void XMLWriter::writeDocument()
 {
-    check(xmlTextWriterStartDocument(textWriter, nullptr, "utf-8", nullptr), "xmlTextWriterStartDocument");
-    xmlTextWriterSetIndent(textWriter, 1);
-    xmlTextWriterSetIndentString(textWriter, xml("  "));
-    xmlTextWriterWriteDTD(textWriter, xml("nta"), xml(publicId), xml(systemId), nullptr);
+    check(xmlLibrary().textWriterStartDocument(textWriter, nullptr, "utf-8", nullptr), "xmlTextWriterStartDocument");
+    xmlLibrary().textWriterSetIndent(textWriter, 1);
+    xmlLibrary().textWriterSetIndentString(textWriter, xml("  "));
+    xmlLibrary().textWriterWriteDTD(textWriter, xml("nta"), xml(publicId), xml(systemId), nullptr);
 
     startElement("nta");
     writeElement("declaration", globalDeclarationText());
@@ -386,7 +381,7 @@ void XMLWriter::writeDocument()
     writeElement("system", systemText());
     writeQueries();
     endElement();
-    check(xmlTextWriterEndDocument(textWriter), "xmlTextWriterEndDocument");
+    check(xmlLibrary().textWriterEndDocument(textWriter), "xmlTextWriterEndDocument");
 }
 
 // The queries stored with the model, as the reader reads them: one query element
@@ -742,7 +737,7 @@ void XMLWriter::writeLabelElement(const char* kind, const std::string& text,
     if (converted == nullptr)
         return;
     std::string utf8(reinterpret_cast<const char*>(converted));
-    xmlFree(converted);
+    xmlLibrary().free(converted);
     startElement("label");
     writeAttribute("kind", kind);
     if (position) {

@@ -71,6 +71,8 @@ protected:
 
     // A launcher that runs the program (its command words, found on the path), or none.
     std::vector<std::string> launcher;
+    // The program file to run: the built one unless a test puts a copy elsewhere.
+    std::string program = MIRVEK_PROGRAM;
 
     // Runs the program with argv[0] "mirvek" in the test's folder, or under the launcher. The
     // program's own environment variables are left out of the inherited environment; `env` adds
@@ -85,7 +87,7 @@ protected:
     pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
     {
         std::vector<std::string> words = launcher;
-        words.push_back(launcher.empty() ? "mirvek" : MIRVEK_PROGRAM);
+        words.push_back(launcher.empty() ? "mirvek" : program);
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& w : words) {
@@ -113,11 +115,11 @@ protected:
         posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
         pid_t pid = 0;
         const int rc = launcher.empty()
-                           ? posix_spawn(&pid, MIRVEK_PROGRAM, &actions, nullptr, argv.data(), envp.data())
+                           ? posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data())
                            : posix_spawnp(&pid, launcher[0].c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << MIRVEK_PROGRAM;
+            ADD_FAILURE() << "cannot start " << program;
             return 0;
         }
         return pid;

@@ -1,0 +1,75 @@
+#pragma once
+
+// The program does not link libxml2. The functions of it that the XML reader and the XML writers
+// call are reached through this table, which the module mirvek-xml.so in the program's folder
+// provides; it is loaded the first time an XML file is read or written, so that a run on a
+// textual model never loads libxml2 and the libraries it brings along. A program that has the
+// table linked in (the tests) uses that one instead of loading the module.
+//
+// Each entry is the libxml2 function of the same name without its "xml" prefix; only the memory
+// functions and the error-handler globals, which libxml2 defines as macros, are wrapped.
+
+#include <libxml/encoding.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
+#include <libxml/xmlwriter.h>
+
+#include "support/program_module.h"
+
+namespace ZOLT {
+
+struct XmlLibrary
+{
+    static constexpr uint32_t version = 1;
+
+    ModuleTableHeader header;
+
+    // The allocator of the texts that libxml2 hands out (xmlMalloc, xmlRealloc, xmlFree).
+    void* (*malloc)(size_t size);
+    void* (*realloc)(void* memory, size_t size);
+    void (*free)(void* memory);
+
+    decltype(&::xmlCheckUTF8) checkUTF8;
+    decltype(&::xmlFindCharEncodingHandler) findCharEncodingHandler;
+
+    // The handler of structured errors and its context (xmlStructuredError,
+    // xmlStructuredErrorContext), and their setter.
+    xmlStructuredErrorFunc (*structuredError)();
+    void* (*structuredErrorContext)();
+    decltype(&::xmlSetStructuredErrorFunc) setStructuredErrorFunc;
+
+    decltype(&::xmlReaderForFile) readerForFile;
+    decltype(&::xmlReaderForMemory) readerForMemory;
+    decltype(&::xmlFreeTextReader) freeTextReader;
+    decltype(&::xmlTextReaderRead) textReaderRead;
+    decltype(&::xmlTextReaderNodeType) textReaderNodeType;
+    decltype(&::xmlTextReaderIsEmptyElement) textReaderIsEmptyElement;
+    decltype(&::xmlTextReaderConstLocalName) textReaderConstLocalName;
+    decltype(&::xmlTextReaderConstValue) textReaderConstValue;
+    decltype(&::xmlTextReaderGetAttribute) textReaderGetAttribute;
+
+    decltype(&::xmlOutputBufferCreateIO) outputBufferCreateIO;
+    decltype(&::xmlOutputBufferClose) outputBufferClose;
+    decltype(&::xmlNewTextWriter) newTextWriter;
+    decltype(&::xmlNewTextWriterFilename) newTextWriterFilename;
+    decltype(&::xmlFreeTextWriter) freeTextWriter;
+    decltype(&::xmlTextWriterSetIndent) textWriterSetIndent;
+    decltype(&::xmlTextWriterSetIndentString) textWriterSetIndentString;
+    decltype(&::xmlTextWriterStartDocument) textWriterStartDocument;
+    decltype(&::xmlTextWriterEndDocument) textWriterEndDocument;
+    decltype(&::xmlTextWriterWriteDTD) textWriterWriteDTD;
+    decltype(&::xmlTextWriterStartElement) textWriterStartElement;
+    decltype(&::xmlTextWriterEndElement) textWriterEndElement;
+    decltype(&::xmlTextWriterWriteElement) textWriterWriteElement;
+    decltype(&::xmlTextWriterWriteAttribute) textWriterWriteAttribute;
+    decltype(&::xmlTextWriterWriteString) textWriterWriteString;
+    decltype(&::xmlTextWriterWriteCDATA) textWriterWriteCDATA;
+    decltype(&::xmlTextWriterFlush) textWriterFlush;
+};
+
+// The table: the linked-in one, else the module's, loaded the first time. Throws
+// std::runtime_error, with the reason, when the module cannot be loaded.
+const XmlLibrary& xmlLibrary();
+
+} // namespace ZOLT
