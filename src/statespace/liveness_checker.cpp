@@ -213,6 +213,8 @@ void LivenessChecker::begin()
     if (delayFilter == nullptr) {
         throw Bug("The liveness checker needs its region before it begins");
     }
+    // A stop is forgotten when a search begins, so that one arriving before its first state counts.
+    stopped = false;
     head = silent ? static_cast<pipeline::Sink<Successor>*>(successorFilter) : progressFilter;
     progressFilter->connect(successorFilter);
     pipeline::Generator<Successor>* last = successorFilter;
@@ -252,7 +254,6 @@ void LivenessChecker::begin()
 
 bool LivenessChecker::put(Successor* item)
 {
-    stopped = false;
     // The initial state enters behind the successor computation and the trace recording.
     delayFilter->put(item);
 
@@ -278,6 +279,8 @@ bool LivenessChecker::put(Successor* item)
         head->put(&current);
     }
     current.handle.release();
+    // The stop ended this search; a later one from the same checker runs.
+    stopped = false;
     return true;
 }
 

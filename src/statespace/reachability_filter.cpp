@@ -176,6 +176,9 @@ void ReachabilityFilter::begin()
 {
     using Stage = pipeline::Filter<Successor, Successor>;
     reached = nullptr;
+    // A stop is forgotten when a search begins, not when its first state arrives: an interrupt
+    // that comes between the two still ends the search.
+    stop = false;
 
     // The head, and the stages in front of the transition stage.
     if (sortingStage != nullptr) {
@@ -247,7 +250,6 @@ bool ReachabilityFilter::put(Successor* item)
         pipeline::dropItem(item);
         throw Bug("The reachability search needs a passed-waiting list, a delay stage and a transition stage");
     }
-    stop = false;
     System* owner = item->state->getSystem();
     SymbolicStateReference* reference = nullptr;
 
@@ -264,6 +266,7 @@ bool ReachabilityFilter::put(Successor* item)
         }
         if (stop) {
             pipeline::dropItem(item);
+            stop = false;
             return true;
         }
     }
@@ -280,6 +283,8 @@ bool ReachabilityFilter::put(Successor* item)
         head->put(state);
         checkCandidates(true);
     }
+    // The stop ended this search; a later one from the same stage runs.
+    stop = false;
     return true;
 }
 

@@ -625,6 +625,8 @@ void RobustReachabilityChecker::begin()
         throw Bug("The robust reachability checker needs a passed list and its successor, delay and transition "
                   "stages");
     }
+    // A stop is forgotten when a search begins, so that one arriving before its first state counts.
+    stopped = false;
     progressFilter->connect(successorStage);
     head = silent ? static_cast<pipeline::Sink<Successor>*>(successorStage) : progressFilter;
     pipeline::Generator<Successor>* last = successorStage;
@@ -663,7 +665,6 @@ void RobustReachabilityChecker::begin()
 
 bool RobustReachabilityChecker::put(Successor* initial)
 {
-    stopped = false;
     RSuccessor item;
     item.state = initial->state;
     item.transition = initial->transition != nullptr ? initial->transition : emptyEdgeTuple();
@@ -694,6 +695,8 @@ bool RobustReachabilityChecker::put(Successor* initial)
     waitingStack->clear();
     rootStack->clear();
     item.handle.release();
+    // The stop ended this search; a later one from the same checker runs.
+    stopped = false;
     return true;
 }
 
