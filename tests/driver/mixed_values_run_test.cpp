@@ -126,6 +126,21 @@ TEST_F(MixedValuesRun, DoubleInlineIfYieldsTheDoubleOfEitherBranch)
     }
 }
 
+// Integers converted where doubles are written (array elements, parameters of calls), double
+// inline ifs and for-loop commas whose parts are calls, and sums over spawned processes that
+// mix integer and double members.
+TEST_F(MixedValuesRun, DoublesThroughSpawnsSumsAndCalls)
+{
+    check({"num_sweep_spawn_sum.xta",
+           {{"Pr[<=5](<> P.C && arr[1] == 4.0)", Expect::Likely},
+            {"Pr[<=5](<> P.C && d == 1.5)", Expect::Likely},
+            {"Pr[<=5](<> P.C && e == 2.0 && f == 1.5)", Expect::Likely},
+            {"Pr[<=5](<> P.C && g == 1.5)", Expect::Likely},
+            {"Pr[<=5](<> P.C && h == 7.0 && k == 12.5)", Expect::Likely},
+            {"Pr[<=5](<> P.C && (sum (w : W) (w.q + w.p)) == 9)", Expect::Likely},
+            {"Pr[<=5](<> P.C && (sum (w : W) (w.q + w.p)) != 9)", Expect::Unlikely}}});
+}
+
 // A quantifier yields 0 or 1, never the value of an instance, and its range is [0, 1] where
 // ranges are analysed (here the bound of a clock constraint).
 TEST_F(MixedValuesRun, QuantifiersYieldTruthValues)
