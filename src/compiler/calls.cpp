@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "compiler/compiler.h"
+#include "compiler/depth_guard.h"
 #include "compiler/rewriting.h"
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
@@ -35,21 +36,9 @@ bool isFloatingBody(const expression_t& e)
 bool sizedByParameters(const type_t& type, const scope_t& parameters)
 {
     auto mentionsParameter = [&](const expression_t& bound) {
-        std::vector<expression_t> work{bound};
-        while (!work.empty()) {
-            expression_t x = std::move(work.back());
-            work.pop_back();
-            if (x.empty()) {
-                continue;
-            }
-            if (x.getKind() == IDENTIFIER && parameters.indexOf(x.getSymbol()) >= 0) {
-                return true;
-            }
-            for (size_t i = 0; i < x.getSize(); ++i) {
-                work.push_back(x[i]);
-            }
-        }
-        return false;
+        return anySubexpression(bound, [&](const expression_t& x) {
+            return x.getKind() == IDENTIFIER && parameters.indexOf(x.getSymbol()) >= 0;
+        });
     };
     if (type.isKind(ARRAY)) {
         const auto [lower, upper] = type.getIndexType().getRangeBounds();

@@ -58,21 +58,7 @@ bool isClockTerm(const expression_t& e)
 // Whether some part of the expression is a floating-point value.
 bool computesFloatingPoint(const expression_t& expression)
 {
-    std::vector<expression_t> work{expression};
-    while (!work.empty()) {
-        expression_t x = std::move(work.back());
-        work.pop_back();
-        if (x.empty()) {
-            continue;
-        }
-        if (x.getType().isKind(DOUBLE)) {
-            return true;
-        }
-        for (size_t i = 0; i < x.getSize(); ++i) {
-            work.push_back(x[i]);
-        }
-    }
-    return false;
+    return anySubexpression(expression, [](const expression_t& x) { return x.getType().isKind(DOUBLE); });
 }
 
 void addCellIndices(const ExpressionAnalyser::CellSet& cells, std::set<uint32_t>& indices)
