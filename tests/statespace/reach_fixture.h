@@ -222,10 +222,15 @@ public:
         delete filter;
     }
 
-    // Begins, puts the initial state, ends; true when the sink holds a goal state.
-    bool run()
+    // Begins, puts the initial state, ends; true when the sink holds a goal state. With
+    // `stopFirst`, a stop is requested after the search began and before its first state.
+    bool run(bool stopFirst = false)
     {
         filter->begin();
+        if (stopFirst) {
+            bool yes = true;
+            filter->setProperty(PROPERTY_STOP, &yes);
+        }
         Successor initial;
         initial.state = system.makeInitialState();
         initial.state->traceIndex = traces ? traces->put(nullptr, -1) : -1;

@@ -128,6 +128,21 @@ TEST(ReachabilityFilter, AStopEndsTheSearchAfterTheStateBeingExpanded)
     EXPECT_EQ(model->system->statesInUse(), 0u);
 }
 
+// An interrupt may come after the search began and before its initial state arrived: the search
+// then explores nothing, and the next search from the same stage runs in full.
+TEST(ReachabilityFilter, AStopBeforeTheFirstStateIsNotForgotten)
+{
+    auto model = reachtest::compileModel(reachtest::fixture("reach_counter.xta"));
+    {
+        Search search(*model->system, reachtest::formula(*model, "flag > 2"), Options());
+        EXPECT_FALSE(search.run(true));
+        EXPECT_EQ(search.job.explored, 0);
+        EXPECT_TRUE(search.run());
+        EXPECT_EQ(valueOf(*model, search.sink.state, "flag"), 3);
+    }
+    EXPECT_EQ(model->system->statesInUse(), 0u);
+}
+
 TEST(ReachabilityFilter, SilentSearchesSkipTheProgressStage)
 {
     auto model = reachtest::compileModel(reachtest::fixture("reach_counter.xta"));
