@@ -241,6 +241,20 @@ TEST(LivenessChecker, StopEmptiesThePathWithoutMarkingItExplored)
     EXPECT_EQ(run.reports.pairs.size(), 2u);
 }
 
+// An interrupt that comes after the search began and before its initial state arrived ends it
+// before it reports anything; the next search runs in full.
+TEST(LivenessChecker, AStopBeforeTheFirstStateIsNotForgotten)
+{
+    Scenario scenario = selfLoop();
+    Search run(scenario);
+    bool yes = true;
+    run.checker->setProperty(PROPERTY_STOP, &yes);
+    run.search();
+    EXPECT_TRUE(run.reports.pairs.empty());
+    run.search();
+    EXPECT_EQ(run.reports.pairs.size(), 1u);
+}
+
 TEST(LivenessChecker, ExploredStatesAreDroppedAndKeptForLaterSearches)
 {
     Scenario scenario = diamond();

@@ -186,6 +186,19 @@ TEST(RobustReachability, DriftAlongACycleReachesWhatExactTimingDoesNot)
     EXPECT_EQ(search.traceTo(search.goals.states[0]), expected);
 }
 
+// An interrupt that comes after the search began and before its initial state arrived ends it
+// before it reaches anything.
+TEST(RobustReachability, AStopBeforeTheFirstStateIsNotForgotten)
+{
+    Model model = drift();
+    model.goal = ExpressionRef(new InLocation(0, model.locations[1]));
+    Search search(model);
+    bool yes = true;
+    search.checker->setProperty(PROPERTY_STOP, &yes);
+    search.run();
+    EXPECT_TRUE(search.goals.states.empty());
+}
+
 TEST(RobustReachability, EnlargedStatesAreExploredAfterTheCurrentSearch)
 {
     Model model = drift();
