@@ -1,6 +1,8 @@
 #include "statespace/css.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "runtime/location.h"
 #include "runtime/symbolic_state.h"
@@ -78,8 +80,14 @@ CSS::CSS(System* system, bool compact)
       unpacked(system->getProcessCount())
 {}
 
-// Every node's memory belongs to the allocator, which goes with the storages.
-CSS::~CSS() = default;
+// Every node's memory belongs to the allocator, which goes with the storages; the arrays of the
+// groups are the store's own.
+CSS::~CSS()
+{
+    for (Group& group : groups) {
+        ::operator delete(group.nodes);
+    }
+}
 
 int32_t CSS::newColor()
 {
@@ -146,27 +154,172 @@ CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t co
 void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node)
 {
     SymbolicState* state = key.state;
-    const auto slots = static_cast<uint32_t>(state->getStaticSlotCount());
-    node->integers = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
-                                            key.integerHash);
+    uint32_t id = findGroup(key);
+    if (id == noGroup) {
+        id = newGroup(key);
+    }
+    Group& group = groups[id];
+    reserveEntry(group);
     const int32_t* meta = state->getMetaVariables();
     node->meta = discrete->packIntegers(
         meta, static_cast<uint32_t>(metaCount), low32(base::hash64(meta, sizeof(int32_t) * metaCount, 0)));
-    node->locations = discrete->packLocations(key.locationIndices, slots, key.locationHash);
     node->zone = zones->packZone(zone, zoneHash(zone));
-    node->spare = orderBits(zone);
+    node->spare = id;
     node->cost = state->getCost();
     node->flags = (node->flags & payloadFlag) | (static_cast<uint32_t>(color) & colorMask) | (held ? heldFlag : 0);
     node->hash = key.nodeHash;
+    group.nodes[group.size] = node;
+    group.orders[group.size] = orderBits(zone);
+    ++group.size;
+    const size_t buckets = table.getBucketCount();
     table.insert(node);
+    if (table.getBucketCount() != buckets) {
+        reverseGroups();
+    }
     ++colorCounts[color];
 }
 
 bool CSS::sameDiscrete(const StateKey& key, const Node* node)
 {
+    const Group& group = groups[node->group()];
     return discrete->equalLocations(key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()),
-                                    node->locations) &&
-           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), node->integers);
+                                    group.locations) &&
+           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), group.integers);
+}
+
+// ---- Groups --------------------------------------------------------------------------------------
+
+uint32_t CSS::findGroup(const StateKey& key)
+{
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        const Node* node = static_cast<const Node*>(n);
+        if (node->hash == key.nodeHash && sameDiscrete(key, node)) {
+            return node->group();
+        }
+    }
+    return noGroup;
+}
+
+uint32_t CSS::newGroup(const StateKey& key)
+{
+    uint32_t id;
+    if (!freeGroups.empty()) {
+        id = freeGroups.back();
+        freeGroups.pop_back();
+    } else {
+        id = static_cast<uint32_t>(groups.size());
+        groups.emplace_back();
+    }
+    Group& group = groups[id];
+    group.integers = discrete->packIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount),
+                                            key.integerHash);
+    group.locations = discrete->packLocations(
+        key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()), key.locationHash);
+    return id;
+}
+
+void CSS::dropGroup(uint32_t id)
+{
+    Group& group = groups[id];
+    discrete->release(group.locations);
+    discrete->release(group.integers);
+    ::operator delete(group.nodes);
+    group = Group();
+    freeGroups.push_back(id);
+}
+
+namespace {
+
+// Moves the entries of a group's arrays into a block for `capacity` entries.
+void moveEntries(CSS::Node**& nodes, uint32_t*& orders, uint32_t size, uint32_t capacity)
+{
+    static_assert(alignof(CSS::Node*) >= alignof(uint32_t));
+    auto** grown = static_cast<CSS::Node**>(::operator new(capacity * (sizeof(CSS::Node*) + sizeof(uint32_t))));
+    auto* grownOrders = reinterpret_cast<uint32_t*>(grown + capacity);
+    if (size > 0) {
+        std::memcpy(grown, nodes, size * sizeof(CSS::Node*));
+        std::memcpy(grownOrders, orders, size * sizeof(uint32_t));
+    }
+    ::operator delete(nodes);
+    nodes = grown;
+    orders = grownOrders;
+}
+
+}  // namespace
+
+void CSS::reserveEntry(Group& group)
+{
+    if (group.size == group.capacity) {
+        // Growth by half keeps the unused room of the arrays small; most discrete states gather
+        // many zones.
+        group.capacity = group.capacity < 4 ? 4 : group.capacity + group.capacity / 4;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+uint32_t CSS::entryOf(const Group& group, const Node* node)
+{
+    // Nodes are mostly looked for in the order of a walk over the group, next to the latest one.
+    const uint32_t n = group.size;
+    const uint32_t start = lastEntry < n ? lastEntry : n - 1;
+    for (uint32_t d = 0; start + d < n || d <= start; ++d) {
+        if (start + d < n && group.nodes[start + d] == node) {
+            return lastEntry = start + d;
+        }
+        if (d <= start && group.nodes[start - d] == node) {
+            return lastEntry = start - d;
+        }
+    }
+    throw Bug("CSS: a node is missing from the index of its discrete part");
+}
+
+void CSS::eraseEntry(uint32_t id, uint32_t index)
+{
+    Group& group = groups[id];
+    const uint32_t after = group.size - index - 1;
+    std::memmove(group.nodes + index, group.nodes + index + 1, after * sizeof(Node*));
+    std::memmove(group.orders + index, group.orders + index + 1, after * sizeof(uint32_t));
+    --group.size;
+    if (group.size == 0) {
+        dropGroup(id);
+    } else if (group.capacity > 16 && group.size <= group.capacity / 4) {
+        group.capacity /= 2;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+void CSS::compactGroup(uint32_t id)
+{
+    Group& group = groups[id];
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < group.size; ++i) {
+        if (group.nodes[i] != nullptr) {
+            group.nodes[kept] = group.nodes[i];
+            group.orders[kept] = group.orders[i];
+            ++kept;
+        }
+    }
+    group.size = kept;
+    if (group.size == 0) {
+        dropGroup(id);
+    } else if (group.capacity > 16 && group.size <= group.capacity / 4) {
+        group.capacity /= 2;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+void CSS::reverseGroups()
+{
+    for (Group& group : groups) {
+        std::reverse(group.nodes, group.nodes + group.size);
+        std::reverse(group.orders, group.orders + group.size);
+    }
+}
+
+uint32_t CSS::orderOf(const Node* node)
+{
+    const Group& group = groups[node->group()];
+    return group.orders[entryOf(group, node)];
 }
 
 CSS::Node* CSS::findNode(const StateKey& key, const ColorSet& filter)
@@ -251,11 +404,11 @@ void CSS::loadNode(Node* node, SymbolicState* state)
     if (unpacked.size() < slots) {
         unpacked.resize(slots);
     }
-    const uint32_t n = discrete->unpackLocations(unpacked.data(), node->locations);
+    const uint32_t n = discrete->unpackLocations(unpacked.data(), groups[node->group()].locations);
     for (uint32_t p = 0; p < n; ++p) {
         state->setLocation(p, locationTable->get(unpacked[p]));
     }
-    discrete->unpackIntegers(state->getVariables(), node->integers);
+    discrete->unpackIntegers(state->getVariables(), groups[node->group()].integers);
     if (node->meta != 0) {
         discrete->unpackIntegers(state->getMetaVariables(), node->meta);
     }
@@ -267,14 +420,29 @@ void CSS::loadNode(Node* node, SymbolicState* state)
 
 void CSS::removeNode(Node* node, IntrusiveHashTable::Node** link)
 {
+    const uint32_t id = node->group();
+    Group& group = groups[id];
+    const uint32_t index = entryOf(group, node);
+    if (link == nullptr) {
+        // The node before it in the chain is mostly the one before it in the group.
+        IntrusiveHashTable::Node** guess =
+            index + 1 < group.size ? &group.nodes[index + 1]->next : &table.bucketOf(node->hash);
+        if (*guess == node) {
+            link = guess;
+        }
+    }
+    unlinkAndRelease(node, link);
+    eraseEntry(id, index);
+}
+
+void CSS::unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link)
+{
     --colorCounts[node->color()];
-    if (link != nullptr) {
+    if (link != nullptr && *link == node) {
         table.unlinkAt(link);
     } else {
         table.remove(node);
     }
-    discrete->release(node->locations);
-    discrete->release(node->integers);
     discrete->release(node->meta);
     zones->release(node->zone);
     node->zone = 0;
@@ -302,6 +470,22 @@ void CSS::recolorAll(const ColorSet& colors, int32_t color)
     if (colors.empty()) {
         return;
     }
+    if (color == 0) {
+        // The groups first, each in one pass, rather than an entry at a time.
+        for (uint32_t id = 0; id < groups.size(); ++id) {
+            Group& group = groups[id];
+            bool any = false;
+            for (uint32_t i = 0; i < group.size; ++i) {
+                if (colors.contains(group.nodes[i]->color())) {
+                    group.nodes[i] = nullptr;
+                    any = true;
+                }
+            }
+            if (any) {
+                compactGroup(id);
+            }
+        }
+    }
     for (size_t b = 0; b < table.getBucketCount(); ++b) {
         IntrusiveHashTable::Node** link = &table.bucket(b);
         while (*link != nullptr) {
@@ -309,7 +493,7 @@ void CSS::recolorAll(const ColorSet& colors, int32_t color)
             if (!colors.contains(node->color())) {
                 link = &node->next;
             } else if (color == 0) {
-                removeNode(node, link);  // *link now holds the following node
+                unlinkAndRelease(node, link);  // *link now holds the following node
             } else {
                 recolor(node, color);
                 link = &node->next;
@@ -369,9 +553,9 @@ void CSS::computeZoneOrders(const dbm::fed_t& federation)
     }
 }
 
-dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters)
+dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, uint32_t stored,
+                                        bool equalMatters)
 {
-    const uint32_t stored = node->zoneOrder();
     const bool mayBeInside = (stored & ~order) == 0;  // the zone in the stored zone
     const bool mayContain = (order & ~stored) == 0;   // the stored zone in the zone
     if (mayContain) {
@@ -388,14 +572,13 @@ dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order,
 int CSS::relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node)
 {
     computeZoneOrders(federation);
-    return relateZones(federation, cost, node);
+    return relateZones(federation, cost, node, orderOf(node));
 }
 
-int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
+int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored)
 {
     // Most stored zones are told apart from every zone by their order bits alone: leave the
     // federation untouched (not even made private) for them.
-    const uint32_t stored = node->zoneOrder();
     bool mayBeRelated = false;
     for (uint32_t order : zoneOrders) {
         if ((stored & ~order) == 0 || (order & ~stored) == 0) {
@@ -413,7 +596,7 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
         zoneOrders.erase(zoneOrders.begin() + static_cast<std::ptrdiff_t>(k));
     };
     for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
-        switch (relationWithStored(*it, zoneOrders[k], node, cost < storedCost)) {
+        switch (relationWithStored(*it, zoneOrders[k], node, stored, cost < storedCost)) {
         case dbm::SUPERSET:
             if (storedCost >= cost) {
                 return 1;
@@ -449,16 +632,15 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
 bool CSS::relationWithNode(const dbm::fed_t& federation, int32_t cost, Node* node)
 {
     computeZoneOrders(federation);
-    return coversZone(federation, cost, node);
+    return coversZone(federation, cost, node, orderOf(node));
 }
 
-bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node)
+bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, uint32_t stored)
 {
     if (cost < node->cost) {
         return false;
     }
     // Only the inclusion of a zone in the stored one counts here (Subset or Equal).
-    const uint32_t stored = node->zoneOrder();
     size_t k = 0;
     for (const dbm::zone_t& zone : federation) {
         if ((stored & ~zoneOrders[k++]) == 0 && zones->includesZone(zone, node->zone)) {
@@ -471,47 +653,81 @@ bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* nod
 bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const ColorSet& eliminate,
                             const ColorSet& relate, const ColorSet& filter)
 {
-    const int32_t cost = key.state->getCost();
-    Iterator it = firstSameDiscrete(key, filter);
-    if (it.node != nullptr) {
-        computeZoneOrders(federation);
+    const uint32_t id = findGroup(key);
+    if (id == noGroup) {
+        return false;
     }
-    // Removes the current node through its link, which the walk knows, instead of searching the
-    // chain for it; the link of the next node is the current one's when the two were adjacent.
-    auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
-        const bool adjacent = it.link == &current->next;  // taken before current may be freed
-        removeNode(current, link);
-        if (adjacent) {
-            it.link = link;
+    const int32_t cost = key.state->getCost();
+    computeZoneOrders(federation);
+    // A stored zone whose order bits are ordered neither way with those of any zone is neither
+    // inside nor around one: neither relating nor covering does anything with its node, which is
+    // not read. An empty federation leaves no such test, and every node is visited.
+    auto mayRelate = [this](uint32_t stored) {
+        if (zoneOrders.empty()) {
+            return true;
         }
-    };
-    for (Node* node = it.node; node != nullptr;) {
-        Node* current = node;
-        IntrusiveHashTable::Node** link = it.link;
-        node = nextSameDiscrete(it);  // before current may be removed
-        if (relate.contains(current->color())) {
-            const int r = relateZones(federation, cost, current);
-            if (r == 1) {
-                if (eliminate.contains(current->color())) {
-                    remove(current, link);
-                }
-            } else if (r == 2) {
+        for (uint32_t order : zoneOrders) {
+            if ((stored & ~order) == 0 || (order & ~stored) == 0) {
                 return true;
             }
-        } else if (coversZone(federation, cost, current)) {
-            remove(current, link);
+        }
+        return false;
+    };
+    // No group is made or dropped during the scan. Removed nodes leave a null entry, and the
+    // group is compacted at the end; the walk goes from the front of the chain to its back.
+    Group& group = groups[id];
+    uint32_t removed = 0;
+    bool covered = false;
+    for (uint32_t i = group.size; i-- > 0;) {
+        const uint32_t stored = group.orders[i];
+        if (!mayRelate(stored)) {
+            continue;
+        }
+        Node* node = group.nodes[i];
+        const int32_t color = node->color();
+        if (!filter.passes(color)) {
+            continue;
+        }
+        bool remove = false;
+        if (relate.contains(color)) {
+            const int r = relateZones(federation, cost, node, stored);
+            if (r == 1) {
+                remove = eliminate.contains(color);
+            } else if (r == 2) {
+                covered = true;
+                break;
+            }
+        } else {
+            remove = coversZone(federation, cost, node, stored);
+        }
+        if (remove) {
+            // The node before it in the chain is mostly the nearest node before it in the group.
+            uint32_t before = i + 1;
+            while (before < group.size && group.nodes[before] == nullptr) {
+                ++before;
+            }
+            unlinkAndRelease(node, before < group.size ? &group.nodes[before]->next : &table.bucketOf(node->hash));
+            group.nodes[i] = nullptr;
+            ++removed;
         }
     }
-    return false;
+    if (removed > 0) {
+        compactGroup(id);
+    }
+    return covered;
 }
 
 bool CSS::containsPayload(const StateKey& key, const void* payload)
 {
-    static const ColorSet everyColor;
-    Iterator it = firstSameDiscrete(key, everyColor);
-    for (Node* node = it.node; node != nullptr; node = nextSameDiscrete(it)) {
-        if ((node->flags & payloadFlag) != 0 && node->payload() == payload) {
-            return true;
+    const uint32_t id = findGroup(key);
+    if (id == noGroup) {
+        return false;
+    }
+    const Group& group = groups[id];
+    const Node* wanted = static_cast<const Node*>(payload) - 1;
+    for (uint32_t i = 0; i < group.size; ++i) {
+        if (group.nodes[i] == wanted) {
+            return (wanted->flags & payloadFlag) != 0;
         }
     }
     return false;

@@ -1,11 +1,18 @@
 #pragma once
 
 // The constraint-system store: the explored symbolic states behind the passed and passed-waiting
-// lists. One node per stored zone holds the discrete part of its state (locations, integer and meta
-// variables, hash-consed by a discrete storage), the zone (hash-consed by a zone storage), the
-// state's cost and a color. Nodes are found by their discrete part; the zones found are compared
+// lists. One node per stored zone holds its meta variables (hash-consed by a discrete storage), the
+// zone (hash-consed by a zone storage), the state's cost and a color; the discrete part it shares
+// with the other nodes of its discrete state (locations and integer variables) is kept once, in
+// the group of those nodes. Nodes are found by their discrete part; the zones found are compared
 // with the zones of a new state, which is then either covered or removes the nodes it dominates.
 // Colors let several lists share one store, each seeing only its own nodes.
+//
+// Every node sits in the chain of its hash bucket, which gives the order of the walks over the
+// store. Besides, each group keeps an index of its nodes: their order bits (orderBits) in one
+// array and their addresses in another, in the order of the chain. A new zone is related to the
+// zones of its discrete state by a linear scan of the order bits, and only the few nodes whose
+// bits allow an inclusion either way are read.
 //
 // Node memory comes from the store's pooled allocator. A node may carry a payload right behind it;
 // callers identify such a node by its payload address. A node that a waiting order holds (the held
@@ -55,15 +62,13 @@ class CSS : public base::Object
 public:
     struct Node : IntrusiveHashTable::Node
     {
-        storage::handle_t locations;
-        storage::handle_t integers;
         storage::handle_t meta;  // 0 once the node has been explored (dropMeta)
         storage::zone_handle_t zone;
         int32_t cost;
         uint32_t flags;  // color and flags below
 
-        // The order bits of the stored zone (orderBits), kept in the table node's spare word.
-        uint32_t zoneOrder() const { return spare; }
+        // The group of the node's discrete part, kept in the table node's spare word.
+        uint32_t group() const { return spare; }
 
         int32_t color() const { return static_cast<int32_t>(flags & colorMask); }
         bool isHeld() const { return (flags & heldFlag) != 0; }
@@ -177,27 +182,63 @@ public:
 
     // Figures for tests and reports.
     size_t nodeCount() const { return table.size(); }
+    // Discrete parts with stored nodes.
+    size_t groupCount() const { return groups.size() - freeGroups.size(); }
     size_t tableBucketCount() const { return table.getBucketCount(); }
     const storage::DiscreteStorage& getDiscreteStorage() const { return *discrete; }
     const storage::ZoneStorage& getZoneStorage() const { return *zones; }
     const base::DataAllocator& getAllocator() const { return *allocator; }
 
 private:
+    // The nodes of one discrete part. The two arrays run parallel, the node that comes first in
+    // the bucket chain last, so that a new node (which goes to the front of the chain) is appended.
+    // The group holds the one reference of its nodes to their locations and integer variables.
+    struct Group
+    {
+        storage::handle_t locations = 0;
+        storage::handle_t integers = 0;
+        uint32_t size = 0;
+        uint32_t capacity = 0;
+        Node** nodes = nullptr;     // capacity entries, then the order bits
+        uint32_t* orders = nullptr; // inside the block of `nodes`
+    };
+    static constexpr uint32_t noGroup = ~0u;
+
     bool sameDiscrete(const StateKey& key, const Node* node);
+    // The group of the key's discrete part, or noGroup.
+    uint32_t findGroup(const StateKey& key);
+    // A group for the key's discrete part, which has none yet.
+    uint32_t newGroup(const StateKey& key);
+    // Releases the discrete part and the arrays of a group without nodes.
+    void dropGroup(uint32_t id);
+    // Room for one more entry.
+    void reserveEntry(Group& group);
+    // The index of the node in its group; searched outward from the latest index found.
+    uint32_t entryOf(const Group& group, const Node* node);
+    // Takes the entry out of its group, keeping the order of the others; drops an emptied group.
+    void eraseEntry(uint32_t id, uint32_t index);
+    // Takes the null entries out of a group, keeping the order of the others; drops an emptied group.
+    void compactGroup(uint32_t id);
+    // After the table has doubled: every chain holds its nodes in the reverse order.
+    void reverseGroups();
+    // Unlinks the node through `link` (searches the chain when null or stale) and releases it:
+    // its zone, its meta variables and its memory unless held. The group is left as it is.
+    void unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link);
     // relateAndEliminate with the order bits of the federation's zones in `zoneOrders` (in
-    // federation order; entries of removed zones are removed with them).
-    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node);
-    // The relation of a zone with the order bits `order` to the node's zone. Unless `equalMatters`,
-    // an Equal zone may be answered as Subset (the two act alike for a zone of no lower cost).
-    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters);
+    // federation order; entries of removed zones are removed with them) and the node's in `stored`.
+    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored);
+    // The relation of a zone with the order bits `order` to the node's zone, whose bits are
+    // `stored`. Unless `equalMatters`, an Equal zone may be answered as Subset (the two act alike
+    // for a zone of no lower cost).
+    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, uint32_t stored,
+                                       bool equalMatters);
     // relationWithNode with the order bits of the federation's zones in `zoneOrders`.
-    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node);
+    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, uint32_t stored);
     // Fills zoneOrders for the federation.
     void computeZoneOrders(const dbm::fed_t& federation);
-    static bool sameHandles(const Node* a, const Node* b)
-    {
-        return a->locations == b->locations && a->integers == b->integers;
-    }
+    // The order bits of the node's zone, from its group's index.
+    uint32_t orderOf(const Node* node);
+    static bool sameHandles(const Node* a, const Node* b) { return a->group() == b->group(); }
     static uint32_t nodeWords(const Node* node);
     uint32_t zoneHash(const dbm::zone_t& zone) const;
 
@@ -214,4 +255,7 @@ private:
     std::vector<uint32_t> indices;  // location indices of the latest key, and for unpacking
     std::vector<uint32_t> unpacked;
     std::vector<uint32_t> zoneOrders;  // order bits of the federation under comparison
+    std::vector<Group> groups;         // by id; ids of dropped groups are reused
+    std::vector<uint32_t> freeGroups;
+    uint32_t lastEntry = 0;            // where entryOf found its latest node
 };
