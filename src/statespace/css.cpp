@@ -595,7 +595,14 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t 
         it.remove();
         zoneOrders.erase(zoneOrders.begin() + static_cast<std::ptrdiff_t>(k));
     };
-    for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
+    // Making a shared federation private copies its zones in the reverse order: the order bits,
+    // taken from the shared list, are then taken again so that they pair with the zones.
+    const dbm::zone_t* first = federation.isEmpty() ? nullptr : &*federation.begin();
+    dbm::fed_t::mutable_iterator it = federation.beginMutable();
+    if (first != nullptr && &*federation.begin() != first) {
+        computeZoneOrders(federation);
+    }
+    while (!it.atEnd()) {
         switch (relationWithStored(*it, zoneOrders[k], node, stored, cost < storedCost)) {
         case dbm::SUPERSET:
             if (storedCost >= cost) {
