@@ -685,11 +685,25 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     Group& group = groups[id];
     uint32_t removed = 0;
     bool covered = false;
-    for (uint32_t i = group.size; i-- > 0;) {
-        const uint32_t stored = group.orders[i];
-        if (!mayRelate(stored)) {
-            continue;
+    for (uint32_t i = group.size; i > 0;) {
+        // On to the next node that may be related; a federation of one zone, the common case,
+        // has a loop of its own.
+        if (zoneOrders.size() == 1) {
+            const uint32_t order = zoneOrders[0];
+            const uint32_t* orders = group.orders;
+            while (i > 0 && (orders[i - 1] & ~order) != 0 && (order & ~orders[i - 1]) != 0) {
+                --i;
+            }
+        } else {
+            while (i > 0 && !mayRelate(group.orders[i - 1])) {
+                --i;
+            }
         }
+        if (i == 0) {
+            break;
+        }
+        --i;
+        const uint32_t stored = group.orders[i];
         Node* node = group.nodes[i];
         const int32_t color = node->color();
         if (!filter.passes(color)) {
