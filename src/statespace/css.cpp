@@ -63,6 +63,7 @@ uint32_t low32(uint64_t h)
 }
 
 constexpr uint32_t nodeWordsWithoutPayload = sizeof(CSS::Node) / sizeof(uint32_t);
+constexpr uint32_t tailWords = 2 * sizeof(storage::handle_t) / sizeof(uint32_t);
 static_assert(sizeof(CSS::Node) % 8 == 0, "payloads follow nodes 8-byte aligned");
 
 }  // namespace
@@ -132,7 +133,7 @@ uint32_t CSS::zoneHash(const dbm::zone_t& zone) const
 
 uint32_t CSS::nodeWords(const Node* node)
 {
-    return nodeWordsWithoutPayload + node->payloadWords();
+    return nodeWordsWithoutPayload + node->payloadWords() + ((node->flags & tailFlag) != 0 ? tailWords : 0);
 }
 
 CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool withPayload, bool held)
@@ -140,37 +141,52 @@ CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t co
     if (color == 0) {
         return nullptr;
     }
-    const uint32_t words = nodeWordsWithoutPayload + (withPayload ? 2 : 0);
+    uint32_t count = 0;
+    uint32_t id = lookUp(key, count);
+    if (id == noGroup && count + 1 >= groupThreshold) {
+        id = makeGroup(key);
+    }
+    const bool tail = id == noGroup;
+    const uint32_t words = nodeWordsWithoutPayload + (withPayload ? 2 : 0) + (tail ? tailWords : 0);
     Node* node = new (allocator->allocate(words)) Node();
-    node->flags = withPayload ? payloadFlag : 0;
+    node->flags = (withPayload ? payloadFlag : 0) | (tail ? tailFlag : 0);
     if (withPayload) {
         static_cast<uint32_t*>(node->payload())[0] = 0;
         static_cast<uint32_t*>(node->payload())[1] = 0;
     }
-    storeNode(key, zone, color, held, node);
+    if (tail) {
+        SymbolicState* state = key.state;
+        storage::handle_t* handles = tailOf(node);
+        handles[0] = discrete->packLocations(key.locationIndices, static_cast<uint32_t>(state->getStaticSlotCount()),
+                                             key.locationHash);
+        handles[1] = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
+                                            key.integerHash);
+    }
+    storeNode(key, zone, color, held, node, id);
     return node;
 }
 
-void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node)
+void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node, uint32_t id)
 {
     SymbolicState* state = key.state;
-    uint32_t id = findGroup(key);
-    if (id == noGroup) {
-        id = newGroup(key);
-    }
-    Group& group = groups[id];
-    reserveEntry(group);
     const int32_t* meta = state->getMetaVariables();
     node->meta = discrete->packIntegers(
         meta, static_cast<uint32_t>(metaCount), low32(base::hash64(meta, sizeof(int32_t) * metaCount, 0)));
     node->zone = zones->packZone(zone, zoneHash(zone));
-    node->spare = id;
     node->cost = state->getCost();
-    node->flags = (node->flags & payloadFlag) | (static_cast<uint32_t>(color) & colorMask) | (held ? heldFlag : 0);
+    node->flags = (node->flags & (payloadFlag | tailFlag)) | (static_cast<uint32_t>(color) & colorMask) |
+                  (held ? heldFlag : 0) | (id != noGroup ? groupedFlag : 0);
     node->hash = key.nodeHash;
-    group.nodes[group.size] = node;
-    group.orders[group.size] = orderBits(zone);
-    ++group.size;
+    if (id != noGroup) {
+        Group& group = groups[id];
+        reserveEntry(group);
+        node->spare = id;
+        group.nodes[group.size] = node;
+        group.orders[group.size] = orderBits(zone);
+        ++group.size;
+    } else {
+        node->spare = orderBits(zone);
+    }
     const size_t buckets = table.getBucketCount();
     table.insert(node);
     if (table.getBucketCount() != buckets) {
@@ -181,10 +197,25 @@ void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color,
 
 bool CSS::sameDiscrete(const StateKey& key, const Node* node)
 {
-    const Group& group = groups[node->group()];
+    const Discrete d = discreteOf(node);
     return discrete->equalLocations(key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()),
-                                    group.locations) &&
-           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), group.integers);
+                                    d.locations) &&
+           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), d.integers);
+}
+
+storage::handle_t* CSS::tailOf(Node* node)
+{
+    return reinterpret_cast<storage::handle_t*>(static_cast<uint32_t*>(node->payload()) + node->payloadWords());
+}
+
+CSS::Discrete CSS::discreteOf(const Node* node) const
+{
+    if ((node->flags & tailFlag) != 0) {
+        const storage::handle_t* handles = tailOf(const_cast<Node*>(node));
+        return {handles[0], handles[1]};
+    }
+    const Group& group = groups[node->group()];
+    return {group.locations, group.integers};
 }
 
 // ---- Groups --------------------------------------------------------------------------------------
@@ -194,10 +225,60 @@ uint32_t CSS::findGroup(const StateKey& key)
     for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
         const Node* node = static_cast<const Node*>(n);
         if (node->hash == key.nodeHash && sameDiscrete(key, node)) {
-            return node->group();
+            return node->isGrouped() ? node->group() : noGroup;
         }
     }
     return noGroup;
+}
+
+uint32_t CSS::lookUp(const StateKey& key, uint32_t& count)
+{
+    count = 0;
+    const Node* first = nullptr;
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        const Node* node = static_cast<const Node*>(n);
+        if (node->hash != key.nodeHash) {
+            continue;
+        }
+        if (first == nullptr) {
+            if (!sameDiscrete(key, node)) {
+                continue;
+            }
+            if (node->isGrouped()) {
+                return node->group();
+            }
+            first = node;
+            count = 1;
+        } else if (sameHandles(node, first) && ++count >= groupThreshold) {
+            break;
+        }
+    }
+    return noGroup;
+}
+
+uint32_t CSS::makeGroup(const StateKey& key)
+{
+    const uint32_t id = newGroup(key);
+    Group& group = groups[id];
+    const Discrete handles{group.locations, group.integers};
+    gathered.clear();
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        Node* node = static_cast<Node*>(n);
+        if (node->hash == key.nodeHash && discreteOf(node) == handles) {
+            gathered.push_back(node);
+        }
+    }
+    // The index holds the front of the chain last.
+    for (auto it = gathered.rbegin(); it != gathered.rend(); ++it) {
+        Node* node = *it;
+        reserveEntry(group);
+        group.nodes[group.size] = node;
+        group.orders[group.size] = node->spare;
+        ++group.size;
+        node->spare = id;
+        node->flags |= groupedFlag;
+    }
+    return id;
 }
 
 uint32_t CSS::newGroup(const StateKey& key)
@@ -250,9 +331,9 @@ void moveEntries(CSS::Node**& nodes, uint32_t*& orders, uint32_t size, uint32_t 
 void CSS::reserveEntry(Group& group)
 {
     if (group.size == group.capacity) {
-        // Growth by half keeps the unused room of the arrays small; most discrete states gather
-        // many zones.
-        group.capacity = group.capacity < 4 ? 4 : group.capacity + group.capacity / 4;
+        // Growth by a quarter keeps the unused room of the arrays small; the copies it takes
+        // are few beside the nodes a large discrete state gathers.
+        group.capacity = group.capacity < groupThreshold ? groupThreshold : group.capacity + group.capacity / 4;
         moveEntries(group.nodes, group.orders, group.size, group.capacity);
     }
 }
@@ -318,6 +399,9 @@ void CSS::reverseGroups()
 
 uint32_t CSS::orderOf(const Node* node)
 {
+    if (!node->isGrouped()) {
+        return node->spare;
+    }
     const Group& group = groups[node->group()];
     return group.orders[entryOf(group, node)];
 }
@@ -404,11 +488,12 @@ void CSS::loadNode(Node* node, SymbolicState* state)
     if (unpacked.size() < slots) {
         unpacked.resize(slots);
     }
-    const uint32_t n = discrete->unpackLocations(unpacked.data(), groups[node->group()].locations);
+    const Discrete d = discreteOf(node);
+    const uint32_t n = discrete->unpackLocations(unpacked.data(), d.locations);
     for (uint32_t p = 0; p < n; ++p) {
         state->setLocation(p, locationTable->get(unpacked[p]));
     }
-    discrete->unpackIntegers(state->getVariables(), groups[node->group()].integers);
+    discrete->unpackIntegers(state->getVariables(), d.integers);
     if (node->meta != 0) {
         discrete->unpackIntegers(state->getMetaVariables(), node->meta);
     }
@@ -420,6 +505,10 @@ void CSS::loadNode(Node* node, SymbolicState* state)
 
 void CSS::removeNode(Node* node, IntrusiveHashTable::Node** link)
 {
+    if (!node->isGrouped()) {
+        unlinkAndRelease(node, link);
+        return;
+    }
     const uint32_t id = node->group();
     Group& group = groups[id];
     const uint32_t index = entryOf(group, node);
@@ -447,6 +536,13 @@ void CSS::unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link)
     zones->release(node->zone);
     node->zone = 0;
     node->meta = 0;
+    if ((node->flags & tailFlag) != 0) {
+        storage::handle_t* handles = tailOf(node);
+        discrete->release(handles[0]);
+        discrete->release(handles[1]);
+        handles[0] = 0;
+        handles[1] = 0;
+    }
     if (node->isHeld()) {
         node->flags &= ~colorMask;
     } else {
@@ -660,10 +756,21 @@ bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* nod
 bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const ColorSet& eliminate,
                             const ColorSet& relate, const ColorSet& filter)
 {
-    const uint32_t id = findGroup(key);
-    if (id == noGroup) {
+    IntrusiveHashTable::Node** link = &table.bucketOf(key.nodeHash);
+    for (; *link != nullptr; link = &(*link)->next) {
+        const Node* node = static_cast<const Node*>(*link);
+        if (node->hash == key.nodeHash && sameDiscrete(key, node)) {
+            break;
+        }
+    }
+    if (*link == nullptr) {
         return false;
     }
+    Node* first = static_cast<Node*>(*link);
+    if (!first->isGrouped()) {
+        return walkAndEliminate(first, link, key, federation, eliminate, relate, filter);
+    }
+    const uint32_t id = first->group();
     const int32_t cost = key.state->getCost();
     computeZoneOrders(federation);
     // A stored zone whose order bits are ordered neither way with those of any zone is neither
@@ -738,10 +845,61 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     return covered;
 }
 
+bool CSS::walkAndEliminate(Node* first, IntrusiveHashTable::Node** firstLink, const StateKey& key,
+                           dbm::fed_t& federation, const ColorSet& eliminate, const ColorSet& relate,
+                           const ColorSet& filter)
+{
+    const int32_t cost = key.state->getCost();
+    Iterator it;
+    it.filter = &filter;
+    it.node = first;
+    it.link = firstLink;
+    if (!filter.passes(first->color())) {
+        nextSameDiscrete(it);
+    }
+    if (it.node != nullptr) {
+        computeZoneOrders(federation);
+    }
+    // Removes the current node through its link, which the walk knows, instead of searching the
+    // chain for it; the link of the next node is the current one's when the two were adjacent.
+    auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
+        const bool adjacent = it.link == &current->next;  // taken before current may be freed
+        unlinkAndRelease(current, link);
+        if (adjacent) {
+            it.link = link;
+        }
+    };
+    for (Node* node = it.node; node != nullptr;) {
+        Node* current = node;
+        IntrusiveHashTable::Node** link = it.link;
+        node = nextSameDiscrete(it);  // before current may be removed
+        if (relate.contains(current->color())) {
+            const int r = relateZones(federation, cost, current, current->spare);
+            if (r == 1) {
+                if (eliminate.contains(current->color())) {
+                    remove(current, link);
+                }
+            } else if (r == 2) {
+                return true;
+            }
+        } else if (coversZone(federation, cost, current, current->spare)) {
+            remove(current, link);
+        }
+    }
+    return false;
+}
+
 bool CSS::containsPayload(const StateKey& key, const void* payload)
 {
     const uint32_t id = findGroup(key);
     if (id == noGroup) {
+        static const ColorSet everyColor;
+        Iterator it = firstSameDiscrete(key, everyColor);
+        for (Node* node = it.node; node != nullptr; node = nextSameDiscrete(it)) {
+            if ((node->flags & payloadFlag) != 0 && node->payload() == payload) {
+                return true;
+            }
+        }
         return false;
     }
     const Group& group = groups[id];

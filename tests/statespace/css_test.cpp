@@ -245,7 +245,7 @@ TEST_P(CSSTest, RemovingAHeldNodeLeavesItsMemory)
     CSS::Node* node = css->addNode(key, *s->zone.begin(), color, true, true);
     ASSERT_NE(node, nullptr);
     const auto* memory = reinterpret_cast<const uint32_t*>(node);
-    const uint32_t words = sizeof(CSS::Node) / 4 + 2;
+    const uint32_t words = CSS::nodeWords(node);
     EXPECT_TRUE(css->containsPayload(key, node->payload()));
     EXPECT_EQ(CSS::nodeOfPayload(node->payload()), node);
     css->recolor(node, 0);
