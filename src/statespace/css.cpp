@@ -1,6 +1,8 @@
 #include "statespace/css.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "runtime/location.h"
 #include "runtime/symbolic_state.h"
@@ -61,6 +63,7 @@ uint32_t low32(uint64_t h)
 }
 
 constexpr uint32_t nodeWordsWithoutPayload = sizeof(CSS::Node) / sizeof(uint32_t);
+constexpr uint32_t tailWords = 2 * sizeof(storage::handle_t) / sizeof(uint32_t);
 static_assert(sizeof(CSS::Node) % 8 == 0, "payloads follow nodes 8-byte aligned");
 
 }  // namespace
@@ -78,8 +81,14 @@ CSS::CSS(System* system, bool compact)
       unpacked(system->getProcessCount())
 {}
 
-// Every node's memory belongs to the allocator, which goes with the storages.
-CSS::~CSS() = default;
+// Every node's memory belongs to the allocator, which goes with the storages; the arrays of the
+// groups are the store's own.
+CSS::~CSS()
+{
+    for (Group& group : groups) {
+        ::operator delete(group.nodes);
+    }
+}
 
 int32_t CSS::newColor()
 {
@@ -124,7 +133,7 @@ uint32_t CSS::zoneHash(const dbm::zone_t& zone) const
 
 uint32_t CSS::nodeWords(const Node* node)
 {
-    return nodeWordsWithoutPayload + node->payloadWords();
+    return nodeWordsWithoutPayload + node->payloadWords() + ((node->flags & tailFlag) != 0 ? tailWords : 0);
 }
 
 CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool withPayload, bool held)
@@ -132,41 +141,269 @@ CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t co
     if (color == 0) {
         return nullptr;
     }
-    const uint32_t words = nodeWordsWithoutPayload + (withPayload ? 2 : 0);
+    uint32_t count = 0;
+    uint32_t id = lookUp(key, count);
+    if (id == noGroup && count + 1 >= groupThreshold) {
+        id = makeGroup(key);
+    }
+    const bool tail = id == noGroup;
+    const uint32_t words = nodeWordsWithoutPayload + (withPayload ? 2 : 0) + (tail ? tailWords : 0);
     Node* node = new (allocator->allocate(words)) Node();
-    node->flags = withPayload ? payloadFlag : 0;
+    node->flags = (withPayload ? payloadFlag : 0) | (tail ? tailFlag : 0);
     if (withPayload) {
         static_cast<uint32_t*>(node->payload())[0] = 0;
         static_cast<uint32_t*>(node->payload())[1] = 0;
     }
-    storeNode(key, zone, color, held, node);
+    if (tail) {
+        SymbolicState* state = key.state;
+        storage::handle_t* handles = tailOf(node);
+        handles[0] = discrete->packLocations(key.locationIndices, static_cast<uint32_t>(state->getStaticSlotCount()),
+                                             key.locationHash);
+        handles[1] = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
+                                            key.integerHash);
+    }
+    storeNode(key, zone, color, held, node, id);
     return node;
 }
 
-void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node)
+void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node, uint32_t id)
 {
     SymbolicState* state = key.state;
-    const auto slots = static_cast<uint32_t>(state->getStaticSlotCount());
-    node->integers = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
-                                            key.integerHash);
     const int32_t* meta = state->getMetaVariables();
     node->meta = discrete->packIntegers(
         meta, static_cast<uint32_t>(metaCount), low32(base::hash64(meta, sizeof(int32_t) * metaCount, 0)));
-    node->locations = discrete->packLocations(key.locationIndices, slots, key.locationHash);
     node->zone = zones->packZone(zone, zoneHash(zone));
-    node->spare = orderBits(zone);
     node->cost = state->getCost();
-    node->flags = (node->flags & payloadFlag) | (static_cast<uint32_t>(color) & colorMask) | (held ? heldFlag : 0);
+    node->flags = (node->flags & (payloadFlag | tailFlag)) | (static_cast<uint32_t>(color) & colorMask) |
+                  (held ? heldFlag : 0) | (id != noGroup ? groupedFlag : 0);
     node->hash = key.nodeHash;
+    if (id != noGroup) {
+        Group& group = groups[id];
+        reserveEntry(group);
+        node->spare = id;
+        group.nodes[group.size] = node;
+        group.orders[group.size] = orderBits(zone);
+        ++group.size;
+    } else {
+        node->spare = orderBits(zone);
+    }
+    const size_t buckets = table.getBucketCount();
     table.insert(node);
+    if (table.getBucketCount() != buckets) {
+        reverseGroups();
+    }
     ++colorCounts[color];
 }
 
 bool CSS::sameDiscrete(const StateKey& key, const Node* node)
 {
+    const Discrete d = discreteOf(node);
     return discrete->equalLocations(key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()),
-                                    node->locations) &&
-           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), node->integers);
+                                    d.locations) &&
+           discrete->equalIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount), d.integers);
+}
+
+storage::handle_t* CSS::tailOf(Node* node)
+{
+    return reinterpret_cast<storage::handle_t*>(static_cast<uint32_t*>(node->payload()) + node->payloadWords());
+}
+
+CSS::Discrete CSS::discreteOf(const Node* node) const
+{
+    if ((node->flags & tailFlag) != 0) {
+        const storage::handle_t* handles = tailOf(const_cast<Node*>(node));
+        return {handles[0], handles[1]};
+    }
+    const Group& group = groups[node->group()];
+    return {group.locations, group.integers};
+}
+
+// ---- Groups --------------------------------------------------------------------------------------
+
+uint32_t CSS::findGroup(const StateKey& key)
+{
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        const Node* node = static_cast<const Node*>(n);
+        if (node->hash == key.nodeHash && sameDiscrete(key, node)) {
+            return node->isGrouped() ? node->group() : noGroup;
+        }
+    }
+    return noGroup;
+}
+
+uint32_t CSS::lookUp(const StateKey& key, uint32_t& count)
+{
+    count = 0;
+    const Node* first = nullptr;
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        const Node* node = static_cast<const Node*>(n);
+        if (node->hash != key.nodeHash) {
+            continue;
+        }
+        if (first == nullptr) {
+            if (!sameDiscrete(key, node)) {
+                continue;
+            }
+            if (node->isGrouped()) {
+                return node->group();
+            }
+            first = node;
+            count = 1;
+        } else if (sameHandles(node, first) && ++count >= groupThreshold) {
+            break;
+        }
+    }
+    return noGroup;
+}
+
+uint32_t CSS::makeGroup(const StateKey& key)
+{
+    const uint32_t id = newGroup(key);
+    Group& group = groups[id];
+    const Discrete handles{group.locations, group.integers};
+    gathered.clear();
+    for (IntrusiveHashTable::Node* n = table.bucketOf(key.nodeHash); n != nullptr; n = n->next) {
+        Node* node = static_cast<Node*>(n);
+        if (node->hash == key.nodeHash && discreteOf(node) == handles) {
+            gathered.push_back(node);
+        }
+    }
+    // The index holds the front of the chain last.
+    for (auto it = gathered.rbegin(); it != gathered.rend(); ++it) {
+        Node* node = *it;
+        reserveEntry(group);
+        group.nodes[group.size] = node;
+        group.orders[group.size] = node->spare;
+        ++group.size;
+        node->spare = id;
+        node->flags |= groupedFlag;
+    }
+    return id;
+}
+
+uint32_t CSS::newGroup(const StateKey& key)
+{
+    uint32_t id;
+    if (!freeGroups.empty()) {
+        id = freeGroups.back();
+        freeGroups.pop_back();
+    } else {
+        id = static_cast<uint32_t>(groups.size());
+        groups.emplace_back();
+    }
+    Group& group = groups[id];
+    group.integers = discrete->packIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount),
+                                            key.integerHash);
+    group.locations = discrete->packLocations(
+        key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()), key.locationHash);
+    return id;
+}
+
+void CSS::dropGroup(uint32_t id)
+{
+    Group& group = groups[id];
+    discrete->release(group.locations);
+    discrete->release(group.integers);
+    ::operator delete(group.nodes);
+    group = Group();
+    freeGroups.push_back(id);
+}
+
+namespace {
+
+// Moves the entries of a group's arrays into a block for `capacity` entries.
+void moveEntries(CSS::Node**& nodes, uint32_t*& orders, uint32_t size, uint32_t capacity)
+{
+    static_assert(alignof(CSS::Node*) >= alignof(uint32_t));
+    auto** grown = static_cast<CSS::Node**>(::operator new(capacity * (sizeof(CSS::Node*) + sizeof(uint32_t))));
+    auto* grownOrders = reinterpret_cast<uint32_t*>(grown + capacity);
+    if (size > 0) {
+        std::memcpy(grown, nodes, size * sizeof(CSS::Node*));
+        std::memcpy(grownOrders, orders, size * sizeof(uint32_t));
+    }
+    ::operator delete(nodes);
+    nodes = grown;
+    orders = grownOrders;
+}
+
+}  // namespace
+
+void CSS::reserveEntry(Group& group)
+{
+    if (group.size == group.capacity) {
+        // Growth by a quarter keeps the unused room of the arrays small; the copies it takes
+        // are few beside the nodes a large discrete state gathers.
+        group.capacity = group.capacity < groupThreshold ? groupThreshold : group.capacity + group.capacity / 4;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+uint32_t CSS::entryOf(const Group& group, const Node* node)
+{
+    // Nodes are mostly looked for in the order of a walk over the group, next to the latest one.
+    const uint32_t n = group.size;
+    const uint32_t start = lastEntry < n ? lastEntry : n - 1;
+    for (uint32_t d = 0; start + d < n || d <= start; ++d) {
+        if (start + d < n && group.nodes[start + d] == node) {
+            return lastEntry = start + d;
+        }
+        if (d <= start && group.nodes[start - d] == node) {
+            return lastEntry = start - d;
+        }
+    }
+    throw Bug("CSS: a node is missing from the index of its discrete part");
+}
+
+void CSS::eraseEntry(uint32_t id, uint32_t index)
+{
+    Group& group = groups[id];
+    const uint32_t after = group.size - index - 1;
+    std::memmove(group.nodes + index, group.nodes + index + 1, after * sizeof(Node*));
+    std::memmove(group.orders + index, group.orders + index + 1, after * sizeof(uint32_t));
+    --group.size;
+    if (group.size == 0) {
+        dropGroup(id);
+    } else if (group.capacity > 16 && group.size <= group.capacity / 4) {
+        group.capacity /= 2;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+void CSS::compactGroup(uint32_t id)
+{
+    Group& group = groups[id];
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < group.size; ++i) {
+        if (group.nodes[i] != nullptr) {
+            group.nodes[kept] = group.nodes[i];
+            group.orders[kept] = group.orders[i];
+            ++kept;
+        }
+    }
+    group.size = kept;
+    if (group.size == 0) {
+        dropGroup(id);
+    } else if (group.capacity > 16 && group.size <= group.capacity / 4) {
+        group.capacity /= 2;
+        moveEntries(group.nodes, group.orders, group.size, group.capacity);
+    }
+}
+
+void CSS::reverseGroups()
+{
+    for (Group& group : groups) {
+        std::reverse(group.nodes, group.nodes + group.size);
+        std::reverse(group.orders, group.orders + group.size);
+    }
+}
+
+uint32_t CSS::orderOf(const Node* node)
+{
+    if (!node->isGrouped()) {
+        return node->spare;
+    }
+    const Group& group = groups[node->group()];
+    return group.orders[entryOf(group, node)];
 }
 
 CSS::Node* CSS::findNode(const StateKey& key, const ColorSet& filter)
@@ -251,11 +488,12 @@ void CSS::loadNode(Node* node, SymbolicState* state)
     if (unpacked.size() < slots) {
         unpacked.resize(slots);
     }
-    const uint32_t n = discrete->unpackLocations(unpacked.data(), node->locations);
+    const Discrete d = discreteOf(node);
+    const uint32_t n = discrete->unpackLocations(unpacked.data(), d.locations);
     for (uint32_t p = 0; p < n; ++p) {
         state->setLocation(p, locationTable->get(unpacked[p]));
     }
-    discrete->unpackIntegers(state->getVariables(), node->integers);
+    discrete->unpackIntegers(state->getVariables(), d.integers);
     if (node->meta != 0) {
         discrete->unpackIntegers(state->getMetaVariables(), node->meta);
     }
@@ -267,18 +505,44 @@ void CSS::loadNode(Node* node, SymbolicState* state)
 
 void CSS::removeNode(Node* node, IntrusiveHashTable::Node** link)
 {
+    if (!node->isGrouped()) {
+        unlinkAndRelease(node, link);
+        return;
+    }
+    const uint32_t id = node->group();
+    Group& group = groups[id];
+    const uint32_t index = entryOf(group, node);
+    if (link == nullptr) {
+        // The node before it in the chain is mostly the one before it in the group.
+        IntrusiveHashTable::Node** guess =
+            index + 1 < group.size ? &group.nodes[index + 1]->next : &table.bucketOf(node->hash);
+        if (*guess == node) {
+            link = guess;
+        }
+    }
+    unlinkAndRelease(node, link);
+    eraseEntry(id, index);
+}
+
+void CSS::unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link)
+{
     --colorCounts[node->color()];
-    if (link != nullptr) {
+    if (link != nullptr && *link == node) {
         table.unlinkAt(link);
     } else {
         table.remove(node);
     }
-    discrete->release(node->locations);
-    discrete->release(node->integers);
     discrete->release(node->meta);
     zones->release(node->zone);
     node->zone = 0;
     node->meta = 0;
+    if ((node->flags & tailFlag) != 0) {
+        storage::handle_t* handles = tailOf(node);
+        discrete->release(handles[0]);
+        discrete->release(handles[1]);
+        handles[0] = 0;
+        handles[1] = 0;
+    }
     if (node->isHeld()) {
         node->flags &= ~colorMask;
     } else {
@@ -302,6 +566,22 @@ void CSS::recolorAll(const ColorSet& colors, int32_t color)
     if (colors.empty()) {
         return;
     }
+    if (color == 0) {
+        // The groups first, each in one pass, rather than an entry at a time.
+        for (uint32_t id = 0; id < groups.size(); ++id) {
+            Group& group = groups[id];
+            bool any = false;
+            for (uint32_t i = 0; i < group.size; ++i) {
+                if (colors.contains(group.nodes[i]->color())) {
+                    group.nodes[i] = nullptr;
+                    any = true;
+                }
+            }
+            if (any) {
+                compactGroup(id);
+            }
+        }
+    }
     for (size_t b = 0; b < table.getBucketCount(); ++b) {
         IntrusiveHashTable::Node** link = &table.bucket(b);
         while (*link != nullptr) {
@@ -309,7 +589,7 @@ void CSS::recolorAll(const ColorSet& colors, int32_t color)
             if (!colors.contains(node->color())) {
                 link = &node->next;
             } else if (color == 0) {
-                removeNode(node, link);  // *link now holds the following node
+                unlinkAndRelease(node, link);  // *link now holds the following node
             } else {
                 recolor(node, color);
                 link = &node->next;
@@ -369,9 +649,9 @@ void CSS::computeZoneOrders(const dbm::fed_t& federation)
     }
 }
 
-dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters)
+dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, uint32_t stored,
+                                        bool equalMatters)
 {
-    const uint32_t stored = node->zoneOrder();
     const bool mayBeInside = (stored & ~order) == 0;  // the zone in the stored zone
     const bool mayContain = (order & ~stored) == 0;   // the stored zone in the zone
     if (mayContain) {
@@ -388,14 +668,13 @@ dbm::relation_t CSS::relationWithStored(const dbm::zone_t& zone, uint32_t order,
 int CSS::relateAndEliminate(dbm::fed_t& federation, int32_t cost, Node* node)
 {
     computeZoneOrders(federation);
-    return relateZones(federation, cost, node);
+    return relateZones(federation, cost, node, orderOf(node));
 }
 
-int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
+int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored)
 {
     // Most stored zones are told apart from every zone by their order bits alone: leave the
     // federation untouched (not even made private) for them.
-    const uint32_t stored = node->zoneOrder();
     bool mayBeRelated = false;
     for (uint32_t order : zoneOrders) {
         if ((stored & ~order) == 0 || (order & ~stored) == 0) {
@@ -412,8 +691,15 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
         it.remove();
         zoneOrders.erase(zoneOrders.begin() + static_cast<std::ptrdiff_t>(k));
     };
-    for (dbm::fed_t::mutable_iterator it = federation.beginMutable(); !it.atEnd();) {
-        switch (relationWithStored(*it, zoneOrders[k], node, cost < storedCost)) {
+    // Making a shared federation private copies its zones in the reverse order: the order bits,
+    // taken from the shared list, are then taken again so that they pair with the zones.
+    const dbm::zone_t* first = federation.isEmpty() ? nullptr : &*federation.begin();
+    dbm::fed_t::mutable_iterator it = federation.beginMutable();
+    if (first != nullptr && &*federation.begin() != first) {
+        computeZoneOrders(federation);
+    }
+    while (!it.atEnd()) {
+        switch (relationWithStored(*it, zoneOrders[k], node, stored, cost < storedCost)) {
         case dbm::SUPERSET:
             if (storedCost >= cost) {
                 return 1;
@@ -449,16 +735,15 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node)
 bool CSS::relationWithNode(const dbm::fed_t& federation, int32_t cost, Node* node)
 {
     computeZoneOrders(federation);
-    return coversZone(federation, cost, node);
+    return coversZone(federation, cost, node, orderOf(node));
 }
 
-bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node)
+bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, uint32_t stored)
 {
     if (cost < node->cost) {
         return false;
     }
     // Only the inclusion of a zone in the stored one counts here (Subset or Equal).
-    const uint32_t stored = node->zoneOrder();
     size_t k = 0;
     for (const dbm::zone_t& zone : federation) {
         if ((stored & ~zoneOrders[k++]) == 0 && zones->includesZone(zone, node->zone)) {
@@ -471,8 +756,107 @@ bool CSS::coversZone(const dbm::fed_t& federation, int32_t cost, const Node* nod
 bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const ColorSet& eliminate,
                             const ColorSet& relate, const ColorSet& filter)
 {
+    IntrusiveHashTable::Node** link = &table.bucketOf(key.nodeHash);
+    for (; *link != nullptr; link = &(*link)->next) {
+        const Node* node = static_cast<const Node*>(*link);
+        if (node->hash == key.nodeHash && sameDiscrete(key, node)) {
+            break;
+        }
+    }
+    if (*link == nullptr) {
+        return false;
+    }
+    Node* first = static_cast<Node*>(*link);
+    if (!first->isGrouped()) {
+        return walkAndEliminate(first, link, key, federation, eliminate, relate, filter);
+    }
+    const uint32_t id = first->group();
     const int32_t cost = key.state->getCost();
-    Iterator it = firstSameDiscrete(key, filter);
+    computeZoneOrders(federation);
+    // A stored zone whose order bits are ordered neither way with those of any zone is neither
+    // inside nor around one: neither relating nor covering does anything with its node, which is
+    // not read. An empty federation leaves no such test, and every node is visited.
+    auto mayRelate = [this](uint32_t stored) {
+        if (zoneOrders.empty()) {
+            return true;
+        }
+        for (uint32_t order : zoneOrders) {
+            if ((stored & ~order) == 0 || (order & ~stored) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // No group is made or dropped during the scan. Removed nodes leave a null entry, and the
+    // group is compacted at the end; the walk goes from the front of the chain to its back.
+    Group& group = groups[id];
+    uint32_t removed = 0;
+    bool covered = false;
+    for (uint32_t i = group.size; i > 0;) {
+        // On to the next node that may be related; a federation of one zone, the common case,
+        // has a loop of its own.
+        if (zoneOrders.size() == 1) {
+            const uint32_t order = zoneOrders[0];
+            const uint32_t* orders = group.orders;
+            while (i > 0 && (orders[i - 1] & ~order) != 0 && (order & ~orders[i - 1]) != 0) {
+                --i;
+            }
+        } else {
+            while (i > 0 && !mayRelate(group.orders[i - 1])) {
+                --i;
+            }
+        }
+        if (i == 0) {
+            break;
+        }
+        --i;
+        const uint32_t stored = group.orders[i];
+        Node* node = group.nodes[i];
+        const int32_t color = node->color();
+        if (!filter.passes(color)) {
+            continue;
+        }
+        bool remove = false;
+        if (relate.contains(color)) {
+            const int r = relateZones(federation, cost, node, stored);
+            if (r == 1) {
+                remove = eliminate.contains(color);
+            } else if (r == 2) {
+                covered = true;
+                break;
+            }
+        } else {
+            remove = coversZone(federation, cost, node, stored);
+        }
+        if (remove) {
+            // The node before it in the chain is mostly the nearest node before it in the group.
+            uint32_t before = i + 1;
+            while (before < group.size && group.nodes[before] == nullptr) {
+                ++before;
+            }
+            unlinkAndRelease(node, before < group.size ? &group.nodes[before]->next : &table.bucketOf(node->hash));
+            group.nodes[i] = nullptr;
+            ++removed;
+        }
+    }
+    if (removed > 0) {
+        compactGroup(id);
+    }
+    return covered;
+}
+
+bool CSS::walkAndEliminate(Node* first, IntrusiveHashTable::Node** firstLink, const StateKey& key,
+                           dbm::fed_t& federation, const ColorSet& eliminate, const ColorSet& relate,
+                           const ColorSet& filter)
+{
+    const int32_t cost = key.state->getCost();
+    Iterator it;
+    it.filter = &filter;
+    it.node = first;
+    it.link = firstLink;
+    if (!filter.passes(first->color())) {
+        nextSameDiscrete(it);
+    }
     if (it.node != nullptr) {
         computeZoneOrders(federation);
     }
@@ -480,7 +864,7 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     // chain for it; the link of the next node is the current one's when the two were adjacent.
     auto remove = [&](Node* current, IntrusiveHashTable::Node** link) {
         const bool adjacent = it.link == &current->next;  // taken before current may be freed
-        removeNode(current, link);
+        unlinkAndRelease(current, link);
         if (adjacent) {
             it.link = link;
         }
@@ -490,7 +874,7 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
         IntrusiveHashTable::Node** link = it.link;
         node = nextSameDiscrete(it);  // before current may be removed
         if (relate.contains(current->color())) {
-            const int r = relateZones(federation, cost, current);
+            const int r = relateZones(federation, cost, current, current->spare);
             if (r == 1) {
                 if (eliminate.contains(current->color())) {
                     remove(current, link);
@@ -498,7 +882,7 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
             } else if (r == 2) {
                 return true;
             }
-        } else if (coversZone(federation, cost, current)) {
+        } else if (coversZone(federation, cost, current, current->spare)) {
             remove(current, link);
         }
     }
@@ -507,11 +891,22 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
 
 bool CSS::containsPayload(const StateKey& key, const void* payload)
 {
-    static const ColorSet everyColor;
-    Iterator it = firstSameDiscrete(key, everyColor);
-    for (Node* node = it.node; node != nullptr; node = nextSameDiscrete(it)) {
-        if ((node->flags & payloadFlag) != 0 && node->payload() == payload) {
-            return true;
+    const uint32_t id = findGroup(key);
+    if (id == noGroup) {
+        static const ColorSet everyColor;
+        Iterator it = firstSameDiscrete(key, everyColor);
+        for (Node* node = it.node; node != nullptr; node = nextSameDiscrete(it)) {
+            if ((node->flags & payloadFlag) != 0 && node->payload() == payload) {
+                return true;
+            }
+        }
+        return false;
+    }
+    const Group& group = groups[id];
+    const Node* wanted = static_cast<const Node*>(payload) - 1;
+    for (uint32_t i = 0; i < group.size; ++i) {
+        if (group.nodes[i] == wanted) {
+            return (wanted->flags & payloadFlag) != 0;
         }
     }
     return false;

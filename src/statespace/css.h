@@ -1,11 +1,19 @@
 #pragma once
 
 // The constraint-system store: the explored symbolic states behind the passed and passed-waiting
-// lists. One node per stored zone holds the discrete part of its state (locations, integer and meta
-// variables, hash-consed by a discrete storage), the zone (hash-consed by a zone storage), the
-// state's cost and a color. Nodes are found by their discrete part; the zones found are compared
+// lists. One node per stored zone holds its meta variables (hash-consed by a discrete storage), the
+// zone (hash-consed by a zone storage), the state's cost and a color. Nodes are found by their
+// discrete part (locations and integer variables, hash-consed too); the zones found are compared
 // with the zones of a new state, which is then either covered or removes the nodes it dominates.
 // Colors let several lists share one store, each seeing only its own nodes.
+//
+// Every node sits in the chain of its hash bucket, which gives the order of the walks over the
+// store. A discrete state with few nodes is walked through that chain, and each of its nodes
+// keeps the handles of the discrete part behind it. A discrete state that gathers more nodes gets
+// a group: the handles once, and an index of its nodes, their order bits (orderBits) in one array
+// and their addresses in another, in the order of the chain. A new zone is related to the zones
+// of such a state by a linear scan of the order bits, and only the few nodes whose bits allow an
+// inclusion either way are read; its nodes made from then on carry no handles.
 //
 // Node memory comes from the store's pooled allocator. A node may carry a payload right behind it;
 // callers identify such a node by its payload address. A node that a waiting order holds (the held
@@ -55,15 +63,15 @@ class CSS : public base::Object
 public:
     struct Node : IntrusiveHashTable::Node
     {
-        storage::handle_t locations;
-        storage::handle_t integers;
         storage::handle_t meta;  // 0 once the node has been explored (dropMeta)
         storage::zone_handle_t zone;
         int32_t cost;
         uint32_t flags;  // color and flags below
 
-        // The order bits of the stored zone (orderBits), kept in the table node's spare word.
-        uint32_t zoneOrder() const { return spare; }
+        // Kept in the table node's spare word: the group of the node's discrete part when it has
+        // one, otherwise the order bits of the node's zone.
+        uint32_t group() const { return spare; }
+        bool isGrouped() const { return (flags & groupedFlag) != 0; }
 
         int32_t color() const { return static_cast<int32_t>(flags & colorMask); }
         bool isHeld() const { return (flags & heldFlag) != 0; }
@@ -74,6 +82,8 @@ public:
     static constexpr uint32_t colorMask = 0x0fffffff;
     static constexpr uint32_t heldFlag = 0x10000000;
     static constexpr uint32_t payloadFlag = 0x20000000;  // an 8-byte payload follows the node
+    static constexpr uint32_t groupedFlag = 0x40000000;  // the node is in a group
+    static constexpr uint32_t tailFlag = 0x80000000;     // the discrete handles follow (the payload)
 
     // What a lookup needs of a state: the hashes of its location vector (global location indices)
     // and of its integer variables, and the node hash mixed from both. The location indices are
@@ -116,8 +126,6 @@ public:
     // A new node of the key's state with this zone and color (nothing and null for color 0),
     // with an 8-byte payload when `withPayload` is set. Returns the node; the payload follows it.
     Node* addNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool withPayload, bool held);
-    // Fills a node allocated by the caller and enters it into the table.
-    void storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node);
 
     // First node with the key's discrete part whose color passes the filter, or null.
     Node* findNode(const StateKey& key, const ColorSet& filter);
@@ -166,6 +174,8 @@ public:
     std::pair<storage::handle_t, storage::handle_t> discreteHandles(const StateKey& key);
 
     static Node* nodeOfPayload(void* payload) { return static_cast<Node*>(payload) - 1; }
+    // The 32-bit words of memory of a node: the node, its payload and its discrete handles.
+    static uint32_t nodeWords(const Node* node);
 
     // The order bits of a closed zone: bit p mod 32, p counting the ordered pairs (i, j) of
     // distinct clocks other than the reference clock row by row, is set when the zone implies
@@ -177,28 +187,87 @@ public:
 
     // Figures for tests and reports.
     size_t nodeCount() const { return table.size(); }
+    // Discrete parts with stored nodes.
+    size_t groupCount() const { return groups.size() - freeGroups.size(); }
     size_t tableBucketCount() const { return table.getBucketCount(); }
     const storage::DiscreteStorage& getDiscreteStorage() const { return *discrete; }
     const storage::ZoneStorage& getZoneStorage() const { return *zones; }
     const base::DataAllocator& getAllocator() const { return *allocator; }
 
 private:
+    // The nodes of one discrete part. The two arrays run parallel, the node that comes first in
+    // the bucket chain last, so that a new node (which goes to the front of the chain) is appended.
+    // The group holds the one reference of its nodes to their locations and integer variables.
+    struct Group
+    {
+        storage::handle_t locations = 0;
+        storage::handle_t integers = 0;
+        uint32_t size = 0;
+        uint32_t capacity = 0;
+        Node** nodes = nullptr;     // capacity entries, then the order bits
+        uint32_t* orders = nullptr; // inside the block of `nodes`
+    };
+    static constexpr uint32_t noGroup = ~0u;
+    // The number of nodes from which a discrete state has a group.
+    static constexpr uint32_t groupThreshold = 8;
+    struct Discrete
+    {
+        storage::handle_t locations;
+        storage::handle_t integers;
+        bool operator==(const Discrete&) const = default;
+    };
+
+    // checkAndEliminate for a discrete state without a group: a walk over its chain from its
+    // first node, which `firstLink` points at.
+    bool walkAndEliminate(Node* first, IntrusiveHashTable::Node** firstLink, const StateKey& key,
+                          dbm::fed_t& federation, const ColorSet& eliminate, const ColorSet& relate,
+                          const ColorSet& filter);
+    // Fills a new node and enters it into the table and into the group, if any.
+    void storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color, bool held, Node* node, uint32_t id);
+    // The handles of the node's discrete part.
+    Discrete discreteOf(const Node* node) const;
+    static storage::handle_t* tailOf(Node* node);
+    // The group of the key's discrete part; without one, `count` is the number of its nodes (up
+    // to groupThreshold).
+    uint32_t lookUp(const StateKey& key, uint32_t& count);
+    // A group for the key's discrete part, with the nodes it has.
+    uint32_t makeGroup(const StateKey& key);
+
     bool sameDiscrete(const StateKey& key, const Node* node);
+    // The group of the key's discrete part, or noGroup (also when it has no node).
+    uint32_t findGroup(const StateKey& key);
+    // A group for the key's discrete part, which has none yet.
+    uint32_t newGroup(const StateKey& key);
+    // Releases the discrete part and the arrays of a group without nodes.
+    void dropGroup(uint32_t id);
+    // Room for one more entry.
+    void reserveEntry(Group& group);
+    // The index of the node in its group; searched outward from the latest index found.
+    uint32_t entryOf(const Group& group, const Node* node);
+    // Takes the entry out of its group, keeping the order of the others; drops an emptied group.
+    void eraseEntry(uint32_t id, uint32_t index);
+    // Takes the null entries out of a group, keeping the order of the others; drops an emptied group.
+    void compactGroup(uint32_t id);
+    // After the table has doubled: every chain holds its nodes in the reverse order.
+    void reverseGroups();
+    // Unlinks the node through `link` (searches the chain when null or stale) and releases it:
+    // its zone, its meta and discrete handles and its memory unless held. The group is left as it is.
+    void unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link);
     // relateAndEliminate with the order bits of the federation's zones in `zoneOrders` (in
-    // federation order; entries of removed zones are removed with them).
-    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node);
-    // The relation of a zone with the order bits `order` to the node's zone. Unless `equalMatters`,
-    // an Equal zone may be answered as Subset (the two act alike for a zone of no lower cost).
-    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, bool equalMatters);
+    // federation order; entries of removed zones are removed with them) and the node's in `stored`.
+    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored);
+    // The relation of a zone with the order bits `order` to the node's zone, whose bits are
+    // `stored`. Unless `equalMatters`, an Equal zone may be answered as Subset (the two act alike
+    // for a zone of no lower cost).
+    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, uint32_t stored,
+                                       bool equalMatters);
     // relationWithNode with the order bits of the federation's zones in `zoneOrders`.
-    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node);
+    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, uint32_t stored);
     // Fills zoneOrders for the federation.
     void computeZoneOrders(const dbm::fed_t& federation);
-    static bool sameHandles(const Node* a, const Node* b)
-    {
-        return a->locations == b->locations && a->integers == b->integers;
-    }
-    static uint32_t nodeWords(const Node* node);
+    // The order bits of the node's zone.
+    uint32_t orderOf(const Node* node);
+    bool sameHandles(const Node* a, const Node* b) const { return discreteOf(a) == discreteOf(b); }
     uint32_t zoneHash(const dbm::zone_t& zone) const;
 
     int32_t nextColor = 1;
@@ -214,4 +283,8 @@ private:
     std::vector<uint32_t> indices;  // location indices of the latest key, and for unpacking
     std::vector<uint32_t> unpacked;
     std::vector<uint32_t> zoneOrders;  // order bits of the federation under comparison
+    std::vector<Group> groups;         // by id; ids of dropped groups are reused
+    std::vector<uint32_t> freeGroups;
+    uint32_t lastEntry = 0;            // where entryOf found its latest node
+    std::vector<Node*> gathered;       // the nodes of a discrete state that gets a group
 };

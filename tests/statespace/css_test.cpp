@@ -245,7 +245,7 @@ TEST_P(CSSTest, RemovingAHeldNodeLeavesItsMemory)
     CSS::Node* node = css->addNode(key, *s->zone.begin(), color, true, true);
     ASSERT_NE(node, nullptr);
     const auto* memory = reinterpret_cast<const uint32_t*>(node);
-    const uint32_t words = sizeof(CSS::Node) / 4 + 2;
+    const uint32_t words = CSS::nodeWords(node);
     EXPECT_TRUE(css->containsPayload(key, node->payload()));
     EXPECT_EQ(CSS::nodeOfPayload(node->payload()), node);
     css->recolor(node, 0);
@@ -445,5 +445,175 @@ TEST(CSSManyZones, KeepsTheZonesThatNoOtherIncludes)
             EXPECT_GE(kept.size(), clocks + 2);
             s->release();
         }
+    }
+}
+
+namespace {
+
+// checkAndEliminate written as a walk over the bucket chain with the public operations: the
+// order in which it meets the nodes decides which nodes of other colors go (a zone that an earlier
+// node covered no longer makes a later node go) and which dominated nodes are still met.
+bool checkByChainWalk(CSS& css, SymbolicState* s, const ColorSet& eliminate, const ColorSet& relate,
+                      const ColorSet& filter)
+{
+    const CSS::StateKey key = css.makeKey(s);
+    CSS::Iterator it = css.firstSameDiscrete(key, filter);
+    for (CSS::Node* node = it.node; node != nullptr;) {
+        CSS::Node* current = node;
+        node = css.nextSameDiscrete(it);
+        if (relate.contains(current->color())) {
+            const int r = css.relateAndEliminate(s->zone, s->getCost(), current);
+            if (r == 1 && eliminate.contains(current->color())) {
+                css.removeNode(current);
+            } else if (r == 2) {
+                return true;
+            }
+        } else if (css.relationWithNode(s->zone, s->getCost(), current)) {
+            css.removeNode(current);
+        }
+    }
+    return false;
+}
+
+// Every node in the order of the whole-store walk, as its color and zone.
+std::vector<std::pair<int32_t, Matrix>> contents(CSS& css, SymbolicState* probe, uint32_t dim)
+{
+    static const ColorSet everyColor;
+    std::vector<std::pair<int32_t, Matrix>> out;
+    CSS::Iterator it = css.firstNode(everyColor);
+    for (CSS::Node* node = it.node; node != nullptr; node = css.nextNode(it)) {
+        css.loadNode(node, probe);
+        const dbm::zone_t& z = *probe->zone.begin();
+        out.emplace_back(node->color(), Matrix(z.getMatrix(), z.getMatrix() + dim * dim));
+    }
+    return out;
+}
+
+}  // namespace
+
+// Two stores take the same random operations, except that one relates new states with
+// checkAndEliminate and the other with the walk above; both must answer alike and end up holding
+// the same nodes in the same order. The operations mix colors that are related, only filtered in or
+// never looked at, federations of two zones, removals in the middle of a discrete state and of a
+// whole color, and enough nodes that the table doubles (which turns its chains round) while
+// discrete states grow and shrink again.
+TEST(CSSManyZones, ScanAgreesWithAWalkOverTheChain)
+{
+    const uint32_t seed = testSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    const uint32_t clocks = 4, dim = clocks + 1;
+    testkit::ModelBuilder builder;
+    for (uint32_t c = 0; c < clocks; ++c) {
+        builder.clock("x" + std::to_string(c));
+    }
+    Process* process = builder.process("P", {{"A"}, {"B"}, {"C"}});
+    base::RefPtr<System> system = builder.finish();
+    for (bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "copy");
+        base::RefPtr<CSS> scanned{new CSS(system.get(), compact)};
+        base::RefPtr<CSS> walked{new CSS(system.get(), compact)};
+        const int32_t mine = scanned->newColor(), other = scanned->newColor(), idle = scanned->newColor();
+        for (int k = 0; k < 3; ++k) {
+            walked->newColor();
+        }
+        const ColorSet related{mine}, filtered{mine, other}, idleOnly{idle};
+        SymbolicState* s = system->acquireState();
+        SymbolicState* probe = system->acquireState();
+        const size_t initialBuckets = scanned->tableBucketCount();
+        size_t mostNodes = 0;
+        for (int step = 0; step < 3000; ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            s->setLocation(0, process->getLocation(static_cast<int32_t>(rng() % 2)));
+            s->zone = dbm::fed_t(zoneOf(orderedZone(rng, dim), dim));
+            if (rng() % 4 == 0) {
+                s->zone.unionWithZone(zoneOf(orderedZone(rng, dim), dim));
+            }
+            const uint32_t what = rng() % 10;
+            if (what < 5) {
+                // A new state: related, then stored unless covered.
+                const ColorSet& filter = what < 3 ? related : filtered;
+                dbm::fed_t copy = s->zone;
+                const bool a = scanned->checkAndEliminate(scanned->makeKey(s), s->zone, related, related, filter);
+                std::swap(copy, s->zone);
+                const bool b = checkByChainWalk(*walked, s, related, related, filter);
+                ASSERT_EQ(a, b);
+                ASSERT_EQ(copy.size(), s->zone.size());
+                if (!a && !s->zone.isEmpty()) {
+                    scanned->addNode(scanned->makeKey(s), *s->zone.begin(), mine, false, false);
+                    walked->addNode(walked->makeKey(s), *s->zone.begin(), mine, false, false);
+                }
+            } else if (what < 7) {
+                // Nodes that the comparisons pass over or only filter in, in the same discrete states.
+                const int32_t color = what == 5 ? other : idle;
+                const int count = color == idle ? 45 : 1;
+                for (int k = 0; k < count; ++k) {
+                    scanned->addNode(scanned->makeKey(s), *s->zone.begin(), color, false, false);
+                    walked->addNode(walked->makeKey(s), *s->zone.begin(), color, false, false);
+                }
+            } else {
+                // One node of the discrete state goes, wherever it lies.
+                const ColorSet& filter = what < 9 ? related : idleOnly;
+                std::vector<CSS::Node*> a, b;
+                CSS::Iterator ia = scanned->firstSameDiscrete(scanned->makeKey(s), filter);
+                for (CSS::Node* n = ia.node; n != nullptr; n = scanned->nextSameDiscrete(ia)) a.push_back(n);
+                CSS::Iterator ib = walked->firstSameDiscrete(walked->makeKey(s), filter);
+                for (CSS::Node* n = ib.node; n != nullptr; n = walked->nextSameDiscrete(ib)) b.push_back(n);
+                ASSERT_EQ(a.size(), b.size());
+                if (!a.empty()) {
+                    const size_t k = rng() % a.size();
+                    scanned->recolor(a[k], 0);
+                    walked->removeNode(b[k]);
+                }
+            }
+            if (step == 2000) {
+                // A whole color goes: discrete states shrink to what the others left.
+                scanned->recolorAll(idleOnly, 0);
+                walked->recolorAll(idleOnly, 0);
+            }
+            mostNodes = std::max(mostNodes, scanned->nodeCount());
+            for (int32_t color : {mine, other, idle}) {
+                ASSERT_EQ(scanned->colorCount(color), walked->colorCount(color)) << "color " << color;
+            }
+            if (step % 100 == 99) {
+                ASSERT_EQ(contents(*scanned, probe, dim), contents(*walked, probe, dim));
+            }
+        }
+        EXPECT_GT(scanned->tableBucketCount(), initialBuckets) << "the table never doubled";
+        EXPECT_GT(mostNodes, 2 * initialBuckets);
+        ASSERT_EQ(contents(*scanned, probe, dim), contents(*walked, probe, dim));
+        scanned->recolorAll({mine, other, idle}, 0);
+        walked->recolorAll({mine, other, idle}, 0);
+        EXPECT_EQ(scanned->nodeCount(), 0u);
+        EXPECT_EQ(scanned->groupCount(), 0u);
+        s->release();
+        probe->release();
+    }
+}
+
+// A federation that shares its zones with another becomes private, its zones copied in the
+// reverse order, when a node is related to it: the order bits of its zones must follow them. Here
+// the second zone includes the stored one and the first orders the clocks the other way, so bits
+// paired with the wrong zone would let the stored zone through. Both orders of the two zones.
+TEST_P(CSSTest, SharedFederationsKeepTheirOrderBitsWithTheirZones)
+{
+    const int32_t color = css->newColor();
+    const ColorSet colors{color};
+    const Box stored{2, 3, 0, 1};   // y <= x
+    const Box around{0, 5, 0, 5};   // includes it
+    const Box apart{0, 1, 2, 3};    // x <= y
+    for (bool aroundFirst : {false, true}) {
+        SCOPED_TRACE(aroundFirst ? "around first" : "apart first");
+        SymbolicState* old = model.state({0, 0, 0, 0, 0}, {stored});
+        store(*css, old, color);
+        SymbolicState* s = model.state({0, 0, 0, 0, 0}, aroundFirst ? std::vector<Box>{around, apart}
+                                                                     : std::vector<Box>{apart, around});
+        const dbm::fed_t shared = s->zone;
+        EXPECT_FALSE(css->checkAndEliminate(css->makeKey(s), s->zone, colors, colors, colors));
+        EXPECT_EQ(css->colorCount(color), 0) << "the included node stays";
+        EXPECT_EQ(shared.size(), 2u);
+        css->recolorAll(colors, 0);
+        old->release();
+        s->release();
     }
 }
