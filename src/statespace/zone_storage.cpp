@@ -80,8 +80,20 @@ zone_handle_t AbstractZoneStorage::link(uint32_t* memory, uint32_t hash)
 
 DBMStorage::DBMStorage(base::DataAllocator* allocator, uint32_t shift, bool use16Bits)
     : AbstractZoneStorage(allocator, shift), use16Bits(use16Bits),
-      scratch(new bound_t[squared(scratchCapacity)]), cacheEntries(new CacheEntry[cacheSlots])
+      scratch(new bound_t[squared(scratchCapacity)])
 {}
+
+uint32_t DBMStorage::cacheSlotsFor(uint32_t dim)
+{
+    constexpr uint64_t budget = uint64_t{2} << 20;  // bytes of cached matrices
+    const uint64_t entryBytes = squared(dim) * sizeof(bound_t) + sizeof(CacheEntry);
+    for (const uint32_t slots : {4099u, 2039u, 1021u}) {
+        if (slots * entryBytes <= budget) {
+            return slots;
+        }
+    }
+    return 373;
+}
 
 DBMStorage::~DBMStorage() = default;
 
@@ -99,12 +111,19 @@ uint32_t DBMStorage::storedReferences(zone_handle_t handle)
 
 const bound_t* DBMStorage::cached(zone_handle_t handle) const
 {
+    if (cacheSlots == 0) {
+        return nullptr;
+    }
     const CacheEntry& entry = cacheEntries[handle % cacheSlots];
     return entry.handle == handle ? entry.bounds.get() : nullptr;
 }
 
 void DBMStorage::cache(zone_handle_t handle, const bound_t* matrix, uint32_t dim)
 {
+    if (cacheSlots == 0) {
+        cacheSlots = cacheSlotsFor(dim);
+        cacheEntries.reset(new CacheEntry[cacheSlots]);
+    }
     CacheEntry& entry = cacheEntries[handle % cacheSlots];
     if (entry.handle == handle) {
         return;
@@ -212,9 +231,11 @@ void DBMStorage::release(zone_handle_t handle)
         node->next->backLink = node->backLink;
     }
     --zoneCount;
-    CacheEntry& entry = cacheEntries[handle % cacheSlots];
-    if (entry.handle == handle) {
-        entry.handle = 0;
+    if (cacheSlots != 0) {
+        CacheEntry& entry = cacheEntries[handle % cacheSlots];
+        if (entry.handle == handle) {
+            entry.handle = 0;
+        }
     }
     const uint32_t words = nodeFrontWords + dbm::encodedSize(encodedOf(handle));
     allocator->deallocate(reinterpret_cast<uint32_t*>(node), words);

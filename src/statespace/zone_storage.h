@@ -9,8 +9,10 @@
 // with bits 16-31 of the zone's hash in its upper half and the reference count in its lower half,
 // encoded DBM}. A count that reaches 0xffff stays there and the node is never freed.
 //
-// A small cache of decoded matrices (373 slots, a handle's slot is handle mod 373) spares decoding
-// the zones packed or read most recently.
+// A cache of decoded matrices (a handle's slot is handle mod the slot count) spares decoding the
+// zones packed or read most recently. The slot count is a prime chosen from the dimension of the
+// first zone cached, so that the cache's matrices take about 2 MiB at most: many slots for few
+// clocks, where a discrete state gathers thousands of zones that are related again and again.
 
 #include <cstdint>
 #include <memory>
@@ -99,7 +101,8 @@ protected:
 class DBMStorage : public AbstractZoneStorage
 {
 public:
-    static constexpr uint32_t cacheSlots = 373;
+    // The cache's slot count for zones of the dimension: 4099 down to 373.
+    static uint32_t cacheSlotsFor(uint32_t dim);
 
     DBMStorage(base::DataAllocator* allocator, uint32_t shift, bool use16Bits);
     ~DBMStorage() override;
@@ -147,6 +150,7 @@ private:
 
     uint32_t scratchCapacity = 13;  // in clocks
     std::unique_ptr<dbm::bound_t[]> scratch;
+    uint32_t cacheSlots = 0;  // 0 until the first zone is cached
     std::unique_ptr<CacheEntry[]> cacheEntries;
 };
 

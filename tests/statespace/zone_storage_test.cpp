@@ -299,7 +299,7 @@ TEST(ZoneStorage, HandlesSharingACacheSlot)
             const dbm::zone_t z = box(3, {{0, c}, {c, c + 1}});
             const zone_handle_t h = s.packZone(z, hashOf(z));
             for (const auto& [g, zg] : stored) {
-                if (g % DBMStorage::cacheSlots == h % DBMStorage::cacheSlots) {
+                if (g % DBMStorage::cacheSlotsFor(3) == h % DBMStorage::cacheSlotsFor(3)) {
                     first = g;
                     zFirst = zg;
                     second = h;
