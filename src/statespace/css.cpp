@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <tuple>
 
 #include "runtime/location.h"
 #include "runtime/symbolic_state.h"
@@ -155,12 +156,8 @@ CSS::Node* CSS::addNode(const StateKey& key, const dbm::zone_t& zone, int32_t co
         static_cast<uint32_t*>(node->payload())[1] = 0;
     }
     if (tail) {
-        SymbolicState* state = key.state;
         storage::handle_t* handles = tailOf(node);
-        handles[0] = discrete->packLocations(key.locationIndices, static_cast<uint32_t>(state->getStaticSlotCount()),
-                                             key.locationHash);
-        handles[1] = discrete->packIntegers(state->getVariables(), static_cast<uint32_t>(integerCount),
-                                            key.integerHash);
+        std::tie(handles[0], handles[1]) = discreteHandles(key);
     }
     storeNode(key, zone, color, held, node, id);
     return node;
@@ -178,12 +175,7 @@ void CSS::storeNode(const StateKey& key, const dbm::zone_t& zone, int32_t color,
                   (held ? heldFlag : 0) | (id != noGroup ? groupedFlag : 0);
     node->hash = key.nodeHash;
     if (id != noGroup) {
-        Group& group = groups[id];
-        reserveEntry(group);
-        node->spare = id;
-        group.nodes[group.size] = node;
-        group.orders[group.size] = orderBits(zone);
-        ++group.size;
+        appendEntry(id, node, orderBits(zone));
     } else {
         node->spare = orderBits(zone);
     }
@@ -271,11 +263,7 @@ uint32_t CSS::makeGroup(const StateKey& key)
     // The index holds the front of the chain last.
     for (auto it = gathered.rbegin(); it != gathered.rend(); ++it) {
         Node* node = *it;
-        reserveEntry(group);
-        group.nodes[group.size] = node;
-        group.orders[group.size] = node->spare;
-        ++group.size;
-        node->spare = id;
+        appendEntry(id, node, node->spare);
         node->flags |= groupedFlag;
     }
     return id;
@@ -292,10 +280,7 @@ uint32_t CSS::newGroup(const StateKey& key)
         groups.emplace_back();
     }
     Group& group = groups[id];
-    group.integers = discrete->packIntegers(key.state->getVariables(), static_cast<uint32_t>(integerCount),
-                                            key.integerHash);
-    group.locations = discrete->packLocations(
-        key.locationIndices, static_cast<uint32_t>(key.state->getStaticSlotCount()), key.locationHash);
+    std::tie(group.locations, group.integers) = discreteHandles(key);
     return id;
 }
 
@@ -336,6 +321,16 @@ void CSS::reserveEntry(Group& group)
         group.capacity = group.capacity < groupThreshold ? groupThreshold : group.capacity + group.capacity / 4;
         moveEntries(group.nodes, group.orders, group.size, group.capacity);
     }
+}
+
+void CSS::appendEntry(uint32_t id, Node* node, uint32_t order)
+{
+    Group& group = groups[id];
+    reserveEntry(group);
+    group.nodes[group.size] = node;
+    group.orders[group.size] = order;
+    ++group.size;
+    node->spare = id;
 }
 
 uint32_t CSS::entryOf(const Group& group, const Node* node)
@@ -816,19 +811,12 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
         if (!filter.passes(color)) {
             continue;
         }
-        bool remove = false;
-        if (relate.contains(color)) {
-            const int r = relateZones(federation, cost, node, stored);
-            if (r == 1) {
-                remove = eliminate.contains(color);
-            } else if (r == 2) {
-                covered = true;
-                break;
-            }
-        } else {
-            remove = coversZone(federation, cost, node, stored);
+        const Outcome outcome = judge(federation, cost, node, stored, eliminate, relate);
+        if (outcome == Outcome::Covered) {
+            covered = true;
+            break;
         }
-        if (remove) {
+        if (outcome == Outcome::Remove) {
             // The node before it in the chain is mostly the nearest node before it in the group.
             uint32_t before = i + 1;
             while (before < group.size && group.nodes[before] == nullptr) {
@@ -873,20 +861,29 @@ bool CSS::walkAndEliminate(Node* first, IntrusiveHashTable::Node** firstLink, co
         Node* current = node;
         IntrusiveHashTable::Node** link = it.link;
         node = nextSameDiscrete(it);  // before current may be removed
-        if (relate.contains(current->color())) {
-            const int r = relateZones(federation, cost, current, current->spare);
-            if (r == 1) {
-                if (eliminate.contains(current->color())) {
-                    remove(current, link);
-                }
-            } else if (r == 2) {
-                return true;
-            }
-        } else if (coversZone(federation, cost, current, current->spare)) {
+        const Outcome outcome = judge(federation, cost, current, current->spare, eliminate, relate);
+        if (outcome == Outcome::Covered) {
+            return true;
+        }
+        if (outcome == Outcome::Remove) {
             remove(current, link);
         }
     }
     return false;
+}
+
+CSS::Outcome CSS::judge(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored,
+                        const ColorSet& eliminate, const ColorSet& relate)
+{
+    const int32_t color = node->color();
+    if (!relate.contains(color)) {
+        return coversZone(federation, cost, node, stored) ? Outcome::Remove : Outcome::Keep;
+    }
+    const int r = relateZones(federation, cost, node, stored);
+    if (r == 2) {
+        return Outcome::Covered;
+    }
+    return r == 1 && eliminate.contains(color) ? Outcome::Remove : Outcome::Keep;
 }
 
 bool CSS::containsPayload(const StateKey& key, const void* payload)

@@ -217,6 +217,14 @@ private:
         bool operator==(const Discrete&) const = default;
     };
 
+    // What checkAndEliminate does with one stored node: keep it, remove it (the federation
+    // dominates it), or stop because it covers the federation.
+    enum class Outcome { Keep, Remove, Covered };
+    // For a node of a color that `relate` holds, relates the federation to it (removing the
+    // federation's zones it covers) and removes it when dominated and `eliminate` holds its color;
+    // for any other color, only tests whether the federation covers it.
+    Outcome judge(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored, const ColorSet& eliminate,
+                  const ColorSet& relate);
     // checkAndEliminate for a discrete state without a group: a walk over its chain from its
     // first node, which `firstLink` points at.
     bool walkAndEliminate(Node* first, IntrusiveHashTable::Node** firstLink, const StateKey& key,
@@ -242,6 +250,9 @@ private:
     void dropGroup(uint32_t id);
     // Room for one more entry.
     void reserveEntry(Group& group);
+    // Appends the node, whose zone has the order bits `order`, to the group, and marks the node's
+    // spare word with the group.
+    void appendEntry(uint32_t id, Node* node, uint32_t order);
     // The index of the node in its group; searched outward from the latest index found.
     uint32_t entryOf(const Group& group, const Node* node);
     // Takes the entry out of its group, keeping the order of the others; drops an emptied group.
