@@ -23,26 +23,6 @@ const xmlChar* xml(const std::string& text)
     return reinterpret_cast<const xmlChar*>(text.c_str());
 }
 
-void ignoreLibraryError(void*, xmlError*) {}
-
-// Keeps the library's own error lines off standard error while a document is written: a failed
-// write is reported once, with the file's name, when the writer is closed.
-class QuietLibraryErrors
-{
-public:
-    QuietLibraryErrors() : handler(xmlLibrary().structuredError()), context(xmlLibrary().structuredErrorContext())
-    {
-        xmlLibrary().setStructuredErrorFunc(nullptr, &ignoreLibraryError);
-    }
-    ~QuietLibraryErrors() { xmlLibrary().setStructuredErrorFunc(context, handler); }
-    QuietLibraryErrors(const QuietLibraryErrors&) = delete;
-    QuietLibraryErrors& operator=(const QuietLibraryErrors&) = delete;
-
-private:
-    xmlStructuredErrorFunc handler;
-    void* context;
-};
-
 }  // namespace
 
 XMLTraceWriter::~XMLTraceWriter()
@@ -329,7 +309,9 @@ void XMLTraceBuilder::write(XMLTraceWriter& writer) const
 
 bool writeXMLTrace(Path* first, Path* last, System* system, const std::string& fileName)
 {
-    QuietLibraryErrors quiet;
+    // The library's own lines stay off standard error: a failed write is reported once, with the
+    // file's name, when the writer is closed.
+    ZOLT::LibraryErrors quiet;
     // Destroyed in reverse order: the writer is closed before the builder goes, also when an
     // exception passes.
     auto builder = std::make_unique<XMLTraceBuilder>();

@@ -9,6 +9,8 @@
 // Each entry is the libxml2 function of the same name without its "xml" prefix; only the memory
 // functions and the error-handler globals, which libxml2 defines as macros, are wrapped.
 
+#include <string>
+
 #include <libxml/encoding.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
@@ -71,5 +73,25 @@ struct XmlLibrary
 // The table: the linked-in one, else the module's, loaded the first time. Throws
 // std::runtime_error, with the reason, when the module cannot be loaded.
 const XmlLibrary& xmlLibrary();
+
+// For as long as it lives, keeps the library's own error lines off standard error and keeps the
+// first message (without its trailing blanks), so that a failure is reported once, in the
+// program's words; the previous handler comes back at the end.
+class LibraryErrors
+{
+public:
+    LibraryErrors();
+    ~LibraryErrors();
+    LibraryErrors(const LibraryErrors&) = delete;
+    LibraryErrors& operator=(const LibraryErrors&) = delete;
+
+    std::string first;
+
+private:
+    static void collect(void* self, xmlError* error);
+
+    xmlStructuredErrorFunc handler;
+    void* context;
+};
 
 } // namespace ZOLT

@@ -1,7 +1,6 @@
 #include "frontend/xml_writer.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -272,36 +271,6 @@ void requireInitialLocations(TimedAutomataSystem& system)
         if (templ->isDefined)
             check(*templ);
 }
-
-// Keeps libxml2's own reports off standard error while the model is written, remembering the
-// first: a failure reaches the user as one line that names the file and gives the library's reason.
-class LibraryErrors
-{
-public:
-    LibraryErrors() : handler(xmlLibrary().structuredError()), context(xmlLibrary().structuredErrorContext())
-    {
-        xmlLibrary().setStructuredErrorFunc(this, &LibraryErrors::collect);
-    }
-    ~LibraryErrors() { xmlLibrary().setStructuredErrorFunc(context, handler); }
-    LibraryErrors(const LibraryErrors&) = delete;
-    LibraryErrors& operator=(const LibraryErrors&) = delete;
-
-    std::string first;
-
-private:
-    static void collect(void* self, xmlError* error)
-    {
-        auto* errors = static_cast<LibraryErrors*>(self);
-        if (errors->first.empty() && error != nullptr && error->message != nullptr) {
-            errors->first = error->message;
-            while (!errors->first.empty() && std::isspace(static_cast<unsigned char>(errors->first.back())))
-                errors->first.pop_back();
-        }
-    }
-
-    xmlStructuredErrorFunc handler;
-    void* context;
-};
 
 } // namespace
 
