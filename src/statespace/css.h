@@ -10,10 +10,11 @@
 // Every node sits in the chain of its hash bucket, which gives the order of the walks over the
 // store. A discrete state with few nodes is walked through that chain, and each of its nodes
 // keeps the handles of the discrete part behind it. A discrete state that gathers more nodes gets
-// a group: the handles once, and an index of its nodes, their order bits (orderBits) in one array
-// and their addresses in another, in the order of the chain. A new zone is related to the zones
-// of such a state by a linear scan of the order bits, and only the few nodes whose bits allow an
-// inclusion either way are read; its nodes made from then on carry no handles.
+// a group: the handles once, and an index of its nodes in the order of the chain, in columns: their
+// addresses, their colors, and a word of bound tests for each zone that the group chose for its
+// zones (zone_summary.h). A new zone is related to the zones of such a state by a vector scan of
+// the words, and only the few nodes whose words allow an inclusion either way are read; its nodes
+// made from then on carry no handles.
 //
 // Node memory comes from the store's pooled allocator. A node may carry a payload right behind it;
 // callers identify such a node by its payload address. A node that a waiting order holds (the held
@@ -28,6 +29,7 @@
 #include "runtime/intrusive_hash_table.h"
 #include "statespace/discrete_storage.h"
 #include "statespace/zone_storage.h"
+#include "statespace/zone_summary.h"
 #include "support/object.h"
 #include "support/pool.h"
 
@@ -195,8 +197,8 @@ public:
     const base::DataAllocator& getAllocator() const { return *allocator; }
 
 private:
-    // The nodes of one discrete part. The two arrays run parallel, the node that comes first in
-    // the bucket chain last, so that a new node (which goes to the front of the chain) is appended.
+    // The nodes of one discrete part. The columns run parallel, the node that comes first in the
+    // bucket chain last, so that a new node (which goes to the front of the chain) is appended.
     // The group holds the one reference of its nodes to their locations and integer variables.
     struct Group
     {
@@ -204,8 +206,30 @@ private:
         storage::handle_t integers = 0;
         uint32_t size = 0;
         uint32_t capacity = 0;
-        Node** nodes = nullptr;     // capacity entries, then the order bits
-        uint32_t* orders = nullptr; // inside the block of `nodes`
+        uint32_t lastEntry = 0;   // where entryOf found its latest node
+        uint32_t testCount = 0;
+        uint32_t chosenAt = 0;    // the size when the tests were chosen
+        uint32_t wasted = 0;      // nodes that passed the words and were Different, since then
+        Node** nodes = nullptr;   // capacity entries, then the other columns in one block
+        uint32_t* words = nullptr;
+        uint8_t* colors = nullptr;  // the node's color, or colorInNode when it does not fit
+        storage::BoundTest tests[storage::summaryTests];
+    };
+    static constexpr uint8_t colorInNode = 0xff;
+    // What the relations of a zone with a stored node may be, from the words: the zone inside the
+    // stored one (around), the stored one inside the zone (inside).
+    struct Candidate
+    {
+        bool around;
+        bool inside;
+    };
+    // What is known of a stored node's zone without reading it: its order bits, or its word and
+    // its entry when it is in a group.
+    struct Stored
+    {
+        uint32_t word;
+        Group* group = nullptr;
+        uint32_t index = 0;
     };
     static constexpr uint32_t noGroup = ~0u;
     // The number of nodes from which a discrete state has a group.
@@ -223,7 +247,7 @@ private:
     // For a node of a color that `relate` holds, relates the federation to it (removing the
     // federation's zones it covers) and removes it when dominated and `eliminate` holds its color;
     // for any other color, only tests whether the federation covers it.
-    Outcome judge(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored, const ColorSet& eliminate,
+    Outcome judge(dbm::fed_t& federation, int32_t cost, Node* node, const Stored& stored, const ColorSet& eliminate,
                   const ColorSet& relate);
     // checkAndEliminate for a discrete state without a group: a walk over its chain from its
     // first node, which `firstLink` points at.
@@ -240,6 +264,10 @@ private:
     uint32_t lookUp(const StateKey& key, uint32_t& count);
     // A group for the key's discrete part, with the nodes it has.
     uint32_t makeGroup(const StateKey& key);
+    // Chooses the tests of a group from its zones and takes the word of every entry again.
+    void chooseTests(Group& group);
+    // The word of a zone for the group's tests.
+    static uint32_t wordOf(const Group& group, const dbm::zone_t& zone);
 
     bool sameDiscrete(const StateKey& key, const Node* node);
     // The group of the key's discrete part, or noGroup (also when it has no node).
@@ -250,11 +278,14 @@ private:
     void dropGroup(uint32_t id);
     // Room for one more entry.
     void reserveEntry(Group& group);
-    // Appends the node, whose zone has the order bits `order`, to the group, and marks the node's
-    // spare word with the group.
-    void appendEntry(uint32_t id, Node* node, uint32_t order);
+    // Moves the columns into a block for `capacity` entries.
+    void resizeColumns(Group& group, uint32_t capacity);
+    // Drops an emptied group, or halves the columns of one that holds a quarter of them.
+    void shrinkGroup(uint32_t id);
+    // Appends the node with the word, and marks the node's spare word with the group.
+    void appendEntry(uint32_t id, Node* node, uint32_t word);
     // The index of the node in its group; searched outward from the latest index found.
-    uint32_t entryOf(const Group& group, const Node* node);
+    uint32_t entryOf(Group& group, const Node* node);
     // Takes the entry out of its group, keeping the order of the others; drops an emptied group.
     void eraseEntry(uint32_t id, uint32_t index);
     // Takes the null entries out of a group, keeping the order of the others; drops an emptied group.
@@ -265,19 +296,26 @@ private:
     // its zone, its meta and discrete handles and its memory unless held. The group is left as it is.
     void unlinkAndRelease(Node* node, IntrusiveHashTable::Node** link);
     // relateAndEliminate with the order bits of the federation's zones in `zoneOrders` (in
-    // federation order; entries of removed zones are removed with them) and the node's in `stored`.
-    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node, uint32_t stored);
-    // The relation of a zone with the order bits `order` to the node's zone, whose bits are
-    // `stored`. Unless `equalMatters`, an Equal zone may be answered as Subset (the two act alike
-    // for a zone of no lower cost).
-    dbm::relation_t relationWithStored(const dbm::zone_t& zone, uint32_t order, const Node* node, uint32_t stored,
+    // federation order; entries of removed zones are removed with them).
+    int relateZones(dbm::fed_t& federation, int32_t cost, Node* node, const Stored& stored);
+    // The relation of a zone to the node's zone, of which the words allow what `candidate` says.
+    // Unless `equalMatters`, an Equal zone may be answered as Subset (the two act alike for a zone
+    // of no lower cost).
+    dbm::relation_t relationWithStored(const dbm::zone_t& zone, Candidate candidate, const Node* node,
                                        bool equalMatters);
+    // What the words allow between the federation's k-th zone and the stored node; zoneWords
+    // must be those of the stored node's group (takeWords).
+    Candidate candidateOf(size_t k, const Stored& stored) const;
     // relationWithNode with the order bits of the federation's zones in `zoneOrders`.
-    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, uint32_t stored);
-    // Fills zoneOrders for the federation.
+    bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, const Stored& stored);
+    // Fills zoneOrders for the federation, and forgets zoneWords.
     void computeZoneOrders(const dbm::fed_t& federation);
-    // The order bits of the node's zone.
-    uint32_t orderOf(const Node* node);
+    // Fills zoneWords for the federation and the node's group, unless they are there.
+    void takeWords(const dbm::fed_t& federation, const Stored& stored);
+    // What is known of the node's zone.
+    Stored storedOf(const Node* node);
+    // A new color for the node, counted, with its group's entry when `inGroup`.
+    void setColor(Node* node, int32_t color, bool inGroup);
     bool sameHandles(const Node* a, const Node* b) const { return discreteOf(a) == discreteOf(b); }
     uint32_t zoneHash(const dbm::zone_t& zone) const;
 
@@ -294,8 +332,11 @@ private:
     std::vector<uint32_t> indices;  // location indices of the latest key, and for unpacking
     std::vector<uint32_t> unpacked;
     std::vector<uint32_t> zoneOrders;  // order bits of the federation under comparison
+    std::vector<uint32_t> zoneWords;   // its words for the tests of the group `wordsGroup`
+    const Group* wordsGroup = nullptr;
+    uint64_t differentCandidates = 0;  // nodes that passed the words or bits and were Different
     std::vector<Group> groups;         // by id; ids of dropped groups are reused
     std::vector<uint32_t> freeGroups;
-    uint32_t lastEntry = 0;            // where entryOf found its latest node
     std::vector<Node*> gathered;       // the nodes of a discrete state that gets a group
+    std::vector<dbm::bound_t> decoded;  // stored zones decoded to choose the tests of a group
 };

@@ -352,6 +352,20 @@ uint32_t DBMStorage::storedDimension(zone_handle_t handle)
     return handle == 0 ? 1 : dbm::encodedDimension(encodedOf(handle));
 }
 
+void DBMStorage::readZone(bound_t* out, zone_handle_t handle)
+{
+    if (handle == 0) {
+        out[0] = dbm::BOUND_LE_ZERO;
+        return;
+    }
+    const uint32_t dim = dbm::encodedDimension(encodedOf(handle));
+    if (const bound_t* c = cached(handle)) {
+        dbm::copyMatrix(out, c, dim);
+    } else {
+        dbm::readEncoded(out, encodedOf(handle));
+    }
+}
+
 // ---- Minimal-graph storage -----------------------------------------------------------------------
 
 MinDBMStorage::MinDBMStorage(base::DataAllocator* allocator, uint32_t shift, bool use16Bits)

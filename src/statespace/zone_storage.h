@@ -57,6 +57,8 @@ public:
     virtual void widenByStored(dbm::zone_t& zone, zone_handle_t handle) = 0;
     // Dimension of the stored zone (1 for the handle 0).
     virtual uint32_t storedDimension(zone_handle_t handle) = 0;
+    // Writes the stored zone's closed matrix (dimension^2 bounds) to `out`, without caching it.
+    virtual void readZone(dbm::bound_t* out, zone_handle_t handle) = 0;
 };
 
 // The hash-consing table shared by the zone storages.
@@ -120,6 +122,7 @@ public:
     bool isExactRelation() override { return exactRelation; }
     void widenByStored(dbm::zone_t& zone, zone_handle_t handle) override;
     uint32_t storedDimension(zone_handle_t handle) override;
+    void readZone(dbm::bound_t* out, zone_handle_t handle) override;
 
     // The reference count of a stored zone (0 for the handle 0), for tests.
     static uint32_t storedReferences(zone_handle_t handle);
