@@ -286,6 +286,7 @@ void CSS::chooseTests(Group& group)
         sample.push_back(m);
     }
     group.testCount = storage::chooseTests(sample, dim, group.tests);
+    ++testChoices;
     group.chosenAt = group.size;
     group.wasted = 0;
     dbm::bound_t* m = decoded.data() + squared * n;

@@ -192,6 +192,9 @@ public:
     // Discrete parts with stored nodes.
     size_t groupCount() const { return groups.size() - freeGroups.size(); }
     size_t tableBucketCount() const { return table.getBucketCount(); }
+    // How many times groups chose their tests (once when made, again when they let through too
+    // many unrelated zones).
+    uint64_t testChoiceCount() const { return testChoices; }
     const storage::DiscreteStorage& getDiscreteStorage() const { return *discrete; }
     const storage::ZoneStorage& getZoneStorage() const { return *zones; }
     const base::DataAllocator& getAllocator() const { return *allocator; }
@@ -335,6 +338,7 @@ private:
     std::vector<uint32_t> zoneWords;   // its words for the tests of the group `wordsGroup`
     const Group* wordsGroup = nullptr;
     uint64_t differentCandidates = 0;  // nodes that passed the words or bits and were Different
+    uint64_t testChoices = 0;
     std::vector<Group> groups;         // by id; ids of dropped groups are reused
     std::vector<uint32_t> freeGroups;
     std::vector<Node*> gathered;       // the nodes of a discrete state that gets a group
