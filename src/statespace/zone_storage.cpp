@@ -379,12 +379,31 @@ zone_handle_t MinDBMStorage::packZone(const dbm::zone_t& zone, uint32_t hash)
         return 0;
     }
     const bound_t* m = zone.getMatrix();
-    graph.resize(dbm::bitMatrixWords(dim));
-    uint32_t count = dbm::analyzeMinimalGraph(m, dim, graph.data());
+    // Most zones packed are already stored, and the stored copy was read or packed lately: its
+    // decoded matrix in the cache tells equality without the minimal graph of the zone, which
+    // is found only when it is needed (an uncached stored zone, or a new zone to store).
+    const size_t words = dbm::bitMatrixWords(dim);
+    if (graph.size() < words) {
+        graph.resize(words);
+    }
+    bool graphTaken = false;
+    uint32_t count = 0;
+    auto takeGraph = [&] {
+        if (!graphTaken) {
+            count = dbm::analyzeMinimalGraph(m, dim, graph.data());
+            graphTaken = true;
+        }
+    };
     zone_handle_t handle = find(hash, [&](const uint32_t* encoded) {
+        if (const bound_t* c = cached(reinterpret_cast<zone_handle_t>(encoded))) {
+            return dbm::encodedDimension(encoded) == dim &&
+                   std::equal(m, m + squared(dim), c);
+        }
+        takeGraph();
         return dbm::equalToEncodedGraph(m, dim, graph.data(), &count, encoded);
     });
     if (handle == 0) {
+        takeGraph();
         uint32_t* memory = dbm::writeEncodedFromGraph(m, dim, graph.data(), count, use16Bits, nodeFrontWords,
                                                       allocator.get(), &base::DataAllocator::allocateCallback,
                                                       &base::DataAllocator::releaseCallback);
