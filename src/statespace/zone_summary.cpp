@@ -20,6 +20,25 @@ uint32_t testBits(const dbm::bound_t* m, const BoundTest* tests, uint32_t count)
     return bits;
 }
 
+namespace {
+
+// The bits set in a word, without relying on an instruction that not every x86-64 has.
+inline uint32_t bitCount(uint32_t v)
+{
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    return (((v + (v >> 4)) & 0x0f0f0f0fu) * 0x01010101u) >> 24;
+}
+
+struct Candidate
+{
+    BoundTest test;
+    uint32_t holds;    // the sample's zones in which the test holds
+    uint32_t balance;  // the zones on the smaller side of the split
+};
+
+}  // namespace
+
 uint32_t chooseTests(const std::vector<const dbm::bound_t*>& sample, uint32_t dim, BoundTest* tests)
 {
     // The sample's zones, at most 32, as the bits of a mask. A test is the set of zones in which
@@ -27,79 +46,87 @@ uint32_t chooseTests(const std::vector<const dbm::bound_t*>& sample, uint32_t di
     // another in b and not in a; `pending[a]` holds the b for which a test of the first kind is
     // still missing. One candidate test per bound: the threshold that splits the sample most
     // evenly. Each round takes the candidate that settles the most pending (a, b), the more
-    // even split on a tie, then the lower bound index.
+    // even split on a tie, then the lower bound index; once no candidate settles any, the rest
+    // go by their splits alone.
     const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(sample.size()), 32);
     if (n < 2 || dim < 2) {
         return 0;
     }
     const uint32_t all = n == 32 ? ~0u : (1u << n) - 1;
-    struct Candidate
-    {
-        BoundTest test;
-        uint32_t holds;
-        bool taken;
-    };
-    std::vector<Candidate> candidates;
-    std::vector<dbm::bound_t> values(n);
+    thread_local std::vector<Candidate> candidates;
+    candidates.clear();
+    dbm::bound_t values[32];
+    dbm::bound_t sorted[32];
     for (uint32_t i = 0; i < dim; ++i) {
         for (uint32_t j = 0; j < dim; ++j) {
             if (i == j) {
                 continue;
             }
             const uint32_t entry = i * dim + j;
+            dbm::bound_t low = sample[0][entry];
+            dbm::bound_t high = low;
             for (uint32_t z = 0; z < n; ++z) {
                 values[z] = sample[z][entry];
+                low = std::min(low, values[z]);
+                high = std::max(high, values[z]);
             }
-            std::vector<dbm::bound_t> sorted(values);
-            std::sort(sorted.begin(), sorted.end());
-            if (sorted.front() == sorted.back()) {
+            if (low == high) {
                 continue;  // the same in every zone: it tells nothing
             }
+            std::copy(values, values + n, sorted);
+            std::sort(sorted, sorted + n);
             // The threshold below which about half of the zones lie, and never the largest value.
             dbm::bound_t threshold = sorted[(n - 1) / 2];
-            if (threshold == sorted.back()) {
-                threshold = *(std::lower_bound(sorted.begin(), sorted.end(), threshold) - 1);
+            if (threshold == high) {
+                threshold = *(std::lower_bound(sorted, sorted + n, threshold) - 1);
             }
             uint32_t holds = 0;
             for (uint32_t z = 0; z < n; ++z) {
                 holds |= static_cast<uint32_t>(values[z] <= threshold) << z;
             }
-            candidates.push_back({{entry, threshold}, holds, false});
+            const uint32_t inside = bitCount(holds);
+            candidates.push_back({{entry, threshold}, holds, std::min(inside, n - inside)});
         }
     }
-    std::vector<uint32_t> pending(n);
+    uint32_t pending[32];
     for (uint32_t a = 0; a < n; ++a) {
         pending[a] = all & ~(1u << a);
     }
     uint32_t count = 0;
-    while (count < summaryTests) {
-        Candidate* best = nullptr;
+    size_t left = candidates.size();
+    while (count < summaryTests && left > 0) {
+        size_t best = 0;
         uint32_t bestScore = 0;
         uint32_t bestBalance = 0;
-        for (Candidate& c : candidates) {
-            if (c.taken) {
-                continue;
-            }
+        for (size_t c = 0; c < left; ++c) {
             uint32_t score = 0;
-            for (uint32_t rest = c.holds; rest != 0; rest &= rest - 1) {
-                score += static_cast<uint32_t>(std::popcount(pending[std::countr_zero(rest)] & ~c.holds));
+            const uint32_t holds = candidates[c].holds;
+            for (uint32_t rest = holds; rest != 0; rest &= rest - 1) {
+                score += bitCount(pending[std::countr_zero(rest)] & ~holds);
             }
-            const uint32_t inside = static_cast<uint32_t>(std::popcount(c.holds));
-            const uint32_t balance = std::min(inside, n - inside);
-            if (best == nullptr || score > bestScore || (score == bestScore && balance > bestBalance)) {
-                best = &c;
+            if (c == 0 || score > bestScore || (score == bestScore && candidates[c].balance > bestBalance)) {
+                best = c;
                 bestScore = score;
-                bestBalance = balance;
+                bestBalance = candidates[c].balance;
             }
         }
-        if (best == nullptr) {
+        if (bestScore == 0) {
             break;
         }
-        best->taken = true;
-        tests[count++] = best->test;
-        for (uint32_t rest = best->holds; rest != 0; rest &= rest - 1) {
-            pending[std::countr_zero(rest)] &= best->holds;
+        const Candidate taken = candidates[best];
+        // The candidates stay in bound order: the taken one leaves its place.
+        candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(best));
+        --left;
+        tests[count++] = taken.test;
+        for (uint32_t rest = taken.holds; rest != 0; rest &= rest - 1) {
+            pending[std::countr_zero(rest)] &= taken.holds;
         }
+    }
+    // Nothing left to settle in the sample: the most even splits, for the zones still to come.
+    std::stable_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(left),
+                     [](const Candidate& a, const Candidate& b) { return a.balance > b.balance; });
+    for (size_t c = 0; c < left && count < summaryTests; ++c) {
+        tests[count++] = candidates[c].test;
     }
     return count;
 }
