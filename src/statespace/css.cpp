@@ -413,11 +413,11 @@ void CSS::eraseEntry(uint32_t id, uint32_t index)
     shrinkGroup(id);
 }
 
-void CSS::compactGroup(uint32_t id)
+void CSS::compactGroup(uint32_t id, uint32_t from)
 {
     Group& group = groups[id];
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < group.size; ++i) {
+    uint32_t kept = from;
+    for (uint32_t i = from; i < group.size; ++i) {
         if (group.nodes[i] != nullptr) {
             group.nodes[kept] = group.nodes[i];
             group.words[kept] = group.words[i];
@@ -897,6 +897,7 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     // group is compacted at the end; the walk goes from the front of the chain to its back.
     const uint64_t differentBefore = differentCandidates;
     uint32_t removed = 0;
+    uint32_t firstRemoved = group.size;
     bool covered = false;
     for (uint32_t i = group.size; (i = previous(i)) > 0;) {
         --i;
@@ -919,13 +920,14 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
             unlinkAndRelease(node, before < group.size ? &group.nodes[before]->next : &table.bucketOf(node->hash));
             group.nodes[i] = nullptr;
             ++removed;
+            firstRemoved = i;  // the scan goes down
         }
     }
     // Tests that let many unrelated zones through are chosen again: choosing reads every zone of
     // the group once, which the zone checks it spares pay for.
     group.wasted += static_cast<uint32_t>(std::min<uint64_t>(differentCandidates - differentBefore, 1u << 20));
     if (removed > 0) {
-        compactGroup(id);  // may drop the group
+        compactGroup(id, firstRemoved);  // may drop the group
     }
     if (group.size > 0 && group.wasted > 4 * group.size + 256) {
         chooseTests(group);

@@ -291,8 +291,9 @@ private:
     uint32_t entryOf(Group& group, const Node* node);
     // Takes the entry out of its group, keeping the order of the others; drops an emptied group.
     void eraseEntry(uint32_t id, uint32_t index);
-    // Takes the null entries out of a group, keeping the order of the others; drops an emptied group.
-    void compactGroup(uint32_t id);
+    // Takes the null entries out of a group, keeping the order of the others; drops an emptied
+    // group. Entries before `from` are not null.
+    void compactGroup(uint32_t id, uint32_t from = 0);
     // After the table has doubled: every chain holds its nodes in the reverse order.
     void reverseGroups();
     // Unlinks the node through `link` (searches the chain when null or stale) and releases it:
