@@ -44,8 +44,8 @@ uint32_t chooseTests(const std::vector<const dbm::bound_t*>& sample, uint32_t di
     // The sample's zones, at most 32, as the bits of a mask. A test is the set of zones in which
     // it holds. Zones a and b are told apart once some chosen test holds in a and not in b and
     // another in b and not in a; `pending[a]` holds the b for which a test of the first kind is
-    // still missing. One candidate test per bound: the threshold that splits the sample most
-    // evenly. Each round takes the candidate that settles the most pending (a, b), the more
+    // still missing. The candidate tests of a bound: the threshold that splits the sample most
+    // evenly, and for a difference of clocks 0 as well. Each round takes the candidate that settles the most pending (a, b), the more
     // even split on a tie, then the lower bound index; once no candidate settles any, the rest
     // go by their splits alone.
     const uint32_t n = std::min<uint32_t>(static_cast<uint32_t>(sample.size()), 32);
@@ -80,12 +80,21 @@ uint32_t chooseTests(const std::vector<const dbm::bound_t*>& sample, uint32_t di
             if (threshold == high) {
                 threshold = *(std::lower_bound(sorted, sorted + n, threshold) - 1);
             }
-            uint32_t holds = 0;
-            for (uint32_t z = 0; z < n; ++z) {
-                holds |= static_cast<uint32_t>(values[z] <= threshold) << z;
+            auto add = [&](dbm::bound_t t) {
+                uint32_t holds = 0;
+                for (uint32_t z = 0; z < n; ++z) {
+                    holds |= static_cast<uint32_t>(values[z] <= t) << z;
+                }
+                const uint32_t inside = bitCount(holds);
+                candidates.push_back({{entry, t}, holds, std::min(inside, n - inside)});
+            };
+            add(threshold);
+            // Between clocks, also whether the zone orders them (x_i - x_j <= 0), when that splits
+            // the sample otherwise: zones that clocks reset in different orders leave behind.
+            if (i != 0 && j != 0 && threshold != dbm::BOUND_LE_ZERO && low <= dbm::BOUND_LE_ZERO &&
+                high > dbm::BOUND_LE_ZERO) {
+                add(dbm::BOUND_LE_ZERO);
             }
-            const uint32_t inside = bitCount(holds);
-            candidates.push_back({{entry, threshold}, holds, std::min(inside, n - inside)});
         }
     }
     uint32_t pending[32];
