@@ -276,9 +276,11 @@ void CSS::chooseTests(Group& group)
     const size_t squared = static_cast<size_t>(dim) * dim;
     // A sample of at most 32 zones spread over the group, the newest among them.
     const uint32_t n = std::min<uint32_t>(group.size, 32);
-    decoded.resize(squared * (n + 1));
-    std::vector<const dbm::bound_t*> sample;
-    sample.reserve(n);
+    if (decoded.size() < squared * (n + 1)) {
+        decoded.resize(squared * (n + 1));
+    }
+    std::vector<const dbm::bound_t*>& sample = sampled;
+    sample.clear();
     for (uint32_t k = 0; k < n; ++k) {
         const uint32_t i = group.size - 1 - static_cast<uint32_t>(static_cast<uint64_t>(k) * group.size / n);
         dbm::bound_t* m = decoded.data() + squared * k;

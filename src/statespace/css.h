@@ -344,4 +344,5 @@ private:
     std::vector<uint32_t> freeGroups;
     std::vector<Node*> gathered;       // the nodes of a discrete state that gets a group
     std::vector<dbm::bound_t> decoded;  // stored zones decoded to choose the tests of a group
+    std::vector<const dbm::bound_t*> sampled;  // the zones among them that the tests are chosen from
 };
