@@ -289,6 +289,9 @@ void CSS::chooseTests(Group& group)
     }
     group.testCount = storage::chooseTests(sample, dim, group.tests);
     ++testChoices;
+    // Zones that no tests tell apart would have the group choose again and again: unless it has
+    // doubled since, each choice waits twice as long as the one before.
+    group.patience = group.chosenAt != 0 && group.size < 2 * group.chosenAt ? std::min(group.patience + 1, 10u) : 0;
     group.chosenAt = group.size;
     group.wasted = 0;
     dbm::bound_t* m = decoded.data() + squared * n;
@@ -926,12 +929,12 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
         }
     }
     // Tests that let many unrelated zones through are chosen again: choosing reads every zone of
-    // the group once, which the zone checks it spares pay for.
+    // the group once, which the zone checks it spares pay for if the new tests do better.
     group.wasted += static_cast<uint32_t>(std::min<uint64_t>(differentCandidates - differentBefore, 1u << 20));
     if (removed > 0) {
         compactGroup(id, firstRemoved);  // may drop the group
     }
-    if (group.size > 0 && group.wasted > 4 * group.size + 256) {
+    if (group.size > 0 && group.wasted > (uint64_t{4} << group.patience) * group.size + 256) {
         chooseTests(group);
     }
     return covered;

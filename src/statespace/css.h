@@ -213,6 +213,7 @@ private:
         uint32_t testCount = 0;
         uint32_t chosenAt = 0;    // the size when the tests were chosen
         uint32_t wasted = 0;      // nodes that passed the words and were Different, since then
+        uint32_t patience = 0;    // choices since the group last doubled: each doubles the wait
         Node** nodes = nullptr;   // capacity entries, then the other columns in one block
         uint32_t* words = nullptr;
         uint8_t* colors = nullptr;  // the node's color, or colorInNode when it does not fit
