@@ -6,9 +6,12 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+
+#include <sys/stat.h>
 
 #include "frontend/parser.h"
 #include "frontend/type_exception.h"
@@ -237,12 +240,12 @@ std::string badByte(const std::string& detail)
 }
 
 // The fault of a document that libxml2 could not parse, in the program's words and at
-// its line of the document; text is the whole document.
-XmlStructureError documentFault(const LibraryError& error, std::string_view text)
+// its line of the document; text is the whole document, when it can be had.
+XmlStructureError documentFault(const LibraryError& error, const std::optional<std::string_view>& text)
 {
-    if (text.empty())
+    if (text && text->empty())
         return XmlStructureError("The file is empty", "", 1);
-    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+    if (text && text->find_first_not_of(" \t\r\n") == std::string_view::npos)
         return XmlStructureError("The file holds only white space", "", 1);
     const int32_t line = error.line > 0 ? error.line : 1;
     if (error.code == XML_ERR_INVALID_CHAR && error.message.starts_with("Input is not proper UTF-8")) {
@@ -253,22 +256,26 @@ XmlStructureError documentFault(const LibraryError& error, std::string_view text
                       + " is not valid UTF-8";
         return XmlStructureError(message + " (save the file as UTF-8 or declare its encoding)", "", line);
     }
-    const CutShort cut = cutShort(text);
+    const CutShort cut = text ? cutShort(*text) : CutShort();
     if (cut.cut) {
         const std::string where = cut.openElement.empty() ? "before its root element"
                                                           : "inside element <" + cut.openElement + ">";
-        return XmlStructureError("The document is cut short: it ends " + where, "", lastLine(text));
+        return XmlStructureError("The document is cut short: it ends " + where, "", lastLine(*text));
     }
     if (error.code == XML_ERR_DOCUMENT_EMPTY)
         return XmlStructureError("Not an XML document: it does not begin with an element", "", line);
     return XmlStructureError("Invalid XML document: " + error.message, "", line);
 }
 
-// The whole content of a file, empty when it cannot be read.
-std::string fileText(const char* path)
+// The whole content of a regular file. Nothing for anything else: a pipe was read
+// through once, and opening it again would wait for a writer that never comes.
+std::optional<std::string> fileText(const char* path)
 {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Reads a document from a libxml2 reader, which it takes over. errors has listened
@@ -286,7 +293,8 @@ int readDocument(xmlTextReaderPtr reader, ParserBuilder* builder, bool newSyntax
     } catch (const LibraryFailure&) {
         if (errors.fatal.code == 0)
             throw;
-        throw documentFault(errors.fatal, text());
+        const auto content = text();
+        throw documentFault(errors.fatal, content ? std::optional<std::string_view>(*content) : std::nullopt);
     }
     return 0;
 }
@@ -355,7 +363,8 @@ int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, 
         return -1;
     LibraryErrors errors;
     return readDocument(xmlLibrary().readerForMemory(text, static_cast<int>(length), nullptr, nullptr, parserOptions),
-                        builder, newSyntax, queries, errors, [=] { return std::string_view(text, length); });
+                        builder, newSyntax, queries, errors,
+                        [=] { return std::optional<std::string_view>(std::string_view(text, length)); });
 }
 
 void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error)

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -630,6 +632,23 @@ TEST(XmlReader, DocumentsLibxmlCannotParseGetOneFaultNamingTheCause)
                 "</declaration><system>system P;</system></nta>");
     EXPECT_EQ(r.failure, "");
     EXPECT_EQ(r.result, 0);
+}
+
+// A document from a pipe is read once: a broken one is reported without opening the pipe
+// again, which would wait for a writer for ever.
+TEST(XmlReader, ABrokenDocumentFromAPipeIsReportedWithoutWaiting)
+{
+    char name[] = "/tmp/mirvek_xml_pipe_XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    const std::string pipe = std::string(name) + "/m.xml";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(pipe, std::ios::binary) << "<nta><declaration>int x;</system></nta>"; });
+    Reading r;
+    readFile(r, pipe);
+    writer.join();
+    EXPECT_EQ(r.failure, "Invalid XML document: Opening and ending tag mismatch: declaration line 1 and system");
+    unlink(pipe.c_str());
+    rmdir(name);
 }
 
 TEST(XmlReader, AMissingFileGivesMinusOneWithoutBuilderCalls)
