@@ -104,8 +104,16 @@ protected:
         const auto end = std::chrono::steady_clock::now() + 120s;
         while (std::chrono::steady_clock::now() < end && readSome()) {
         }
+        // The terminal closes as the program ends, a moment before it can be waited for.
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) != pid) {
+        pid_t ended = 0;
+        for (auto waited = 0ms; ended != pid && waited < 60s; waited += 20ms) {
+            ended = waitpid(pid, &status, WNOHANG);
+            if (ended != pid) {
+                std::this_thread::sleep_for(20ms);
+            }
+        }
+        if (ended != pid) {
             ADD_FAILURE() << "the program did not end";
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
