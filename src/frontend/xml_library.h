@@ -49,6 +49,7 @@ struct XmlLibrary
     decltype(&::xmlCtxtUseOptions) ctxtUseOptions;
     decltype(&::xmlParseChunk) parseChunk;
     decltype(&::xmlFreeParserCtxt) freeParserCtxt;
+    decltype(&::xmlFreeDoc) freeDoc;
     decltype(&::xmlTextReaderRead) textReaderRead;
     decltype(&::xmlTextReaderNodeType) textReaderNodeType;
     decltype(&::xmlTextReaderIsEmptyElement) textReaderIsEmptyElement;

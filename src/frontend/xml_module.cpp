@@ -53,6 +53,7 @@ const ZOLT::XmlLibrary table{
     xmlCtxtUseOptions,
     xmlParseChunk,
     xmlFreeParserCtxt,
+    xmlFreeDoc,
     xmlTextReaderRead,
     xmlTextReaderNodeType,
     xmlTextReaderIsEmptyElement,

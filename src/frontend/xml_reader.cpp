@@ -223,6 +223,10 @@ CutShort cutShort(std::string_view text)
         if (context->nameNr > 0 && context->name != nullptr)
             result.openElement = reinterpret_cast<const char*>(context->name);
     }
+    // Without callbacks libxml2 still makes a document of its own to hold the entities that a
+    // document type declares; the context does not free it.
+    if (context->myDoc != nullptr)
+        xml.freeDoc(context->myDoc);
     xml.freeParserCtxt(context);
     return result;
 }
