@@ -2,6 +2,7 @@
 
 #include "dbm/dbm.h"
 #include "support/hash.h"
+#include "support/progress_line.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@ const char* const kVersionText = "1.0";
 
 [[noreturn]] void corrupted(const char* operation)
 {
+    eraseProgressLine();
     std::fprintf(stderr, "\x1b[1;31mMIRVEK %s fatal error: invalid encoded DBM to %s\x1b[0;0m\n", kVersionText,
                  operation);
     std::fflush(stderr);

@@ -5,9 +5,12 @@
 
 #include "driver/message_key.h"
 #include "runtime/exceptions.h"
+#include "support/progress_line.h"
 
 int reportException(std::exception_ptr error)
 {
+    // The report ends the run: it must not be written over a progress line.
+    eraseProgressLine();
     try {
         std::rethrow_exception(error);
     } catch (const InitialStateUndefinedException&) {

@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include "support/progress_line.h"
+
 volatile std::sig_atomic_t interrupted = 0;
 void (*stopRunningCheck)() = nullptr;
 
 void onInterrupt(int)
 {
     if (interrupted != 0) {
+        eraseProgressLineFromSignal();
         _exit(1);
     }
     interrupted = 1;

@@ -7,6 +7,7 @@
 #include "driver/message_key.h"
 #include "driver/options.h"
 #include "support/exceptions.h"
+#include "support/progress_line.h"
 
 AbstractJob::AbstractJob(const PropertyRecord& record)
     : line(record.line),
@@ -112,6 +113,7 @@ void Job::progress()
         }
         std::fputs("\33[K\r", stdout);
         std::fflush(stdout);
+        progressLineShown();
         // The next line is due after about a second's worth of states (at least one).
         reportInterval = throughput >= 2147483647.0f ? INT32_MAX : static_cast<int32_t>(throughput);
     } else {
@@ -123,6 +125,7 @@ void Job::progress()
 
 void Job::fatal(const char* messageKey)
 {
+    eraseProgressLine();
     std::fprintf(stderr, "%s\n", formatMessageKey(messageKey).c_str());
     std::exit(1);
 }

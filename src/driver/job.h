@@ -168,7 +168,8 @@ public:
     void setStatus(int32_t value) override;
     // Counts one explored state; unless -s, prints the throughput about once a second.
     void progress() override;
-    // Writes the formatted message to standard error and ends the process with status 1.
+    // Erases a progress line that shows, writes the formatted message to standard error and ends
+    // the process with status 1.
     [[noreturn]] void fatal(const char* messageKey) override;
 
     // The report of a status (also what setStatus does after storing it).

@@ -11,6 +11,7 @@
 #include "language/query_list.h"
 #include "smc/simulation_results.h"
 #include "support/globals.h"
+#include "support/progress_line.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void Job::printStatus(int32_t value)
     }
     if (showProgress) {
         std::fputs("\33[2K", stdout);
+        progressLineErased();
     }
     if (value == STATUS_VERIFYING) {
         std::fputs("\n", stdout);

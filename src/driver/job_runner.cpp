@@ -161,6 +161,19 @@ void runJobs(ModelChecker& checker, const std::list<base::RefPtr<Job>>& jobs)
     }
 }
 
+bool interruptCutTheRun(const std::list<base::RefPtr<Job>>& jobs)
+{
+    if (processRank != 0 || interrupted == 0) {
+        return false;
+    }
+    for (const base::RefPtr<Job>& job : jobs) {
+        if (job->status < STATUS_SATISFIED || job->status > STATUS_MAYBE_NOT_SATISFIED) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void ModelChecker::runJobWithInfo(AbstractJob* job)
 {
     // An interrupt that came since the processes agreed to run this job is not forgotten.

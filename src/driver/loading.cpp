@@ -61,6 +61,20 @@ std::FILE* openForReading(const std::string& name)
     return file;
 }
 
+// "Error reading <name>" for an XML model the library cannot open, followed by the system's
+// reason (a missing file, a folder, no permission) when there is one, on standard error.
+int reportReadFailure(const std::string& name)
+{
+    std::FILE* file = openForReading(name);
+    if (file != nullptr) {
+        std::fclose(file);
+        std::fprintf(stderr, "Error reading %s\n", name.c_str());
+    } else {
+        std::fprintf(stderr, "Error reading %s: %s\n", name.c_str(), std::strerror(errno));
+    }
+    return 1;
+}
+
 // The first position of the query file's text in the model's position table, none until a query
 // file is parsed.
 uint32_t queryTextStart = UINT32_MAX;
@@ -188,8 +202,7 @@ int loadModel()
         struct stat info;
         const bool folder = stat(modelFileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         if (folder || modelReaders().xml(modelFileName, &model, newSyntax, &model.getQueryList()) != 0) {
-            std::fprintf(stderr, "Error reading %s\n", modelFileName.c_str());
-            return 1;
+            return reportReadFailure(modelFileName);
         }
     } else {
         std::FILE* file = openForReading(modelFileName);

@@ -54,8 +54,8 @@ extern const char* queryText;
 // Reads the model named by the driver's settings into a new model, prints its diagnostics and
 // opens the source of its queries. Returns continueRun, or 1 after the message of any error. A
 // folder named as the model or the query file cannot be opened ("Error opening <name>: Is a
-// directory"; "Error reading <name>" for an XML model), and neither can a guessed query file
-// that exists but is unreadable.
+// directory"; "Error reading <name>: Is a directory" for an XML model), and neither can a
+// guessed query file that exists but is unreadable.
 int loadModel();
 
 // Closes the query file when one is open (an at-exit action of the process of rank 0).

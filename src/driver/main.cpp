@@ -73,6 +73,7 @@ int run(int argc, char** argv)
 
     // Under MIRVEK_COMPILE_ONLY (with MIRVEK_DEBUG_VM, which keeps the compiler from ending the
     // run) there is no query source: nothing to verify.
+    bool cutByInterrupt = false;
     if (queryFile != nullptr || queryText != nullptr) {
         base::RefPtr<PropertyBuilder> builder = modelChecker()->newPropertyBuilder();
         if (queryFile != nullptr) {
@@ -90,6 +91,7 @@ int run(int argc, char** argv)
             jobs.push_back(base::RefPtr<Job>(new Job(record)));
         }
         runJobs(*modelChecker(), jobs);
+        cutByInterrupt = interruptCutTheRun(jobs);
         // The checker may point at the last job; it goes first.
         modelChecker()->currentJob = nullptr;
         jobs.clear();
@@ -103,8 +105,9 @@ int run(int argc, char** argv)
         saveModifiedModel(verifierOptions.saveFileName, !parsedModel->observerName.empty());
     }
     deleteParsedModel();
-    // Every query was answered, but a trace the user asked for is missing.
-    return traceWriteFailed ? 1 : 0;
+    // An interrupted run did not answer every query; or every query was answered, but a trace
+    // the user asked for is missing.
+    return cutByInterrupt || traceWriteFailed ? 1 : 0;
 }
 
 } // namespace

@@ -60,14 +60,14 @@ void reportAtToken(const char* message)
 
 } // namespace detail
 
-void beginPositionText(ParserBuilder& builder, const std::string& path)
+void beginPositionText(ParserBuilder& builder, const std::string& path, int32_t line)
 {
     detail::ParseContext& c = detail::parseContext();
-    c.line = 1;
+    c.line = line;
     c.offset += 1;
     c.textOffset = 0;
     c.path = path;
-    builder.addPosition(c.offset, 0, 1, path);
+    builder.addPosition(c.offset, 0, line, path);
 }
 
 void stepPosition(ParserBuilder& builder, int32_t length)

@@ -54,9 +54,10 @@ int runParserOnFile(FILE* file, ParserBuilder* builder, bool newSyntax);
 int runQueryParserOnText(const char* text, ParserBuilder* builder);
 int runQueryParserOnFile(FILE* file, ParserBuilder* builder);
 
-// Starts a new position text named path (line 1, offset 0 inside it, one global
-// offset after the previous text) and records it with the builder's addPosition.
-void beginPositionText(ParserBuilder& builder, const std::string& path);
+// Starts a new position text named path (line 1 unless told otherwise, offset 0 inside
+// it, one global offset after the previous text) and records it with the builder's
+// addPosition.
+void beginPositionText(ParserBuilder& builder, const std::string& path, int32_t line = 1);
 // Makes the next length offsets the builder's current position and moves past them.
 void stepPosition(ParserBuilder& builder, int32_t length);
 

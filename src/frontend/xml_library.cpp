@@ -27,13 +27,37 @@ LibraryErrors::~LibraryErrors()
     xmlLibrary().setStructuredErrorFunc(context, handler);
 }
 
+namespace {
+
+std::string trimmedEnd(std::string text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
 void LibraryErrors::collect(void* self, xmlError* error)
 {
     auto* errors = static_cast<LibraryErrors*>(self);
-    if (errors->first.empty() && error != nullptr && error->message != nullptr) {
-        errors->first = error->message;
-        while (!errors->first.empty() && std::isspace(static_cast<unsigned char>(errors->first.back()))) {
-            errors->first.pop_back();
+    if (error == nullptr || error->message == nullptr) {
+        return;
+    }
+    if (errors->first.empty()) {
+        errors->first = trimmedEnd(error->message);
+    }
+    if (error->level == XML_ERR_FATAL && errors->fatal.code == 0) {
+        std::string message = error->message;
+        // Some messages go on over further lines (the bytes of a bad character, say).
+        const std::size_t lineEnd = message.find('\n');
+        errors->fatal.message = trimmedEnd(lineEnd == std::string::npos ? message : message.substr(0, lineEnd));
+        errors->fatal.code = error->code != 0 ? error->code : -1;
+        errors->fatal.line = error->line;
+        errors->fatal.column = error->int2;
+        if (lineEnd != std::string::npos) {
+            errors->fatal.detail = trimmedEnd(message.substr(lineEnd + 1));
         }
     }
 }

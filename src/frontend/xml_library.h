@@ -12,6 +12,7 @@
 #include <string>
 
 #include <libxml/encoding.h>
+#include <libxml/parser.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
@@ -23,7 +24,7 @@ namespace ZOLT {
 
 struct XmlLibrary
 {
-    static constexpr uint32_t version = 1;
+    static constexpr uint32_t version = 2;
 
     ModuleTableHeader header;
 
@@ -44,6 +45,11 @@ struct XmlLibrary
     decltype(&::xmlReaderForFile) readerForFile;
     decltype(&::xmlReaderForMemory) readerForMemory;
     decltype(&::xmlFreeTextReader) freeTextReader;
+    decltype(&::xmlCreatePushParserCtxt) createPushParserCtxt;
+    decltype(&::xmlCtxtUseOptions) ctxtUseOptions;
+    decltype(&::xmlParseChunk) parseChunk;
+    decltype(&::xmlFreeParserCtxt) freeParserCtxt;
+    decltype(&::xmlFreeDoc) freeDoc;
     decltype(&::xmlTextReaderRead) textReaderRead;
     decltype(&::xmlTextReaderNodeType) textReaderNodeType;
     decltype(&::xmlTextReaderIsEmptyElement) textReaderIsEmptyElement;
@@ -74,6 +80,18 @@ struct XmlLibrary
 // std::runtime_error, with the reason, when the module cannot be loaded.
 const XmlLibrary& xmlLibrary();
 
+// An error the library reported: its code (xmlParserErrors), where it stands in the document
+// (line from 1 and column in characters from 1; 0 when unknown), the first line of its message
+// and the lines after it (such as the bytes of a bad character), without trailing blanks.
+struct LibraryError
+{
+    int code = 0;
+    int line = 0;
+    int column = 0;
+    std::string message;
+    std::string detail;
+};
+
 // For as long as it lives, keeps the library's own error lines off standard error and keeps the
 // first message (without its trailing blanks), so that a failure is reported once, in the
 // program's words; the previous handler comes back at the end.
@@ -86,6 +104,8 @@ public:
     LibraryErrors& operator=(const LibraryErrors&) = delete;
 
     std::string first;
+    // The first fatal error, the one that stopped a parse; code 0 while none came.
+    LibraryError fatal;
 
 private:
     static void collect(void* self, xmlError* error);

@@ -3,6 +3,7 @@
 // module (the tests).
 
 #include <libxml/globals.h>
+#include <libxml/parser.h>
 #include <libxml/xmlstring.h>
 
 #include "frontend/xml_library.h"
@@ -48,6 +49,11 @@ const ZOLT::XmlLibrary table{
     xmlReaderForFile,
     xmlReaderForMemory,
     xmlFreeTextReader,
+    xmlCreatePushParserCtxt,
+    xmlCtxtUseOptions,
+    xmlParseChunk,
+    xmlFreeParserCtxt,
+    xmlFreeDoc,
     xmlTextReaderRead,
     xmlTextReaderNodeType,
     xmlTextReaderIsEmptyElement,

@@ -4,9 +4,14 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+
+#include <sys/stat.h>
 
 #include "frontend/parser.h"
 #include "frontend/type_exception.h"
@@ -158,13 +163,143 @@ bool equalsIgnoringCase(const std::string& a, const char* b)
 // texts of up to 10 MB. Documents from files and from memory are read alike.
 constexpr int parserOptions = XML_PARSE_RECOVER | XML_PARSE_NOBLANKS | XML_PARSE_NOCDATA | XML_PARSE_NONET;
 
-// Reads a document from a libxml2 reader, which it takes over.
-int readDocument(xmlTextReaderPtr reader, ParserBuilder* builder, bool newSyntax, QueryList* queries)
+// libxml2 could not parse the document any further; what it reported says why.
+class LibraryFailure : public XmlStructureError
+{
+public:
+    using XmlStructureError::XmlStructureError;
+};
+
+// The line (from 1) of the last character of a text that is not white space.
+int32_t lastLine(std::string_view text)
+{
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    int32_t line = 1;
+    for (size_t i = 0; i < last && last != std::string_view::npos; ++i)
+        if (text[i] == '\n')
+            ++line;
+    return line;
+}
+
+// Whether a text that libxml2 could not parse is a document cut short: the beginning
+// of a well-formed document that ends before its root element is closed. The innermost
+// element left open is named, empty when the text ends before the root element.
+struct CutShort
+{
+    bool cut = false;
+    std::string openElement;
+};
+
+// The reader's parser reports a document cut short only once it knows that no more
+// input comes, and then in words that hide it ("Extra content at the end of the
+// document", an unfinished tag). So the text is parsed again as the first part of a
+// document whose end is not known: libxml2 then takes what it can and waits at the
+// first construct that the text does not complete. It was cut short when nothing went
+// wrong on the way, the root element is still open, and what waits is one construct
+// that the end cut off, not the rest of a document (which would hold further tags).
+CutShort cutShort(std::string_view text)
+{
+    CutShort result;
+    if (text.size() > static_cast<size_t>(INT_MAX))
+        return result;
+    const XmlLibrary& xml = xmlLibrary();
+    // No callbacks: nothing is built, the parser only checks.
+    xmlSAXHandler nothing{};
+    const int head = static_cast<int>(std::min<size_t>(text.size(), 4));
+    xmlParserCtxtPtr context = xml.createPushParserCtxt(&nothing, nullptr, text.data(), head, nullptr);
+    if (context == nullptr)
+        return result;
+    xml.ctxtUseOptions(context, parserOptions & ~XML_PARSE_RECOVER);
+    const int error = xml.parseChunk(context, text.data() + head, static_cast<int>(text.size()) - head, 0);
+    const bool rootOpen = context->instate != XML_PARSER_EPILOG && context->instate != XML_PARSER_EOF;
+    if (error == XML_ERR_OK && context->wellFormed != 0 && rootOpen && context->input != nullptr
+        && context->input->cur != nullptr) {
+        const std::string_view waiting(reinterpret_cast<const char*>(context->input->cur),
+                                       static_cast<size_t>(context->input->end - context->input->cur));
+        // Character data holds '<' only as markup; inside a character data section it
+        // may hold any '<', but not the end tags that follow the section.
+        result.cut = context->instate == XML_PARSER_CDATA_SECTION ? waiting.find("</") == std::string_view::npos
+                                                                   : waiting.find('<', 1) == std::string_view::npos;
+        if (context->nameNr > 0 && context->name != nullptr)
+            result.openElement = reinterpret_cast<const char*>(context->name);
+    }
+    // Without callbacks libxml2 still makes a document of its own to hold the entities that a
+    // document type declares; the context does not free it.
+    if (context->myDoc != nullptr)
+        xml.freeDoc(context->myDoc);
+    xml.freeParserCtxt(context);
+    return result;
+}
+
+// The first bad byte from the detail of libxml2's report of text that is not UTF-8
+// ("Bytes: 0xE9 0x61 ..."), empty when it gives none.
+std::string badByte(const std::string& detail)
+{
+    const std::string mark = "Bytes: ";
+    const size_t at = detail.find(mark);
+    if (at == std::string::npos)
+        return {};
+    const size_t from = at + mark.size();
+    return detail.substr(from, detail.find(' ', from) - from);
+}
+
+// The fault of a document that libxml2 could not parse, in the program's words and at
+// its line of the document; text is the whole document, when it can be had.
+XmlStructureError documentFault(const LibraryError& error, const std::optional<std::string_view>& text)
+{
+    if (text && text->empty())
+        return XmlStructureError("The file is empty", "", 1);
+    if (text && text->find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return XmlStructureError("The file holds only white space", "", 1);
+    const int32_t line = error.line > 0 ? error.line : 1;
+    if (error.code == XML_ERR_INVALID_CHAR && error.message.starts_with("Input is not proper UTF-8")) {
+        const std::string byte = badByte(error.detail);
+        std::string message = "The document is not valid UTF-8";
+        if (!byte.empty())
+            message = "Byte " + byte + (error.column > 0 ? " at column " + std::to_string(error.column) : "")
+                      + " is not valid UTF-8";
+        return XmlStructureError(message + " (save the file as UTF-8 or declare its encoding)", "", line);
+    }
+    const CutShort cut = text ? cutShort(*text) : CutShort();
+    if (cut.cut) {
+        const std::string where = cut.openElement.empty() ? "before its root element"
+                                                          : "inside element <" + cut.openElement + ">";
+        return XmlStructureError("The document is cut short: it ends " + where, "", lastLine(*text));
+    }
+    if (error.code == XML_ERR_DOCUMENT_EMPTY)
+        return XmlStructureError("Not an XML document: it does not begin with an element", "", line);
+    return XmlStructureError("Invalid XML document: " + error.message, "", line);
+}
+
+// The whole content of a regular file. Nothing for anything else: a pipe was read
+// through once, and opening it again would wait for a writer that never comes.
+std::optional<std::string> fileText(const char* path)
+{
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Reads a document from a libxml2 reader, which it takes over. errors has listened
+// since the reader was created; text gives the document's content, asked for only
+// when libxml2 fails.
+template <typename Text>
+int readDocument(xmlTextReaderPtr reader, ParserBuilder* builder, bool newSyntax, QueryList* queries,
+                 const LibraryErrors& errors, Text text)
 {
     if (reader == nullptr)
         return -1;
-    XMLReader xml(reader, builder, newSyntax);
-    xml.parse(queries);
+    try {
+        XMLReader xml(reader, builder, newSyntax);
+        xml.parse(queries);
+    } catch (const LibraryFailure&) {
+        if (errors.fatal.code == 0)
+            throw;
+        const auto content = text();
+        throw documentFault(errors.fatal, content ? std::optional<std::string_view>(*content) : std::nullopt);
+    }
     return 0;
 }
 
@@ -214,13 +349,15 @@ int xmlTagCode(const std::string& name)
     return it == codes.end() ? -1 : it->second;
 }
 
-XmlStructureError::XmlStructureError(const std::string& message, std::string path)
-    : std::runtime_error(message), elementPath(std::move(path))
+XmlStructureError::XmlStructureError(const std::string& message, std::string path, int32_t documentLine)
+    : std::runtime_error(message), elementPath(std::move(path)), documentLine(documentLine)
 {}
 
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries)
 {
-    return readDocument(xmlLibrary().readerForFile(path, nullptr, parserOptions), builder, newSyntax, queries);
+    LibraryErrors errors;
+    return readDocument(xmlLibrary().readerForFile(path, nullptr, parserOptions), builder, newSyntax, queries,
+                        errors, [path] { return fileText(path); });
 }
 
 int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, bool newSyntax,
@@ -228,13 +365,18 @@ int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, 
 {
     if (text == nullptr || length > static_cast<size_t>(INT_MAX))
         return -1;
+    LibraryErrors errors;
     return readDocument(xmlLibrary().readerForMemory(text, static_cast<int>(length), nullptr, nullptr, parserOptions),
-                        builder, newSyntax, queries);
+                        builder, newSyntax, queries, errors,
+                        [=] { return std::optional<std::string_view>(std::string_view(text, length)); });
 }
 
 void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error)
 {
-    beginPositionText(builder, error.path());
+    if (error.line() > 0)
+        beginPositionText(builder, "", error.line());
+    else
+        beginPositionText(builder, error.path());
     stepPosition(builder, 1);
     builder.handleError(error.what());
 }
@@ -307,7 +449,10 @@ void XMLReader::read()
         if (levels.empty() || levels.back().begun == 0 || levels.back().last != currentCode())
             fail("Invalid nesting in XML document");
     }
-    if (xmlLibrary().textReaderRead(reader) != 1)
+    const int result = xmlLibrary().textReaderRead(reader);
+    if (result < 0)
+        throw LibraryFailure("Unexpected end of XML document", currentXmlPath(TAG_FULL_PATH));
+    if (result != 1)
         fail("Unexpected end of XML document");
     // Entities other than the predefined ones are neither expanded nor loaded, so a
     // text holding a reference to one would be read cut short without a word.

@@ -23,16 +23,21 @@ namespace ZOLT {
 class QueryList;
 
 // A fault in the structure of a document that ends its reading (an unknown element,
-// a reference to nothing, a document cut short): the message, and the path of the
-// element the reading had reached.
+// a reference to nothing): the message, and the path of the element the reading had
+// reached. A document that is no well-formed XML (cut short, empty, a byte that is not
+// UTF-8) has a fault that no element holds: it carries the line of the document where
+// the fault lies instead, and an empty path.
 class XmlStructureError : public std::runtime_error
 {
 public:
-    XmlStructureError(const std::string& message, std::string path);
+    XmlStructureError(const std::string& message, std::string path, int32_t documentLine = 0);
     const std::string& path() const { return elementPath; }
+    // The line of the document, from 1; 0 when the fault is placed by its path.
+    int32_t line() const { return documentLine; }
 
 private:
     std::string elementPath;
+    int32_t documentLine;
 };
 
 // Reads the XML model at path into builder (new or old model syntax for the texts).
@@ -40,14 +45,17 @@ private:
 // when the document was read (model errors are reported through the builder) and -1
 // when the file cannot be opened, without any builder call. Structural faults of the
 // document end the reading with XmlStructureError; what the builder received stays.
-// The document is parsed without network access and without entity expansion.
+// The document is parsed without network access and without entity expansion; the
+// XML library's own error lines are kept off standard error, and a document it cannot
+// parse becomes one XmlStructureError that names the cause in the program's words.
 int readXmlModelFile(const char* path, ParserBuilder* builder, bool newSyntax, QueryList* queries);
 // The same for a document held in memory (length bytes of text); -1 when libxml2
 // cannot start reading it.
 int readXmlModelBuffer(const char* text, size_t length, ParserBuilder* builder, bool newSyntax,
                        QueryList* queries);
-// Records a structural fault as a model error at the path of its element, so that a
-// broken document is reported like the other errors of the model.
+// Records a structural fault as a model error at the path of its element (or at its
+// line of the document), so that a broken document is reported like the other errors
+// of the model.
 void reportXmlStructureError(ParserBuilder& builder, const XmlStructureError& error);
 
 class XMLReader

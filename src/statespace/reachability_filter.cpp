@@ -15,6 +15,7 @@
 #include "statespace/path.h"
 #include "statespace/trace.h"
 #include "support/exceptions.h"
+#include "support/progress_line.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ void ReachabilityFilter::setProperty(const char* key, void* value)
     } else if (key == PROPERTY_REACHEDSTATE) {
         reached = static_cast<SymbolicState*>(value);
         if (reached != nullptr && dumpingStates()) {
+            eraseProgressLine();
             std::cerr << "Reached:" << std::endl;
             reached->print(std::cerr, nullptr);
             System* owner = reached->getSystem();
@@ -148,6 +150,7 @@ void ReachabilityFilter::setProperty(const char* key, void* value)
         }
     } else if (key == PROPERTY_MINCOST) {
         if (value != nullptr && dumpingStates()) {
+            eraseProgressLine();
             std::cerr << "cost=" << *static_cast<const int*>(value) << std::endl;
         }
     } else if (key == PROPERTY_SILENT) {

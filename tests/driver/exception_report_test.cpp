@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/exceptions.h"
+#include "support/progress_line.h"
 
 TEST(ExceptionReport, EachKindOfFailureHasItsTextAndEndsWithStatusOne)
 {
@@ -33,15 +34,21 @@ TEST(ExceptionReport, EachKindOfFailureHasItsTextAndEndsWithStatusOne)
         {"not an exception", std::make_exception_ptr(42), "", "UNKNOWN EXCEPTION"},
     };
     for (const Case& c : cases) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const int status = reportException(c.error);
-        std::fflush(stdout);
-        std::fflush(stderr);
-        const std::string out = testing::internal::GetCapturedStdout();
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(status, 1) << c.name;
-        EXPECT_EQ(out, c.out) << c.name;
-        EXPECT_EQ(err, c.err) << c.name;
+        // A progress line shows or not: the report erases it first, and only then.
+        for (bool progress : {false, true}) {
+            if (progress) {
+                progressLineShown();
+            }
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            const int status = reportException(c.error);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            const std::string out = testing::internal::GetCapturedStdout();
+            const std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(status, 1) << c.name;
+            EXPECT_EQ(out, (progress ? "\33[2K" : "") + std::string(c.out)) << c.name;
+            EXPECT_EQ(err, c.err) << c.name;
+        }
     }
 }

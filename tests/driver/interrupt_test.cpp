@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
+#include <vector>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
+
+#include "driver/job.h"
+#include "driver/job_runner.h"
+#include "support/globals.h"
 
 namespace {
 
@@ -56,4 +63,39 @@ TEST(InterruptDeathTest, SecondEndsTheProcessWithoutAtExitActions)
             std::exit(0);
         },
         testing::ExitedWithCode(1), "^first interrupt survived\n$");
+}
+
+// A run fails after an interrupt only when a query lost its verdict to it.
+TEST(Interrupt, CutsTheRunWhenAQueryLostItsVerdict)
+{
+    struct Case
+    {
+        const char* name;
+        int interruptedFlag;
+        std::vector<int32_t> statuses;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"no interrupt", 0, {STATUS_SATISFIED, STATUS_ABORTED, 0}, false},
+        {"interrupt after every verdict", 1,
+         {STATUS_SATISFIED, STATUS_NOT_SATISFIED, STATUS_MAYBE_SATISFIED, STATUS_MAYBE_NOT_SATISFIED}, false},
+        {"interrupt with no query at all", 1, {}, false},
+        {"aborted query", 1, {STATUS_SATISFIED, STATUS_ABORTED, 0}, true},
+        {"query never started", 1, {STATUS_SATISFIED, 0}, true},
+        {"interrupt while loading", 1, {0, 0}, true},
+    };
+    for (const Case& c : cases) {
+        std::list<base::RefPtr<Job>> jobs;
+        for (int32_t status : c.statuses) {
+            jobs.push_back(base::RefPtr<Job>(new Job(PropertyRecord{})));
+            jobs.back()->AbstractJob::setStatus(status);
+        }
+        interrupted = c.interruptedFlag;
+        EXPECT_EQ(interruptCutTheRun(jobs), c.cut) << c.name;
+        // The other processes of an MPI run stop with rank 0; only rank 0 reports.
+        processRank = 1;
+        EXPECT_FALSE(interruptCutTheRun(jobs)) << c.name;
+        processRank = 0;
+    }
+    interrupted = 0;
 }

@@ -1,6 +1,7 @@
 // Interrupts of whole runs: the test starts the program, sends it SIGINT while a query runs (or
 // while the model loads), and checks that the query ends aborted with no part of a result, that
-// no further query starts, and that every process ends.
+// no further query starts, that every process ends, and that the run ends with status 1: a
+// script must be able to tell an interrupted run from a finished one.
 
 #include <chrono>
 #include <csignal>
@@ -136,6 +137,9 @@ TEST_F(InterruptedRun, AnInterruptedQueryIsAbortedWithoutPartialResults)
         std::vector<std::string> options;
     };
     const Case cases[] = {
+        // Searches of the whole state space.
+        {"usage_long_fischer.xta", "A[] forall (i : pid_t) forall (j : pid_t) P(i).cs && P(j).cs imply i == j", {}},
+        {"reach_three_counters.xta", "E<> a + b + c < 0", {}},
         // The largest value seen so far is no supremum.
         {"reach_three_counters.xta", "sup: a + b + c", {}},
         {"reach_three_counters.xta", "inf: -a - b - c", {}},
@@ -156,7 +160,7 @@ TEST_F(InterruptedRun, AnInterruptedQueryIsAbortedWithoutPartialResults)
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.insert(args.end(), {"m.xta", "m.q"});
         const RunResult r = interruptFirstQuery(args);
-        EXPECT_EQ(r.status, 0) << c.query << "\n" << r.err;
+        EXPECT_EQ(r.status, 1) << c.query << "\n" << r.err;
         EXPECT_EQ(r.out, aborted) << c.query;
         EXPECT_EQ(r.err, "") << c.query;
     }
@@ -185,7 +189,8 @@ TEST_F(InterruptedRun, AnInterruptWhileTheModelLoadsStopsBeforeTheFirstQuery)
     EXPECT_EQ(write(writer, model.data(), model.size()), static_cast<ssize_t>(model.size()));
     close(writer);
     const RunResult r = finishWithin(pid);
-    EXPECT_EQ(r.status, 0) << r.err;
+    // No query got its verdict.
+    EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
 }
@@ -210,13 +215,22 @@ TEST_F(InterruptedRun, UnderMpirunAnInterruptOfRankZeroEndsEveryProcess)
         fixture("smc_busy.xta", "m.xta");
         file("m.q", std::string(c.query) + "\nPr[<=10](<> P0.B)\n");
         launcher = {"mpirun", "--allow-run-as-root", "--oversubscribe", "-np", "3"};
-        std::vector<std::string> args = {"-q", "-s", "-r", "1"};
+        // Each rank runs the program under a shell that writes down the program's own status.
+        program = "/bin/sh";
+        std::vector<std::string> args = {"-c", "\"$0\" \"$@\"; s=$?; echo $s > status-$OMPI_COMM_WORLD_RANK; exit $s",
+                                         MIRVEK_PROGRAM, "-q", "-s", "-r", "1"};
         args.insert(args.end(), c.options.begin(), c.options.end());
         args.insert(args.end(), {"m.xta", "m.q"});
+        fs::remove(dir / "status-0");
         const pid_t launcherPid = start(args);
         ASSERT_NE(launcherPid, 0);
         ASSERT_TRUE(waitForOutput("Verifying formula 1")) << slurp(dir / "stdout");
-        std::vector<pid_t> ranks = childrenOf(launcherPid);
+        std::vector<pid_t> ranks;
+        for (pid_t shell : childrenOf(launcherPid)) {
+            for (pid_t process : childrenOf(shell)) {
+                ranks.push_back(process);
+            }
+        }
         ASSERT_EQ(ranks.size(), 3u);
         std::this_thread::sleep_for(500ms);
         for (pid_t rank : ranks) {
@@ -225,7 +239,10 @@ TEST_F(InterruptedRun, UnderMpirunAnInterruptOfRankZeroEndsEveryProcess)
             }
         }
         const RunResult r = finishWithin(launcherPid);
-        EXPECT_EQ(r.status, 0) << c.query << "\n" << r.err;
+        // Rank 0 ends with status 1, which the launcher passes on (with its own report of it
+        // on standard error).
+        EXPECT_EQ(slurp(dir / "status-0"), "1\n") << c.query;
+        EXPECT_EQ(r.status, 1) << c.query << "\n" << r.err;
         EXPECT_EQ(r.out, aborted) << c.query;
         for (pid_t rank : ranks) {
             EXPECT_FALSE(alive(rank)) << c.query;

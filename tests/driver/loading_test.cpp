@@ -222,11 +222,11 @@ TEST_F(LoadingTest, MissingFilesEndTheRun)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.starts_with("Error opening " + missing + ": ")) << r.err;
 
-    // An XML model is opened by its reader, which reports its own failure.
+    // An XML model is opened by its reader; the failure names the system's reason.
     const std::string missingXml = (dir / "none.xml").string();
     r = load(missingXml, (dir / "none.q").string(), false);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error reading " + missingXml + "\n");
+    EXPECT_EQ(r.err, "Error reading " + missingXml + ": No such file or directory\n");
 
     // A named query file must exist even when the model stores queries.
     fake.storedQueries = {{"A[] not deadlock", "safe"}};

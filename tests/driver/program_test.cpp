@@ -69,8 +69,8 @@ TEST_F(ProgramTest, HelpFailsAndVersionSucceeds)
         "        2: Random depth first\n"
         "        3: Optimal first (requires -t1 or -t2)\n"
         "        4: Random optimal depth first (requires -t1 or -t2)\n"
-        "  -S <0|1|2|3>\n"
-        "      Optimize space consumption (0 = none, 1 = default, 2 = most, 3 = as 2)\n"
+        "  -S <0|1|2>\n"
+        "      Optimize space consumption (0 = none, 1 = default, 2 = most)\n"
         "  -T  Reuse state space when several properties are examined.\n"
         "  -Z  Use bit-state hashing.\n"
         "\n"
@@ -240,6 +240,40 @@ TEST_F(ProgramTest, ModelErrorsArePrintedAllAndEndTheRun)
     }
 }
 
+// A model file that is no readable XML gets one error line at its line of the document,
+// naming what is wrong with it, and none of the XML library's own lines.
+TEST_F(ProgramTest, BrokenXmlDocumentsGetOneErrorLineNamingTheCause)
+{
+    struct Case
+    {
+        const char* model;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"usage_truncated.xml",
+         "usage_truncated.xml:1: [error] The document is cut short: it ends inside element <nta>.\n"},
+        {"usage_latin1.xml", "usage_latin1.xml:13: [error] Byte 0xE9 at column 13 is not valid UTF-8 (save "
+                               "the file as UTF-8 or declare its encoding).\n"},
+        {"usage_empty.xml", "usage_empty.xml:1: [error] The file is empty.\n"},
+        // A textual model under an XML name.
+        {"drv_clean.xta", "m.xml:1: [error] Not an XML document: it does not begin with an element.\n"},
+    };
+    for (const Case& c : cases) {
+        fixture(c.model, "m.xml");
+        // Named query file: the guessed one would be looked for only after loading.
+        file("m.q", "E<> true\n");
+        const RunResult r = run({"-r", "42", "m.xml", "m.q"});
+        std::string err = c.err;
+        const std::string name = c.model;
+        if (err.starts_with(name)) {
+            err.replace(0, name.size(), "m.xml");
+        }
+        EXPECT_EQ(r.status, 1) << c.model;
+        EXPECT_EQ(r.err, err) << c.model;
+        EXPECT_EQ(r.out, "") << c.model;
+    }
+}
+
 TEST_F(ProgramTest, WarningsArePrintedOnceUnlessSuppressed)
 {
     fixture("drv_warnings.xta");
@@ -349,7 +383,7 @@ TEST_F(ProgramTest, MissingFilesAreReported)
 
     r = run({"absent.xml"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error reading absent.xml\n");
+    EXPECT_EQ(r.err, "Error reading absent.xml: No such file or directory\n");
 
     // A folder is not a model: the run must not go on as if it had read an empty one.
     fs::create_directory(dir / "models.xta");
@@ -360,6 +394,6 @@ TEST_F(ProgramTest, MissingFilesAreReported)
     fs::create_directory(dir / "models.xml");
     r = run({"models.xml", "m.q"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error reading models.xml\n");
+    EXPECT_EQ(r.err, "Error reading models.xml: Is a directory\n");
     EXPECT_EQ(r.out, "");
 }
