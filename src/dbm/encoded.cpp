@@ -1,6 +1,7 @@
 #include "dbm/encoded.h"
 
 #include "dbm/dbm.h"
+#include "dbm/kernel_table.h"
 #include "support/hash.h"
 
 #include <cstdio>
@@ -88,11 +89,7 @@ bool testBit(const uint32_t* bits, uint32_t k) { return (bits[k >> 5] >> (k & 31
 void setBit(uint32_t* bits, uint32_t k) { bits[k >> 5] |= 1u << (k & 31); }
 void clearBit(uint32_t* bits, uint32_t k) { bits[k >> 5] &= ~(1u << (k & 31)); }
 
-int32_t read16(const uint32_t* words, uint32_t k)
-{
-    const uint32_t w = words[k >> 1];
-    return static_cast<int16_t>(static_cast<uint16_t>((k & 1) ? (w >> 16) : (w & 0xffff)));
-}
+using kernels::read16;
 
 bound_t readFull16(const uint32_t* words, uint32_t k)
 {
@@ -127,38 +124,20 @@ bool forEachFull(const Header& h, F&& f)
 
 uint32_t boundsPartWords(uint32_t count, bool is16) { return is16 ? (count + 1) / 2 : count; }
 
-// Calls f(i, j, bound) for every bound of a graph kind, in increasing entry number, until f returns
-// false; returns false when it was stopped.
+// The bounds of a graph kind as the kernels read them.
+kernels::GraphView graphView(const Header& h, uint32_t headerWord)
+{
+    const bool is16 = h.kind & kBit16;
+    const uint32_t indexBits = (h.kind & kBitPairs) ? 4u << ((headerWord >> kWidthShift) & 3) : 0;
+    return {h.data, h.data + boundsPartWords(h.count, is16), h.count, h.n, indexBits, is16};
+}
+
+// Calls f(i, j, entry number i * n + j, bound) for every bound of a graph kind, in increasing entry
+// number, until f returns false; returns false when it was stopped.
 template <typename F>
 bool forEachGraph(const Header& h, uint32_t headerWord, F&& f)
 {
-    const uint32_t n = h.n;
-    const uint32_t count = h.count;
-    const bool is16 = h.kind & kBit16;
-    const uint32_t* bounds = h.data;
-    const uint32_t* positions = bounds + boundsPartWords(count, is16);
-    auto boundAt = [&](uint32_t k) -> bound_t { return is16 ? read16(bounds, k) : static_cast<bound_t>(bounds[k]); };
-    if (h.kind & kBitPairs) {
-        const uint32_t w = (headerWord >> kWidthShift) & 3;
-        const uint32_t indexBits = 4u << w;
-        const uint32_t pairBits = 2 * indexBits;
-        const uint32_t indexMask = (1u << indexBits) - 1;
-        uint32_t offset = 0;
-        for (uint32_t k = 0; k < count; ++k, offset += pairBits) {
-            const uint32_t pair = positions[offset >> 5] >> (offset & 31);
-            if (!f(pair & indexMask, (pair >> indexBits) & indexMask, boundAt(k))) return false;
-        }
-    } else {
-        const uint32_t words = bitMatrixWords(n);
-        uint32_t k = 0;
-        for (uint32_t w = 0; w < words && k < count; ++w) {
-            for (uint32_t bits = positions[w]; bits != 0 && k < count; bits &= bits - 1) {
-                const uint32_t e = w * 32 + static_cast<uint32_t>(__builtin_ctz(bits));
-                if (!f(e / n, e % n, boundAt(k++))) return false;
-            }
-        }
-    }
-    return true;
+    return kernels::forEachGraphBound(graphView(h, headerWord), f);
 }
 
 const uint32_t* bitMatrixOf(const Header& h) { return h.data + boundsPartWords(h.count, h.kind & kBit16); }
@@ -329,8 +308,8 @@ void readGraph(bound_t* dbm, const Header& h, uint32_t headerWord)
     uint32_t* mark = marks.get();
     for (uint32_t k = 0; k < (n + 31) / 32; ++k)
         mark[k] = 0;
-    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-        dbm[i * n + j] = b;
+    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, uint32_t e, bound_t b) {
+        dbm[e] = b;
         if (i != 0) {
             setBit(mark, i);
             setBit(mark, j);
@@ -371,13 +350,12 @@ bool equalToGraph(const bound_t* dbm, uint32_t n, const uint32_t* bits, uint32_t
     if (count != h.count) return false;
     if (h.kind & kBitPairs) {
         if (h.count == 0) return isInit(dbm, n);
-        return forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-            const uint32_t e = i * n + j;
+        return forEachGraph(h, headerWord, [&](uint32_t, uint32_t, uint32_t e, bound_t b) {
             return dbm[e] == b && testBit(bits, e);
         });
     }
     if (!base::equalWords(bits, bitMatrixOf(h), bitMatrixWords(n))) return false;
-    return forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) { return dbm[i * n + j] == b; });
+    return forEachGraph(h, headerWord, [&](uint32_t, uint32_t, uint32_t e, bound_t b) { return dbm[e] == b; });
 }
 
 bool equalToFull(const bound_t* dbm, const Header& h)
@@ -433,15 +411,9 @@ EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_
     // stored zone outside the matrix. Without a scratch matrix only the first matters, so the walk
     // stops there; with one it goes on until both are seen, which makes the zones Different
     // without decoding.
-    bool tighter = false;
-    bool looser = false;
-    const uint32_t n = h.n;
-    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-        const bound_t m = dbm[i * n + j];
-        tighter |= b < m;
-        looser |= b > m;
-        return !(tighter && (looser || !withScratch));
-    });
+    const uint32_t found = kernels::active().compareGraph(dbm, graphView(h, headerWord), withScratch);
+    const bool tighter = found & kernels::GRAPH_TIGHTER;
+    const bool looser = found & kernels::GRAPH_LOOSER;
     if (tighter) return {DIFFERENT, looser || !withScratch};
     // Included; with a looser bound the inclusion is strict, otherwise only decoding tells
     // Subset from Equal.
@@ -479,16 +451,22 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
     }
 
     // next[c]: 0 while clock c is not placed, -1 for the last clock of its class, else its successor.
-    Scratch<256> space(2 * size_t{n});
+    // leaderBits has one word more than the clock bit array of n, that word zero.
+    const uint32_t leaderWords = bitWords(n) + 1;
+    Scratch<256> space(2 * size_t{n} + leaderWords);
     uint32_t* leaders = space.get();
     int32_t* next = reinterpret_cast<int32_t*>(space.get() + n);
+    uint32_t* leaderBits = space.get() + 2 * size_t{n};
     for (uint32_t c = 0; c < n; ++c)
         next[c] = 0;
+    for (uint32_t w = 0; w < leaderWords; ++w)
+        leaderBits[w] = 0;
 
     uint32_t leaderCount = 0;
     for (uint32_t c = 0; c < n; ++c) {
         if (next[c] != 0) continue;
         leaders[leaderCount++] = c;
+        setBit(leaderBits, c);
         uint32_t last = c;
         const bound_t* row = dbm + c * n;
         for (uint32_t j = c + 1; j < n; ++j) {
@@ -500,26 +478,7 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
         next[last] = -1;
     }
 
-    uint32_t count = 0;
-    for (uint32_t a = 0; a < leaderCount; ++a) {
-        const uint32_t r = leaders[a];
-        const bound_t* row = dbm + r * n;
-        for (uint32_t b = 0; b < leaderCount; ++b) {
-            const uint32_t s = leaders[b];
-            if (s == r || !isFinite(row[s])) continue;
-            bool implied = false;
-            for (uint32_t c = 0; c < leaderCount && !implied; ++c) {
-                const uint32_t k = leaders[c];
-                if (k == r || k == s) continue;
-                const bound_t rk = row[k], ks = dbm[k * n + s];
-                implied = isFinite(rk) && isFinite(ks) && addFinite(rk, ks) <= row[s];
-            }
-            if (!implied) {
-                setBit(bitMatrix, r * n + s);
-                ++count;
-            }
-        }
-    }
+    uint32_t count = kernels::active().graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
 
     for (uint32_t a = 0; a < leaderCount; ++a) {
         const uint32_t leader = leaders[a];
@@ -655,7 +614,7 @@ bool encodedHasZero(const uint32_t* encoded)
         }
         return true;
     }
-    return forEachGraph(h, headerWord, [](uint32_t, uint32_t, bound_t b) { return b > 0; });
+    return forEachGraph(h, headerWord, [](uint32_t, uint32_t, uint32_t, bound_t b) { return b > 0; });
 }
 
 void convexUnionEncoded(bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch)

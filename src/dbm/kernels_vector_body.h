@@ -1,0 +1,260 @@
+// The vector kernels, written once over a set of vector operations `O` and included once per
+// instruction set by kernels_x86.cpp, inside a region compiled for that set and an unnamed
+// namespace of its own (so no function of one set is ever shared with another or with the
+// generic code). Deliberately without an include guard.
+//
+// `O` gives: the vector type V and W lanes of 32-bit bounds; Mask, the result of a comparison;
+// Guard, the lanes of a pivot row whose bound is finite; load/store of W bounds and loadPart/
+// storePart of the last, partial chunk of a run; comparisons and the bound arithmetic. A run of n
+// bounds is cut into chunks of W: with mask registers (O::kMasked) the last chunk is partial and
+// masked; without them it is the last W bounds, overlapping the chunk before it, which only
+// works for n >= W and for operations that may see a bound twice (minimum, maximum, comparison).
+
+template <class O>
+struct Run {
+    uint32_t chunks;
+    uint32_t lastOffset;
+    typename O::Mask lastMask;
+
+    explicit Run(uint32_t n)
+        : chunks((n + O::W - 1) / O::W),
+          lastOffset(O::kMasked ? (chunks - 1) * O::W : n - O::W),
+          lastMask(O::tailMask(n - (chunks - 1) * O::W))
+    {}
+};
+
+inline bool testBit(const uint32_t* bits, uint32_t k) { return ((bits[k >> 5] >> (k & 31)) & 1u) != 0; }
+
+// The sum of a finite ik and a pivot-row bound kj, as addFinite gives it, is
+// (ik & ~1) + (kj & (ik | ~1)): the strictness bit is kept only when both are non-strict.
+template <class O>
+[[gnu::always_inline]] inline typename O::V pathSum(typename O::V ikEven, typename O::V ikMask, typename O::V kj)
+{
+    return O::add(ikEven, O::band(kj, ikMask));
+}
+
+// False when a diagonal entry other than [k][k] lies below (<= 0). Tested once all rows went
+// through pivot k rather than after each row, which would read an entry of the vector just stored.
+inline bool diagonalsHold(const bound_t* dbm, uint32_t dim, uint32_t k)
+{
+    for (uint32_t i = 0; i < dim; ++i)
+        if (i != k && dbm[i * dim + i] <= BOUND_LT_ZERO) return false;
+    return true;
+}
+
+// rowI := min(rowI, ik + rowK) where rowK is finite, chunk by chunk, reading row k as it goes.
+template <class O>
+void relaxStreaming(bound_t* rowI, const bound_t* rowK, bound_t ik, const Run<O>& run)
+{
+    using V = typename O::V;
+    const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c) {
+        const V kj = O::load(rowK + c * O::W);
+        const V r = O::load(rowI + c * O::W);
+        O::store(rowI + c * O::W, O::relax(r, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
+    }
+    const uint32_t p = run.lastOffset;
+    const V kj = O::loadPart(rowK + p, run.lastMask);
+    const V r = O::loadPart(rowI + p, run.lastMask);
+    O::storePart(rowI + p, run.lastMask, O::relax(r, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
+}
+
+// The closure through the chosen pivots for a dimension of exactly C chunks: the pivot row is read
+// once into registers and serves every other row.
+template <class O, uint32_t C>
+bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
+{
+    using V = typename O::V;
+    const Run<O> run(dim);
+    for (uint32_t k = 0; k < dim; ++k) {
+        if (pivots != nullptr && !testBit(pivots, k)) continue;
+        const bound_t* rowK = dbm + k * dim;
+        V kj[C];
+        typename O::Guard finite[C];
+        for (uint32_t c = 0; c < C; ++c) {
+            kj[c] = c + 1 < C ? O::load(rowK + c * O::W) : O::loadPart(rowK + run.lastOffset, run.lastMask);
+            finite[c] = O::finite(kj[c]);
+        }
+        for (uint32_t i = 0; i < dim; ++i) {
+            if (i == k) continue;
+            bound_t* rowI = dbm + i * dim;
+            const bound_t ik = rowI[k];
+            if (isFinite(ik)) {
+                const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
+                for (uint32_t c = 0; c < C; ++c) {
+                    bound_t* p = rowI + (c + 1 < C ? c * O::W : run.lastOffset);
+                    const V r = c + 1 < C ? O::load(p) : O::loadPart(p, run.lastMask);
+                    const V s = O::relax(r, pathSum<O>(ikEven, ikMask, kj[c]), finite[c]);
+                    if (c + 1 < C)
+                        O::store(p, s);
+                    else
+                        O::storePart(p, run.lastMask, s);
+                }
+            }
+        }
+        if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
+    }
+    return true;
+}
+
+template <class O>
+bool closePivotsStreaming(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
+{
+    const Run<O> run(dim);
+    for (uint32_t k = 0; k < dim; ++k) {
+        if (pivots != nullptr && !testBit(pivots, k)) continue;
+        const bound_t* rowK = dbm + k * dim;
+        for (uint32_t i = 0; i < dim; ++i) {
+            if (i == k) continue;
+            bound_t* rowI = dbm + i * dim;
+            const bound_t ik = rowI[k];
+            if (isFinite(ik)) relaxStreaming<O>(rowI, rowK, ik, run);
+        }
+        if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
+    }
+    return true;
+}
+
+// Any dimension of at least W (or at least 1 with masks).
+template <class O>
+bool closePivotsAny(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
+{
+    switch ((dim + O::W - 1) / O::W) {
+    case 1: return closePivotsHeld<O, 1>(dbm, dim, pivots, testDiagonal);
+    case 2: return closePivotsHeld<O, 2>(dbm, dim, pivots, testDiagonal);
+    case 3: return closePivotsHeld<O, 3>(dbm, dim, pivots, testDiagonal);
+    case 4: return closePivotsHeld<O, 4>(dbm, dim, pivots, testDiagonal);
+    default: return closePivotsStreaming<O>(dbm, dim, pivots, testDiagonal);
+    }
+}
+
+template <class O>
+void relaxRowAny(bound_t* rowI, const bound_t* rowK, bound_t ik, uint32_t n)
+{
+    relaxStreaming<O>(rowI, rowK, ik, Run<O>(n));
+}
+
+template <class O>
+relation_t relationAny(const bound_t* a, const bound_t* b, uint32_t n)
+{
+    using V = typename O::V;
+    const Run<O> run(n);
+    typename O::Mask above = O::none(), below = O::none();
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c) {
+        const V x = O::load(a + c * O::W), y = O::load(b + c * O::W);
+        above = O::either(above, O::greater(x, y));
+        below = O::either(below, O::greater(y, x));
+        if (O::any(above) && O::any(below)) return DIFFERENT;
+    }
+    const uint32_t p = run.lastOffset;
+    const V x = O::loadPart(a + p, run.lastMask), y = O::loadPart(b + p, run.lastMask);
+    above = O::either(above, O::greater(x, y));
+    below = O::either(below, O::greater(y, x));
+    const bool isAbove = O::any(above), isBelow = O::any(below);
+    return isAbove ? (isBelow ? DIFFERENT : SUPERSET) : (isBelow ? SUBSET : EQUAL);
+}
+
+template <class O>
+bool isLessEqualAny(const bound_t* a, const bound_t* b, uint32_t n)
+{
+    using V = typename O::V;
+    const Run<O> run(n);
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c)
+        if (O::any(O::greater(O::load(a + c * O::W), O::load(b + c * O::W)))) return false;
+    const uint32_t p = run.lastOffset;
+    const V x = O::loadPart(a + p, run.lastMask), y = O::loadPart(b + p, run.lastMask);
+    return !O::any(O::greater(x, y));
+}
+
+template <class O>
+void maxIntoAny(bound_t* a, const bound_t* b, uint32_t n)
+{
+    const Run<O> run(n);
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c)
+        O::store(a + c * O::W, O::max(O::load(a + c * O::W), O::load(b + c * O::W)));
+    const uint32_t p = run.lastOffset;
+    O::storePart(a + p, run.lastMask, O::max(O::loadPart(a + p, run.lastMask), O::loadPart(b + p, run.lastMask)));
+}
+
+template <class O>
+void fillAny(bound_t* p, bound_t v, uint32_t n)
+{
+    const Run<O> run(n);
+    const typename O::V x = O::set1(v);
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c) O::store(p + c * O::W, x);
+    O::storePart(p + run.lastOffset, run.lastMask, x);
+}
+
+// The W bits of a clock bit array from bit `offset` on; the array has a spare word after the bits.
+template <class O>
+inline uint32_t chunkBits(const uint32_t* bits, uint32_t offset)
+{
+    const uint32_t w = offset >> 5;
+    const uint64_t pair = bits[w] | (uint64_t{bits[w + 1]} << 32);
+    return static_cast<uint32_t>(pair >> (offset & 31)) & ((1u << O::W) - 1);
+}
+
+// The bit of clock x in the chunk from `offset` on, or 0.
+template <class O>
+inline uint32_t clockBit(uint32_t x, uint32_t offset)
+{
+    return x - offset < O::W ? 1u << (x - offset) : 0;
+}
+
+// Sets the W bits `bits` into the bit matrix from bit `position` on (bits past the matrix are zero).
+inline void orBits(uint32_t* bitMatrix, uint32_t position, uint32_t bits)
+{
+    const uint64_t shifted = uint64_t{bits} << (position & 31);
+    bitMatrix[position >> 5] |= static_cast<uint32_t>(shifted);
+    if ((shifted >> 32) != 0) bitMatrix[(position >> 5) + 1] |= static_cast<uint32_t>(shifted >> 32);
+}
+
+// The edges between leaders for a dimension of exactly C chunks. For each leader r the candidate
+// columns s (leaders other than r with a finite [r][s]) are struck out, a chunk at a time, as the
+// rows of the other leaders k imply them; the search for r ends when none is left.
+template <class O, uint32_t C>
+uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t* leaders, uint32_t leaderCount,
+                                 const uint32_t* leaderBits, uint32_t* bitMatrix)
+{
+    using V = typename O::V;
+    const Run<O> run(n);
+    uint32_t offset[C], leaderChunk[C];
+    for (uint32_t c = 0; c < C; ++c) {
+        offset[c] = c + 1 < C ? c * O::W : run.lastOffset;
+        leaderChunk[c] = chunkBits<O>(leaderBits, offset[c]);
+    }
+    for (uint32_t a = 0; a < leaderCount; ++a) {
+        const uint32_t r = leaders[a];
+        const bound_t* rowR = dbm + r * n;
+        V rs[C];
+        uint32_t open[C];
+        uint32_t anyOpen = 0;
+        for (uint32_t c = 0; c < C; ++c) {
+            rs[c] = c + 1 < C ? O::load(rowR + offset[c]) : O::loadPart(rowR + offset[c], run.lastMask);
+            open[c] = leaderChunk[c] & O::guardBits(O::finite(rs[c])) & ~clockBit<O>(r, offset[c]);
+            anyOpen |= open[c];
+        }
+        for (uint32_t b = 0; b < leaderCount && anyOpen != 0; ++b) {
+            const uint32_t k = leaders[b];
+            const bound_t rk = rowR[k];
+            if (k == r || !isFinite(rk)) continue;
+            const bound_t* rowK = dbm + k * n;
+            const V ikEven = O::set1(rk & ~1), ikMask = O::set1(rk | ~1);
+            anyOpen = 0;
+            for (uint32_t c = 0; c < C; ++c) {
+                if (open[c] == 0) continue;
+                const V ks = c + 1 < C ? O::load(rowK + offset[c]) : O::loadPart(rowK + offset[c], run.lastMask);
+                const uint32_t notImplied = O::bits(O::greater(pathSum<O>(ikEven, ikMask, ks), rs[c]));
+                const uint32_t implied = O::guardBits(O::finite(ks)) & ~notImplied & ~clockBit<O>(k, offset[c]);
+                open[c] &= ~implied;
+                anyOpen |= open[c];
+            }
+        }
+        for (uint32_t c = 0; c < C; ++c)
+            if (open[c] != 0) orBits(bitMatrix, r * n + offset[c], open[c]);
+    }
+    uint32_t count = 0;
+    const uint32_t words = (n * n + 31) / 32;
+    for (uint32_t w = 0; w < words; ++w) count += static_cast<uint32_t>(__builtin_popcount(bitMatrix[w]));
+    return count;
+}
