@@ -98,6 +98,13 @@ struct KernelTable {
     uint32_t (*compareGraph)(const bound_t* dbm, const GraphView& g, bool wantLooser);
     // Fills n bounds with v.
     void (*fill)(bound_t* p, bound_t v, uint32_t n);
+    // The row pass of extrapolateLUBoundsDiagonal, rows 1 to dim - 1 against row 0 as it is (row 0
+    // is not written): a row whose clock lies above its lower-bound constant (-L[i] > value of
+    // [0][i]) becomes (< infinity) off the diagonal; in the other rows, every entry [i][j], j other
+    // than i, becomes (< infinity) when its value is above L[i] or when clock j lies above its
+    // upper-bound constant (-U[j] > value of [0][j]). True when the second kind of row lost a
+    // finite bound, so that the matrix needs closing again.
+    bool (*dropAboveLU)(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper);
 };
 
 // The portable kernels; also the fall-back of the vector ones for matrices too small for a vector.

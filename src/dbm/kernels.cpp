@@ -107,6 +107,30 @@ uint32_t compareGraphGeneric(const bound_t* dbm, const GraphView& g, bool wantLo
 
 void fillGeneric(bound_t* p, bound_t v, uint32_t n) { std::fill(p, p + n, v); }
 
+// The comparisons are made in 64 bits so that no constant a caller passes can overflow when negated:
+// every point lies beyond `constant` when -constant > value(b).
+inline bool above(int32_t constant, bound_t b) { return -int64_t{constant} > int64_t{boundValue(b)}; }
+
+bool dropAboveLUGeneric(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
+{
+    bool changed = false;
+    for (uint32_t i = 1; i < dim; ++i) {
+        bound_t* row = dbm + i * dim;
+        const bool rowAbove = above(lower[i], dbm[i]);
+        for (uint32_t j = 0; j < dim; ++j) {
+            if (j == i) continue;
+            const bound_t b = row[j];
+            if (rowAbove) {
+                row[j] = BOUND_INFINITY;
+            } else if (boundValue(b) > lower[i] || above(upper[j], dbm[j])) {
+                row[j] = BOUND_INFINITY;
+                changed |= isFinite(b);
+            }
+        }
+    }
+    return changed;
+}
+
 // ---- Choice of the set ----------------------------------------------------------------------
 
 const KernelTable* tableFor(kernel_set_t set)
@@ -158,6 +182,9 @@ const KernelTable resolvingKernels = {
     },
     [](const bound_t* dbm, const GraphView& g, bool wantLooser) { return choose().compareGraph(dbm, g, wantLooser); },
     [](bound_t* p, bound_t v, uint32_t n) { choose().fill(p, v, n); },
+    [](bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper) {
+        return choose().dropAboveLU(dbm, dim, lower, upper);
+    },
 };
 
 constinit kernel_set_t activeSet = kernel_set_t::GENERIC;
@@ -182,6 +209,7 @@ const KernelTable& choose()
 const KernelTable genericKernels = {
     closePivotsGeneric, relaxRowGeneric,        relationGeneric,     isLessEqualGeneric,
     maxIntoGeneric,     graphBetweenLeadersGeneric, compareGraphGeneric, fillGeneric,
+    dropAboveLUGeneric,
 };
 
 }  // namespace dbm::kernels

@@ -258,3 +258,54 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
     for (uint32_t w = 0; w < words; ++w) count += static_cast<uint32_t>(__builtin_popcount(bitMatrix[w]));
     return count;
 }
+
+// The row pass of the lower/upper-bounds extrapolation that drops difference bounds: see
+// KernelTable::dropAboveLU. Row 0 is only read.
+template <class O>
+bool dropAboveLUAny(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
+{
+    using V = typename O::V;
+    using Mask = typename O::Mask;
+    const Run<O> run(dim);
+    const V infinity = O::set1(BOUND_INFINITY);
+    // Clock j lies above U[j]: -U[j] > value of [0][j]. U[j] is first raised to -INT32_MAX so
+    // that its negation fits; no value of a bound comes near either.
+    const auto columnAbove = [&](uint32_t offset, bool last) {
+        const V u = last ? O::loadPart(upper + offset, run.lastMask) : O::load(upper + offset);
+        const V v = last ? O::loadPart(dbm + offset, run.lastMask) : O::load(dbm + offset);
+        return O::greater(O::sub(O::set1(0), O::max(u, O::set1(-INT32_MAX))), O::halve(v));
+    };
+    Mask changed = O::none();
+    for (uint32_t i = 1; i < dim; ++i) {
+        bound_t* row = dbm + i * dim;
+        const bound_t diagonal = row[i];
+        if (-int64_t{lower[i]} > int64_t{boundValue(dbm[i])}) {
+            // Every point has x_i above L[i]: the whole row goes, and a row of (< infinity)
+            // keeps the matrix closed.
+            for (uint32_t c = 0; c < run.chunks; ++c) {
+                if (c + 1 < run.chunks)
+                    O::store(row + c * O::W, infinity);
+                else
+                    O::storePart(row + run.lastOffset, run.lastMask, infinity);
+            }
+            row[i] = diagonal;
+            continue;
+        }
+        const V lowerI = O::set1(lower[i]);
+        for (uint32_t c = 0; c < run.chunks; ++c) {
+            const bool last = c + 1 == run.chunks;
+            const uint32_t offset = last ? run.lastOffset : c * O::W;
+            const V b = last ? O::loadPart(row + offset, run.lastMask) : O::load(row + offset);
+            Mask drop = O::except(O::either(O::greater(O::halve(b), lowerI), columnAbove(offset, last)),
+                                  O::laneIs(i - offset));
+            if (last) drop = O::both(drop, run.lastMask);
+            changed = O::either(changed, O::both(drop, O::guardMask(O::finite(b))));
+            const V result = O::where(drop, infinity, b);
+            if (last)
+                O::storePart(row + offset, run.lastMask, result);
+            else
+                O::store(row + offset, result);
+        }
+    }
+    return O::any(changed);
+}

@@ -49,6 +49,16 @@ struct Ops8 {
     static bool any(Mask m) { return !_mm256_testz_si256(m, m); }
     static uint32_t bits(Mask m) { return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(m))); }
     static uint32_t guardBits(Guard g) { return bits(g); }  // the sign bit marks a finite bound
+    static V sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+    static V halve(V a) { return _mm256_srai_epi32(a, 1); }
+    static Mask both(Mask a, Mask b) { return _mm256_and_si256(a, b); }
+    static Mask except(Mask a, Mask b) { return _mm256_andnot_si256(b, a); }
+    static Mask laneIs(uint32_t lane)
+    {
+        return _mm256_cmpeq_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(static_cast<int32_t>(lane)));
+    }
+    static Mask guardMask(Guard g) { return _mm256_srai_epi32(g, 31); }
+    static V where(Mask m, V yes, V no) { return _mm256_blendv_epi8(no, yes, m); }
 };
 
 // Four lanes, for matrices of 4 to 7 clocks.
@@ -80,6 +90,16 @@ struct Ops4 {
     static bool any(Mask m) { return !_mm_testz_si128(m, m); }
     static uint32_t bits(Mask m) { return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(m))); }
     static uint32_t guardBits(Guard g) { return bits(g); }
+    static V sub(V a, V b) { return _mm_sub_epi32(a, b); }
+    static V halve(V a) { return _mm_srai_epi32(a, 1); }
+    static Mask both(Mask a, Mask b) { return _mm_and_si128(a, b); }
+    static Mask except(Mask a, Mask b) { return _mm_andnot_si128(b, a); }
+    static Mask laneIs(uint32_t lane)
+    {
+        return _mm_cmpeq_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int32_t>(lane)));
+    }
+    static Mask guardMask(Guard g) { return _mm_srai_epi32(g, 31); }
+    static V where(Mask m, V yes, V no) { return _mm_blendv_epi8(no, yes, m); }
 };
 
 #include "dbm/kernels_vector_body.h"
@@ -146,6 +166,13 @@ uint32_t compareGraph(const bound_t* dbm, const GraphView& g, bool wantLooser)
     return genericKernels.compareGraph(dbm, g, wantLooser);
 }
 
+bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
+{
+    if (dim >= 8) return dropAboveLUAny<Ops8>(dbm, dim, lower, upper);
+    if (dim >= 4) return dropAboveLUAny<Ops4>(dbm, dim, lower, upper);
+    return genericKernels.dropAboveLU(dbm, dim, lower, upper);
+}
+
 void fill(bound_t* p, bound_t v, uint32_t n)
 {
     if (n >= 8) return fillAny<Ops8>(p, v, n);
@@ -156,7 +183,7 @@ void fill(bound_t* p, bound_t v, uint32_t n)
 }  // namespace
 
 const KernelTable table = {
-    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill,
+    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill, dropAboveLU,
 };
 
 }  // namespace dbm::kernels::avx2
@@ -198,6 +225,13 @@ struct Ops16 {
     static bool any(Mask m) { return m != 0; }
     static uint32_t bits(Mask m) { return m; }
     static uint32_t guardBits(Guard g) { return g; }
+    static V sub(V a, V b) { return _mm512_sub_epi32(a, b); }
+    static V halve(V a) { return _mm512_maskz_srai_epi32(0xffff, a, 1); }
+    static Mask both(Mask a, Mask b) { return static_cast<Mask>(a & b); }
+    static Mask except(Mask a, Mask b) { return static_cast<Mask>(a & ~b); }
+    static Mask laneIs(uint32_t lane) { return static_cast<Mask>(lane < 16 ? 1u << lane : 0u); }
+    static Mask guardMask(Guard g) { return g; }
+    static V where(Mask m, V yes, V no) { return _mm512_mask_mov_epi32(no, m, yes); }
 };
 
 #include "dbm/kernels_vector_body.h"
@@ -312,10 +346,16 @@ void fill(bound_t* p, bound_t v, uint32_t n)
     fillAny<Ops16>(p, v, n);
 }
 
+bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
+{
+    if (dim < 3) return genericKernels.dropAboveLU(dbm, dim, lower, upper);
+    return dropAboveLUAny<Ops16>(dbm, dim, lower, upper);
+}
+
 }  // namespace
 
 const KernelTable table = {
-    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill,
+    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill, dropAboveLU,
 };
 
 }  // namespace dbm::kernels::avx512

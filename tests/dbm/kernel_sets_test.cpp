@@ -13,6 +13,7 @@
 #include "dbm/bound.h"
 #include "dbm/dbm.h"
 #include "dbm/encoded.h"
+#include "dbm/extrapolation.h"
 #include "dbm/kernels.h"
 #include "kernel_sets.h"
 
@@ -220,6 +221,49 @@ TEST(KernelSets, ClosuresGiveTheSameWordsInEverySet)
                     ASSERT_EQ(v.pivot, g.pivot) << "closeThroughClock " << ei << "\n" << show(raw, dim);
                 }
             }
+        }
+    }
+}
+
+// The four extrapolations, with constants of every kind (never compared, negative, beyond every
+// bound, the extremes of 32 bits), give the same words in every set.
+TEST(KernelSets, ExtrapolationsGiveTheSameWordsInEverySet)
+{
+    const uint32_t seed = baseSeed() + 3;
+    Rng r(seed);
+    const auto constant = [&] {
+        switch (r.range(0, 9)) {
+        case 0: return MINUS_INF_VALUE;
+        case 1: return INF_VALUE;
+        case 2: return r.coin(50) ? INT32_MIN : INT32_MAX;
+        case 3: return -r.range(1, 5);
+        default: return r.range(0, 16);
+        }
+    };
+    for (uint32_t dim = 1; dim <= 70; ++dim) {
+        for (int round = 0; round < (dim <= 40 ? 10 : 3); ++round) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", dim " + std::to_string(dim) + ", round " +
+                         std::to_string(round));
+            Matrix z = dim >= 2 ? randomZone(r, dim) : Matrix{BOUND_LE_ZERO};
+            if (dim >= 2 && r.coin(50)) up(z.data(), dim);
+            std::vector<int32_t> lower(dim), upper(dim);
+            for (uint32_t k = 1; k < dim; ++k) {
+                lower[k] = constant();
+                upper[k] = r.coin(30) ? lower[k] : constant();
+            }
+            const auto results = underEverySet([&] {
+                std::vector<Matrix> out(4, z);
+                extrapolateMaxBounds(out[0].data(), dim, upper.data());
+                extrapolateMaxBoundsDiagonal(out[1].data(), dim, upper.data());
+                extrapolateLUBounds(out[2].data(), dim, lower.data(), upper.data());
+                extrapolateLUBoundsDiagonal(out[3].data(), dim, lower.data(), upper.data());
+                return out;
+            });
+            for (size_t s = 1; s < results.size(); ++s)
+                for (size_t e = 0; e < 4; ++e)
+                    ASSERT_EQ(results[s][e], results[0][e])
+                        << "extrapolation " << e << " in " << kernelSetName(supportedSets()[s]) << " of\n"
+                        << show(z, dim);
         }
     }
 }
