@@ -451,15 +451,17 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
     }
 
     // next[c]: 0 while clock c is not placed, -1 for the last clock of its class, else its successor.
-    // leaderBits has one word more than the clock bit array of n, that word zero.
-    const uint32_t leaderWords = bitWords(n) + 1;
-    Scratch<256> space(2 * size_t{n} + leaderWords);
+    // leaderBits and fixed are clock bit arrays of n with a spare word (zero in leaderBits).
+    const kernels::KernelTable& kernel = kernels::active();
+    const uint32_t bitArrayWords = bitWords(n) + 1;
+    Scratch<256> space(2 * size_t{n} + 2 * size_t{bitArrayWords});
     uint32_t* leaders = space.get();
     int32_t* next = reinterpret_cast<int32_t*>(space.get() + n);
     uint32_t* leaderBits = space.get() + 2 * size_t{n};
+    uint32_t* fixed = leaderBits + bitArrayWords;
     for (uint32_t c = 0; c < n; ++c)
         next[c] = 0;
-    for (uint32_t w = 0; w < leaderWords; ++w)
+    for (uint32_t w = 0; w < bitArrayWords; ++w)
         leaderBits[w] = 0;
 
     uint32_t leaderCount = 0;
@@ -468,9 +470,14 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
         leaders[leaderCount++] = c;
         setBit(leaderBits, c);
         uint32_t last = c;
-        const bound_t* row = dbm + c * n;
-        for (uint32_t j = c + 1; j < n; ++j) {
-            if (next[j] == 0 && (row[j] >> 1) + (dbm[j * n + c] >> 1) == 0) {
+        // The later clocks whose difference to c is fixed, in increasing order, join c's class.
+        for (uint32_t w = c >> 5; w < bitArrayWords; ++w)
+            fixed[w] = 0;
+        kernel.fixedDifferences(dbm, n, c, fixed);
+        for (uint32_t w = c >> 5; w < bitArrayWords; ++w) {
+            for (uint32_t bits = fixed[w]; bits != 0; bits &= bits - 1) {
+                const uint32_t j = w * 32 + static_cast<uint32_t>(__builtin_ctz(bits));
+                if (next[j] != 0) continue;
                 next[last] = static_cast<int32_t>(j);
                 last = j;
             }
@@ -478,7 +485,7 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
         next[last] = -1;
     }
 
-    uint32_t count = kernels::active().graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
+    uint32_t count = kernel.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
 
     for (uint32_t a = 0; a < leaderCount; ++a) {
         const uint32_t leader = leaders[a];
@@ -663,13 +670,7 @@ uint32_t maxBoundMagnitude(const bound_t* dbm, uint32_t n)
 {
     // The OR of the magnitudes is cheaper than a maximum and only slightly stricter: its bit length is
     // that of the largest magnitude.
-    uint32_t bits = 0;
-    const uint32_t nn = n * n;
-    for (uint32_t k = 0; k < nn; ++k) {
-        const bound_t b = dbm[k];
-        if (b < kInfinity) bits |= static_cast<uint32_t>(b >= 0 ? b : ~b);
-    }
-    return bits;
+    return kernels::active().magnitudeBits(dbm, n * n);
 }
 
 bool equalToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded)

@@ -105,6 +105,11 @@ struct KernelTable {
     // upper-bound constant (-U[j] > value of [0][j]). True when the second kind of row lost a
     // finite bound, so that the matrix needs closing again.
     bool (*dropAboveLU)(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper);
+    // The bitwise OR, over the bounds b of p[0..n) below (< infinity), of b (b >= 0) or -b-1 (b < 0).
+    uint32_t (*magnitudeBits)(const bound_t* p, uint32_t n);
+    // Sets bit j of `bits` (a clock bit array with a spare word, not cleared here) for every j with
+    // c < j < n whose difference to clock c is fixed: (M[c][j] >> 1) + (M[j][c] >> 1) = 0.
+    void (*fixedDifferences)(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits);
 };
 
 // The portable kernels; also the fall-back of the vector ones for matrices too small for a vector.

@@ -131,6 +131,23 @@ bool dropAboveLUGeneric(bound_t* dbm, uint32_t dim, const int32_t* lower, const 
     return changed;
 }
 
+uint32_t magnitudeBitsGeneric(const bound_t* p, uint32_t n)
+{
+    uint32_t bits = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const bound_t b = p[k];
+        if (b < BOUND_INFINITY) bits |= static_cast<uint32_t>(b >= 0 ? b : ~b);
+    }
+    return bits;
+}
+
+void fixedDifferencesGeneric(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
+{
+    const bound_t* row = dbm + c * n;
+    for (uint32_t j = c + 1; j < n; ++j)
+        if ((row[j] >> 1) + (dbm[j * n + c] >> 1) == 0) bits[j >> 5] |= 1u << (j & 31);
+}
+
 // ---- Choice of the set ----------------------------------------------------------------------
 
 const KernelTable* tableFor(kernel_set_t set)
@@ -185,6 +202,8 @@ const KernelTable resolvingKernels = {
     [](bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper) {
         return choose().dropAboveLU(dbm, dim, lower, upper);
     },
+    [](const bound_t* p, uint32_t n) { return choose().magnitudeBits(p, n); },
+    [](const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits) { choose().fixedDifferences(dbm, n, c, bits); },
 };
 
 constinit kernel_set_t activeSet = kernel_set_t::GENERIC;
@@ -209,7 +228,7 @@ const KernelTable& choose()
 const KernelTable genericKernels = {
     closePivotsGeneric, relaxRowGeneric,        relationGeneric,     isLessEqualGeneric,
     maxIntoGeneric,     graphBetweenLeadersGeneric, compareGraphGeneric, fillGeneric,
-    dropAboveLUGeneric,
+    dropAboveLUGeneric, magnitudeBitsGeneric,       fixedDifferencesGeneric,
 };
 
 }  // namespace dbm::kernels

@@ -309,3 +309,43 @@ bool dropAboveLUAny(bound_t* dbm, uint32_t dim, const int32_t* lower, const int3
     }
     return O::any(changed);
 }
+
+template <class O>
+uint32_t magnitudeBitsAny(const bound_t* p, uint32_t n)
+{
+    using V = typename O::V;
+    const Run<O> run(n);
+    V bits = O::set1(0);
+    const auto add = [&](V b, typename O::Mask lanes) {
+        // b for b >= 0, -b-1 for b < 0; (< infinity) left out.
+        const V magnitude = O::bxor(b, O::signs(b));
+        bits = O::bor(bits, O::where(O::both(lanes, O::guardMask(O::finite(b))), magnitude, O::set1(0)));
+    };
+    for (uint32_t c = 0; c + 1 < run.chunks; ++c) add(O::load(p + c * O::W), O::all());
+    add(O::loadPart(p + run.lastOffset, run.lastMask), run.lastMask);
+    return O::orLanes(bits);
+}
+
+// Sets bit j of `bits` for every c < j < n with (M[c][j] >> 1) + (M[j][c] >> 1) = 0; the column is
+// gathered. Needs n - c - 1 >= W without masks.
+template <class O>
+void fixedDifferencesAny(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
+{
+    using V = typename O::V;
+    const uint32_t from = c + 1;
+    const Run<O> run(n - from);
+    const V zero = O::set1(0);
+    const V stride = O::mul(O::iota(), O::set1(static_cast<int32_t>(n)));
+    const bound_t* row = dbm + c * n + from;
+    for (uint32_t k = 0; k < run.chunks; ++k) {
+        const bool last = k + 1 == run.chunks;
+        const uint32_t offset = last ? run.lastOffset : k * O::W;
+        const typename O::Mask lanes = last ? run.lastMask : O::all();
+        const V r = last ? O::loadPart(row + offset, lanes) : O::load(row + offset);
+        const V index = O::add(stride, O::set1(static_cast<int32_t>((from + offset) * n + c)));
+        const V column = O::gather(dbm, index, lanes);
+        const typename O::Mask fixed = O::both(O::equal(O::add(O::halve(r), O::halve(column)), zero), lanes);
+        const uint32_t found = O::bits(fixed);
+        if (found != 0) orBits(bits, from + offset, found);
+    }
+}

@@ -59,6 +59,25 @@ struct Ops8 {
     }
     static Mask guardMask(Guard g) { return _mm256_srai_epi32(g, 31); }
     static V where(Mask m, V yes, V no) { return _mm256_blendv_epi8(no, yes, m); }
+    static Mask all() { return _mm256_set1_epi32(-1); }
+    static V bor(V a, V b) { return _mm256_or_si256(a, b); }
+    static V bxor(V a, V b) { return _mm256_xor_si256(a, b); }
+    static V signs(V a) { return _mm256_srai_epi32(a, 31); }
+    static V iota() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+    static V mul(V a, V b) { return _mm256_mullo_epi32(a, b); }
+    static Mask equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
+    static V gather(const bound_t* base, V index, Mask) { return _mm256_i32gather_epi32(base, index, 4); }
+    static uint32_t orLanes(V a)
+    {
+        const __m128i x = _mm_or_si128(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
+        return Ops4OrLanes(x);
+    }
+    static uint32_t Ops4OrLanes(__m128i x)
+    {
+        x = _mm_or_si128(x, _mm_shuffle_epi32(x, 0x4e));
+        x = _mm_or_si128(x, _mm_shuffle_epi32(x, 0xb1));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(x));
+    }
 };
 
 // Four lanes, for matrices of 4 to 7 clocks.
@@ -100,6 +119,15 @@ struct Ops4 {
     }
     static Mask guardMask(Guard g) { return _mm_srai_epi32(g, 31); }
     static V where(Mask m, V yes, V no) { return _mm_blendv_epi8(no, yes, m); }
+    static Mask all() { return _mm_set1_epi32(-1); }
+    static V bor(V a, V b) { return _mm_or_si128(a, b); }
+    static V bxor(V a, V b) { return _mm_xor_si128(a, b); }
+    static V signs(V a) { return _mm_srai_epi32(a, 31); }
+    static V iota() { return _mm_setr_epi32(0, 1, 2, 3); }
+    static V mul(V a, V b) { return _mm_mullo_epi32(a, b); }
+    static Mask equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
+    static V gather(const bound_t* base, V index, Mask) { return _mm_i32gather_epi32(base, index, 4); }
+    static uint32_t orLanes(V x) { return Ops8::Ops4OrLanes(x); }
 };
 
 #include "dbm/kernels_vector_body.h"
@@ -173,6 +201,20 @@ bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t
     return genericKernels.dropAboveLU(dbm, dim, lower, upper);
 }
 
+uint32_t magnitudeBits(const bound_t* p, uint32_t n)
+{
+    if (n >= 8) return magnitudeBitsAny<Ops8>(p, n);
+    if (n >= 4) return magnitudeBitsAny<Ops4>(p, n);
+    return genericKernels.magnitudeBits(p, n);
+}
+
+void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
+{
+    if (n - c - 1 >= 8) return fixedDifferencesAny<Ops8>(dbm, n, c, bits);
+    if (n - c - 1 >= 4) return fixedDifferencesAny<Ops4>(dbm, n, c, bits);
+    genericKernels.fixedDifferences(dbm, n, c, bits);
+}
+
 void fill(bound_t* p, bound_t v, uint32_t n)
 {
     if (n >= 8) return fillAny<Ops8>(p, v, n);
@@ -183,7 +225,8 @@ void fill(bound_t* p, bound_t v, uint32_t n)
 }  // namespace
 
 const KernelTable table = {
-    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill, dropAboveLU,
+    closePivots,   relaxRow, relation,      isLessEqual,     maxInto, graphBetweenLeaders, compareGraph,
+    fill,          dropAboveLU, magnitudeBits, fixedDifferences,
 };
 
 }  // namespace dbm::kernels::avx2
@@ -232,6 +275,25 @@ struct Ops16 {
     static Mask laneIs(uint32_t lane) { return static_cast<Mask>(lane < 16 ? 1u << lane : 0u); }
     static Mask guardMask(Guard g) { return g; }
     static V where(Mask m, V yes, V no) { return _mm512_mask_mov_epi32(no, m, yes); }
+    static Mask all() { return 0xffff; }
+    static V bor(V a, V b) { return _mm512_or_si512(a, b); }
+    static V bxor(V a, V b) { return _mm512_xor_si512(a, b); }
+    static V signs(V a) { return _mm512_maskz_srai_epi32(0xffff, a, 31); }
+    static V iota() { return _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
+    static V mul(V a, V b) { return _mm512_mullo_epi32(a, b); }
+    static Mask equal(V a, V b) { return _mm512_cmpeq_epi32_mask(a, b); }
+    static V gather(const bound_t* base, V index, Mask lanes)
+    {
+        return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, base, 4);
+    }
+    static uint32_t orLanes(V a)
+    {
+        const __m256i x = _mm256_or_si256(_mm512_maskz_extracti32x8_epi32(0xff, a, 0), _mm512_maskz_extracti32x8_epi32(0xff, a, 1));
+        __m128i y = _mm_or_si128(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+        y = _mm_or_si128(y, _mm_shuffle_epi32(y, 0x4e));
+        y = _mm_or_si128(y, _mm_shuffle_epi32(y, 0xb1));
+        return static_cast<uint32_t>(_mm_cvtsi128_si32(y));
+    }
 };
 
 #include "dbm/kernels_vector_body.h"
@@ -352,10 +414,23 @@ bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t
     return dropAboveLUAny<Ops16>(dbm, dim, lower, upper);
 }
 
+uint32_t magnitudeBits(const bound_t* p, uint32_t n)
+{
+    if (n < 3) return genericKernels.magnitudeBits(p, n);
+    return magnitudeBitsAny<Ops16>(p, n);
+}
+
+void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
+{
+    if (n - c - 1 < 2) return genericKernels.fixedDifferences(dbm, n, c, bits);
+    fixedDifferencesAny<Ops16>(dbm, n, c, bits);
+}
+
 }  // namespace
 
 const KernelTable table = {
-    closePivots, relaxRow, relation, isLessEqual, maxInto, graphBetweenLeaders, compareGraph, fill, dropAboveLU,
+    closePivots,   relaxRow, relation,      isLessEqual,     maxInto, graphBetweenLeaders, compareGraph,
+    fill,          dropAboveLU, magnitudeBits, fixedDifferences,
 };
 
 }  // namespace dbm::kernels::avx512

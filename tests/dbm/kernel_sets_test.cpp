@@ -269,8 +269,8 @@ TEST(KernelSets, ExtrapolationsGiveTheSameWordsInEverySet)
 }
 
 // Relations, inclusion and the convex union of pairs that differ in a few places anywhere in the
-// matrix (the first and the last diagonal entries are not part of the comparison), and the
-// unconstrained matrix.
+// matrix (the first and the last diagonal entries are not part of the comparison), the magnitude
+// test of the 16-bit forms, and the unconstrained matrix.
 TEST(KernelSets, RelationsAgreeWithAnEntryByEntryScan)
 {
     const uint32_t seed = baseSeed() + 1;
@@ -300,6 +300,10 @@ TEST(KernelSets, RelationsAgreeWithAnEntryByEntryScan)
                                         : above   ? (below ? DIFFERENT : SUPERSET)
                                                   : (below ? SUBSET : EQUAL);
                 ASSERT_EQ(relation(a.data(), dim, b.data()), want);
+                uint32_t magnitude = 0;
+                for (bound_t x : b)
+                    if (x < BOUND_INFINITY) magnitude |= static_cast<uint32_t>(x >= 0 ? x : -(x + 1));
+                ASSERT_EQ(maxBoundMagnitude(b.data(), dim), magnitude);
                 ASSERT_EQ(isSubsetEq(a.data(), dim, b.data()), dim < 2 || !above);
                 Matrix hull = a;
                 convexUnion(hull.data(), dim, b.data());
