@@ -132,6 +132,9 @@ kernels::GraphView graphView(const Header& h, uint32_t headerWord)
     return {h.data, h.data + boundsPartWords(h.count, is16), h.count, h.n, indexBits, is16};
 }
 
+// The bounds of a full kind as the kernels read them.
+kernels::FullView fullView(const Header& h) { return {h.data, h.n, (h.kind & kBit16) != 0}; }
+
 // Calls f(i, j, entry number i * n + j, bound) for every bound of a graph kind, in increasing entry
 // number, until f returns false; returns false when it was stopped.
 template <typename F>
@@ -183,27 +186,8 @@ uint32_t* writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t reserved
     const uint32_t entries = n * (n - 1);
     const uint32_t size = 1 + (is16 ? entries / 2 : entries);
     uint32_t* mem = allocate(size, reserved, context, allocator);
-    uint32_t* out = mem + reserved;
-    *out++ = n | ((is16 ? kBit16 : 0) << kKindShift);
-    if (is16) {
-        uint32_t k = 0, word = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            for (uint32_t j = 0; j < n; ++j) {
-                if (i == j) continue;
-                const bound_t b = dbm[i * n + j];
-                const uint32_t v = b == kInfinity ? kInfinity16 : (static_cast<uint32_t>(b) & 0xffff);
-                if (k++ & 1) {
-                    *out++ = word | (v << 16);
-                } else {
-                    word = v;
-                }
-            }
-        }
-    } else {
-        for (uint32_t i = 0; i < n; ++i)
-            for (uint32_t j = 0; j < n; ++j)
-                if (i != j) *out++ = static_cast<uint32_t>(dbm[i * n + j]);
-    }
+    mem[reserved] = n | ((is16 ? kBit16 : 0) << kKindShift);
+    kernels::active().writeFull(dbm, n, is16, mem + reserved + 1);
     return mem;
 }
 
@@ -332,13 +316,7 @@ void read(bound_t* dbm, const uint32_t* encoded)
         readGraph(dbm, h, first);
         return;
     }
-    const uint32_t n = h.n;
-    for (uint32_t i = 0; i < n; ++i)
-        dbm[i * n + i] = kLeZero;
-    forEachFull(h, [&](uint32_t pos, bound_t b) {
-        dbm[pos] = b;
-        return true;
-    });
+    kernels::active().readFull(dbm, fullView(h));
 }
 
 // ----- comparing -----
@@ -360,7 +338,7 @@ bool equalToGraph(const bound_t* dbm, uint32_t n, const uint32_t* bits, uint32_t
 
 bool equalToFull(const bound_t* dbm, const Header& h)
 {
-    return forEachFull(h, [&](uint32_t pos, bound_t b) { return dbm[pos] == b; });
+    return kernels::active().compareFull(dbm, fullView(h), 0) == 0;
 }
 
 // Result of comparing a matrix with an encoded zone in the encoded form.
@@ -387,23 +365,19 @@ bool answeredByHeader(const bound_t* dbm, uint32_t n, uint32_t headerWord, bool 
 EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_t headerWord, bool withScratch)
 {
     if (!(h.kind & kBitGraph)) {
-        if (!withScratch) {
-            const bool included = forEachFull(h, [&](uint32_t pos, bound_t b) { return b >= dbm[pos]; });
-            return {included ? SUBSET : DIFFERENT, true};
+        // A stored bound tighter than the matrix's shows points of the matrix outside the stored
+        // zone, a looser one points of the stored zone outside the matrix. Without a scratch matrix
+        // only the first matters.
+        const uint32_t both = kernels::GRAPH_TIGHTER | kernels::GRAPH_LOOSER;
+        const uint32_t found =
+            kernels::active().compareFull(dbm, fullView(h), withScratch ? both : kernels::GRAPH_TIGHTER);
+        if (!withScratch) return {(found & kernels::GRAPH_TIGHTER) ? DIFFERENT : SUBSET, true};
+        switch (found) {
+        case 0: return {EQUAL, true};
+        case kernels::GRAPH_LOOSER: return {SUBSET, true};
+        case kernels::GRAPH_TIGHTER: return {SUPERSET, true};
+        default: return {DIFFERENT, true};
         }
-        // 0: all equal so far, 1: encoded looser somewhere (Subset), 2: encoded tighter (Superset).
-        int direction = 0;
-        const bool consistent = forEachFull(h, [&](uint32_t pos, bound_t b) {
-            const bound_t m = dbm[pos];
-            if (b == m) return true;
-            if (direction == 0) {
-                direction = b > m ? 1 : 2;
-                return true;
-            }
-            return direction == 1 ? b > m : b < m;
-        });
-        if (!consistent) return {DIFFERENT, true};
-        return {direction == 0 ? EQUAL : direction == 1 ? SUBSET : SUPERSET, true};
     }
     if (h.count == 0) return {SUBSET, false};
     // A stored bound tighter than the matrix's shows points of the matrix outside the stored zone;

@@ -6,6 +6,7 @@
 // Every kernel gives exactly the result of the generic one, bound for bound: the vector versions
 // only do the same comparisons and sums (in the same wrap-around 32-bit arithmetic) several at a time.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dbm/bound.h"
@@ -64,7 +65,23 @@ inline bool forEachGraphBound(const GraphView& g, F&& f)
     return true;
 }
 
-// Results of compareGraph.
+// A full-matrix encoding as the kernels read it: the n(n-1) off-diagonal bounds in row order.
+struct FullView {
+    const uint32_t* data;
+    uint32_t n;
+    bool is16;  // 16-bit bounds, (< infinity) stored as INFINITY_16
+};
+
+inline constexpr int32_t INFINITY_16 = 32766;
+
+inline bound_t storedBound(const FullView& f, uint32_t t)
+{
+    if (!f.is16) return static_cast<bound_t>(f.data[t]);
+    const int32_t v = read16(f.data, t);
+    return v == INFINITY_16 ? BOUND_INFINITY : v;
+}
+
+// Results of compareGraph and compareFull.
 inline constexpr uint32_t GRAPH_TIGHTER = 1;  // some stored bound lies below the matrix's entry
 inline constexpr uint32_t GRAPH_LOOSER = 2;   // some stored bound lies above it
 
@@ -110,6 +127,15 @@ struct KernelTable {
     // Sets bit j of `bits` (a clock bit array with a spare word, not cleared here) for every j with
     // c < j < n whose difference to clock c is fixed: (M[c][j] >> 1) + (M[j][c] >> 1) = 0.
     void (*fixedDifferences)(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits);
+    // The stored bounds of a full form compared with the matrix's, in order: GRAPH_TIGHTER and
+    // GRAPH_LOOSER as found. The walk may stop once `found` holds every flag of `stop`, or, when
+    // stop is 0, at the first difference; the flags then hold at least what was found up to there.
+    uint32_t (*compareFull)(const bound_t* dbm, const FullView& f, uint32_t stop);
+    // The full form's words after the header (n(n-1) bounds of 32 bits, or of 16 bits with
+    // (< infinity) as INFINITY_16 and every other bound cut to its low 16 bits) from the matrix.
+    void (*writeFull)(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out);
+    // The matrix of a full form.
+    void (*readFull)(bound_t* dbm, const FullView& f);
 };
 
 // The portable kernels; also the fall-back of the vector ones for matrices too small for a vector.

@@ -148,6 +148,85 @@ void fixedDifferencesGeneric(const bound_t* dbm, uint32_t n, uint32_t c, uint32_
         if ((row[j] >> 1) + (dbm[j * n + c] >> 1) == 0) bits[j >> 5] |= 1u << (j & 31);
 }
 
+// Calls f(matrix position, stored index) for every off-diagonal position in row order, until f
+// returns false.
+template <typename F>
+inline void forEachOffDiagonal(uint32_t n, F&& f)
+{
+    uint32_t t = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t row = i * n;
+        for (uint32_t j = 0; j < i; ++j)
+            if (!f(row + j, t++)) return;
+        for (uint32_t j = i + 1; j < n; ++j)
+            if (!f(row + j, t++)) return;
+    }
+}
+
+template <bool Is16>
+inline bound_t stored(const uint32_t* data, uint32_t t)
+{
+    if (!Is16) return static_cast<bound_t>(data[t]);
+    const int32_t v = read16(data, t);
+    return v == INFINITY_16 ? BOUND_INFINITY : v;
+}
+
+template <bool Is16>
+uint32_t compareFullIn(const bound_t* dbm, const FullView& f, uint32_t stop)
+{
+    uint32_t found = 0;
+    forEachOffDiagonal(f.n, [&](uint32_t p, uint32_t t) {
+        const bound_t b = stored<Is16>(f.data, t), m = dbm[p];
+        if (b == m) return true;
+        found |= b < m ? GRAPH_TIGHTER : GRAPH_LOOSER;
+        return !(stop == 0 || (found & stop) == stop);
+    });
+    return found;
+}
+
+uint32_t compareFullGeneric(const bound_t* dbm, const FullView& f, uint32_t stop)
+{
+    return f.is16 ? compareFullIn<true>(dbm, f, stop) : compareFullIn<false>(dbm, f, stop);
+}
+
+void writeFullGeneric(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
+{
+    if (!is16) {
+        forEachOffDiagonal(n, [&](uint32_t p, uint32_t t) {
+            out[t] = static_cast<uint32_t>(dbm[p]);
+            return true;
+        });
+        return;
+    }
+    forEachOffDiagonal(n, [&](uint32_t p, uint32_t t) {
+        const bound_t b = dbm[p];
+        const uint32_t v = b == BOUND_INFINITY ? INFINITY_16 : (static_cast<uint32_t>(b) & 0xffff);
+        if (t & 1)
+            out[t >> 1] |= v << 16;
+        else
+            out[t >> 1] = v;
+        return true;
+    });
+}
+
+template <bool Is16>
+void readFullIn(bound_t* dbm, const FullView& f)
+{
+    for (uint32_t i = 0; i < f.n; ++i) dbm[i * f.n + i] = BOUND_LE_ZERO;
+    forEachOffDiagonal(f.n, [&](uint32_t p, uint32_t t) {
+        dbm[p] = stored<Is16>(f.data, t);
+        return true;
+    });
+}
+
+void readFullGeneric(bound_t* dbm, const FullView& f)
+{
+    if (f.is16)
+        readFullIn<true>(dbm, f);
+    else
+        readFullIn<false>(dbm, f);
+}
+
 // ---- Choice of the set ----------------------------------------------------------------------
 
 const KernelTable* tableFor(kernel_set_t set)
@@ -204,6 +283,9 @@ const KernelTable resolvingKernels = {
     },
     [](const bound_t* p, uint32_t n) { return choose().magnitudeBits(p, n); },
     [](const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits) { choose().fixedDifferences(dbm, n, c, bits); },
+    [](const bound_t* dbm, const FullView& f, uint32_t stop) { return choose().compareFull(dbm, f, stop); },
+    [](const bound_t* dbm, uint32_t n, bool is16, uint32_t* out) { choose().writeFull(dbm, n, is16, out); },
+    [](bound_t* dbm, const FullView& f) { choose().readFull(dbm, f); },
 };
 
 constinit kernel_set_t activeSet = kernel_set_t::GENERIC;
@@ -228,7 +310,8 @@ const KernelTable& choose()
 const KernelTable genericKernels = {
     closePivotsGeneric, relaxRowGeneric,        relationGeneric,     isLessEqualGeneric,
     maxIntoGeneric,     graphBetweenLeadersGeneric, compareGraphGeneric, fillGeneric,
-    dropAboveLUGeneric, magnitudeBitsGeneric,       fixedDifferencesGeneric,
+    dropAboveLUGeneric, magnitudeBitsGeneric,       fixedDifferencesGeneric, compareFullGeneric,
+    writeFullGeneric,   readFullGeneric,
 };
 
 }  // namespace dbm::kernels

@@ -349,3 +349,123 @@ void fixedDifferencesAny(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* b
         if (found != 0) orBits(bits, from + offset, found);
     }
 }
+
+// ---- Full-matrix forms ----------------------------------------------------------------------
+// The n(n-1) off-diagonal bounds in row order; stored bound t lies at matrix position
+// t + t / n + 1. In a run of W stored bounds (W <= n) the quotient grows at most once.
+
+// W stored bounds from t on, as 32-bit bounds (the 16-bit (< infinity), 32766, widened to it).
+// t may be -1 when lane 0 is not wanted: the word before the stored bounds is the header.
+template <class O>
+inline typename O::V loadStored(const FullView& f, ptrdiff_t t, typename O::Mask lanes)
+{
+    if (!f.is16) return O::loadPart(reinterpret_cast<const bound_t*>(f.data) + t, lanes);
+    const typename O::V v = O::load16(reinterpret_cast<const int16_t*>(f.data) + t, lanes);
+    return O::where(O::equal(v, O::set1(INFINITY_16)), O::set1(BOUND_INFINITY), v);
+}
+
+// The matrix bounds at the places of the W stored bounds from t on; q and r are t / n and t % n.
+template <class O>
+inline typename O::V matrixAtStored(const bound_t* dbm, uint32_t n, uint32_t t, uint32_t q, uint32_t r,
+                                    typename O::Mask lanes)
+{
+    const bound_t* p = dbm + t + q + 1;
+    const uint32_t boundary = n - r;  // from this lane on, one diagonal entry more lies before
+    if (boundary >= O::W) return O::loadPart(p, lanes);
+    const typename O::Mask after = O::lanesFrom(boundary);
+    return O::where(after, O::loadPart(p + 1, O::both(lanes, after)), O::loadPart(p, O::except(lanes, after)));
+}
+
+template <class O>
+uint32_t compareFullAny(const bound_t* dbm, const FullView& f, uint32_t stop)
+{
+    const uint32_t n = f.n;
+    const Run<O> run(n * (n - 1));
+    uint32_t found = 0;
+    uint32_t q = 0, r = 0;  // of the chunk's first stored bound
+    for (uint32_t c = 0; c < run.chunks; ++c) {
+        const bool last = c + 1 == run.chunks;
+        const uint32_t t = last ? run.lastOffset : c * O::W;
+        if (last) {
+            q = t / n;
+            r = t % n;
+        }
+        const typename O::Mask lanes = last ? run.lastMask : O::all();
+        const typename O::V stored = loadStored<O>(f, t, lanes);
+        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r, lanes);
+        if (O::any(O::both(lanes, O::greater(m, stored)))) found |= GRAPH_TIGHTER;
+        if (O::any(O::both(lanes, O::greater(stored, m)))) found |= GRAPH_LOOSER;
+        if (stop == 0 ? found != 0 : (found & stop) == stop) break;
+        r += O::W;
+        if (r >= n) {
+            r -= n;
+            ++q;
+        }
+    }
+    return found;
+}
+
+template <class O>
+void writeFullAny(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
+{
+    const Run<O> run(n * (n - 1));
+    uint32_t q = 0, r = 0;
+    for (uint32_t c = 0; c < run.chunks; ++c) {
+        const bool last = c + 1 == run.chunks;
+        const uint32_t t = last ? run.lastOffset : c * O::W;
+        if (last) {
+            q = t / n;
+            r = t % n;
+        }
+        const typename O::Mask lanes = last ? run.lastMask : O::all();
+        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r, lanes);
+        if (is16) {
+            const typename O::V v = O::where(O::equal(m, O::set1(BOUND_INFINITY)), O::set1(INFINITY_16), m);
+            O::store16(reinterpret_cast<int16_t*>(out) + t, lanes, v);
+        } else {
+            O::storePart(reinterpret_cast<bound_t*>(out) + t, lanes, m);
+        }
+        r += O::W;
+        if (r >= n) {
+            r -= n;
+            ++q;
+        }
+    }
+}
+
+// Decoding, a chunk of matrix positions p at a time: the diagonal is (<= 0), every other bound is
+// stored bound p - 1 - p / (n + 1). Without masks the chunks stop before the last row, which the
+// portable loop fills: a chunk there could read past the stored bounds.
+template <class O>
+void readFullAny(bound_t* dbm, const FullView& f)
+{
+    using V = typename O::V;
+    using Mask = typename O::Mask;
+    const uint32_t n = f.n, size = n * n;
+    const uint32_t end = O::kMasked ? size : size - n;
+    uint32_t p = 0, d = 0, r = 0;  // r = p % (n + 1), d = p / (n + 1)
+    for (; O::kMasked ? p < end : p + O::W <= end; p += O::W) {
+        const Mask lanes = O::kMasked ? O::firstLanes(end - p) : O::all();
+        const uint32_t boundary = n + 1 - r;  // the lane of the next diagonal entry
+        Mask diagonal = O::laneIs(boundary);
+        if (r == 0) diagonal = O::either(diagonal, O::laneIs(0));
+        const Mask after = boundary < O::W ? O::lanesFrom(boundary) : O::none();
+        const Mask before = O::except(O::except(lanes, after), diagonal);
+        V m = loadStored<O>(f, ptrdiff_t{p} - 1 - d, before);
+        if (boundary + 1 < O::W) {
+            const Mask fromNext = O::except(O::both(lanes, after), diagonal);
+            m = O::where(after, loadStored<O>(f, ptrdiff_t{p} - 2 - d, fromNext), m);
+        }
+        m = O::where(diagonal, O::set1(BOUND_LE_ZERO), m);
+        O::storePart(dbm + p, lanes, m);
+        r += O::W;
+        if (r >= n + 1) {
+            r -= n + 1;
+            ++d;
+        }
+    }
+    for (; p < size; ++p) {
+        const uint32_t i = p / n, j = p % n;
+        dbm[p] = i == j ? BOUND_LE_ZERO : storedBound(f, p - 1 - p / (n + 1));
+    }
+}

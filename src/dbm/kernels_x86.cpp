@@ -72,6 +72,20 @@ struct Ops8 {
         const __m128i x = _mm_or_si128(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
         return Ops4OrLanes(x);
     }
+    static Mask lanesFrom(uint32_t k) { return _mm256_cmpgt_epi32(iota(), _mm256_set1_epi32(static_cast<int32_t>(k) - 1)); }
+    static Mask firstLanes(uint32_t) { return all(); }
+    static V load16(const int16_t* p, Mask)
+    {
+        return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    }
+    // The low halves of the eight bounds, in order.
+    static void store16(int16_t* p, Mask, V v)
+    {
+        const __m256i halves = _mm256_shuffle_epi8(
+            v, _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4, 5, 8, 9, 12, 13, -1,
+                                -1, -1, -1, -1, -1, -1, -1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(_mm256_permute4x64_epi64(halves, 0x08)));
+    }
     static uint32_t Ops4OrLanes(__m128i x)
     {
         x = _mm_or_si128(x, _mm_shuffle_epi32(x, 0x4e));
@@ -128,6 +142,17 @@ struct Ops4 {
     static Mask equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
     static V gather(const bound_t* base, V index, Mask) { return _mm_i32gather_epi32(base, index, 4); }
     static uint32_t orLanes(V x) { return Ops8::Ops4OrLanes(x); }
+    static Mask lanesFrom(uint32_t k) { return _mm_cmpgt_epi32(iota(), _mm_set1_epi32(static_cast<int32_t>(k) - 1)); }
+    static Mask firstLanes(uint32_t) { return all(); }
+    static V load16(const int16_t* p, Mask)
+    {
+        return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    }
+    static void store16(int16_t* p, Mask, V v)
+    {
+        const __m128i halves = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), halves);
+    }
 };
 
 #include "dbm/kernels_vector_body.h"
@@ -215,6 +240,28 @@ void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits
     genericKernels.fixedDifferences(dbm, n, c, bits);
 }
 
+// The full forms need a dimension of at least a chunk.
+uint32_t compareFull(const bound_t* dbm, const FullView& f, uint32_t stop)
+{
+    if (f.n >= 8) return compareFullAny<Ops8>(dbm, f, stop);
+    if (f.n >= 4) return compareFullAny<Ops4>(dbm, f, stop);
+    return genericKernels.compareFull(dbm, f, stop);
+}
+
+void writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
+{
+    if (n >= 8) return writeFullAny<Ops8>(dbm, n, is16, out);
+    if (n >= 4) return writeFullAny<Ops4>(dbm, n, is16, out);
+    genericKernels.writeFull(dbm, n, is16, out);
+}
+
+void readFull(bound_t* dbm, const FullView& f)
+{
+    if (f.n >= 8) return readFullAny<Ops8>(dbm, f);
+    if (f.n >= 4) return readFullAny<Ops4>(dbm, f);
+    genericKernels.readFull(dbm, f);
+}
+
 void fill(bound_t* p, bound_t v, uint32_t n)
 {
     if (n >= 8) return fillAny<Ops8>(p, v, n);
@@ -226,7 +273,7 @@ void fill(bound_t* p, bound_t v, uint32_t n)
 
 const KernelTable table = {
     closePivots,   relaxRow, relation,      isLessEqual,     maxInto, graphBetweenLeaders, compareGraph,
-    fill,          dropAboveLU, magnitudeBits, fixedDifferences,
+    fill,          dropAboveLU, magnitudeBits, fixedDifferences, compareFull, writeFull, readFull,
 };
 
 }  // namespace dbm::kernels::avx2
@@ -286,6 +333,13 @@ struct Ops16 {
     {
         return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, base, 4);
     }
+    static Mask lanesFrom(uint32_t k) { return static_cast<Mask>(k < 16 ? (0xffffu << k) & 0xffffu : 0u); }
+    static Mask firstLanes(uint32_t k) { return static_cast<Mask>(k >= 16 ? 0xffffu : (1u << k) - 1); }
+    static V load16(const int16_t* p, Mask lanes)
+    {
+        return _mm512_maskz_cvtepi16_epi32(lanes, _mm256_maskz_loadu_epi16(lanes, p));
+    }
+    static void store16(int16_t* p, Mask lanes, V v) { _mm512_mask_cvtepi32_storeu_epi16(p, lanes, v); }
     static uint32_t orLanes(V a)
     {
         const __m256i x = _mm256_or_si256(_mm512_maskz_extracti32x8_epi32(0xff, a, 0), _mm512_maskz_extracti32x8_epi32(0xff, a, 1));
@@ -426,11 +480,31 @@ void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits
     fixedDifferencesAny<Ops16>(dbm, n, c, bits);
 }
 
+// The full forms need a dimension of at least a chunk; below, the AVX2 kernels run (a processor
+// with these instructions has those too).
+uint32_t compareFull(const bound_t* dbm, const FullView& f, uint32_t stop)
+{
+    if (f.n < 16) return avx2::table.compareFull(dbm, f, stop);
+    return compareFullAny<Ops16>(dbm, f, stop);
+}
+
+void writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
+{
+    if (n < 16) return avx2::table.writeFull(dbm, n, is16, out);
+    writeFullAny<Ops16>(dbm, n, is16, out);
+}
+
+void readFull(bound_t* dbm, const FullView& f)
+{
+    if (f.n < 16) return avx2::table.readFull(dbm, f);
+    readFullAny<Ops16>(dbm, f);
+}
+
 }  // namespace
 
 const KernelTable table = {
     closePivots,   relaxRow, relation,      isLessEqual,     maxInto, graphBetweenLeaders, compareGraph,
-    fill,          dropAboveLU, magnitudeBits, fixedDifferences,
+    fill,          dropAboveLU, magnitudeBits, fixedDifferences, compareFull, writeFull, readFull,
 };
 
 }  // namespace dbm::kernels::avx512

@@ -538,7 +538,7 @@ bool sameGraphIrreducible(const Matrix& m, uint32_t n, const std::vector<uint32_
 }
 }  // namespace
 
-// Random zones of 1 to 12 clocks, and of 16 to 39 (index pairs of 8 bits, several vector chunks):
+// Random zones of 1 to 12 clocks, and of 15 to 39 (index pairs of 8 bits, several vector chunks):
 // every form reads back equal, the graph is minimal, and the encoded comparisons agree with
 // comparing the decoded matrices, under every kernel set the processor runs.
 TEST(EncodedDbm, RandomizedRoundTripAndRelations)
@@ -549,7 +549,7 @@ TEST(EncodedDbm, RandomizedRoundTripAndRelations)
         const uint32_t seed = env ? static_cast<uint32_t>(std::strtoul(env, nullptr, 10)) : 20261210u;
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
-        for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 17u, 18u, 25u, 33u, 40u}) {
+        for (uint32_t n : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 13u, 16u, 17u, 18u, 25u, 33u, 40u}) {
             SCOPED_TRACE("dimension " + std::to_string(n));
             std::vector<Matrix> zones;
             for (int z = 0; z < 24; ++z) {

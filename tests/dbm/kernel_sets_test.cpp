@@ -438,3 +438,61 @@ TEST(KernelSets, EncodedGraphsCompareAlikeInEveryForm)
         }
     }
 }
+
+namespace {
+
+uint32_t* intoVector(uint32_t words, void* context)
+{
+    auto* memory = static_cast<std::vector<uint32_t>*>(context);
+    memory->assign(words, 0xdeadbeef);
+    return memory->data();
+}
+
+}  // namespace
+
+// The full-matrix forms of 32 and 16 bits at the widths around the chunk sizes: the same words in every set, read back,
+// and compared in the encoded form as the matrices compare.
+TEST(KernelSets, FullFormsAgreeInEverySet)
+{
+    const uint32_t seed = baseSeed() + 4;
+    Rng r(seed);
+    std::vector<uint32_t> widths;
+    for (uint32_t n = 3; n <= 20; ++n) widths.push_back(n);
+    for (uint32_t n : {23u, 31u, 32u, 33u, 38u, 47u, 48u, 49u, 64u, 70u}) widths.push_back(n);
+    for (uint32_t n : widths) {
+        std::vector<Matrix> zones;
+        for (int z = 0; z < 4; ++z) zones.push_back(randomZone(r, n));
+        Matrix delayed = zones[0];
+        up(delayed.data(), n);
+        zones.push_back(delayed);
+        Matrix shifted = zones[1];
+        if (constrain(shifted.data(), n, 0, 1, boundLE(boundValue(shifted[1]) - 1))) zones.push_back(shifted);
+        for (const Matrix& stored : zones) {
+            for (bool use16 : {false, true}) {
+                SCOPED_TRACE("seed " + std::to_string(seed) + ", n " + std::to_string(n) + (use16 ? ", 16 bits" : ", 32 bits"));
+                const auto encodings = underEverySet([&] {
+                    std::vector<uint32_t> e;
+                    writeEncoded(stored.data(), n, false, use16, 0, &e, intoVector, nullptr);
+                    return e;
+                });
+                for (size_t s = 1; s < encodings.size(); ++s) ASSERT_EQ(encodings[s], encodings[0]);
+                const std::vector<uint32_t>& e = encodings[0];
+                dbm_test::forEachKernelSet([&](kernel_set_t) {
+                    Matrix decoded(size_t{n} * n + 1, 0x5a5a5a5a);
+                    readEncoded(decoded.data(), e.data());
+                    ASSERT_EQ(decoded.back(), 0x5a5a5a5a) << "reader wrote past the matrix";
+                    decoded.pop_back();
+                    ASSERT_EQ(decoded, stored);
+                    Matrix scratch(size_t{n} * n);
+                    for (const Matrix& a : zones) {
+                        const relation_t exact = relationOracle(a, stored);
+                        ASSERT_EQ(relationToEncoded(a.data(), n, e.data(), scratch.data()), exact);
+                        ASSERT_EQ(relationToEncoded(a.data(), n, e.data(), nullptr),
+                                  (exact & SUBSET) ? SUBSET : DIFFERENT);
+                        ASSERT_EQ(isEqualToEncoded(a.data(), n, e.data()), exact == EQUAL);
+                    }
+                });
+            }
+        }
+    }
+}
