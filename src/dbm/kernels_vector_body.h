@@ -48,15 +48,16 @@ void relaxStreaming(bound_t* rowI, const bound_t* rowK, bound_t ik, const Run<O>
 {
     using V = typename O::V;
     const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
+    // The last chunk is loaded first: without masks it overlaps the one before it.
+    const uint32_t p = run.lastOffset;
+    const V rLast = O::loadPart(rowI + p, run.lastMask);
     for (uint32_t c = 0; c + 1 < run.chunks; ++c) {
         const V kj = O::load(rowK + c * O::W);
         const V r = O::load(rowI + c * O::W);
         O::store(rowI + c * O::W, O::relax(r, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
     }
-    const uint32_t p = run.lastOffset;
     const V kj = O::loadPart(rowK + p, run.lastMask);
-    const V r = O::loadPart(rowI + p, run.lastMask);
-    O::storePart(rowI + p, run.lastMask, O::relax(r, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
+    O::storePart(rowI + p, run.lastMask, O::relax(rLast, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
 }
 
 // The closure through the chosen pivots for a dimension of exactly C chunks: the pivot row is read
@@ -81,14 +82,17 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
             const bound_t ik = rowI[k];
             if (isFinite(ik)) {
                 const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
+                // Every chunk is loaded before any is stored: a load that overlaps a store just
+                // made (the last chunk without masks) would wait for it.
+                V r[C];
+                for (uint32_t c = 0; c < C; ++c)
+                    r[c] = c + 1 < C ? O::load(rowI + c * O::W) : O::loadPart(rowI + run.lastOffset, run.lastMask);
                 for (uint32_t c = 0; c < C; ++c) {
-                    bound_t* p = rowI + (c + 1 < C ? c * O::W : run.lastOffset);
-                    const V r = c + 1 < C ? O::load(p) : O::loadPart(p, run.lastMask);
-                    const V s = O::relax(r, pathSum<O>(ikEven, ikMask, kj[c]), finite[c]);
+                    const V s = O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]);
                     if (c + 1 < C)
-                        O::store(p, s);
+                        O::store(rowI + c * O::W, s);
                     else
-                        O::storePart(p, run.lastMask, s);
+                        O::storePart(rowI + run.lastOffset, run.lastMask, s);
                 }
             }
         }
@@ -170,10 +174,11 @@ template <class O>
 void maxIntoAny(bound_t* a, const bound_t* b, uint32_t n)
 {
     const Run<O> run(n);
+    const uint32_t p = run.lastOffset;
+    const typename O::V last = O::loadPart(a + p, run.lastMask);  // before the stores it may overlap
     for (uint32_t c = 0; c + 1 < run.chunks; ++c)
         O::store(a + c * O::W, O::max(O::load(a + c * O::W), O::load(b + c * O::W)));
-    const uint32_t p = run.lastOffset;
-    O::storePart(a + p, run.lastMask, O::max(O::loadPart(a + p, run.lastMask), O::loadPart(b + p, run.lastMask)));
+    O::storePart(a + p, run.lastMask, O::max(last, O::loadPart(b + p, run.lastMask)));
 }
 
 template <class O>
@@ -292,10 +297,11 @@ bool dropAboveLUAny(bound_t* dbm, uint32_t dim, const int32_t* lower, const int3
             continue;
         }
         const V lowerI = O::set1(lower[i]);
+        const V lastChunk = O::loadPart(row + run.lastOffset, run.lastMask);  // before the stores it may overlap
         for (uint32_t c = 0; c < run.chunks; ++c) {
             const bool last = c + 1 == run.chunks;
             const uint32_t offset = last ? run.lastOffset : c * O::W;
-            const V b = last ? O::loadPart(row + offset, run.lastMask) : O::load(row + offset);
+            const V b = last ? lastChunk : O::load(row + offset);
             Mask drop = O::except(O::either(O::greater(O::halve(b), lowerI), columnAbove(offset, last)),
                                   O::laneIs(i - offset));
             if (last) drop = O::both(drop, run.lastMask);

@@ -350,47 +350,65 @@ struct Ops16 {
     }
 };
 
+// Sixteen lanes whose last chunk overlaps the one before it, as the AVX2 kernels do: plain stores
+// are read back at once by the next row or pivot, where a masked store would make the load wait.
+struct Ops16o : Ops16 {
+    static constexpr bool kMasked = false;
+    static Mask tailMask(uint32_t) { return 0xffff; }
+    static V loadPart(const bound_t* p, Mask) { return load(p); }
+    static void storePart(bound_t* p, Mask, V v) { store(p, v); }
+    static Mask firstLanes(uint32_t) { return 0xffff; }
+    static V load16(const int16_t* p, Mask)
+    {
+        return _mm512_maskz_cvtepi16_epi32(0xffff, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+    }
+    static void store16(int16_t* p, Mask, V v) { _mm512_mask_cvtepi32_storeu_epi16(p, 0xffff, v); }
+};
+
 #include "dbm/kernels_vector_body.h"
 
+// From 16 bounds on the overlapping sixteen lanes run; below, the AVX2 kernels (a processor with
+// these instructions has those too).
 bool closePivots(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
-    if (dim < 3) return genericKernels.closePivots(dbm, dim, pivots, testDiagonal);
-    return closePivotsAny<Ops16>(dbm, dim, pivots, testDiagonal);
+    if (dim < 16) return avx2::table.closePivots(dbm, dim, pivots, testDiagonal);
+    return closePivotsAny<Ops16o>(dbm, dim, pivots, testDiagonal);
 }
 
 void relaxRow(bound_t* rowI, const bound_t* rowK, bound_t ik, uint32_t n)
 {
-    if (n < 3) return genericKernels.relaxRow(rowI, rowK, ik, n);
-    relaxRowAny<Ops16>(rowI, rowK, ik, n);
+    if (n < 16) return avx2::table.relaxRow(rowI, rowK, ik, n);
+    relaxRowAny<Ops16o>(rowI, rowK, ik, n);
 }
 
 relation_t relation(const bound_t* a, const bound_t* b, uint32_t n)
 {
-    if (n < 3) return genericKernels.relation(a, b, n);
-    return relationAny<Ops16>(a, b, n);
+    if (n < 16) return avx2::table.relation(a, b, n);
+    return relationAny<Ops16o>(a, b, n);
 }
 
 bool isLessEqual(const bound_t* a, const bound_t* b, uint32_t n)
 {
-    if (n < 3) return genericKernels.isLessEqual(a, b, n);
-    return isLessEqualAny<Ops16>(a, b, n);
+    if (n < 16) return avx2::table.isLessEqual(a, b, n);
+    return isLessEqualAny<Ops16o>(a, b, n);
 }
 
 void maxInto(bound_t* a, const bound_t* b, uint32_t n)
 {
-    if (n < 3) return genericKernels.maxInto(a, b, n);
-    maxIntoAny<Ops16>(a, b, n);
+    if (n < 16) return avx2::table.maxInto(a, b, n);
+    maxIntoAny<Ops16o>(a, b, n);
 }
 
 uint32_t graphBetweenLeaders(const bound_t* dbm, uint32_t n, const uint32_t* leaders, uint32_t leaderCount,
                              const uint32_t* leaderBits, uint32_t* bitMatrix)
 {
     const auto held = [&](auto run) { return run(dbm, n, leaders, leaderCount, leaderBits, bitMatrix); };
+    if (n < 16) return avx2::table.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
     switch ((n + 15) / 16) {
-    case 1: return held(graphBetweenLeadersHeld<Ops16, 1>);
-    case 2: return held(graphBetweenLeadersHeld<Ops16, 2>);
-    case 3: return held(graphBetweenLeadersHeld<Ops16, 3>);
-    case 4: return held(graphBetweenLeadersHeld<Ops16, 4>);
+    case 1: return held(graphBetweenLeadersHeld<Ops16o, 1>);
+    case 2: return held(graphBetweenLeadersHeld<Ops16o, 2>);
+    case 3: return held(graphBetweenLeadersHeld<Ops16o, 3>);
+    case 4: return held(graphBetweenLeadersHeld<Ops16o, 4>);
     default: return genericKernels.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
     }
 }
@@ -458,46 +476,44 @@ uint32_t compareGraph(const bound_t* dbm, const GraphView& g, bool wantLooser)
 
 void fill(bound_t* p, bound_t v, uint32_t n)
 {
-    if (n < 3) return genericKernels.fill(p, v, n);
-    fillAny<Ops16>(p, v, n);
+    if (n < 16) return avx2::table.fill(p, v, n);
+    fillAny<Ops16o>(p, v, n);
 }
 
 bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
 {
-    if (dim < 3) return genericKernels.dropAboveLU(dbm, dim, lower, upper);
-    return dropAboveLUAny<Ops16>(dbm, dim, lower, upper);
+    if (dim < 16) return avx2::table.dropAboveLU(dbm, dim, lower, upper);
+    return dropAboveLUAny<Ops16o>(dbm, dim, lower, upper);
 }
 
 uint32_t magnitudeBits(const bound_t* p, uint32_t n)
 {
-    if (n < 3) return genericKernels.magnitudeBits(p, n);
-    return magnitudeBitsAny<Ops16>(p, n);
+    if (n < 16) return avx2::table.magnitudeBits(p, n);
+    return magnitudeBitsAny<Ops16o>(p, n);
 }
 
 void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
 {
-    if (n - c - 1 < 2) return genericKernels.fixedDifferences(dbm, n, c, bits);
-    fixedDifferencesAny<Ops16>(dbm, n, c, bits);
+    if (n - c - 1 < 16) return avx2::table.fixedDifferences(dbm, n, c, bits);
+    fixedDifferencesAny<Ops16o>(dbm, n, c, bits);
 }
 
-// The full forms need a dimension of at least a chunk; below, the AVX2 kernels run (a processor
-// with these instructions has those too).
 uint32_t compareFull(const bound_t* dbm, const FullView& f, uint32_t stop)
 {
     if (f.n < 16) return avx2::table.compareFull(dbm, f, stop);
-    return compareFullAny<Ops16>(dbm, f, stop);
+    return compareFullAny<Ops16o>(dbm, f, stop);
 }
 
 void writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
 {
     if (n < 16) return avx2::table.writeFull(dbm, n, is16, out);
-    writeFullAny<Ops16>(dbm, n, is16, out);
+    writeFullAny<Ops16o>(dbm, n, is16, out);
 }
 
 void readFull(bound_t* dbm, const FullView& f)
 {
     if (f.n < 16) return avx2::table.readFull(dbm, f);
-    readFullAny<Ops16>(dbm, f);
+    readFullAny<Ops16o>(dbm, f);
 }
 
 }  // namespace
