@@ -3,24 +3,21 @@
 // namespace of its own (so no function of one set is ever shared with another or with the
 // generic code). Deliberately without an include guard.
 //
-// `O` gives: the vector type V and W lanes of 32-bit bounds; Mask, the result of a comparison;
-// Guard, the lanes of a pivot row whose bound is finite; load/store of W bounds and loadPart/
-// storePart of the last, partial chunk of a run; comparisons and the bound arithmetic. A run of n
-// bounds is cut into chunks of W: with mask registers (O::kMasked) the last chunk is partial and
-// masked; without them it is the last W bounds, overlapping the chunk before it, which only
-// works for n >= W and for operations that may see a bound twice (minimum, maximum, comparison).
+// `O` gives the vector type V of W lanes of 32-bit bounds; Mask, the lanes where a comparison
+// holds; Guard, the lanes of a pivot row whose bound is finite; loads and stores of W bounds,
+// comparisons and the bound arithmetic. A run of n >= W bounds is cut into chunks of W, the last
+// one being the last W bounds: it overlaps the chunk before it unless W divides n, which the
+// operations here allow (minimum, maximum, comparison and bit sets may see a bound twice). A
+// chunk that overlaps a store just made is loaded before that store: loading it after would
+// make the load wait for the store.
 
 template <class O>
 struct Run {
     uint32_t chunks;
     uint32_t lastOffset;
-    typename O::Mask lastMask;
 
-    explicit Run(uint32_t n)
-        : chunks((n + O::W - 1) / O::W),
-          lastOffset(O::kMasked ? (chunks - 1) * O::W : n - O::W),
-          lastMask(O::tailMask(n - (chunks - 1) * O::W))
-    {}
+    explicit Run(uint32_t n) : chunks((n + O::W - 1) / O::W), lastOffset(n - O::W) {}
+    uint32_t offset(uint32_t c) const { return c + 1 < chunks ? c * O::W : lastOffset; }
 };
 
 inline bool testBit(const uint32_t* bits, uint32_t k) { return ((bits[k >> 5] >> (k & 31)) & 1u) != 0; }
@@ -48,16 +45,16 @@ void relaxStreaming(bound_t* rowI, const bound_t* rowK, bound_t ik, const Run<O>
 {
     using V = typename O::V;
     const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
-    // The last chunk is loaded first: without masks it overlaps the one before it.
+    // The last chunk is loaded first: it may overlap the one before it.
     const uint32_t p = run.lastOffset;
-    const V rLast = O::loadPart(rowI + p, run.lastMask);
+    const V rLast = O::load(rowI + p);
     for (uint32_t c = 0; c + 1 < run.chunks; ++c) {
         const V kj = O::load(rowK + c * O::W);
         const V r = O::load(rowI + c * O::W);
         O::store(rowI + c * O::W, O::relax(r, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
     }
-    const V kj = O::loadPart(rowK + p, run.lastMask);
-    O::storePart(rowI + p, run.lastMask, O::relax(rLast, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
+    const V kj = O::load(rowK + p);
+    O::store(rowI + p, O::relax(rLast, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
 }
 
 // The closure through the chosen pivots for a dimension of exactly C chunks: the pivot row is read
@@ -73,7 +70,7 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
         V kj[C];
         typename O::Guard finite[C];
         for (uint32_t c = 0; c < C; ++c) {
-            kj[c] = c + 1 < C ? O::load(rowK + c * O::W) : O::loadPart(rowK + run.lastOffset, run.lastMask);
+            kj[c] = O::load(rowK + run.offset(c));
             finite[c] = O::finite(kj[c]);
         }
         for (uint32_t i = 0; i < dim; ++i) {
@@ -82,18 +79,11 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
             const bound_t ik = rowI[k];
             if (isFinite(ik)) {
                 const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
-                // Every chunk is loaded before any is stored: a load that overlaps a store just
-                // made (the last chunk without masks) would wait for it.
+                // Every chunk is loaded before any is stored (the last one may overlap).
                 V r[C];
+                for (uint32_t c = 0; c < C; ++c) r[c] = O::load(rowI + run.offset(c));
                 for (uint32_t c = 0; c < C; ++c)
-                    r[c] = c + 1 < C ? O::load(rowI + c * O::W) : O::loadPart(rowI + run.lastOffset, run.lastMask);
-                for (uint32_t c = 0; c < C; ++c) {
-                    const V s = O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]);
-                    if (c + 1 < C)
-                        O::store(rowI + c * O::W, s);
-                    else
-                        O::storePart(rowI + run.lastOffset, run.lastMask, s);
-                }
+                    O::store(rowI + run.offset(c), O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]));
             }
         }
         if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
@@ -119,7 +109,7 @@ bool closePivotsStreaming(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bo
     return true;
 }
 
-// Any dimension of at least W (or at least 1 with masks).
+// Any dimension of at least W.
 template <class O>
 bool closePivotsAny(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
@@ -151,7 +141,7 @@ relation_t relationAny(const bound_t* a, const bound_t* b, uint32_t n)
         if (O::any(above) && O::any(below)) return DIFFERENT;
     }
     const uint32_t p = run.lastOffset;
-    const V x = O::loadPart(a + p, run.lastMask), y = O::loadPart(b + p, run.lastMask);
+    const V x = O::load(a + p), y = O::load(b + p);
     above = O::either(above, O::greater(x, y));
     below = O::either(below, O::greater(y, x));
     const bool isAbove = O::any(above), isBelow = O::any(below);
@@ -161,13 +151,11 @@ relation_t relationAny(const bound_t* a, const bound_t* b, uint32_t n)
 template <class O>
 bool isLessEqualAny(const bound_t* a, const bound_t* b, uint32_t n)
 {
-    using V = typename O::V;
     const Run<O> run(n);
     for (uint32_t c = 0; c + 1 < run.chunks; ++c)
         if (O::any(O::greater(O::load(a + c * O::W), O::load(b + c * O::W)))) return false;
     const uint32_t p = run.lastOffset;
-    const V x = O::loadPart(a + p, run.lastMask), y = O::loadPart(b + p, run.lastMask);
-    return !O::any(O::greater(x, y));
+    return !O::any(O::greater(O::load(a + p), O::load(b + p)));
 }
 
 template <class O>
@@ -175,10 +163,10 @@ void maxIntoAny(bound_t* a, const bound_t* b, uint32_t n)
 {
     const Run<O> run(n);
     const uint32_t p = run.lastOffset;
-    const typename O::V last = O::loadPart(a + p, run.lastMask);  // before the stores it may overlap
+    const typename O::V last = O::load(a + p);  // before the stores it may overlap
     for (uint32_t c = 0; c + 1 < run.chunks; ++c)
         O::store(a + c * O::W, O::max(O::load(a + c * O::W), O::load(b + c * O::W)));
-    O::storePart(a + p, run.lastMask, O::max(last, O::loadPart(b + p, run.lastMask)));
+    O::store(a + p, O::max(last, O::load(b + p)));
 }
 
 template <class O>
@@ -186,8 +174,7 @@ void fillAny(bound_t* p, bound_t v, uint32_t n)
 {
     const Run<O> run(n);
     const typename O::V x = O::set1(v);
-    for (uint32_t c = 0; c + 1 < run.chunks; ++c) O::store(p + c * O::W, x);
-    O::storePart(p + run.lastOffset, run.lastMask, x);
+    for (uint32_t c = 0; c < run.chunks; ++c) O::store(p + run.offset(c), x);
 }
 
 // The W bits of a clock bit array from bit `offset` on; the array has a spare word after the bits.
@@ -225,7 +212,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
     const Run<O> run(n);
     uint32_t offset[C], leaderChunk[C];
     for (uint32_t c = 0; c < C; ++c) {
-        offset[c] = c + 1 < C ? c * O::W : run.lastOffset;
+        offset[c] = run.offset(c);
         leaderChunk[c] = chunkBits<O>(leaderBits, offset[c]);
     }
     for (uint32_t a = 0; a < leaderCount; ++a) {
@@ -235,7 +222,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
         uint32_t open[C];
         uint32_t anyOpen = 0;
         for (uint32_t c = 0; c < C; ++c) {
-            rs[c] = c + 1 < C ? O::load(rowR + offset[c]) : O::loadPart(rowR + offset[c], run.lastMask);
+            rs[c] = O::load(rowR + offset[c]);
             open[c] = leaderChunk[c] & O::guardBits(O::finite(rs[c])) & ~clockBit<O>(r, offset[c]);
             anyOpen |= open[c];
         }
@@ -248,7 +235,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
             anyOpen = 0;
             for (uint32_t c = 0; c < C; ++c) {
                 if (open[c] == 0) continue;
-                const V ks = c + 1 < C ? O::load(rowK + offset[c]) : O::loadPart(rowK + offset[c], run.lastMask);
+                const V ks = O::load(rowK + offset[c]);
                 const uint32_t notImplied = O::bits(O::greater(pathSum<O>(ikEven, ikMask, ks), rs[c]));
                 const uint32_t implied = O::guardBits(O::finite(ks)) & ~notImplied & ~clockBit<O>(k, offset[c]);
                 open[c] &= ~implied;
@@ -275,9 +262,8 @@ bool dropAboveLUAny(bound_t* dbm, uint32_t dim, const int32_t* lower, const int3
     const V infinity = O::set1(BOUND_INFINITY);
     // Clock j lies above U[j]: -U[j] > value of [0][j]. U[j] is first raised to -INT32_MAX so
     // that its negation fits; no value of a bound comes near either.
-    const auto columnAbove = [&](uint32_t offset, bool last) {
-        const V u = last ? O::loadPart(upper + offset, run.lastMask) : O::load(upper + offset);
-        const V v = last ? O::loadPart(dbm + offset, run.lastMask) : O::load(dbm + offset);
+    const auto columnAbove = [&](uint32_t offset) {
+        const V u = O::load(upper + offset), v = O::load(dbm + offset);
         return O::greater(O::sub(O::set1(0), O::max(u, O::set1(-INT32_MAX))), O::halve(v));
     };
     Mask changed = O::none();
@@ -287,30 +273,19 @@ bool dropAboveLUAny(bound_t* dbm, uint32_t dim, const int32_t* lower, const int3
         if (-int64_t{lower[i]} > int64_t{boundValue(dbm[i])}) {
             // Every point has x_i above L[i]: the whole row goes, and a row of (< infinity)
             // keeps the matrix closed.
-            for (uint32_t c = 0; c < run.chunks; ++c) {
-                if (c + 1 < run.chunks)
-                    O::store(row + c * O::W, infinity);
-                else
-                    O::storePart(row + run.lastOffset, run.lastMask, infinity);
-            }
+            for (uint32_t c = 0; c < run.chunks; ++c) O::store(row + run.offset(c), infinity);
             row[i] = diagonal;
             continue;
         }
         const V lowerI = O::set1(lower[i]);
-        const V lastChunk = O::loadPart(row + run.lastOffset, run.lastMask);  // before the stores it may overlap
+        const V lastChunk = O::load(row + run.lastOffset);  // before the stores it may overlap
         for (uint32_t c = 0; c < run.chunks; ++c) {
-            const bool last = c + 1 == run.chunks;
-            const uint32_t offset = last ? run.lastOffset : c * O::W;
-            const V b = last ? lastChunk : O::load(row + offset);
-            Mask drop = O::except(O::either(O::greater(O::halve(b), lowerI), columnAbove(offset, last)),
-                                  O::laneIs(i - offset));
-            if (last) drop = O::both(drop, run.lastMask);
+            const uint32_t offset = run.offset(c);
+            const V b = c + 1 == run.chunks ? lastChunk : O::load(row + offset);
+            const Mask drop = O::except(O::either(O::greater(O::halve(b), lowerI), columnAbove(offset)),
+                                        O::laneIs(i - offset));
             changed = O::either(changed, O::both(drop, O::guardMask(O::finite(b))));
-            const V result = O::where(drop, infinity, b);
-            if (last)
-                O::storePart(row + offset, run.lastMask, result);
-            else
-                O::store(row + offset, result);
+            O::store(row + offset, O::where(drop, infinity, b));
         }
     }
     return O::any(changed);
@@ -322,36 +297,30 @@ uint32_t magnitudeBitsAny(const bound_t* p, uint32_t n)
     using V = typename O::V;
     const Run<O> run(n);
     V bits = O::set1(0);
-    const auto add = [&](V b, typename O::Mask lanes) {
+    for (uint32_t c = 0; c < run.chunks; ++c) {
+        const V b = O::load(p + run.offset(c));
         // b for b >= 0, -b-1 for b < 0; (< infinity) left out.
         const V magnitude = O::bxor(b, O::signs(b));
-        bits = O::bor(bits, O::where(O::both(lanes, O::guardMask(O::finite(b))), magnitude, O::set1(0)));
-    };
-    for (uint32_t c = 0; c + 1 < run.chunks; ++c) add(O::load(p + c * O::W), O::all());
-    add(O::loadPart(p + run.lastOffset, run.lastMask), run.lastMask);
+        bits = O::bor(bits, O::where(O::guardMask(O::finite(b)), magnitude, O::set1(0)));
+    }
     return O::orLanes(bits);
 }
 
 // Sets bit j of `bits` for every c < j < n with (M[c][j] >> 1) + (M[j][c] >> 1) = 0; the column is
-// gathered. Needs n - c - 1 >= W without masks.
+// gathered. Needs n - c - 1 >= W.
 template <class O>
 void fixedDifferencesAny(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
 {
     using V = typename O::V;
     const uint32_t from = c + 1;
     const Run<O> run(n - from);
-    const V zero = O::set1(0);
     const V stride = O::mul(O::iota(), O::set1(static_cast<int32_t>(n)));
     const bound_t* row = dbm + c * n + from;
     for (uint32_t k = 0; k < run.chunks; ++k) {
-        const bool last = k + 1 == run.chunks;
-        const uint32_t offset = last ? run.lastOffset : k * O::W;
-        const typename O::Mask lanes = last ? run.lastMask : O::all();
-        const V r = last ? O::loadPart(row + offset, lanes) : O::load(row + offset);
+        const uint32_t offset = run.offset(k);
         const V index = O::add(stride, O::set1(static_cast<int32_t>((from + offset) * n + c)));
-        const V column = O::gather(dbm, index, lanes);
-        const typename O::Mask fixed = O::both(O::equal(O::add(O::halve(r), O::halve(column)), zero), lanes);
-        const uint32_t found = O::bits(fixed);
+        const V sum = O::add(O::halve(O::load(row + offset)), O::halve(O::gather(dbm, index)));
+        const uint32_t found = O::bits(O::equal(sum, O::set1(0)));
         if (found != 0) orBits(bits, from + offset, found);
     }
 }
@@ -361,25 +330,23 @@ void fixedDifferencesAny(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* b
 // t + t / n + 1. In a run of W stored bounds (W <= n) the quotient grows at most once.
 
 // W stored bounds from t on, as 32-bit bounds (the 16-bit (< infinity), 32766, widened to it).
-// t may be -1 when lane 0 is not wanted: the word before the stored bounds is the header.
+// t may be -1: the word before the stored bounds is the header.
 template <class O>
-inline typename O::V loadStored(const FullView& f, ptrdiff_t t, typename O::Mask lanes)
+inline typename O::V loadStored(const FullView& f, ptrdiff_t t)
 {
-    if (!f.is16) return O::loadPart(reinterpret_cast<const bound_t*>(f.data) + t, lanes);
-    const typename O::V v = O::load16(reinterpret_cast<const int16_t*>(f.data) + t, lanes);
+    if (!f.is16) return O::load(reinterpret_cast<const bound_t*>(f.data) + t);
+    const typename O::V v = O::load16(reinterpret_cast<const int16_t*>(f.data) + t);
     return O::where(O::equal(v, O::set1(INFINITY_16)), O::set1(BOUND_INFINITY), v);
 }
 
 // The matrix bounds at the places of the W stored bounds from t on; q and r are t / n and t % n.
 template <class O>
-inline typename O::V matrixAtStored(const bound_t* dbm, uint32_t n, uint32_t t, uint32_t q, uint32_t r,
-                                    typename O::Mask lanes)
+inline typename O::V matrixAtStored(const bound_t* dbm, uint32_t n, uint32_t t, uint32_t q, uint32_t r)
 {
     const bound_t* p = dbm + t + q + 1;
     const uint32_t boundary = n - r;  // from this lane on, one diagonal entry more lies before
-    if (boundary >= O::W) return O::loadPart(p, lanes);
-    const typename O::Mask after = O::lanesFrom(boundary);
-    return O::where(after, O::loadPart(p + 1, O::both(lanes, after)), O::loadPart(p, O::except(lanes, after)));
+    if (boundary >= O::W) return O::load(p);
+    return O::where(O::lanesFrom(boundary), O::load(p + 1), O::load(p));
 }
 
 template <class O>
@@ -390,17 +357,15 @@ uint32_t compareFullAny(const bound_t* dbm, const FullView& f, uint32_t stop)
     uint32_t found = 0;
     uint32_t q = 0, r = 0;  // of the chunk's first stored bound
     for (uint32_t c = 0; c < run.chunks; ++c) {
-        const bool last = c + 1 == run.chunks;
-        const uint32_t t = last ? run.lastOffset : c * O::W;
-        if (last) {
+        const uint32_t t = run.offset(c);
+        if (c + 1 == run.chunks) {
             q = t / n;
             r = t % n;
         }
-        const typename O::Mask lanes = last ? run.lastMask : O::all();
-        const typename O::V stored = loadStored<O>(f, t, lanes);
-        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r, lanes);
-        if (O::any(O::both(lanes, O::greater(m, stored)))) found |= GRAPH_TIGHTER;
-        if (O::any(O::both(lanes, O::greater(stored, m)))) found |= GRAPH_LOOSER;
+        const typename O::V stored = loadStored<O>(f, t);
+        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r);
+        if (O::any(O::greater(m, stored))) found |= GRAPH_TIGHTER;
+        if (O::any(O::greater(stored, m))) found |= GRAPH_LOOSER;
         if (stop == 0 ? found != 0 : (found & stop) == stop) break;
         r += O::W;
         if (r >= n) {
@@ -417,20 +382,17 @@ void writeFullAny(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
     const Run<O> run(n * (n - 1));
     uint32_t q = 0, r = 0;
     for (uint32_t c = 0; c < run.chunks; ++c) {
-        const bool last = c + 1 == run.chunks;
-        const uint32_t t = last ? run.lastOffset : c * O::W;
-        if (last) {
+        const uint32_t t = run.offset(c);
+        if (c + 1 == run.chunks) {
             q = t / n;
             r = t % n;
         }
-        const typename O::Mask lanes = last ? run.lastMask : O::all();
-        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r, lanes);
-        if (is16) {
-            const typename O::V v = O::where(O::equal(m, O::set1(BOUND_INFINITY)), O::set1(INFINITY_16), m);
-            O::store16(reinterpret_cast<int16_t*>(out) + t, lanes, v);
-        } else {
-            O::storePart(reinterpret_cast<bound_t*>(out) + t, lanes, m);
-        }
+        const typename O::V m = matrixAtStored<O>(dbm, n, t, q, r);
+        if (is16)
+            O::store16(reinterpret_cast<int16_t*>(out) + t,
+                       O::where(O::equal(m, O::set1(BOUND_INFINITY)), O::set1(INFINITY_16), m));
+        else
+            O::store(reinterpret_cast<bound_t*>(out) + t, m);
         r += O::W;
         if (r >= n) {
             r -= n;
@@ -440,38 +402,27 @@ void writeFullAny(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
 }
 
 // Decoding, a chunk of matrix positions p at a time: the diagonal is (<= 0), every other bound is
-// stored bound p - 1 - p / (n + 1). Without masks the chunks stop before the last row, which the
-// portable loop fills: a chunk there could read past the stored bounds.
+// stored bound p - 1 - p / (n + 1). The chunks stop before the last row, which the portable loop
+// fills: a chunk there could read past the stored bounds.
 template <class O>
 void readFullAny(bound_t* dbm, const FullView& f)
 {
     using V = typename O::V;
     using Mask = typename O::Mask;
     const uint32_t n = f.n, size = n * n;
-    const uint32_t end = O::kMasked ? size : size - n;
     uint32_t p = 0, d = 0, r = 0;  // r = p % (n + 1), d = p / (n + 1)
-    for (; O::kMasked ? p < end : p + O::W <= end; p += O::W) {
-        const Mask lanes = O::kMasked ? O::firstLanes(end - p) : O::all();
+    for (; p + O::W <= size - n; p += O::W) {
         const uint32_t boundary = n + 1 - r;  // the lane of the next diagonal entry
         Mask diagonal = O::laneIs(boundary);
         if (r == 0) diagonal = O::either(diagonal, O::laneIs(0));
-        const Mask after = boundary < O::W ? O::lanesFrom(boundary) : O::none();
-        const Mask before = O::except(O::except(lanes, after), diagonal);
-        V m = loadStored<O>(f, ptrdiff_t{p} - 1 - d, before);
-        if (boundary + 1 < O::W) {
-            const Mask fromNext = O::except(O::both(lanes, after), diagonal);
-            m = O::where(after, loadStored<O>(f, ptrdiff_t{p} - 2 - d, fromNext), m);
-        }
-        m = O::where(diagonal, O::set1(BOUND_LE_ZERO), m);
-        O::storePart(dbm + p, lanes, m);
+        V m = loadStored<O>(f, ptrdiff_t{p} - 1 - d);
+        if (boundary + 1 < O::W) m = O::where(O::lanesFrom(boundary), loadStored<O>(f, ptrdiff_t{p} - 2 - d), m);
+        O::store(dbm + p, O::where(diagonal, O::set1(BOUND_LE_ZERO), m));
         r += O::W;
         if (r >= n + 1) {
             r -= n + 1;
             ++d;
         }
     }
-    for (; p < size; ++p) {
-        const uint32_t i = p / n, j = p % n;
-        dbm[p] = i == j ? BOUND_LE_ZERO : storedBound(f, p - 1 - p / (n + 1));
-    }
+    for (; p < size; ++p) dbm[p] = p % (n + 1) == 0 ? BOUND_LE_ZERO : storedBound(f, p - 1 - p / (n + 1));
 }

@@ -25,13 +25,9 @@ struct Ops8 {
     using Mask = __m256i;   // all ones in the lanes where a comparison holds
     using Guard = __m256i;  // INT32_MIN in the lanes of finite pivot bounds, INT32_MAX elsewhere
     static constexpr uint32_t W = 8;
-    static constexpr bool kMasked = false;
 
-    static Mask tailMask(uint32_t) { return _mm256_set1_epi32(-1); }
     static V load(const bound_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-    static V loadPart(const bound_t* p, Mask) { return load(p); }
     static void store(bound_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-    static void storePart(bound_t* p, Mask, V v) { store(p, v); }
     static V set1(int32_t x) { return _mm256_set1_epi32(x); }
     static V add(V a, V b) { return _mm256_add_epi32(a, b); }
     static V band(V a, V b) { return _mm256_and_si256(a, b); }
@@ -66,20 +62,19 @@ struct Ops8 {
     static V iota() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
     static V mul(V a, V b) { return _mm256_mullo_epi32(a, b); }
     static Mask equal(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
-    static V gather(const bound_t* base, V index, Mask) { return _mm256_i32gather_epi32(base, index, 4); }
+    static V gather(const bound_t* base, V index) { return _mm256_i32gather_epi32(base, index, 4); }
     static uint32_t orLanes(V a)
     {
         const __m128i x = _mm_or_si128(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1));
         return Ops4OrLanes(x);
     }
     static Mask lanesFrom(uint32_t k) { return _mm256_cmpgt_epi32(iota(), _mm256_set1_epi32(static_cast<int32_t>(k) - 1)); }
-    static Mask firstLanes(uint32_t) { return all(); }
-    static V load16(const int16_t* p, Mask)
+    static V load16(const int16_t* p)
     {
         return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
     }
     // The low halves of the eight bounds, in order.
-    static void store16(int16_t* p, Mask, V v)
+    static void store16(int16_t* p, V v)
     {
         const __m256i halves = _mm256_shuffle_epi8(
             v, _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 4, 5, 8, 9, 12, 13, -1,
@@ -100,13 +95,9 @@ struct Ops4 {
     using Mask = __m128i;
     using Guard = __m128i;
     static constexpr uint32_t W = 4;
-    static constexpr bool kMasked = false;
 
-    static Mask tailMask(uint32_t) { return _mm_set1_epi32(-1); }
     static V load(const bound_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-    static V loadPart(const bound_t* p, Mask) { return load(p); }
     static void store(bound_t* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-    static void storePart(bound_t* p, Mask, V v) { store(p, v); }
     static V set1(int32_t x) { return _mm_set1_epi32(x); }
     static V add(V a, V b) { return _mm_add_epi32(a, b); }
     static V band(V a, V b) { return _mm_and_si128(a, b); }
@@ -140,15 +131,14 @@ struct Ops4 {
     static V iota() { return _mm_setr_epi32(0, 1, 2, 3); }
     static V mul(V a, V b) { return _mm_mullo_epi32(a, b); }
     static Mask equal(V a, V b) { return _mm_cmpeq_epi32(a, b); }
-    static V gather(const bound_t* base, V index, Mask) { return _mm_i32gather_epi32(base, index, 4); }
+    static V gather(const bound_t* base, V index) { return _mm_i32gather_epi32(base, index, 4); }
     static uint32_t orLanes(V x) { return Ops8::Ops4OrLanes(x); }
     static Mask lanesFrom(uint32_t k) { return _mm_cmpgt_epi32(iota(), _mm_set1_epi32(static_cast<int32_t>(k) - 1)); }
-    static Mask firstLanes(uint32_t) { return all(); }
-    static V load16(const int16_t* p, Mask)
+    static V load16(const int16_t* p)
     {
         return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
     }
-    static void store16(int16_t* p, Mask, V v)
+    static void store16(int16_t* p, V v)
     {
         const __m128i halves = _mm_shuffle_epi8(v, _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(p), halves);
@@ -288,21 +278,17 @@ const KernelTable table = {
 namespace dbm::kernels::avx512 {
 namespace {
 
-// Sixteen lanes with mask registers: the last chunk of a run is loaded and stored under a mask.
-// (Where an instruction has a zero-masked form, that one is used: GCC 12 warns about the undefined
-// source vector of the unmasked forms.)
+// Sixteen lanes, comparisons into mask registers. Stores are plain: a masked store would make the
+// loads of the next row or pivot wait for it. (Where an instruction has a masked form, that one is
+// used with every lane: GCC 12 warns about the undefined source vector of the unmasked forms.)
 struct Ops16 {
     using V = __m512i;
     using Mask = __mmask16;
     using Guard = __mmask16;
     static constexpr uint32_t W = 16;
-    static constexpr bool kMasked = true;
 
-    static Mask tailMask(uint32_t n) { return static_cast<Mask>(_bzhi_u32(0xffffu, n)); }
     static V load(const bound_t* p) { return _mm512_loadu_si512(p); }
-    static V loadPart(const bound_t* p, Mask m) { return _mm512_maskz_loadu_epi32(m, p); }
     static void store(bound_t* p, V v) { _mm512_storeu_si512(p, v); }
-    static void storePart(bound_t* p, Mask m, V v) { _mm512_mask_storeu_epi32(p, m, v); }
     static V set1(int32_t x) { return _mm512_set1_epi32(x); }
     static V add(V a, V b) { return _mm512_add_epi32(a, b); }
     static V band(V a, V b) { return _mm512_and_si512(a, b); }
@@ -329,17 +315,16 @@ struct Ops16 {
     static V iota() { return _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15); }
     static V mul(V a, V b) { return _mm512_mullo_epi32(a, b); }
     static Mask equal(V a, V b) { return _mm512_cmpeq_epi32_mask(a, b); }
-    static V gather(const bound_t* base, V index, Mask lanes)
+    static V gather(const bound_t* base, V index)
     {
-        return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, base, 4);
+        return _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xffff, index, base, 4);
     }
     static Mask lanesFrom(uint32_t k) { return static_cast<Mask>(k < 16 ? (0xffffu << k) & 0xffffu : 0u); }
-    static Mask firstLanes(uint32_t k) { return static_cast<Mask>(k >= 16 ? 0xffffu : (1u << k) - 1); }
-    static V load16(const int16_t* p, Mask lanes)
+    static V load16(const int16_t* p)
     {
-        return _mm512_maskz_cvtepi16_epi32(lanes, _mm256_maskz_loadu_epi16(lanes, p));
+        return _mm512_maskz_cvtepi16_epi32(0xffff, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
     }
-    static void store16(int16_t* p, Mask lanes, V v) { _mm512_mask_cvtepi32_storeu_epi16(p, lanes, v); }
+    static void store16(int16_t* p, V v) { _mm512_mask_cvtepi32_storeu_epi16(p, 0xffff, v); }
     static uint32_t orLanes(V a)
     {
         const __m256i x = _mm256_or_si256(_mm512_maskz_extracti32x8_epi32(0xff, a, 0), _mm512_maskz_extracti32x8_epi32(0xff, a, 1));
@@ -350,53 +335,38 @@ struct Ops16 {
     }
 };
 
-// Sixteen lanes whose last chunk overlaps the one before it, as the AVX2 kernels do: plain stores
-// are read back at once by the next row or pivot, where a masked store would make the load wait.
-struct Ops16o : Ops16 {
-    static constexpr bool kMasked = false;
-    static Mask tailMask(uint32_t) { return 0xffff; }
-    static V loadPart(const bound_t* p, Mask) { return load(p); }
-    static void storePart(bound_t* p, Mask, V v) { store(p, v); }
-    static Mask firstLanes(uint32_t) { return 0xffff; }
-    static V load16(const int16_t* p, Mask)
-    {
-        return _mm512_maskz_cvtepi16_epi32(0xffff, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-    }
-    static void store16(int16_t* p, Mask, V v) { _mm512_mask_cvtepi32_storeu_epi16(p, 0xffff, v); }
-};
-
 #include "dbm/kernels_vector_body.h"
 
-// From 16 bounds on the overlapping sixteen lanes run; below, the AVX2 kernels (a processor with
-// these instructions has those too).
+// From 16 bounds on the sixteen lanes run; below, the AVX2 kernels (a processor with these
+// instructions has those too).
 bool closePivots(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
     if (dim < 16) return avx2::table.closePivots(dbm, dim, pivots, testDiagonal);
-    return closePivotsAny<Ops16o>(dbm, dim, pivots, testDiagonal);
+    return closePivotsAny<Ops16>(dbm, dim, pivots, testDiagonal);
 }
 
 void relaxRow(bound_t* rowI, const bound_t* rowK, bound_t ik, uint32_t n)
 {
     if (n < 16) return avx2::table.relaxRow(rowI, rowK, ik, n);
-    relaxRowAny<Ops16o>(rowI, rowK, ik, n);
+    relaxRowAny<Ops16>(rowI, rowK, ik, n);
 }
 
 relation_t relation(const bound_t* a, const bound_t* b, uint32_t n)
 {
     if (n < 16) return avx2::table.relation(a, b, n);
-    return relationAny<Ops16o>(a, b, n);
+    return relationAny<Ops16>(a, b, n);
 }
 
 bool isLessEqual(const bound_t* a, const bound_t* b, uint32_t n)
 {
     if (n < 16) return avx2::table.isLessEqual(a, b, n);
-    return isLessEqualAny<Ops16o>(a, b, n);
+    return isLessEqualAny<Ops16>(a, b, n);
 }
 
 void maxInto(bound_t* a, const bound_t* b, uint32_t n)
 {
     if (n < 16) return avx2::table.maxInto(a, b, n);
-    maxIntoAny<Ops16o>(a, b, n);
+    maxIntoAny<Ops16>(a, b, n);
 }
 
 uint32_t graphBetweenLeaders(const bound_t* dbm, uint32_t n, const uint32_t* leaders, uint32_t leaderCount,
@@ -405,10 +375,10 @@ uint32_t graphBetweenLeaders(const bound_t* dbm, uint32_t n, const uint32_t* lea
     const auto held = [&](auto run) { return run(dbm, n, leaders, leaderCount, leaderBits, bitMatrix); };
     if (n < 16) return avx2::table.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
     switch ((n + 15) / 16) {
-    case 1: return held(graphBetweenLeadersHeld<Ops16o, 1>);
-    case 2: return held(graphBetweenLeadersHeld<Ops16o, 2>);
-    case 3: return held(graphBetweenLeadersHeld<Ops16o, 3>);
-    case 4: return held(graphBetweenLeadersHeld<Ops16o, 4>);
+    case 1: return held(graphBetweenLeadersHeld<Ops16, 1>);
+    case 2: return held(graphBetweenLeadersHeld<Ops16, 2>);
+    case 3: return held(graphBetweenLeadersHeld<Ops16, 3>);
+    case 4: return held(graphBetweenLeadersHeld<Ops16, 4>);
     default: return genericKernels.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
     }
 }
@@ -477,43 +447,43 @@ uint32_t compareGraph(const bound_t* dbm, const GraphView& g, bool wantLooser)
 void fill(bound_t* p, bound_t v, uint32_t n)
 {
     if (n < 16) return avx2::table.fill(p, v, n);
-    fillAny<Ops16o>(p, v, n);
+    fillAny<Ops16>(p, v, n);
 }
 
 bool dropAboveLU(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
 {
     if (dim < 16) return avx2::table.dropAboveLU(dbm, dim, lower, upper);
-    return dropAboveLUAny<Ops16o>(dbm, dim, lower, upper);
+    return dropAboveLUAny<Ops16>(dbm, dim, lower, upper);
 }
 
 uint32_t magnitudeBits(const bound_t* p, uint32_t n)
 {
     if (n < 16) return avx2::table.magnitudeBits(p, n);
-    return magnitudeBitsAny<Ops16o>(p, n);
+    return magnitudeBitsAny<Ops16>(p, n);
 }
 
 void fixedDifferences(const bound_t* dbm, uint32_t n, uint32_t c, uint32_t* bits)
 {
     if (n - c - 1 < 16) return avx2::table.fixedDifferences(dbm, n, c, bits);
-    fixedDifferencesAny<Ops16o>(dbm, n, c, bits);
+    fixedDifferencesAny<Ops16>(dbm, n, c, bits);
 }
 
 uint32_t compareFull(const bound_t* dbm, const FullView& f, uint32_t stop)
 {
     if (f.n < 16) return avx2::table.compareFull(dbm, f, stop);
-    return compareFullAny<Ops16o>(dbm, f, stop);
+    return compareFullAny<Ops16>(dbm, f, stop);
 }
 
 void writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t* out)
 {
     if (n < 16) return avx2::table.writeFull(dbm, n, is16, out);
-    writeFullAny<Ops16o>(dbm, n, is16, out);
+    writeFullAny<Ops16>(dbm, n, is16, out);
 }
 
 void readFull(bound_t* dbm, const FullView& f)
 {
     if (f.n < 16) return avx2::table.readFull(dbm, f);
-    readFullAny<Ops16o>(dbm, f);
+    readFullAny<Ops16>(dbm, f);
 }
 
 }  // namespace
