@@ -292,11 +292,14 @@ void readGraph(bound_t* dbm, const Header& h, uint32_t headerWord)
     uint32_t* mark = marks.get();
     for (uint32_t k = 0; k < (n + 31) / 32; ++k)
         mark[k] = 0;
+    // Only a clock with a bound in its own row can lie inside a path: the rows of the others
+    // stay (< infinity), so closing through them would change nothing. Row 0 starts as (<= 0)
+    // everywhere and is a path's inside only through an upper bound [i][0].
     forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, uint32_t e, bound_t b) {
         dbm[e] = b;
         if (i != 0) {
             setBit(mark, i);
-            setBit(mark, j);
+            if (j == 0) setBit(mark, 0);
         }
         return true;
     });
