@@ -23,16 +23,26 @@ void relaxRowGeneric(bound_t* __restrict rowI, const bound_t* __restrict rowK, b
     }
 }
 
+// True when every entry of the row but the one at `skip` is (< infinity).
+bool isOpenRow(const bound_t* row, uint32_t skip, uint32_t n)
+{
+    for (uint32_t j = 0; j < n; ++j)
+        if (j != skip && isFinite(row[j])) return false;
+    return true;
+}
+
 bool closePivotsGeneric(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
     for (uint32_t k = 0; k < dim; ++k) {
         if (pivots != nullptr && !testBit(pivots, k)) continue;
         const bound_t* rowK = dbm + k * dim;
+        // A pivot row of (< infinity) changes no row: only the diagonal is tested.
+        const bool changesNothing = rowK[k] >= BOUND_LE_ZERO && isOpenRow(rowK, k, dim);
         for (uint32_t i = 0; i < dim; ++i) {
             if (i == k) continue;
             bound_t* rowI = dbm + i * dim;
             const bound_t ik = rowI[k];
-            if (isFinite(ik)) relaxRowGeneric(rowI, rowK, ik, dim);
+            if (!changesNothing && isFinite(ik)) relaxRowGeneric(rowI, rowK, ik, dim);
             if (testDiagonal && rowI[i] <= BOUND_LT_ZERO) return false;
         }
     }

@@ -30,6 +30,13 @@ template <class O>
     return O::add(ikEven, O::band(kj, ikMask));
 }
 
+// The bit of clock x in the chunk from `offset` on, or 0.
+template <class O>
+inline uint32_t clockBit(uint32_t x, uint32_t offset)
+{
+    return x - offset < O::W ? 1u << (x - offset) : 0;
+}
+
 // False when a diagonal entry other than [k][k] lies below (<= 0). Tested once all rows went
 // through pivot k rather than after each row, which would read an entry of the vector just stored.
 inline bool diagonalsHold(const bound_t* dbm, uint32_t dim, uint32_t k)
@@ -69,9 +76,16 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
         const bound_t* rowK = dbm + k * dim;
         V kj[C];
         typename O::Guard finite[C];
+        uint32_t finiteOffDiagonal = 0;
         for (uint32_t c = 0; c < C; ++c) {
             kj[c] = O::load(rowK + run.offset(c));
             finite[c] = O::finite(kj[c]);
+            finiteOffDiagonal |= O::guardBits(finite[c]) & ~clockBit<O>(k, run.offset(c));
+        }
+        if (finiteOffDiagonal == 0 && rowK[k] >= BOUND_LE_ZERO) {
+            // A pivot row of (< infinity) changes no row.
+            if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
+            continue;
         }
         for (uint32_t i = 0; i < dim; ++i) {
             if (i == k) continue;
@@ -184,13 +198,6 @@ inline uint32_t chunkBits(const uint32_t* bits, uint32_t offset)
     const uint32_t w = offset >> 5;
     const uint64_t pair = bits[w] | (uint64_t{bits[w + 1]} << 32);
     return static_cast<uint32_t>(pair >> (offset & 31)) & ((1u << O::W) - 1);
-}
-
-// The bit of clock x in the chunk from `offset` on, or 0.
-template <class O>
-inline uint32_t clockBit(uint32_t x, uint32_t offset)
-{
-    return x - offset < O::W ? 1u << (x - offset) : 0;
 }
 
 // Sets the W bits `bits` into the bit matrix from bit `position` on (bits past the matrix are zero).
