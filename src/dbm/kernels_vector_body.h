@@ -65,7 +65,8 @@ void relaxStreaming(bound_t* rowI, const bound_t* rowK, bound_t ik, const Run<O>
 }
 
 // The closure through the chosen pivots for a dimension of exactly C chunks: the pivot row is read
-// once into registers and serves every other row.
+// once into registers and serves every other row. (The loops over the chunks are unrolled so that
+// the arrays of C vectors stay in registers.)
 template <class O, uint32_t C>
 bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
@@ -77,6 +78,7 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
         V kj[C];
         typename O::Guard finite[C];
         uint32_t finiteOffDiagonal = 0;
+        #pragma GCC unroll 8
         for (uint32_t c = 0; c < C; ++c) {
             kj[c] = O::load(rowK + run.offset(c));
             finite[c] = O::finite(kj[c]);
@@ -95,7 +97,9 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
                 const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
                 // Every chunk is loaded before any is stored (the last one may overlap).
                 V r[C];
+                #pragma GCC unroll 8
                 for (uint32_t c = 0; c < C; ++c) r[c] = O::load(rowI + run.offset(c));
+                #pragma GCC unroll 8
                 for (uint32_t c = 0; c < C; ++c)
                     O::store(rowI + run.offset(c), O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]));
             }
@@ -218,6 +222,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
     using V = typename O::V;
     const Run<O> run(n);
     uint32_t offset[C], leaderChunk[C];
+    #pragma GCC unroll 8
     for (uint32_t c = 0; c < C; ++c) {
         offset[c] = run.offset(c);
         leaderChunk[c] = chunkBits<O>(leaderBits, offset[c]);
@@ -228,6 +233,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
         V rs[C];
         uint32_t open[C];
         uint32_t anyOpen = 0;
+        #pragma GCC unroll 8
         for (uint32_t c = 0; c < C; ++c) {
             rs[c] = O::load(rowR + offset[c]);
             open[c] = leaderChunk[c] & O::guardBits(O::finite(rs[c])) & ~clockBit<O>(r, offset[c]);
@@ -240,6 +246,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
             const bound_t* rowK = dbm + k * n;
             const V ikEven = O::set1(rk & ~1), ikMask = O::set1(rk | ~1);
             anyOpen = 0;
+            #pragma GCC unroll 8
             for (uint32_t c = 0; c < C; ++c) {
                 if (open[c] == 0) continue;
                 const V ks = O::load(rowK + offset[c]);
@@ -249,6 +256,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
                 anyOpen |= open[c];
             }
         }
+        #pragma GCC unroll 8
         for (uint32_t c = 0; c < C; ++c)
             if (open[c] != 0) orBits(bitMatrix, r * n + offset[c], open[c]);
     }
