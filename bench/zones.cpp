@@ -2,6 +2,9 @@
 // successor: closure, constraining, delay, extrapolation, relations (plain and
 // against a stored encoded zone) and the federation operations (subtraction, union,
 // relation, constraining and delay, reduction, exact inclusion), at 3, 6 and 11 clocks.
+// The operations that run on the vector kernels (closures, extrapolation, relations,
+// inclusion, minimal graphs, decoding) also run at 20 to 40 clocks and once per kernel
+// set the processor runs ("set" 0 generic, 1 AVX2, 2 AVX-512; see dbm/kernels.h).
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +16,7 @@
 #include "dbm/encoded.h"
 #include "dbm/extrapolation.h"
 #include "dbm/fed.h"
+#include "dbm/kernels.h"
 
 using namespace dbm;
 
@@ -44,9 +48,33 @@ namespace
 
     uint32_t dimOf(const benchmark::State& state) { return uint32_t(state.range(0)) + 1; }
 
+    // The kernel set of the benchmark's second argument; false (the benchmark skipped) when the
+    // processor does not run it.
+    bool useSetOf(benchmark::State& state)
+    {
+        const auto set = kernel_set_t(state.range(1));
+        if (useKernelSet(set)) {
+            return true;
+        }
+        state.SkipWithError("kernel set not supported here");
+        return false;
+    }
+
+    // A zone as exploration meets them after a delay: every clock bounded below, a few
+    // difference bounds, no upper bound.
+    zone_t delayedZone(uint32_t dim, uint32_t seed, int32_t shift = 0)
+    {
+        zone_t z = randomZone(dim, seed, shift);
+        z.up();
+        return z;
+    }
+
     void BM_Close(benchmark::State& state)
     {
         const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
         const zone_t z = randomZone(dim, 1);
         // Loosen every bound so closure has work to do.
         std::vector<bound_t> loose(z.getMatrix(), z.getMatrix() + dim * dim);
@@ -87,6 +115,9 @@ namespace
     void BM_ExtrapolateLU(benchmark::State& state)
     {
         const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
         const zone_t z = randomZone(dim, 4, 4);
         std::vector<int32_t> lower(dim, 3), upper(dim, 6);
         lower[0] = upper[0] = 0;
@@ -101,6 +132,9 @@ namespace
     void BM_Relation(benchmark::State& state)
     {
         const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
         const zone_t a = randomZone(dim, 5);
         zone_t b = a;
         b.up();
@@ -114,6 +148,9 @@ namespace
     void BM_EncodedRelation(benchmark::State& state)
     {
         const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
         const zone_t a = randomZone(dim, 6);
         zone_t stored = a;
         stored.up();
@@ -131,12 +168,86 @@ namespace
     void BM_EncodedRelationDifferent(benchmark::State& state)
     {
         const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
         const zone_t a = randomZone(dim, 6);
         const zone_t stored = randomZone(dim, 6, 3);
         uint32_t* encoded = writeEncoded(stored.getMatrix(), dim, true, true, 0, nullptr, allocateWords, nullptr);
         std::vector<bound_t> scratch(dim * dim);
         for (auto _ : state) {
             benchmark::DoNotOptimize(relationToEncoded(a.getMatrix(), dim, encoded, scratch.data()));
+        }
+        std::free(encoded);
+    }
+
+    // The extrapolation exploration runs (lower and upper constants, difference bounds of clocks
+    // above their constants dropped) with the re-closure after it.
+    void BM_ExtrapolateLUDiagonal(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
+        const zone_t z = delayedZone(dim, 4, 4);
+        std::vector<int32_t> lower(dim), upper(dim);
+        for (uint32_t k = 1; k < dim; ++k) {
+            lower[k] = int32_t(3 + k % 5);
+            upper[k] = int32_t(6 + k % 7);
+        }
+        std::vector<bound_t> work(dim * dim);
+        for (auto _ : state) {
+            copyMatrix(work.data(), z.getMatrix(), dim);
+            extrapolateLUBoundsDiagonal(work.data(), dim, lower.data(), upper.data());
+            benchmark::DoNotOptimize(work.data());
+        }
+    }
+
+    // Inclusion of one zone in another that includes it (the whole matrix is read) and in one
+    // that does not (the test may stop early).
+    void BM_IsSubsetEq(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
+        const zone_t a = randomZone(dim, 5);
+        zone_t b = a;
+        b.up();
+        const zone_t other = randomZone(dim, 7, 2);
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(isSubsetEq(a.getMatrix(), dim, b.getMatrix()));
+            benchmark::DoNotOptimize(isSubsetEq(other.getMatrix(), dim, b.getMatrix()));
+        }
+    }
+
+    void BM_MinimalGraph(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
+        const zone_t z = delayedZone(dim, 8);
+        std::vector<uint32_t> bits(bitMatrixWords(dim));
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(analyzeMinimalGraph(z.getMatrix(), dim, bits.data()));
+        }
+    }
+
+    // Decoding a stored minimal graph: its bounds are written into the unconstrained matrix,
+    // which is then closed through the clocks they name.
+    void BM_ReadEncodedGraph(benchmark::State& state)
+    {
+        const uint32_t dim = dimOf(state);
+        if (!useSetOf(state)) {
+            return;
+        }
+        const zone_t z = delayedZone(dim, 9);
+        uint32_t* encoded = writeEncoded(z.getMatrix(), dim, true, true, 0, nullptr, allocateWords, nullptr);
+        std::vector<bound_t> work(dim * dim);
+        for (auto _ : state) {
+            readEncoded(work.data(), encoded);
+            benchmark::DoNotOptimize(work.data());
         }
         std::free(encoded);
     }
@@ -251,13 +362,21 @@ namespace
     }
 }
 
-BENCHMARK(BM_Close)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+// Clocks, then the kernel set. The sets run in increasing order, so the benchmarks without a set
+// argument run with the best one the processor runs.
+#define KERNEL_ARGS ArgsProduct({{3, 6, 11, 20, 30, 40}, {0, 1, 2}})->ArgNames({"clocks", "set"})
+
+BENCHMARK(BM_Close)->KERNEL_ARGS;
 BENCHMARK(BM_Constrain)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
 BENCHMARK(BM_Up)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
-BENCHMARK(BM_ExtrapolateLU)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
-BENCHMARK(BM_Relation)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
-BENCHMARK(BM_EncodedRelation)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
-BENCHMARK(BM_EncodedRelationDifferent)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
+BENCHMARK(BM_ExtrapolateLU)->KERNEL_ARGS;
+BENCHMARK(BM_ExtrapolateLUDiagonal)->KERNEL_ARGS;
+BENCHMARK(BM_Relation)->KERNEL_ARGS;
+BENCHMARK(BM_IsSubsetEq)->KERNEL_ARGS;
+BENCHMARK(BM_EncodedRelation)->KERNEL_ARGS;
+BENCHMARK(BM_EncodedRelationDifferent)->KERNEL_ARGS;
+BENCHMARK(BM_MinimalGraph)->KERNEL_ARGS;
+BENCHMARK(BM_ReadEncodedGraph)->KERNEL_ARGS;
 BENCHMARK(BM_FedSubtract)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
 BENCHMARK(BM_FedUnion)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");
 BENCHMARK(BM_FedRelation)->Arg(3)->Arg(6)->Arg(11)->ArgName("clocks");

@@ -1,5 +1,7 @@
 #include "dbm/dbm.h"
 
+#include "dbm/kernel_table.h"
+
 #include <algorithm>
 #include <alloca.h>
 #include <cstring>
@@ -25,19 +27,14 @@ inline bool markEmpty(bound_t* dbm)
 }
 
 // rowI[j] := min(rowI[j], ik + rowK[j]) over every finite rowK[j]: the relaxation
-// of one row through one pivot. The rows are distinct.
-inline void relaxThrough(bound_t* __restrict rowI, const bound_t* __restrict rowK, bound_t ik, uint32_t dim)
+// of one row through one pivot. The rows are distinct and ik is finite.
+inline void relaxThrough(bound_t* rowI, const bound_t* rowK, bound_t ik, uint32_t dim)
 {
-    for (uint32_t j = 0; j < dim; ++j) {
-        const bound_t kj = rowK[j];
-        const bound_t s = isFinite(kj) ? addFinite(ik, kj) : BOUND_INFINITY;
-        rowI[j] = std::min(rowI[j], s);
-    }
+    kernels::active().relaxRow(rowI, rowK, ik, dim);
 }
 
 // Relaxes every row through pivot k; false at the first row whose diagonal
-// entry drops below (<= 0) (optionally not tested at all).
-template <bool TestDiagonal>
+// entry drops below (<= 0).
 inline bool closeThroughPivot(bound_t* dbm, uint32_t dim, uint32_t k)
 {
     const bound_t* rowK = dbm + k * dim;
@@ -46,7 +43,7 @@ inline bool closeThroughPivot(bound_t* dbm, uint32_t dim, uint32_t k)
         bound_t* rowI = dbm + i * dim;
         const bound_t ik = rowI[k];
         if (isFinite(ik)) relaxThrough(rowI, rowK, ik, dim);
-        if (TestDiagonal && rowI[i] <= BOUND_LT_ZERO) return false;
+        if (rowI[i] <= BOUND_LT_ZERO) return false;
     }
     return true;
 }
@@ -81,12 +78,11 @@ const char* relationName(uint32_t code)
 
 void init(bound_t* dbm, uint32_t dim)
 {
-    std::fill(dbm, dbm + dim, BOUND_LE_ZERO);
-    for (uint32_t i = 1; i < dim; ++i) {
-        bound_t* row = dbm + i * dim;
-        std::fill(row, row + dim, BOUND_INFINITY);
-        row[i] = BOUND_LE_ZERO;
-    }
+    const kernels::KernelTable& k = kernels::active();
+    k.fill(dbm, BOUND_LE_ZERO, dim);
+    if (dim < 2) return;
+    k.fill(dbm + dim, BOUND_INFINITY, dim * (dim - 1));
+    for (uint32_t i = 1; i < dim; ++i) dbm[i * dim + i] = BOUND_LE_ZERO;
 }
 
 bool isInit(const bound_t* dbm, uint32_t dim)
@@ -142,9 +138,7 @@ bool isValid(const bound_t* dbm, uint32_t dim)
 
 bool close(bound_t* dbm, uint32_t dim)
 {
-    for (uint32_t k = 0; k < dim; ++k)
-        if (!closeThroughPivot<true>(dbm, dim, k)) return markEmpty(dbm);
-    return true;
+    return kernels::active().closePivots(dbm, dim, nullptr, true) || markEmpty(dbm);
 }
 
 void closeEntry(bound_t* dbm, uint32_t dim, uint32_t b, uint32_t c)
@@ -174,20 +168,21 @@ void closeEntryIfNeeded(bound_t* dbm, uint32_t dim, uint32_t i, uint32_t j)
 
 bool closeMarked(bound_t* dbm, uint32_t dim, const uint32_t* clockBits)
 {
-    for (uint32_t k = 0; k < dim; ++k)
-        if (testBit(clockBits, k) && !closeThroughPivot<true>(dbm, dim, k)) return false;
-    return true;
+    return kernels::active().closePivots(dbm, dim, clockBits, true);
 }
 
 bool closeThroughClock(bound_t* dbm, uint32_t dim, uint32_t k)
 {
-    return closeThroughPivot<true>(dbm, dim, k) || markEmpty(dbm);
+    return closeThroughPivot(dbm, dim, k) || markEmpty(dbm);
 }
 
 void closeThroughActive(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
 {
+    uint32_t bits[MAX_BIT_WORDS];
+    std::memset(bits, 0, bitWords(dim) * sizeof(uint32_t));
     for (uint32_t k = 0; k < dim; ++k)
-        if (lower[k] != MINUS_INF_VALUE || upper[k] != MINUS_INF_VALUE) closeThroughPivot<false>(dbm, dim, k);
+        if (lower[k] != MINUS_INF_VALUE || upper[k] != MINUS_INF_VALUE) setBit(bits, k);
+    kernels::active().closePivots(dbm, dim, bits, false);
 }
 
 // ---- Constraining and intersecting ---------------------------------------
@@ -344,34 +339,19 @@ relation_t relation(const bound_t* first, uint32_t dim, const bound_t* second)
 {
     if (dim < 2 || first == second) return EQUAL;
     // The first and the last diagonal entries are always (<= 0) and are skipped.
-    const uint32_t end = dim * dim - 1;
-    uint32_t p = 1;
-    while (p < end && first[p] == second[p]) ++p;
-    if (p == end) return EQUAL;
-    if (first[p] > second[p]) {
-        for (++p; p < end; ++p)
-            if (first[p] < second[p]) return DIFFERENT;
-        return SUPERSET;
-    }
-    for (++p; p < end; ++p)
-        if (first[p] > second[p]) return DIFFERENT;
-    return SUBSET;
+    return kernels::active().relation(first + 1, second + 1, dim * dim - 2);
 }
 
 bool isSubsetEq(const bound_t* first, uint32_t dim, const bound_t* second)
 {
     if (dim < 2 || first == second) return true;
-    const uint32_t end = dim * dim - 1;
-    for (uint32_t p = 1; p < end; ++p)
-        if (first[p] > second[p]) return false;
-    return true;
+    return kernels::active().isLessEqual(first + 1, second + 1, dim * dim - 2);
 }
 
 void convexUnion(bound_t* first, uint32_t dim, const bound_t* second)
 {
     if (dim < 2) return;
-    const uint32_t end = dim * dim - 1;
-    for (uint32_t p = 1; p < end; ++p) first[p] = std::max(first[p], second[p]);
+    kernels::active().maxInto(first + 1, second + 1, dim * dim - 2);
 }
 
 // ---- Delay and past -----------------------------------------------------

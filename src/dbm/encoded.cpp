@@ -1,6 +1,7 @@
 #include "dbm/encoded.h"
 
 #include "dbm/dbm.h"
+#include "dbm/kernel_table.h"
 #include "support/hash.h"
 #include "support/progress_line.h"
 
@@ -90,11 +91,7 @@ bool testBit(const uint32_t* bits, uint32_t k) { return (bits[k >> 5] >> (k & 31
 void setBit(uint32_t* bits, uint32_t k) { bits[k >> 5] |= 1u << (k & 31); }
 void clearBit(uint32_t* bits, uint32_t k) { bits[k >> 5] &= ~(1u << (k & 31)); }
 
-int32_t read16(const uint32_t* words, uint32_t k)
-{
-    const uint32_t w = words[k >> 1];
-    return static_cast<int16_t>(static_cast<uint16_t>((k & 1) ? (w >> 16) : (w & 0xffff)));
-}
+using kernels::read16;
 
 bound_t readFull16(const uint32_t* words, uint32_t k)
 {
@@ -129,38 +126,23 @@ bool forEachFull(const Header& h, F&& f)
 
 uint32_t boundsPartWords(uint32_t count, bool is16) { return is16 ? (count + 1) / 2 : count; }
 
-// Calls f(i, j, bound) for every bound of a graph kind, in increasing entry number, until f returns
-// false; returns false when it was stopped.
+// The bounds of a graph kind as the kernels read them.
+kernels::GraphView graphView(const Header& h, uint32_t headerWord)
+{
+    const bool is16 = h.kind & kBit16;
+    const uint32_t indexBits = (h.kind & kBitPairs) ? 4u << ((headerWord >> kWidthShift) & 3) : 0;
+    return {h.data, h.data + boundsPartWords(h.count, is16), h.count, h.n, indexBits, is16};
+}
+
+// The bounds of a full kind as the kernels read them.
+kernels::FullView fullView(const Header& h) { return {h.data, h.n, (h.kind & kBit16) != 0}; }
+
+// Calls f(i, j, entry number i * n + j, bound) for every bound of a graph kind, in increasing entry
+// number, until f returns false; returns false when it was stopped.
 template <typename F>
 bool forEachGraph(const Header& h, uint32_t headerWord, F&& f)
 {
-    const uint32_t n = h.n;
-    const uint32_t count = h.count;
-    const bool is16 = h.kind & kBit16;
-    const uint32_t* bounds = h.data;
-    const uint32_t* positions = bounds + boundsPartWords(count, is16);
-    auto boundAt = [&](uint32_t k) -> bound_t { return is16 ? read16(bounds, k) : static_cast<bound_t>(bounds[k]); };
-    if (h.kind & kBitPairs) {
-        const uint32_t w = (headerWord >> kWidthShift) & 3;
-        const uint32_t indexBits = 4u << w;
-        const uint32_t pairBits = 2 * indexBits;
-        const uint32_t indexMask = (1u << indexBits) - 1;
-        uint32_t offset = 0;
-        for (uint32_t k = 0; k < count; ++k, offset += pairBits) {
-            const uint32_t pair = positions[offset >> 5] >> (offset & 31);
-            if (!f(pair & indexMask, (pair >> indexBits) & indexMask, boundAt(k))) return false;
-        }
-    } else {
-        const uint32_t words = bitMatrixWords(n);
-        uint32_t k = 0;
-        for (uint32_t w = 0; w < words && k < count; ++w) {
-            for (uint32_t bits = positions[w]; bits != 0 && k < count; bits &= bits - 1) {
-                const uint32_t e = w * 32 + static_cast<uint32_t>(__builtin_ctz(bits));
-                if (!f(e / n, e % n, boundAt(k++))) return false;
-            }
-        }
-    }
-    return true;
+    return kernels::forEachGraphBound(graphView(h, headerWord), f);
 }
 
 const uint32_t* bitMatrixOf(const Header& h) { return h.data + boundsPartWords(h.count, h.kind & kBit16); }
@@ -206,27 +188,8 @@ uint32_t* writeFull(const bound_t* dbm, uint32_t n, bool is16, uint32_t reserved
     const uint32_t entries = n * (n - 1);
     const uint32_t size = 1 + (is16 ? entries / 2 : entries);
     uint32_t* mem = allocate(size, reserved, context, allocator);
-    uint32_t* out = mem + reserved;
-    *out++ = n | ((is16 ? kBit16 : 0) << kKindShift);
-    if (is16) {
-        uint32_t k = 0, word = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            for (uint32_t j = 0; j < n; ++j) {
-                if (i == j) continue;
-                const bound_t b = dbm[i * n + j];
-                const uint32_t v = b == kInfinity ? kInfinity16 : (static_cast<uint32_t>(b) & 0xffff);
-                if (k++ & 1) {
-                    *out++ = word | (v << 16);
-                } else {
-                    word = v;
-                }
-            }
-        }
-    } else {
-        for (uint32_t i = 0; i < n; ++i)
-            for (uint32_t j = 0; j < n; ++j)
-                if (i != j) *out++ = static_cast<uint32_t>(dbm[i * n + j]);
-    }
+    mem[reserved] = n | ((is16 ? kBit16 : 0) << kKindShift);
+    kernels::active().writeFull(dbm, n, is16, mem + reserved + 1);
     return mem;
 }
 
@@ -331,11 +294,14 @@ void readGraph(bound_t* dbm, const Header& h, uint32_t headerWord)
     uint32_t* mark = marks.get();
     for (uint32_t k = 0; k < (n + 31) / 32; ++k)
         mark[k] = 0;
-    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-        dbm[i * n + j] = b;
+    // Only a clock with a bound in its own row can lie inside a path: the rows of the others
+    // stay (< infinity), so closing through them would change nothing. Row 0 starts as (<= 0)
+    // everywhere and is a path's inside only through an upper bound [i][0].
+    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, uint32_t e, bound_t b) {
+        dbm[e] = b;
         if (i != 0) {
             setBit(mark, i);
-            setBit(mark, j);
+            if (j == 0) setBit(mark, 0);
         }
         return true;
     });
@@ -355,13 +321,7 @@ void read(bound_t* dbm, const uint32_t* encoded)
         readGraph(dbm, h, first);
         return;
     }
-    const uint32_t n = h.n;
-    for (uint32_t i = 0; i < n; ++i)
-        dbm[i * n + i] = kLeZero;
-    forEachFull(h, [&](uint32_t pos, bound_t b) {
-        dbm[pos] = b;
-        return true;
-    });
+    kernels::active().readFull(dbm, fullView(h));
 }
 
 // ----- comparing -----
@@ -373,18 +333,17 @@ bool equalToGraph(const bound_t* dbm, uint32_t n, const uint32_t* bits, uint32_t
     if (count != h.count) return false;
     if (h.kind & kBitPairs) {
         if (h.count == 0) return isInit(dbm, n);
-        return forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-            const uint32_t e = i * n + j;
+        return forEachGraph(h, headerWord, [&](uint32_t, uint32_t, uint32_t e, bound_t b) {
             return dbm[e] == b && testBit(bits, e);
         });
     }
     if (!base::equalWords(bits, bitMatrixOf(h), bitMatrixWords(n))) return false;
-    return forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) { return dbm[i * n + j] == b; });
+    return forEachGraph(h, headerWord, [&](uint32_t, uint32_t, uint32_t e, bound_t b) { return dbm[e] == b; });
 }
 
 bool equalToFull(const bound_t* dbm, const Header& h)
 {
-    return forEachFull(h, [&](uint32_t pos, bound_t b) { return dbm[pos] == b; });
+    return kernels::active().compareFull(dbm, fullView(h), 0) == 0;
 }
 
 // Result of comparing a matrix with an encoded zone in the encoded form.
@@ -411,23 +370,19 @@ bool answeredByHeader(const bound_t* dbm, uint32_t n, uint32_t headerWord, bool 
 EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_t headerWord, bool withScratch)
 {
     if (!(h.kind & kBitGraph)) {
-        if (!withScratch) {
-            const bool included = forEachFull(h, [&](uint32_t pos, bound_t b) { return b >= dbm[pos]; });
-            return {included ? SUBSET : DIFFERENT, true};
+        // A stored bound tighter than the matrix's shows points of the matrix outside the stored
+        // zone, a looser one points of the stored zone outside the matrix. Without a scratch matrix
+        // only the first matters.
+        const uint32_t both = kernels::GRAPH_TIGHTER | kernels::GRAPH_LOOSER;
+        const uint32_t found =
+            kernels::active().compareFull(dbm, fullView(h), withScratch ? both : kernels::GRAPH_TIGHTER);
+        if (!withScratch) return {(found & kernels::GRAPH_TIGHTER) ? DIFFERENT : SUBSET, true};
+        switch (found) {
+        case 0: return {EQUAL, true};
+        case kernels::GRAPH_LOOSER: return {SUBSET, true};
+        case kernels::GRAPH_TIGHTER: return {SUPERSET, true};
+        default: return {DIFFERENT, true};
         }
-        // 0: all equal so far, 1: encoded looser somewhere (Subset), 2: encoded tighter (Superset).
-        int direction = 0;
-        const bool consistent = forEachFull(h, [&](uint32_t pos, bound_t b) {
-            const bound_t m = dbm[pos];
-            if (b == m) return true;
-            if (direction == 0) {
-                direction = b > m ? 1 : 2;
-                return true;
-            }
-            return direction == 1 ? b > m : b < m;
-        });
-        if (!consistent) return {DIFFERENT, true};
-        return {direction == 0 ? EQUAL : direction == 1 ? SUBSET : SUPERSET, true};
     }
     if (h.count == 0) return {SUBSET, false};
     // A stored bound tighter than the matrix's shows points of the matrix outside the stored zone;
@@ -435,15 +390,9 @@ EncodedRelation relateInEncodedForm(const bound_t* dbm, const Header& h, uint32_
     // stored zone outside the matrix. Without a scratch matrix only the first matters, so the walk
     // stops there; with one it goes on until both are seen, which makes the zones Different
     // without decoding.
-    bool tighter = false;
-    bool looser = false;
-    const uint32_t n = h.n;
-    forEachGraph(h, headerWord, [&](uint32_t i, uint32_t j, bound_t b) {
-        const bound_t m = dbm[i * n + j];
-        tighter |= b < m;
-        looser |= b > m;
-        return !(tighter && (looser || !withScratch));
-    });
+    const uint32_t found = kernels::active().compareGraph(dbm, graphView(h, headerWord), withScratch);
+    const bool tighter = found & kernels::GRAPH_TIGHTER;
+    const bool looser = found & kernels::GRAPH_LOOSER;
     if (tighter) return {DIFFERENT, looser || !withScratch};
     // Included; with a looser bound the inclusion is strict, otherwise only decoding tells
     // Subset from Equal.
@@ -481,20 +430,33 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
     }
 
     // next[c]: 0 while clock c is not placed, -1 for the last clock of its class, else its successor.
-    Scratch<256> space(2 * size_t{n});
+    // leaderBits and fixed are clock bit arrays of n with a spare word (zero in leaderBits).
+    const kernels::KernelTable& kernel = kernels::active();
+    const uint32_t bitArrayWords = bitWords(n) + 1;
+    Scratch<256> space(2 * size_t{n} + 2 * size_t{bitArrayWords});
     uint32_t* leaders = space.get();
     int32_t* next = reinterpret_cast<int32_t*>(space.get() + n);
+    uint32_t* leaderBits = space.get() + 2 * size_t{n};
+    uint32_t* fixed = leaderBits + bitArrayWords;
     for (uint32_t c = 0; c < n; ++c)
         next[c] = 0;
+    for (uint32_t w = 0; w < bitArrayWords; ++w)
+        leaderBits[w] = 0;
 
     uint32_t leaderCount = 0;
     for (uint32_t c = 0; c < n; ++c) {
         if (next[c] != 0) continue;
         leaders[leaderCount++] = c;
+        setBit(leaderBits, c);
         uint32_t last = c;
-        const bound_t* row = dbm + c * n;
-        for (uint32_t j = c + 1; j < n; ++j) {
-            if (next[j] == 0 && (row[j] >> 1) + (dbm[j * n + c] >> 1) == 0) {
+        // The later clocks whose difference to c is fixed, in increasing order, join c's class.
+        for (uint32_t w = c >> 5; w < bitArrayWords; ++w)
+            fixed[w] = 0;
+        kernel.fixedDifferences(dbm, n, c, fixed);
+        for (uint32_t w = c >> 5; w < bitArrayWords; ++w) {
+            for (uint32_t bits = fixed[w]; bits != 0; bits &= bits - 1) {
+                const uint32_t j = w * 32 + static_cast<uint32_t>(__builtin_ctz(bits));
+                if (next[j] != 0) continue;
                 next[last] = static_cast<int32_t>(j);
                 last = j;
             }
@@ -502,26 +464,7 @@ uint32_t analyzeMinimalGraph(const bound_t* dbm, uint32_t n, uint32_t* bitMatrix
         next[last] = -1;
     }
 
-    uint32_t count = 0;
-    for (uint32_t a = 0; a < leaderCount; ++a) {
-        const uint32_t r = leaders[a];
-        const bound_t* row = dbm + r * n;
-        for (uint32_t b = 0; b < leaderCount; ++b) {
-            const uint32_t s = leaders[b];
-            if (s == r || !isFinite(row[s])) continue;
-            bool implied = false;
-            for (uint32_t c = 0; c < leaderCount && !implied; ++c) {
-                const uint32_t k = leaders[c];
-                if (k == r || k == s) continue;
-                const bound_t rk = row[k], ks = dbm[k * n + s];
-                implied = isFinite(rk) && isFinite(ks) && addFinite(rk, ks) <= row[s];
-            }
-            if (!implied) {
-                setBit(bitMatrix, r * n + s);
-                ++count;
-            }
-        }
-    }
+    uint32_t count = kernel.graphBetweenLeaders(dbm, n, leaders, leaderCount, leaderBits, bitMatrix);
 
     for (uint32_t a = 0; a < leaderCount; ++a) {
         const uint32_t leader = leaders[a];
@@ -657,7 +600,7 @@ bool encodedHasZero(const uint32_t* encoded)
         }
         return true;
     }
-    return forEachGraph(h, headerWord, [](uint32_t, uint32_t, bound_t b) { return b > 0; });
+    return forEachGraph(h, headerWord, [](uint32_t, uint32_t, uint32_t, bound_t b) { return b > 0; });
 }
 
 void convexUnionEncoded(bound_t* dbm, uint32_t n, const uint32_t* encoded, bound_t* scratch)
@@ -706,13 +649,7 @@ uint32_t maxBoundMagnitude(const bound_t* dbm, uint32_t n)
 {
     // The OR of the magnitudes is cheaper than a maximum and only slightly stricter: its bit length is
     // that of the largest magnitude.
-    uint32_t bits = 0;
-    const uint32_t nn = n * n;
-    for (uint32_t k = 0; k < nn; ++k) {
-        const bound_t b = dbm[k];
-        if (b < kInfinity) bits |= static_cast<uint32_t>(b >= 0 ? b : ~b);
-    }
-    return bits;
+    return kernels::active().magnitudeBits(dbm, n * n);
 }
 
 bool equalToEncoded(const bound_t* dbm, uint32_t n, const uint32_t* encoded)

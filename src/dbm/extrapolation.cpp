@@ -1,6 +1,7 @@
 #include "dbm/extrapolation.h"
 
 #include "dbm/dbm.h"
+#include "dbm/kernel_table.h"
 
 namespace dbm {
 
@@ -95,24 +96,9 @@ void extrapolateMaxBoundsDiagonal(bound_t* dbm, uint32_t dim, const int32_t* max
 void extrapolateLUBoundsDiagonal(bound_t* dbm, uint32_t dim, const int32_t* lower, const int32_t* upper)
 {
     if (dim < 2) return;
-    bool changed = false;
 
     // Rows first, tested against the lower bounds as they were on entry.
-    for (uint32_t i = 1; i < dim; ++i) {
-        bound_t* row = dbm + i * dim;
-        const bool rowAbove = above(lower[i], dbm[i]);
-        for (uint32_t j = 0; j < dim; ++j) {
-            if (j == i) continue;
-            const bound_t b = row[j];
-            if (rowAbove) {
-                // A row of (< infinity) keeps the matrix closed.
-                row[j] = BOUND_INFINITY;
-            } else if (boundValue(b) > lower[i] || above(upper[j], dbm[j])) {
-                row[j] = BOUND_INFINITY;
-                changed |= isFinite(b);
-            }
-        }
-    }
+    const bool changed = kernels::active().dropAboveLU(dbm, dim, lower, upper);
 
     // Then row 0; the column below each raised entry is already (< infinity).
     for (uint32_t j = 1; j < dim; ++j)

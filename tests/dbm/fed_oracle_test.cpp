@@ -1,6 +1,7 @@
 // Randomized check of the federation algebra against brute force: random
 // federations of 1 to 3 clocks with constants up to 5 are compared as sets of
-// grid points (every clock at a multiple of 1/2 from 0 to 6).
+// grid points (every clock at a multiple of 1/2 from 0 to 6), under every kernel set
+// the processor runs.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include "dbm/dbm.h"
 #include "dbm/fed.h"
+#include "kernel_sets.h"
 
 using namespace dbm;
 
@@ -140,148 +142,152 @@ namespace
 
 TEST(FedOracle, SetOperationsKeepExactlyTheExpectedPoints)
 {
-    for (uint32_t dim = 2; dim <= 4; ++dim) {
-        const Oracle oracle(dim);
-        Generator gen(kSeed + dim);
-        for (int round = 0; round < kRounds; ++round) {
-            SCOPED_TRACE(testing::Message() << "seed " << kSeed + dim << ", dimension " << dim << ", round "
-                                            << round);
-            const fed_t a = gen.fed(dim), b = gen.fed(dim);
-            const PointSet pa = oracle.of(a), pb = oracle.of(b);
-            const fed_t aCopy = a;
+    dbm_test::forEachKernelSet([&](dbm::kernel_set_t) {
+        for (uint32_t dim = 2; dim <= 4; ++dim) {
+            const Oracle oracle(dim);
+            Generator gen(kSeed + dim);
+            for (int round = 0; round < kRounds; ++round) {
+                SCOPED_TRACE(testing::Message() << "seed " << kSeed + dim << ", dimension " << dim << ", round "
+                                                << round);
+                const fed_t a = gen.fed(dim), b = gen.fed(dim);
+                const PointSet pa = oracle.of(a), pb = oracle.of(b);
+                const fed_t aCopy = a;
 
-            fed_t u = a;
-            u.unionWith(b);
-            expectWellFormed(u);
-            EXPECT_EQ(oracle.of(u), unite(pa, pb)) << "union";
+                fed_t u = a;
+                u.unionWith(b);
+                expectWellFormed(u);
+                EXPECT_EQ(oracle.of(u), unite(pa, pb)) << "union";
 
-            fed_t i = a;
-            i.intersectWith(b);
-            expectWellFormed(i);
-            EXPECT_EQ(oracle.of(i), meet(pa, pb)) << "intersection";
+                fed_t i = a;
+                i.intersectWith(b);
+                expectWellFormed(i);
+                EXPECT_EQ(oracle.of(i), meet(pa, pb)) << "intersection";
 
-            fed_t d = a;
-            d.subtract(b);
-            expectWellFormed(d);
-            EXPECT_EQ(oracle.of(d), minus(pa, pb)) << "subtraction";
-            EXPECT_FALSE(d.intersects(b));
+                fed_t d = a;
+                d.subtract(b);
+                expectWellFormed(d);
+                EXPECT_EQ(oracle.of(d), minus(pa, pb)) << "subtraction";
+                EXPECT_FALSE(d.intersects(b));
 
-            // Subtraction pieces of one DBM are pairwise disjoint.
-            if (a.size() == 1) {
-                for (auto p = d.begin(); p != d.end(); ++p) {
-                    auto q = p;
-                    for (++q; q != d.end(); ++q) {
-                        EXPECT_FALSE(dbm::intersects(p.matrix(), dim, q.matrix()));
+                // Subtraction pieces of one DBM are pairwise disjoint.
+                if (a.size() == 1) {
+                    for (auto p = d.begin(); p != d.end(); ++p) {
+                        auto q = p;
+                        for (++q; q != d.end(); ++q) {
+                            EXPECT_FALSE(dbm::intersects(p.matrix(), dim, q.matrix()));
+                        }
                     }
                 }
-            }
 
-            const bool sub = a.isSubsetEq(b);
-            EXPECT_EQ(sub, d.isEmpty()) << "exact inclusion agrees with subtraction";
-            if (sub) {
-                EXPECT_TRUE(within(pa, pb)) << "inclusion";
-            }
-            if (!within(pa, pb)) {
-                EXPECT_FALSE(sub) << "inclusion";
-            }
-            const int rel = a.relation(b);
-            if (rel & 2) {
-                EXPECT_TRUE(sub) << "pairwise subset implies exact subset";
-            }
-            if (rel & 1) {
-                EXPECT_TRUE(b.isSubsetEq(a)) << "pairwise superset implies exact superset";
-            }
-            EXPECT_EQ(a.relationExact(b), (sub ? 2 : 0) | (b.isSubsetEq(a) ? 1 : 0));
-            // The exact test agrees with the intersection; the quick one may only err towards
-            // true (from three clocks on).
-            EXPECT_EQ(a.intersectsExactly(b), !i.isEmpty());
-            if (!a.intersects(b)) {
-                EXPECT_TRUE(i.isEmpty());
-            }
-            if (dim <= 3) {
-                EXPECT_EQ(a.intersects(b), !i.isEmpty());
-            }
+                const bool sub = a.isSubsetEq(b);
+                EXPECT_EQ(sub, d.isEmpty()) << "exact inclusion agrees with subtraction";
+                if (sub) {
+                    EXPECT_TRUE(within(pa, pb)) << "inclusion";
+                }
+                if (!within(pa, pb)) {
+                    EXPECT_FALSE(sub) << "inclusion";
+                }
+                const int rel = a.relation(b);
+                if (rel & 2) {
+                    EXPECT_TRUE(sub) << "pairwise subset implies exact subset";
+                }
+                if (rel & 1) {
+                    EXPECT_TRUE(b.isSubsetEq(a)) << "pairwise superset implies exact superset";
+                }
+                EXPECT_EQ(a.relationExact(b), (sub ? 2 : 0) | (b.isSubsetEq(a) ? 1 : 0));
+                // The exact test agrees with the intersection; the quick one may only err towards
+                // true (from three clocks on).
+                EXPECT_EQ(a.intersectsExactly(b), !i.isEmpty());
+                if (!a.intersects(b)) {
+                    EXPECT_TRUE(i.isEmpty());
+                }
+                if (dim <= 3) {
+                    EXPECT_EQ(a.intersects(b), !i.isEmpty());
+                }
 
-            // The operands are untouched, and share with their copies.
-            EXPECT_EQ(oracle.of(a), pa);
-            EXPECT_EQ(a.getHeader(), aCopy.getHeader());
+                // The operands are untouched, and share with their copies.
+                EXPECT_EQ(oracle.of(a), pa);
+                EXPECT_EQ(a.getHeader(), aCopy.getHeader());
+            }
         }
-    }
+    });
 }
 
 TEST(FedOracle, ReductionsKeepThePointSet)
 {
-    for (uint32_t dim = 2; dim <= 4; ++dim) {
-        const Oracle oracle(dim);
-        Generator gen(kSeed * 3 + dim);
-        for (int round = 0; round < kRounds; ++round) {
-            SCOPED_TRACE(testing::Message() << "seed " << kSeed * 3 + dim << ", dimension " << dim << ", round "
-                                            << round);
-            const fed_t a = gen.fed(dim, 6);
-            const PointSet pa = oracle.of(a);
+    dbm_test::forEachKernelSet([&](dbm::kernel_set_t) {
+        for (uint32_t dim = 2; dim <= 4; ++dim) {
+            const Oracle oracle(dim);
+            Generator gen(kSeed * 3 + dim);
+            for (int round = 0; round < kRounds; ++round) {
+                SCOPED_TRACE(testing::Message() << "seed " << kSeed * 3 + dim << ", dimension " << dim << ", round "
+                                                << round);
+                const fed_t a = gen.fed(dim, 6);
+                const PointSet pa = oracle.of(a);
 
-            for (int level = 0; level <= 2; ++level) {
-                fed_t r = a;
-                r.mergeReduce(0, level);
-                expectWellFormed(r);
-                EXPECT_EQ(oracle.of(r), pa) << "mergeReduce level " << level;
-                EXPECT_LE(r.size(), a.size());
-                // No DBM is left inside another.
-                for (auto p = r.begin(); p != r.end(); ++p) {
-                    for (auto q = r.begin(); q != r.end(); ++q) {
-                        if (p != q) {
-                            EXPECT_FALSE(dbm::isSubsetEq(p.matrix(), dim, q.matrix())) << "level " << level;
+                for (int level = 0; level <= 2; ++level) {
+                    fed_t r = a;
+                    r.mergeReduce(0, level);
+                    expectWellFormed(r);
+                    EXPECT_EQ(oracle.of(r), pa) << "mergeReduce level " << level;
+                    EXPECT_LE(r.size(), a.size());
+                    // No DBM is left inside another.
+                    for (auto p = r.begin(); p != r.end(); ++p) {
+                        for (auto q = r.begin(); q != r.end(); ++q) {
+                            if (p != q) {
+                                EXPECT_FALSE(dbm::isSubsetEq(p.matrix(), dim, q.matrix())) << "level " << level;
+                            }
                         }
                     }
+                    EXPECT_TRUE(r.isSubsetEq(a) && a.isSubsetEq(r));
                 }
-                EXPECT_TRUE(r.isSubsetEq(a) && a.isSubsetEq(r));
+
+                fed_t byRelation = a;
+                byRelation.reduceByRelation();
+                EXPECT_EQ(oracle.of(byRelation), pa) << "reduceByRelation";
+
+                fed_t redundant = a;
+                redundant.removeRedundant();
+                expectWellFormed(redundant);
+                EXPECT_EQ(oracle.of(redundant), pa) << "removeRedundant";
+
+                fed_t byHull = a;
+                byHull.reduceByHull();
+                expectWellFormed(byHull);
+                EXPECT_EQ(oracle.of(byHull), pa) << "reduceByHull";
+
+                fed_t expensive = a;
+                expensive.expensiveMergeReduce();
+                expectWellFormed(expensive);
+                EXPECT_EQ(oracle.of(expensive), pa) << "expensiveMergeReduce";
+                EXPECT_LE(expensive.size(), a.size());
+
+                fed_t partitioned = a;
+                partitioned.partitionReduce();
+                expectWellFormed(partitioned);
+                EXPECT_EQ(oracle.of(partitioned), pa) << "partitionReduce";
+
+                fed_t hull = a;
+                hull.convexHull();
+                EXPECT_LE(hull.size(), 1u);
+                EXPECT_TRUE(within(pa, oracle.of(hull))) << "convexHull";
+
+                // Extrapolation only widens, and with constants above every bound changes nothing.
+                std::vector<int32_t> max(dim, 3);
+                max[0] = 0;
+                const clock_constraint_t diag[] = {{1, dim - 1, boundLE(gen.pick(-2, 2))}};
+                fed_t x = a;
+                x.splitExtrapolateMaxBounds(diag, diag + (dim > 2 ? 1 : 0), max.data());
+                expectWellFormed(x);
+                EXPECT_TRUE(a.isSubsetEq(x)) << "splitExtrapolateMaxBounds";
+                std::vector<int32_t> big(dim, 10);
+                big[0] = 0;
+                fed_t y = a;
+                y.splitExtrapolateMaxBounds(diag, diag + (dim > 2 ? 1 : 0), big.data());
+                EXPECT_EQ(oracle.of(y), pa) << "splitExtrapolateMaxBounds with large constants";
             }
-
-            fed_t byRelation = a;
-            byRelation.reduceByRelation();
-            EXPECT_EQ(oracle.of(byRelation), pa) << "reduceByRelation";
-
-            fed_t redundant = a;
-            redundant.removeRedundant();
-            expectWellFormed(redundant);
-            EXPECT_EQ(oracle.of(redundant), pa) << "removeRedundant";
-
-            fed_t byHull = a;
-            byHull.reduceByHull();
-            expectWellFormed(byHull);
-            EXPECT_EQ(oracle.of(byHull), pa) << "reduceByHull";
-
-            fed_t expensive = a;
-            expensive.expensiveMergeReduce();
-            expectWellFormed(expensive);
-            EXPECT_EQ(oracle.of(expensive), pa) << "expensiveMergeReduce";
-            EXPECT_LE(expensive.size(), a.size());
-
-            fed_t partitioned = a;
-            partitioned.partitionReduce();
-            expectWellFormed(partitioned);
-            EXPECT_EQ(oracle.of(partitioned), pa) << "partitionReduce";
-
-            fed_t hull = a;
-            hull.convexHull();
-            EXPECT_LE(hull.size(), 1u);
-            EXPECT_TRUE(within(pa, oracle.of(hull))) << "convexHull";
-
-            // Extrapolation only widens, and with constants above every bound changes nothing.
-            std::vector<int32_t> max(dim, 3);
-            max[0] = 0;
-            const clock_constraint_t diag[] = {{1, dim - 1, boundLE(gen.pick(-2, 2))}};
-            fed_t x = a;
-            x.splitExtrapolateMaxBounds(diag, diag + (dim > 2 ? 1 : 0), max.data());
-            expectWellFormed(x);
-            EXPECT_TRUE(a.isSubsetEq(x)) << "splitExtrapolateMaxBounds";
-            std::vector<int32_t> big(dim, 10);
-            big[0] = 0;
-            fed_t y = a;
-            y.splitExtrapolateMaxBounds(diag, diag + (dim > 2 ? 1 : 0), big.data());
-            EXPECT_EQ(oracle.of(y), pa) << "splitExtrapolateMaxBounds with large constants";
         }
-    }
+    });
 }
 
 namespace
@@ -357,50 +363,54 @@ namespace
 
 TEST(FedOracle, PastAvoidingKeepsThePointsThatReachGoodBeforeBad)
 {
-    for (uint32_t dim = 2; dim <= 4; ++dim) {
-        const Oracle oracle(dim);
-        Generator gen(kSeed * 7 + dim);
-        for (int round = 0; round < kRounds / 2; ++round) {
-            SCOPED_TRACE(testing::Message() << "seed " << kSeed * 7 + dim << ", dimension " << dim << ", round "
-                                            << round);
-            const fed_t good = gen.fed(dim, 3);
-            const fed_t bad = gen.fed(dim, 2);
-            fed_t past = good;
-            past.pastAvoiding(bad);
-            expectWellFormed(past);
-            PointSet expected(oracle.points.size());
-            for (size_t k = 0; k < oracle.points.size(); ++k) {
-                expected[k] = reachesAvoiding(good, bad, oracle.points[k]);
+    dbm_test::forEachKernelSet([&](dbm::kernel_set_t) {
+        for (uint32_t dim = 2; dim <= 4; ++dim) {
+            const Oracle oracle(dim);
+            Generator gen(kSeed * 7 + dim);
+            for (int round = 0; round < kRounds / 2; ++round) {
+                SCOPED_TRACE(testing::Message() << "seed " << kSeed * 7 + dim << ", dimension " << dim << ", round "
+                                                << round);
+                const fed_t good = gen.fed(dim, 3);
+                const fed_t bad = gen.fed(dim, 2);
+                fed_t past = good;
+                past.pastAvoiding(bad);
+                expectWellFormed(past);
+                PointSet expected(oracle.points.size());
+                for (size_t k = 0; k < oracle.points.size(); ++k) {
+                    expected[k] = reachesAvoiding(good, bad, oracle.points[k]);
+                }
+                EXPECT_EQ(oracle.of(past), expected);
             }
-            EXPECT_EQ(oracle.of(past), expected);
         }
-    }
+    });
 }
 
 TEST(FedOracle, UpAvoidingKeepsThePointsReachedBeforeBad)
 {
-    int exact = 0;
-    for (uint32_t dim = 2; dim <= 4; ++dim) {
-        const Oracle oracle(dim);
-        Generator gen(kSeed * 11 + dim);
-        for (int round = 0; round < kRounds / 2; ++round) {
-            SCOPED_TRACE(testing::Message() << "seed " << kSeed * 11 + dim << ", dimension " << dim << ", round "
-                                            << round);
-            const fed_t start = gen.fed(dim, 3);
-            const fed_t bad = gen.fed(dim, 2);
-            fed_t future = start;
-            if (!future.upAvoiding(bad)) {
-                EXPECT_EQ(future.getHeader(), start.getHeader()) << "a refused step leaves the federation alone";
-                continue;
+    dbm_test::forEachKernelSet([&](dbm::kernel_set_t) {
+        int exact = 0;
+        for (uint32_t dim = 2; dim <= 4; ++dim) {
+            const Oracle oracle(dim);
+            Generator gen(kSeed * 11 + dim);
+            for (int round = 0; round < kRounds / 2; ++round) {
+                SCOPED_TRACE(testing::Message() << "seed " << kSeed * 11 + dim << ", dimension " << dim << ", round "
+                                                << round);
+                const fed_t start = gen.fed(dim, 3);
+                const fed_t bad = gen.fed(dim, 2);
+                fed_t future = start;
+                if (!future.upAvoiding(bad)) {
+                    EXPECT_EQ(future.getHeader(), start.getHeader()) << "a refused step leaves the federation alone";
+                    continue;
+                }
+                ++exact;
+                expectWellFormed(future);
+                PointSet expected(oracle.points.size());
+                for (size_t k = 0; k < oracle.points.size(); ++k) {
+                    expected[k] = reachesAvoiding(start, bad, oracle.points[k], true);
+                }
+                EXPECT_EQ(oracle.of(future), expected);
             }
-            ++exact;
-            expectWellFormed(future);
-            PointSet expected(oracle.points.size());
-            for (size_t k = 0; k < oracle.points.size(); ++k) {
-                expected[k] = reachesAvoiding(start, bad, oracle.points[k], true);
-            }
-            EXPECT_EQ(oracle.of(future), expected);
         }
-    }
-    EXPECT_GT(exact, kRounds / 2) << "most random cases are answered";
+        EXPECT_GT(exact, kRounds / 2) << "most random cases are answered";
+    });
 }

@@ -21,6 +21,7 @@
 #include "dbm/bound.h"
 #include "dbm/dbm.h"
 #include "dbm/extrapolation.h"
+#include "kernel_sets.h"
 
 namespace {
 
@@ -216,19 +217,22 @@ uint32_t baseSeed()
 constexpr int CASES = 150;
 
 // Runs body once per case with its own generator and dimension 2 to 4 (1 to 3
-// clocks); stops at the first failing case and names its seed.
+// clocks), under every kernel set the processor runs; stops at the first failing
+// case and names its seed and set.
 void forEachCase(const char* name, const std::function<void(Rng&, uint32_t)>& body)
 {
     const uint32_t base = baseSeed();
-    for (int n = 0; n < CASES; ++n) {
-        const uint32_t seed = base + static_cast<uint32_t>(n);
-        Rng r(seed);
-        const uint32_t dim = static_cast<uint32_t>(r.range(2, 4));
-        SCOPED_TRACE(std::string(name) + ": seed " + std::to_string(seed) + " (MIRVEK_TEST_SEED=" +
-                     std::to_string(base) + ", case " + std::to_string(n) + "), dim " + std::to_string(dim));
-        body(r, dim);
-        if (::testing::Test::HasFailure()) return;
-    }
+    dbm_test::forEachKernelSet([&](kernel_set_t) {
+        for (int n = 0; n < CASES; ++n) {
+            const uint32_t seed = base + static_cast<uint32_t>(n);
+            Rng r(seed);
+            const uint32_t dim = static_cast<uint32_t>(r.range(2, 4));
+            SCOPED_TRACE(std::string(name) + ": seed " + std::to_string(seed) + " (MIRVEK_TEST_SEED=" +
+                         std::to_string(base) + ", case " + std::to_string(n) + "), dim " + std::to_string(dim));
+            body(r, dim);
+            if (::testing::Test::HasFailure()) return;
+        }
+    });
 }
 
 TEST(RawDbmRandom, ClosureKeepsThePointSet)

@@ -15,6 +15,7 @@
 #include "dbm/encoded.h"
 #include "dbm/extrapolation.h"
 #include "dbm/fed.h"
+#include "../kernel_sets.h"
 
 namespace {
 long allocations = 0;
@@ -93,76 +94,83 @@ long steadyStateAllocations(const std::function<void()>& op)
 
 TEST(SteadyState, ZoneAndFederationOperationsTakeNothingFromTheHeap)
 {
-    for (uint32_t dim : {3u, 6u, 11u}) {
-        const zone_t a = boxZone(dim, 1, 6), b = boxZone(dim, 4, 9), c = boxZone(dim, 0, 3);
-        std::vector<int32_t> max(dim, 5), lower(dim, 4), upper(dim, 7);
-        max[0] = lower[0] = upper[0] = 0;
-        std::vector<bound_t> scratch(size_t(dim) * dim), matrix(a.getMatrix(), a.getMatrix() + dim * dim);
-        std::vector<uint32_t> stored;
-        stored.reserve(size_t(dim) * dim + 4);
-        writeEncoded(b.getMatrix(), dim, true, true, 0, &stored, intoVector, nullptr);
-        const fed_t ab = [&] {
-            fed_t f(a);
-            f.unionWithZone(b);
-            return f;
-        }();
-        const std::vector<clock_constraint_t> guard = {{1, 0, boundLE(7)}, {0, dim - 1, boundLT(-2)}};
+    dbm_test::forEachKernelSet([](kernel_set_t) {
+        for (uint32_t dim : {3u, 6u, 11u, 20u, 38u}) {
+            const zone_t a = boxZone(dim, 1, 6), b = boxZone(dim, 4, 9), c = boxZone(dim, 0, 3);
+            std::vector<int32_t> max(dim, 5), lower(dim, 4), upper(dim, 7);
+            max[0] = lower[0] = upper[0] = 0;
+            std::vector<bound_t> scratch(size_t(dim) * dim), matrix(a.getMatrix(), a.getMatrix() + dim * dim);
+            std::vector<uint32_t> stored, graphBits(bitMatrixWords(dim));
+            stored.reserve(size_t(dim) * dim + 4);
+            writeEncoded(b.getMatrix(), dim, true, true, 0, &stored, intoVector, nullptr);
+            const fed_t ab = [&] {
+                fed_t f(a);
+                f.unionWithZone(b);
+                return f;
+            }();
+            const std::vector<clock_constraint_t> guard = {{1, 0, boundLE(7)}, {0, dim - 1, boundLT(-2)}};
 
-        const struct {
-            const char* name;
-            std::function<void()> op;
-        } cases[] = {
-            {"raw closure, constrain, delay, reset, extrapolation",
-             [&] {
-                 copyMatrix(scratch.data(), matrix.data(), dim);
-                 constrainAll(scratch.data(), dim, guard.data(), guard.size());
-                 up(scratch.data(), dim);
-                 updateValue(scratch.data(), dim, 1, 0);
-                 extrapolateLUBounds(scratch.data(), dim, lower.data(), upper.data());
-                 extrapolateMaxBoundsDiagonal(scratch.data(), dim, max.data());
-                 close(scratch.data(), dim);
-                 relation(scratch.data(), dim, matrix.data());
-             }},
-            {"encoded relation and equality",
-             [&] {
-                 relationToEncoded(a.getMatrix(), dim, stored.data(), scratch.data());
-                 relationToEncoded(b.getMatrix(), dim, stored.data(), nullptr);
-                 isEqualToEncoded(b.getMatrix(), dim, stored.data());
-                 encodedHasZero(stored.data());
-             }},
-            {"zone copy on write",
-             [&] {
-                 zone_t z = a;
-                 z.constrain(1, 0, boundLE(5));
-                 z.up();
-                 z.freeClock(1);
-                 z.updateValue(1, 0);
-             }},
-            {"federation successor",
-             [&] {
-                 fed_t f = ab;
-                 f.constrain(guard.data(), guard.size());
-                 f.up();
-                 f.updateValue(1, 0);
-                 f.extrapolateMaxBoundsDiagonal(max.data());
-                 f.hash(0);
-             }},
-            {"federation algebra",
-             [&] {
-                 fed_t f = ab;
-                 f.unionWithZone(c);
-                 f.subtract(fed_t(b));
-                 f.intersectWith(ab);
-                 f.mergeReduce(0, 1);
-                 f.relation(ab);
-                 f.isSubsetEq(ab);
-                 ab.isSubsetEq(f);
-             }},
-        };
-        for (const auto& c : cases) {
-            EXPECT_EQ(steadyStateAllocations(c.op), 0) << c.name << ", " << dim - 1 << " clocks";
+            const struct {
+                const char* name;
+                std::function<void()> op;
+            } cases[] = {
+                {"raw closure, constrain, delay, reset, extrapolation",
+                 [&] {
+                     copyMatrix(scratch.data(), matrix.data(), dim);
+                     constrainAll(scratch.data(), dim, guard.data(), guard.size());
+                     up(scratch.data(), dim);
+                     updateValue(scratch.data(), dim, 1, 0);
+                     extrapolateLUBounds(scratch.data(), dim, lower.data(), upper.data());
+                     extrapolateMaxBoundsDiagonal(scratch.data(), dim, max.data());
+                     close(scratch.data(), dim);
+                     relation(scratch.data(), dim, matrix.data());
+                 }},
+                {"encoded relation and equality",
+                 [&] {
+                     relationToEncoded(a.getMatrix(), dim, stored.data(), scratch.data());
+                     relationToEncoded(b.getMatrix(), dim, stored.data(), nullptr);
+                     isEqualToEncoded(b.getMatrix(), dim, stored.data());
+                     encodedHasZero(stored.data());
+                     readEncoded(scratch.data(), stored.data());
+                     isSubsetEq(a.getMatrix(), dim, scratch.data());
+                     analyzeMinimalGraph(a.getMatrix(), dim, graphBits.data());
+                     copyMatrix(scratch.data(), matrix.data(), dim);
+                     extrapolateLUBoundsDiagonal(scratch.data(), dim, lower.data(), upper.data());
+                 }},
+                {"zone copy on write",
+                 [&] {
+                     zone_t z = a;
+                     z.constrain(1, 0, boundLE(5));
+                     z.up();
+                     z.freeClock(1);
+                     z.updateValue(1, 0);
+                 }},
+                {"federation successor",
+                 [&] {
+                     fed_t f = ab;
+                     f.constrain(guard.data(), guard.size());
+                     f.up();
+                     f.updateValue(1, 0);
+                     f.extrapolateMaxBoundsDiagonal(max.data());
+                     f.hash(0);
+                 }},
+                {"federation algebra",
+                 [&] {
+                     fed_t f = ab;
+                     f.unionWithZone(c);
+                     f.subtract(fed_t(b));
+                     f.intersectWith(ab);
+                     f.mergeReduce(0, 1);
+                     f.relation(ab);
+                     f.isSubsetEq(ab);
+                     ab.isSubsetEq(f);
+                 }},
+            };
+            for (const auto& c : cases) {
+                EXPECT_EQ(steadyStateAllocations(c.op), 0) << c.name << ", " << dim - 1 << " clocks";
+            }
         }
-    }
+    });
 }
 
 }  // namespace
