@@ -142,6 +142,18 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
     return continueRun;
 }
 
+void printRecordedErrors()
+{
+    if (parsedModel == nullptr || processRank != 0 || !parsedModel->errorsPresent()) {
+        return;
+    }
+    try {
+        printDiagnosticList(modelFileName, parsedModel->getErrors(), "error");
+    } catch (...) {
+        // The failure that ends the run is reported all the same.
+    }
+}
+
 void printDiagnostics(const std::string& fileName)
 {
     if (reportDiagnostics(fileName, *parsedModel) != continueRun) {
