@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <iostream>
 #include <iterator>
@@ -147,13 +149,22 @@ void Path::makeConcrete(dbm::valuation_t& v)
 
 namespace {
 
-// Clock values that arithmetic on the printed delays may put a little beyond a non-strict bound
-// still meet it.
+// Clock values that arithmetic on the delays may put a little beyond a non-strict bound still
+// meet it.
 constexpr double slack = 1e-9;
 
+// A clock value as a trace shows it: in the default format, six significant digits.
+double shown(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return std::strtod(text, nullptr);
+}
+
 // Whether the point lies in the zone; a non-strict bound is met up to the slack, a strict one
-// exactly.
-bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v)
+// exactly. With `asShown`, the values are taken as a trace shows them, so that a value just
+// below a strict bound that is shown as the bound itself does not pass.
+bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v, bool asShown = false)
 {
     if (zone.isEmpty()) {
         return false;
@@ -162,6 +173,7 @@ bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v)
     if (v.size() < n) {
         return false;
     }
+    auto value = [&](uint32_t i) { return i == 0 ? 0.0 : asShown ? shown(v[i]) : v[i]; };
     const dbm::bound_t* m = zone.getMatrix();
     for (uint32_t i = 0; i < n; ++i) {
         for (uint32_t j = 0; j < n; ++j) {
@@ -169,7 +181,7 @@ bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v)
             if (i == j || dbm::isInfinite(b)) {
                 continue;
             }
-            const double difference = (i == 0 ? 0.0 : v[i]) - (j == 0 ? 0.0 : v[j]);
+            const double difference = value(i) - value(j);
             const double c = dbm::boundValue(b);
             if (dbm::isStrict(b) ? !(difference < c) : !(difference <= c + slack)) {
                 return false;
@@ -179,10 +191,10 @@ bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v)
     return true;
 }
 
-bool holdsAt(const dbm::fed_t& zones, const dbm::valuation_t& v)
+bool holdsAt(const dbm::fed_t& zones, const dbm::valuation_t& v, bool asShown = false)
 {
     for (const dbm::zone_t& zone : zones) {
-        if (holdsAt(zone, v)) {
+        if (holdsAt(zone, v, asShown)) {
             return true;
         }
     }
@@ -306,22 +318,15 @@ private:
 // Delays for a path on which every clock runs all the time, found as one system of difference
 // constraints over the moments of its transitions. A clock's value at moment t is t minus the
 // moment it was last set, plus the value it was set to, so every zone constraint met at a moment
-// bounds the difference of two moments. A strict bound c is met as c - 1/N (N a power of two
-// beyond the number of moments): no cycle of the constraint graph is longer than N, so the
-// system so tightened has a solution exactly when the original has one, and its earliest
-// solution gives every moment as a multiple of 1/N, which binary doubles hold exactly. Each step
-// is held to the first zone of its conditions (the path restricted to what leads on); false when
-// that system has no solution.
+// bounds the difference of two moments by an integer. A strict bound c is met as c - 1/N for a
+// power of two N: with N beyond the number of moments no cycle of the constraint graph is longer
+// than N, so the system so tightened has a solution exactly when the original one has; smaller N
+// often do too, and give rounder values. The earliest solution gives every moment as a multiple
+// of 1/N, which binary doubles hold exactly.
 class MomentSchedule
 {
 public:
-    explicit MomentSchedule(size_t moments) : edges(moments)
-    {
-        scale = 1;
-        while (scale <= static_cast<int64_t>(moments) + 1) {
-            scale *= 2;
-        }
-    }
+    explicit MomentSchedule(size_t moments) : edges(moments) {}
 
     // The clocks of a moment's zone: the moment each was last set and the value it was set to.
     struct Origin
@@ -335,37 +340,46 @@ public:
     // reference clock, m_j - t <= c + v_j for a lower bound.
     void meet(size_t t, const std::vector<Origin>& origins, uint32_t i, uint32_t j, dbm::bound_t b)
     {
-        int64_t weight = static_cast<int64_t>(dbm::boundValue(b)) * scale - (dbm::isStrict(b) ? 1 : 0);
+        int64_t constant = dbm::boundValue(b);
         size_t plus = t;
         size_t minus = t;
         if (i != 0) {
             minus = origins[i].moment;
-            weight -= origins[i].value * scale;
+            constant -= origins[i].value;
         }
         if (j != 0) {
             plus = origins[j].moment;
-            weight += origins[j].value * scale;
+            constant += origins[j].value;
         }
-        bound(plus, minus, weight);
+        bound(plus, minus, constant, dbm::isStrict(b));
     }
 
-    // moment a - moment b <= weight (in units of 1/N).
-    void bound(size_t a, size_t b, int64_t weight)
+    // moment a - moment b <= constant (< when strict).
+    void bound(size_t a, size_t b, int64_t constant, bool strict)
     {
         if (a == b) {
-            if (weight < 0) {
+            if (constant < 0 || (constant == 0 && strict)) {
                 infeasible = true;
             }
             return;
         }
         // Kept reversed: the earliest moments are the shortest distances from a to moment 0.
-        edges[a].push_back({b, weight});
+        edges[a].push_back({b, constant, strict});
     }
 
-    int64_t unit() const { return scale; }
+    // The smallest N for which the system is sure to have a solution when it has any.
+    int64_t sureScale() const
+    {
+        int64_t scale = 2;
+        while (scale <= static_cast<int64_t>(edges.size()) + 1) {
+            scale *= 2;
+        }
+        return scale;
+    }
 
-    // The earliest moments (in units of 1/N); false when the constraints contradict each other.
-    bool solve(std::vector<int64_t>& earliest) const
+    // The earliest moments in units of 1/scale; false when the tightened constraints contradict
+    // each other.
+    bool solve(int64_t scale, std::vector<int64_t>& earliest) const
     {
         if (infeasible) {
             return false;
@@ -384,7 +398,7 @@ public:
             queue.pop_front();
             queued[a] = 0;
             for (const Edge& e : edges[a]) {
-                const int64_t through = distance[a] + e.weight;
+                const int64_t through = distance[a] + e.constant * scale - (e.strict ? 1 : 0);
                 if (through < distance[e.to]) {
                     distance[e.to] = through;
                     if (++relaxed[e.to] > n) {
@@ -411,24 +425,20 @@ private:
     struct Edge
     {
         size_t to;
-        int64_t weight;
+        int64_t constant;
+        bool strict;
     };
 
     std::vector<std::vector<Edge>> edges;
-    int64_t scale;
     bool infeasible = false;
 };
 
-// Gives the steps from `first` on the delays of the earliest schedule of their moments; false
-// when there is none (or a zone of a step is not a single one).
-bool scheduleMoments(Path* first, size_t clocks)
+// The constraints on the moments of the steps from `first` on: moment k is when step k is
+// entered (0 the start), the last one the end. False when a step's conditions are empty or a
+// clock is out of reach. Each step is held to the first zone of its conditions (the path
+// restricted to what leads on).
+bool collectMoments(Path* first, size_t clocks, MomentSchedule& schedule)
 {
-    size_t steps = 0;
-    for (Path* step = first; step != nullptr; step = step->next) {
-        ++steps;
-    }
-    // Moment k is when step k is entered (0 the start); moment `steps` is the end.
-    MomentSchedule schedule(steps + 1);
     std::vector<MomentSchedule::Origin> origins(clocks);
     std::vector<ClockAssignmentRecorder::Assignment> assignments;
     std::vector<int32_t> integers;
@@ -436,9 +446,9 @@ bool scheduleMoments(Path* first, size_t clocks)
     size_t k = 0;
     for (Path* step = first; step != nullptr; step = step->next, ++k) {
         // Time passes forwards, and not at all where the step forbids it.
-        schedule.bound(k, k + 1, 0);
+        schedule.bound(k, k + 1, 0, false);
         if (!timeMayPass(step->state)) {
-            schedule.bound(k + 1, k, 0);
+            schedule.bound(k + 1, k, 0, false);
         }
         dbm::fed_t conditions = step->state->zone;
         if (step->next != nullptr) {
@@ -464,34 +474,26 @@ bool scheduleMoments(Path* first, size_t clocks)
                 }
             }
         }
-        if (step->next != nullptr) {
-            assignments.clear();
-            integers.assign(static_cast<size_t>(step->state->getIntegerArray().size()) + 1, 0);
-            meta.assign(static_cast<size_t>(step->state->getMetaArray().size()) + 1, 0);
-            ClockAssignmentRecorder recorder(step->state, integers.data(), meta.data(), assignments);
-            step->state->getSystem()->applyUpdates(&recorder, step->next->transition);
-            for (const auto& assignment : assignments) {
-                if (assignment.clock >= clocks) {
-                    return false;
-                }
-                if (assignment.source < 0) {
-                    origins[assignment.clock] = {k + 1, assignment.value};
-                } else if (static_cast<size_t>(assignment.source) < clocks) {
-                    origins[assignment.clock] = origins[static_cast<size_t>(assignment.source)];
-                } else {
-                    return false;
-                }
+        if (step->next == nullptr) {
+            continue;
+        }
+        assignments.clear();
+        integers.assign(static_cast<size_t>(step->state->getIntegerArray().size()) + 1, 0);
+        meta.assign(static_cast<size_t>(step->state->getMetaArray().size()) + 1, 0);
+        ClockAssignmentRecorder recorder(step->state, integers.data(), meta.data(), assignments);
+        step->state->getSystem()->applyUpdates(&recorder, step->next->transition);
+        for (const auto& assignment : assignments) {
+            if (assignment.clock >= clocks) {
+                return false;
+            }
+            if (assignment.source < 0) {
+                origins[assignment.clock] = {k + 1, assignment.value};
+            } else if (static_cast<size_t>(assignment.source) < clocks) {
+                origins[assignment.clock] = origins[static_cast<size_t>(assignment.source)];
+            } else {
+                return false;
             }
         }
-    }
-    std::vector<int64_t> moments;
-    if (!schedule.solve(moments)) {
-        return false;
-    }
-    const double unit = static_cast<double>(schedule.unit());
-    k = 0;
-    for (Path* step = first; step != nullptr; step = step->next, ++k) {
-        step->delay = static_cast<double>(moments[k + 1] - moments[k]) / unit;
     }
     return true;
 }
@@ -532,14 +534,14 @@ bool Path::isConcreteRun(const dbm::valuation_t& start, const dbm::fed_t& end)
         }
     }
     for (Path* step = linkSteps(); step != nullptr; step = step->next) {
-        if (!holdsAt(step->state->zone, v) || step->delay < 0 || (step->delay > 0 && !timeMayPass(step->state))) {
+        if (!holdsAt(step->state->zone, v, true) || step->delay < 0 || (step->delay > 0 && !timeMayPass(step->state))) {
             return false;
         }
         letTimePass(step->state, v, step->delay);
         if (step->next == nullptr) {
-            return holdsAt(end, v);
+            return holdsAt(end, v, true);
         }
-        if (!holdsAt(takeoffZone(step, step->next), v)) {
+        if (!holdsAt(takeoffZone(step, step->next), v, true)) {
             return false;
         }
         applyClockUpdates(step->state, step->next->state, step->next->transition, v);
@@ -559,10 +561,27 @@ void Path::makeConcreteForwards(dbm::valuation_t& v, const dbm::fed_t& end)
     if (!holdsAt(first->state->zone, v)) {
         throw std::out_of_range("Failed to generate trace");
     }
-    if (!state->getSystem()->hasStopWatches && scheduleMoments(first, clocks)) {
-        v = start;
-        if (isConcreteRun(v, end)) {
-            return;
+    if (!state->getSystem()->hasStopWatches) {
+        size_t steps = 0;
+        for (Path* step = first; step != nullptr; step = step->next) {
+            ++steps;
+        }
+        MomentSchedule schedule(steps + 1);
+        std::vector<int64_t> moments;
+        if (collectMoments(first, clocks, schedule)) {
+            // The roundest values first: halves, quarters, ... down to what is sure to do.
+            for (int64_t scale = 2; scale <= schedule.sureScale(); scale *= 2) {
+                if (!schedule.solve(scale, moments)) {
+                    continue;
+                }
+                size_t k = 0;
+                for (Path* step = first; step != nullptr; step = step->next, ++k) {
+                    step->delay = static_cast<double>(moments[k + 1] - moments[k]) / static_cast<double>(scale);
+                }
+                if (isConcreteRun(start, end)) {
+                    return;
+                }
+            }
         }
     }
     // Stop-watches (or a disjunction the schedule did not follow): each delay is chosen in turn.

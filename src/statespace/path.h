@@ -48,15 +48,17 @@ public:
     // Called on the final step: whether the delays of the steps, from the clock values `start`,
     // make a run of the model that ends in `end` (a part of the final zone): the clocks start at
     // 0, every step is entered inside its zone, every transition is taken where its guard and the
-    // invariants hold and leads into the zone of the next step.
+    // invariants hold and leads into the zone of the next step. The clock values are judged as a
+    // trace shows them (six significant digits), so that no value shown breaks a bound.
     bool isConcreteRun(const dbm::valuation_t& start, const dbm::fed_t& end);
     // Called on the final step: finds a run through the path that ends in `end` (a part of the
     // final zone), one whenever the path is a trace of the model. The zones are first restricted
-    // to what leads to `end` (the final zone to `end` itself, then stabilise); then, from clock
-    // values 0, each step takes the earliest delay after which its transition leads on (when that
-    // bound is strict, the simplest value a little later). Sets every delay and leaves in v the
-    // clock values at the start. Raises std::out_of_range "Failed to generate trace" when no
-    // delay fits.
+    // to what leads to `end` (the final zone to `end` itself, then stabilise). Without
+    // stop-watches the moments of all transitions are then solved at once, earliest first, with
+    // the roundest values that meet every strict bound; with them (or where that gives no run as
+    // isConcreteRun judges it), each step in turn takes the earliest delay after which its
+    // transition leads on. Sets every delay and leaves in v the clock values at the start (0).
+    // Raises std::out_of_range "Failed to generate trace" when no delay fits.
     void makeConcreteForwards(dbm::valuation_t& v, const dbm::fed_t& end);
 
     // The previous step; null for the first.
