@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "driver/loading.h"
 #include "driver/message_key.h"
 #include "driver/options.h"
 #include "support/exceptions.h"
@@ -126,6 +127,8 @@ void Job::progress()
 void Job::fatal(const char* messageKey)
 {
     eraseProgressLine();
+    // What earlier queries recorded is not lost with the run.
+    printRecordedErrors();
     std::fprintf(stderr, "%s\n", formatMessageKey(messageKey).c_str());
     std::exit(1);
 }

@@ -185,5 +185,8 @@ public:
     timeval lastReport{};
 
 private:
+    // Prints the trace, or "Cannot generate trace." when its transitions or clock values cannot
+    // be made into a run of the model.
     void printTrace();
+    void printTraceOfJob();
 };

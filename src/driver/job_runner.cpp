@@ -82,30 +82,39 @@ void reportAborted(ModelChecker& checker, AbstractJob* job)
 
 // Runs fn; an error of the query (evaluation or compile error, or a property this build cannot
 // check) becomes an error of the model at its position and aborts only the job. Returns false then.
+// The job's report (with the trace to the failing state) is printed after the error was caught,
+// not inside the handler: what printing meets is its own affair.
 template <class F>
 static bool guardJob(ModelChecker& checker, AbstractJob* job, OnError onError, F fn)
 {
-    auto abort = [&](ZOLT::span_t position, const std::string& message, const std::string& context) {
-        checker.model->recordError(position, message, context);
-        if (onError == OnError::announceAndAbort) {
-            reportAborted(checker, job);
-        } else if (onError == OnError::abort) {
-            job->setStatus(STATUS_ABORTED);
-        }
-    };
+    ZOLT::span_t position;
+    std::string message;
+    std::string context;
     try {
         fn();
         return true;
     } catch (const CannotEvaluateExpression& error) {
-        if (error.getStateNumber() != -1 && checker.traceStore) {
-            job->traceTail = checker.traceStore->createTrace(error.getStateNumber(), -1);
-            job->trace = checker.traceStore->createTrace(error.getStateNumber());
+        const int32_t state = error.getStateNumber();
+        if (state != -1 && checker.traceStore && state < checker.traceStore->size()) {
+            // The trace to the state in which the model failed, not one more step.
+            job->traceTail = checker.traceStore->createTrace(state, -1);
+            job->trace = checker.traceStore->createTrace(state);
         }
-        abort(unpack(error.getPosition()), error.what(), error.getContext());
+        position = unpack(error.getPosition());
+        message = error.what();
+        context = error.getContext();
     } catch (const CompileError& error) {
-        abort(unpack(error.getPosition()), error.what(), "");
+        position = unpack(error.getPosition());
+        message = error.what();
     } catch (const PropertyNotSupported& error) {
-        abort(error.getPosition(), error.what(), "");
+        position = error.getPosition();
+        message = error.what();
+    }
+    checker.model->recordError(position, message, context);
+    if (onError == OnError::announceAndAbort) {
+        reportAborted(checker, job);
+    } else if (onError == OnError::abort) {
+        job->setStatus(STATUS_ABORTED);
     }
     return false;
 }

@@ -10,12 +10,14 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 #include "driver/job.h"
 #include "driver/model_checker.h"
 #include "driver/options.h"
 #include "driver/xml_trace_writer.h"
+#include "runtime/exceptions.h"
 #include "runtime/state_decorators.h"
 #include "runtime/symbolic_state.h"
 #include "statespace/path.h"
@@ -77,44 +79,57 @@ void printDelay(Path* step, dbm::valuation_t& v)
 {
     if (step->delay > 0) {
         std::cerr << "\nDelay: " << step->delay << "\n";
-        for (uint32_t c = 1; c < v.size(); ++c) {
-            v[c] += step->delay;
-        }
+        letTimePass(step->state, v, step->delay);
         printConcreteState(step->state, v);
     }
 }
 
-// The path as a run with clock values: the delay spent in each step and the clock values after
-// every delay and every transition.
-void printConcreteRun(Path* first, Path* last, const ExpressionRef& goal)
+// Gives the path the delays of a run with clock values and returns the clock values at its start.
+// With a goal the run ends where it holds; without one (the trace to a state in which the model
+// failed) anywhere in the last step. Raises std::out_of_range when no run is found.
+dbm::valuation_t makeConcreteRun(Path* last, const ExpressionRef& goal)
 {
     PooledState copy(last->state->clone());
-    if (goal->evaluate(copy.state) == 0) {
+    if (goal && goal->evaluate(copy.state) == 0) {
         throw Bug("Last state of trace did not satisfy the property. Please report this.");
     }
     dbm::valuation_t v(copy.state->zone.begin() != copy.state->zone.end()
                            ? (*copy.state->zone.begin()).getDimension()
                            : 1);
     copy.state->zone.getValuation(v);
-    last->makeConcrete(v);
+    // The delays are first sought backwards from a point of the goal; where that gives no run of
+    // the model (values at a later step that no choice at an earlier one leads to), they are
+    // chosen forwards on the zones restricted to what leads to the goal, which finds one whenever
+    // the path is a trace of the model.
+    bool run = false;
+    try {
+        last->makeConcrete(v);
+        run = last->isConcreteRun(v, copy.state->zone);
+    } catch (const std::out_of_range&) {
+        run = false;
+    }
+    if (!run) {
+        last->makeConcreteForwards(v, copy.state->zone);
+        if (!last->isConcreteRun(v, copy.state->zone)) {
+            throw std::out_of_range("Failed to generate trace");
+        }
+    }
+    return v;
+}
 
+// The run: the delay spent in each step and the clock values after every delay and every
+// transition, from the clock values v at the start.
+void printConcreteRun(Path* first, dbm::valuation_t v)
+{
     printConcreteState(first->state, v);
     printDelay(first, v);
-    std::vector<int32_t> integers;
-    std::vector<int32_t> meta;
     for (Path* before = first, *step = first->next; step != nullptr; before = step, step = step->next) {
         std::ostringstream transition;
         printTransition(transition, step->transition);
         std::cerr << transition.str();
         // The clock assignments of the transition, evaluated as the run takes it: once, on the
-        // values of the state before it (scratch copies of its variables take the updates).
-        // Room for the variables of processes the transition may spawn.
-        integers.assign(static_cast<size_t>(std::max(before->state->getIntegerArray().size(),
-                                                     step->state->getIntegerArray().size())) + 1, 0);
-        meta.assign(static_cast<size_t>(std::max(before->state->getMetaArray().size(),
-                                                 step->state->getMetaArray().size())) + 1, 0);
-        ResetIndicator resets(before->state, integers.data(), meta.data(), v.data());
-        before->state->getSystem()->applyUpdates(&resets, step->transition);
+        // values of the state before it.
+        applyClockUpdates(before->state, step->state, step->transition, v);
         printConcreteState(step->state, v);
         printDelay(step, v);
     }
@@ -137,6 +152,21 @@ void printSymbolicRun(Path* first)
 
 void Job::printTrace()
 {
+    try {
+        printTraceOfJob();
+    } catch (const CannotEvaluateExpression&) {
+        // The stored transitions cannot be taken again as the search took them: no trace is
+        // better than one that is no run of the model.
+        std::fputs("Cannot generate trace.\n", stdout);
+    } catch (const std::out_of_range&) {
+        // No clock values make the path a run.
+        std::fputs("Cannot generate trace.\n", stdout);
+    }
+    std::fflush(stdout);
+}
+
+void Job::printTraceOfJob()
+{
     ModelChecker& checker = *modelChecker();
     System* system = checker.system.get();
     if ((type >= 7 && type <= 10) || type == PROPERTY_SUPREMUM || type == PROPERTY_INFIMUM || system == nullptr) {
@@ -145,8 +175,11 @@ void Job::printTrace()
     }
     PooledState initial(system->makeInitialState());
     base::RefPtr<Trace> joined = concatTraces(trace, traceTail);
+    // An aborted query's trace leads to the state in which the model failed: the formula is
+    // neither shown to hold there nor evaluated again (that may be what failed).
+    const bool failed = status == STATUS_ABORTED;
     ExpressionRef goal;
-    if (type == 0 || type == 1 || type == 2 || type == 3 || type == 5 || type == 6) {
+    if (!failed && (type == 0 || type == 1 || type == 2 || type == 3 || type == 5 || type == 6)) {
         goal = getExpression(0);
     }
     PathRef last = checker.makeTrace(initial.state, joined, goal);
@@ -177,7 +210,7 @@ void Job::printTrace()
         std::fputs("Trace generation failed.\n", stderr);
         return;
     }
-    const bool counterExample = type == 0 || type == 3;
+    const bool counterExample = !failed && (type == 0 || type == 3);
 
     if (settings.traceToFiles) {
         char name[256];
@@ -217,11 +250,19 @@ void Job::printTrace()
         ++xmlTraceCounter;
         return;
     }
+    const bool symbolic = settings.symbolicTraces || type == 2 || type == 3 || type == 4 || type == PROPERTY_SCENARIO ||
+                          (!goal && !failed);
+    dbm::valuation_t start;
+    if (!symbolic) {
+        // Found before anything is printed: a run that cannot be made leaves no half trace.
+        start = makeConcreteRun(last.get(), goal);
+        first = last->linkSteps();
+    }
     std::printf("%s\n", counterExample ? "Showing counter example." : "Showing example trace.");
     std::fflush(stdout);
-    if (settings.symbolicTraces || !goal || type == 2 || type == 3 || type == 4 || type == PROPERTY_SCENARIO) {
+    if (symbolic) {
         printSymbolicRun(first);
     } else {
-        printConcreteRun(first, last.get(), goal);
+        printConcreteRun(first, start);
     }
 }

@@ -14,6 +14,7 @@
 #include "driver/options.h"
 #include "frontend/xml_writer.h"
 #include "support/globals.h"
+#include "support/progress_line.h"
 #include "typecheck/checked_reading.h"
 
 namespace {
@@ -154,6 +155,20 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
         model.clearWarnings();
     }
     return continueRun;
+}
+
+void printRecordedErrors()
+{
+    if (parsedModel == nullptr || processRank != 0 || !parsedModel->errorsPresent()) {
+        return;
+    }
+    // The list is printed as a run ends: not over a progress line.
+    eraseProgressLine();
+    try {
+        printDiagnosticList(modelFileName, parsedModel->getErrors(), "error");
+    } catch (...) {
+        // The failure that ends the run is reported all the same.
+    }
 }
 
 void printDiagnostics(const std::string& fileName)

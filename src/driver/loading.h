@@ -71,6 +71,12 @@ int reportDiagnostics(const std::string& fileName, ZOLT::TimedAutomataSystem& mo
 // reportDiagnostics on the run's model; ends the process with status 1 after errors.
 void printDiagnostics(const std::string& fileName);
 
+// Prints the errors recorded in the run's model so far, as reportDiagnostics does, when a failure
+// ends the run before its end would have printed them (a query aborted by a fault of the model,
+// then a later query refused). Nothing without a model or errors, and on processes other than
+// the first.
+void printRecordedErrors();
+
 // Called right before and right after the query file is parsed: the text read between the two
 // calls is the query file's, and every diagnostic in it, also one found later (an expression of a
 // query that cannot be evaluated), is printed against the query file's name, whatever name

@@ -124,6 +124,8 @@ int main(int argc, char** argv)
 
         return run(argc, argv);
     } catch (...) {
+        // What earlier queries recorded is not lost with the run.
+        printRecordedErrors();
         const int status = reportException(std::current_exception());
         stopWorldAfterFailure(status);
         return status;

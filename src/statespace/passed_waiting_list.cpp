@@ -491,7 +491,7 @@ bool CSSBitStateHashingPassedWaitingList::put(Successor* successor)
     for (const dbm::zone_t& zone : state->zone) {
         CSS::Node* node = css.addNode(key, zone, color, false, true);
         const uint32_t hz = zoneBitHash(zone, h.h2);
-        const Element element{bits >= 32 ? hz : hz >> (32 - bits), state->storeMark, node};
+        const Element element{bits >= 32 ? hz : hz >> (32 - bits), state->storeMark, state->traceIndex, node};
         if (single) {
             order->put(state, element);
         } else {
@@ -535,6 +535,8 @@ void CSSBitStateHashingPassedWaitingList::load(SymbolicState* state)
     }
     store->loadNode(current.node, state);
     state->storeMark = current.storeMark;
+    // The successors of the state record it as their parent in a trace store.
+    state->traceIndex = current.traceIndex;
 }
 
 void CSSBitStateHashingPassedWaitingList::finish(bool drop)

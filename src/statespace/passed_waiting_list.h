@@ -186,10 +186,13 @@ class CSSBitStateHashingPassedWaitingList : public CompoundPassedWaitingList,
                                             public SymbolicStateReference
 {
 public:
+    // A waiting entry: the state's bit, its marks (the state is unpacked from the node, which
+    // keeps neither) and its node.
     struct Element
     {
         uint32_t bit;
         int32_t storeMark;
+        int32_t traceIndex;
         CSS::Node* node;
     };
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
 #include <iostream>
 #include <iterator>
 #include <limits>
@@ -142,6 +145,466 @@ void Path::makeConcrete(dbm::valuation_t& v)
         }
     }
     throw std::out_of_range("Failed to generate trace");
+}
+
+namespace {
+
+// Clock values that arithmetic on the delays may put a little beyond a non-strict bound still
+// meet it.
+constexpr double slack = 1e-9;
+
+// A clock value as a trace shows it: in the default format, six significant digits.
+double shown(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return std::strtod(text, nullptr);
+}
+
+// Whether the point lies in the zone; a non-strict bound is met up to the slack, a strict one
+// exactly. With `asShown`, the values are taken as a trace shows them, so that a value just
+// below a strict bound that is shown as the bound itself does not pass.
+bool holdsAt(const dbm::zone_t& zone, const dbm::valuation_t& v, bool asShown = false)
+{
+    if (zone.isEmpty()) {
+        return false;
+    }
+    const uint32_t n = zone.getDimension();
+    if (v.size() < n) {
+        return false;
+    }
+    auto value = [&](uint32_t i) { return i == 0 ? 0.0 : asShown ? shown(v[i]) : v[i]; };
+    const dbm::bound_t* m = zone.getMatrix();
+    for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t j = 0; j < n; ++j) {
+            const dbm::bound_t b = m[i * n + j];
+            if (i == j || dbm::isInfinite(b)) {
+                continue;
+            }
+            const double difference = value(i) - value(j);
+            const double c = dbm::boundValue(b);
+            if (dbm::isStrict(b) ? !(difference < c) : !(difference <= c + slack)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool holdsAt(const dbm::fed_t& zones, const dbm::valuation_t& v, bool asShown = false)
+{
+    for (const dbm::zone_t& zone : zones) {
+        if (holdsAt(zone, v, asShown)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Which clocks advance while time passes in the state (none where it cannot pass): 1 for each
+// clock that does, never the reference clock.
+void runningClocks(SymbolicState* state, size_t count, std::vector<uint8_t>& running)
+{
+    running.assign(count, 0);
+    if (!timeMayPass(state)) {
+        return;
+    }
+    std::vector<uint32_t> stopped;
+    const bool someStopped = stoppedClocks(state->getSystem(), state, stopped);
+    for (size_t i = 1; i < count; ++i) {
+        running[i] = !someStopped || !base::testBit(stopped.data(), static_cast<uint32_t>(i)) ? 1 : 0;
+    }
+}
+
+// The conditions on the next transition from a step: the valuations of the step's state at
+// which the transition may be taken and leads into the zone of the next step.
+dbm::fed_t takeoffZone(Path* step, Path* next)
+{
+    dbm::fed_t zone = next->state->zone;
+    step->state->getSystem()->stepBack(step->state, next->transition, zone, next->extraExpression.get(), -1,
+                                       nullptr);
+    return zone;
+}
+
+// The smallest delay after which v (its running clocks advanced) lies in the zone; a strict lower
+// bound is passed by the simplest binary fraction in reach (an integer where one fits), so that
+// the values stay exact. False when no delay reaches the zone.
+bool earliestDelay(const dbm::zone_t& zone, const dbm::valuation_t& v, const std::vector<uint8_t>& running,
+                   double& delay)
+{
+    if (zone.isEmpty()) {
+        return false;
+    }
+    const uint32_t n = zone.getDimension();
+    if (v.size() < n || running.size() < n) {
+        return false;
+    }
+    double low = 0.0;
+    bool lowStrict = false;
+    double high = std::numeric_limits<double>::infinity();
+    bool highStrict = false;
+    const dbm::bound_t* m = zone.getMatrix();
+    for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t j = 0; j < n; ++j) {
+            const dbm::bound_t b = m[i * n + j];
+            if (i == j || dbm::isInfinite(b)) {
+                continue;
+            }
+            // x_i - x_j, after a delay d, is difference + rate * d.
+            const double difference = (i == 0 ? 0.0 : v[i]) - (j == 0 ? 0.0 : v[j]);
+            const int rate = (i == 0 ? 0 : running[i]) - (j == 0 ? 0 : running[j]);
+            const double room = dbm::boundValue(b) - difference;
+            const bool strict = dbm::isStrict(b);
+            if (rate == 0) {
+                if (strict ? !(room > 0) : !(room >= -slack)) {
+                    return false;
+                }
+            } else if (rate > 0) {
+                if (room < high || (room == high && strict)) {
+                    high = room;
+                    highStrict = strict;
+                }
+            } else if (-room > low || (-room == low && strict)) {
+                low = -room;
+                lowStrict = strict;
+            }
+        }
+    }
+    if (low > high || (low == high && (lowStrict || highStrict))) {
+        return false;
+    }
+    if (!lowStrict) {
+        delay = low;
+        return true;
+    }
+    for (int k = 0; k < 60; ++k) {
+        const double scale = std::ldexp(1.0, k);
+        const double candidate = (std::floor(low * scale) + 1) / scale;
+        if (candidate > low && (candidate < high || (!highStrict && candidate <= high))) {
+            delay = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Records the clock assignments of a transition, in order: a clock set to a value, or to the
+// value of another clock.
+class ClockAssignmentRecorder : public SimulatingStateDecorator
+{
+public:
+    struct Assignment
+    {
+        uint32_t clock;
+        int32_t value;
+        int32_t source;  // the clock copied, -1 for a value
+    };
+
+    ClockAssignmentRecorder(DiscreteState* state, int32_t* integers, int32_t* meta,
+                            std::vector<Assignment>& assignments)
+        : SimulatingStateDecorator(state, integers, meta), assignments(assignments)
+    {}
+
+    void resetClock(uint32_t i, int32_t value) override { assignments.push_back({i, value, -1}); }
+    void copyClock(uint32_t i, uint32_t j) override
+    {
+        assignments.push_back({i, 0, static_cast<int32_t>(j)});
+    }
+
+private:
+    std::vector<Assignment>& assignments;
+};
+
+// Delays for a path on which every clock runs all the time, found as one system of difference
+// constraints over the moments of its transitions. A clock's value at moment t is t minus the
+// moment it was last set, plus the value it was set to, so every zone constraint met at a moment
+// bounds the difference of two moments by an integer. A strict bound c is met as c - 1/N for a
+// power of two N: with N beyond the number of moments no cycle of the constraint graph is longer
+// than N, so the system so tightened has a solution exactly when the original one has; smaller N
+// often do too, and give rounder values. The earliest solution gives every moment as a multiple
+// of 1/N, which binary doubles hold exactly.
+class MomentSchedule
+{
+public:
+    explicit MomentSchedule(size_t moments) : edges(moments) {}
+
+    // The clocks of a moment's zone: the moment each was last set and the value it was set to.
+    struct Origin
+    {
+        size_t moment = 0;
+        int64_t value = 0;
+    };
+
+    // x_i - x_j met against the bound at moment t (clock 0 is the constant 0). With x_i = t -
+    // m_i + v_i: m_j - m_i <= c - v_i + v_j for two clocks, t - m_i <= c - v_i against the
+    // reference clock, m_j - t <= c + v_j for a lower bound.
+    void meet(size_t t, const std::vector<Origin>& origins, uint32_t i, uint32_t j, dbm::bound_t b)
+    {
+        int64_t constant = dbm::boundValue(b);
+        size_t plus = t;
+        size_t minus = t;
+        if (i != 0) {
+            minus = origins[i].moment;
+            constant -= origins[i].value;
+        }
+        if (j != 0) {
+            plus = origins[j].moment;
+            constant += origins[j].value;
+        }
+        bound(plus, minus, constant, dbm::isStrict(b));
+    }
+
+    // moment a - moment b <= constant (< when strict).
+    void bound(size_t a, size_t b, int64_t constant, bool strict)
+    {
+        if (a == b) {
+            if (constant < 0 || (constant == 0 && strict)) {
+                infeasible = true;
+            }
+            return;
+        }
+        // Kept reversed: the earliest moments are the shortest distances from a to moment 0.
+        edges[a].push_back({b, constant, strict});
+    }
+
+    // The smallest N for which the system is sure to have a solution when it has any.
+    int64_t sureScale() const
+    {
+        int64_t scale = 2;
+        while (scale <= static_cast<int64_t>(edges.size()) + 1) {
+            scale *= 2;
+        }
+        return scale;
+    }
+
+    // The earliest moments in units of 1/scale; false when the tightened constraints contradict
+    // each other.
+    bool solve(int64_t scale, std::vector<int64_t>& earliest) const
+    {
+        if (infeasible) {
+            return false;
+        }
+        const size_t n = edges.size();
+        constexpr int64_t unreached = std::numeric_limits<int64_t>::max();
+        std::vector<int64_t> distance(n, unreached);
+        std::vector<uint32_t> relaxed(n, 0);
+        std::vector<uint8_t> queued(n, 0);
+        std::deque<size_t> queue;
+        distance[0] = 0;
+        queue.push_back(0);
+        queued[0] = 1;
+        while (!queue.empty()) {
+            const size_t a = queue.front();
+            queue.pop_front();
+            queued[a] = 0;
+            for (const Edge& e : edges[a]) {
+                const int64_t through = distance[a] + e.constant * scale - (e.strict ? 1 : 0);
+                if (through < distance[e.to]) {
+                    distance[e.to] = through;
+                    if (++relaxed[e.to] > n) {
+                        return false;  // a negative cycle
+                    }
+                    if (queued[e.to] == 0) {
+                        queued[e.to] = 1;
+                        queue.push_back(e.to);
+                    }
+                }
+            }
+        }
+        earliest.assign(n, 0);
+        for (size_t i = 0; i < n; ++i) {
+            if (distance[i] == unreached) {
+                return false;
+            }
+            earliest[i] = -distance[i];
+        }
+        return true;
+    }
+
+private:
+    struct Edge
+    {
+        size_t to;
+        int64_t constant;
+        bool strict;
+    };
+
+    std::vector<std::vector<Edge>> edges;
+    bool infeasible = false;
+};
+
+// The constraints on the moments of the steps from `first` on: moment k is when step k is
+// entered (0 the start), the last one the end. False when a step's conditions are empty or a
+// clock is out of reach. Each step is held to the first zone of its conditions (the path
+// restricted to what leads on).
+bool collectMoments(Path* first, size_t clocks, MomentSchedule& schedule)
+{
+    std::vector<MomentSchedule::Origin> origins(clocks);
+    std::vector<ClockAssignmentRecorder::Assignment> assignments;
+    std::vector<int32_t> integers;
+    std::vector<int32_t> meta;
+    size_t k = 0;
+    for (Path* step = first; step != nullptr; step = step->next, ++k) {
+        // Time passes forwards, and not at all where the step forbids it.
+        schedule.bound(k, k + 1, 0, false);
+        if (!timeMayPass(step->state)) {
+            schedule.bound(k + 1, k, 0, false);
+        }
+        dbm::fed_t conditions = step->state->zone;
+        if (step->next != nullptr) {
+            conditions.intersectWith(takeoffZone(step, step->next));
+        }
+        if (conditions.isEmpty()) {
+            return false;
+        }
+        // Entered in the step's zone, left where the next transition leads on.
+        for (const dbm::fed_t* zones : {&step->state->zone, &conditions}) {
+            const dbm::zone_t& zone = *zones->begin();
+            const uint32_t n = zone.getDimension();
+            if (n > clocks) {
+                return false;
+            }
+            const size_t at = zones == &conditions ? k + 1 : k;
+            for (uint32_t i = 0; i < n; ++i) {
+                for (uint32_t j = 0; j < n; ++j) {
+                    const dbm::bound_t b = zone(i, j);
+                    if (i != j && !dbm::isInfinite(b)) {
+                        schedule.meet(at, origins, i, j, b);
+                    }
+                }
+            }
+        }
+        if (step->next == nullptr) {
+            continue;
+        }
+        assignments.clear();
+        integers.assign(static_cast<size_t>(step->state->getIntegerArray().size()) + 1, 0);
+        meta.assign(static_cast<size_t>(step->state->getMetaArray().size()) + 1, 0);
+        ClockAssignmentRecorder recorder(step->state, integers.data(), meta.data(), assignments);
+        step->state->getSystem()->applyUpdates(&recorder, step->next->transition);
+        for (const auto& assignment : assignments) {
+            if (assignment.clock >= clocks) {
+                return false;
+            }
+            if (assignment.source < 0) {
+                origins[assignment.clock] = {k + 1, assignment.value};
+            } else if (static_cast<size_t>(assignment.source) < clocks) {
+                origins[assignment.clock] = origins[static_cast<size_t>(assignment.source)];
+            } else {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void letTimePass(SymbolicState* state, dbm::valuation_t& v, double delay)
+{
+    if (delay == 0.0) {
+        return;
+    }
+    std::vector<uint32_t> stopped;
+    const bool someStopped = stoppedClocks(state->getSystem(), state, stopped);
+    for (uint32_t c = 1; c < v.size(); ++c) {
+        if (!someStopped || !base::testBit(stopped.data(), c)) {
+            v[c] += delay;
+        }
+    }
+}
+
+void applyClockUpdates(SymbolicState* before, SymbolicState* after, EdgeTuple transition, dbm::valuation_t& v)
+{
+    // Room for the variables of processes the transition may spawn.
+    std::vector<int32_t> integers(
+        static_cast<size_t>(std::max(before->getIntegerArray().size(), after->getIntegerArray().size())) + 1, 0);
+    std::vector<int32_t> meta(
+        static_cast<size_t>(std::max(before->getMetaArray().size(), after->getMetaArray().size())) + 1, 0);
+    ResetIndicator resets(before, integers.data(), meta.data(), v.data());
+    before->getSystem()->applyUpdates(&resets, transition);
+}
+
+bool Path::isConcreteRun(const dbm::valuation_t& start, const dbm::fed_t& end)
+{
+    dbm::valuation_t v = start;
+    for (uint32_t c = 1; c < v.size(); ++c) {
+        if (std::fabs(v[c]) > slack) {
+            return false;
+        }
+    }
+    for (Path* step = linkSteps(); step != nullptr; step = step->next) {
+        if (!holdsAt(step->state->zone, v, true) || step->delay < 0 || (step->delay > 0 && !timeMayPass(step->state))) {
+            return false;
+        }
+        letTimePass(step->state, v, step->delay);
+        if (step->next == nullptr) {
+            return holdsAt(end, v, true);
+        }
+        if (!holdsAt(takeoffZone(step, step->next), v, true)) {
+            return false;
+        }
+        applyClockUpdates(step->state, step->next->state, step->next->transition, v);
+    }
+    return false;
+}
+
+void Path::makeConcreteForwards(dbm::valuation_t& v, const dbm::fed_t& end)
+{
+    state->zone.intersectWith(end);
+    stabilise();
+    const size_t clocks = std::max<size_t>(v.size(), state->zone.getDimension());
+    v = dbm::valuation_t(clocks);
+    const dbm::valuation_t start = v;
+    std::vector<uint8_t> running;
+    Path* first = linkSteps();
+    if (!holdsAt(first->state->zone, v)) {
+        throw std::out_of_range("Failed to generate trace");
+    }
+    if (!state->getSystem()->hasStopWatches) {
+        size_t steps = 0;
+        for (Path* step = first; step != nullptr; step = step->next) {
+            ++steps;
+        }
+        MomentSchedule schedule(steps + 1);
+        std::vector<int64_t> moments;
+        if (collectMoments(first, clocks, schedule)) {
+            // The roundest values first: halves, quarters, ... down to what is sure to do.
+            for (int64_t scale = 2; scale <= schedule.sureScale(); scale *= 2) {
+                if (!schedule.solve(scale, moments)) {
+                    continue;
+                }
+                size_t k = 0;
+                for (Path* step = first; step != nullptr; step = step->next, ++k) {
+                    step->delay = static_cast<double>(moments[k + 1] - moments[k]) / static_cast<double>(scale);
+                }
+                if (isConcreteRun(start, end)) {
+                    return;
+                }
+            }
+        }
+    }
+    // Stop-watches (or a disjunction the schedule did not follow): each delay is chosen in turn.
+    for (Path* step = first; step != nullptr; step = step->next) {
+        const dbm::fed_t target = step->next != nullptr ? takeoffZone(step, step->next) : step->state->zone;
+        runningClocks(step->state, clocks, running);
+        double best = std::numeric_limits<double>::infinity();
+        for (const dbm::zone_t& zone : target) {
+            double delay = 0.0;
+            if (earliestDelay(zone, v, running, delay) && delay < best) {
+                best = delay;
+            }
+        }
+        if (best == std::numeric_limits<double>::infinity()) {
+            throw std::out_of_range("Failed to generate trace");
+        }
+        step->delay = best;
+        letTimePass(step->state, v, best);
+        if (step->next != nullptr) {
+            applyClockUpdates(step->state, step->next->state, step->next->transition, v);
+        }
+    }
+    v = start;
 }
 
 double computeStepDelay(SymbolicState* state, System* system, dbm::valuation_t& v, double epsilon)

@@ -45,6 +45,21 @@ public:
     // leaves in v the clock values at the start of the trace. Raises std::out_of_range "Failed to
     // generate trace" when no concrete point is found.
     void makeConcrete(dbm::valuation_t& v);
+    // Called on the final step: whether the delays of the steps, from the clock values `start`,
+    // make a run of the model that ends in `end` (a part of the final zone): the clocks start at
+    // 0, every step is entered inside its zone, every transition is taken where its guard and the
+    // invariants hold and leads into the zone of the next step. The clock values are judged as a
+    // trace shows them (six significant digits), so that no value shown breaks a bound.
+    bool isConcreteRun(const dbm::valuation_t& start, const dbm::fed_t& end);
+    // Called on the final step: finds a run through the path that ends in `end` (a part of the
+    // final zone), one whenever the path is a trace of the model. The zones are first restricted
+    // to what leads to `end` (the final zone to `end` itself, then stabilise). Without
+    // stop-watches the moments of all transitions are then solved at once, earliest first, with
+    // the roundest values that meet every strict bound; with them (or where that gives no run as
+    // isConcreteRun judges it), each step in turn takes the earliest delay after which its
+    // transition leads on. Sets every delay and leaves in v the clock values at the start (0).
+    // Raises std::out_of_range "Failed to generate trace" when no delay fits.
+    void makeConcreteForwards(dbm::valuation_t& v, const dbm::fed_t& end);
 
     // The previous step; null for the first.
     base::RefPtr<Path> parent;
@@ -79,6 +94,16 @@ PathRef makePath(FilterConfiguration* registry, SymbolicState* initial, base::Re
 // relaxedEnds (and the work list empty when even that gets stuck).
 void replayTrace(FilterConfiguration* registry, SymbolicState* initial, Trace& trace, PathList& work,
                  PathList* lastGeneration, PathList* relaxedEnds);
+
+// Lets `delay` time units pass in the state: the clocks that run in it advance, those that a
+// stop-watch holds keep their values.
+void letTimePass(SymbolicState* state, dbm::valuation_t& v, double delay);
+
+// The clock values after a transition from the state before it: its updates run once, on the
+// values of that state (scratch copies of its variables take them), and its clock assignments
+// reach v. `after` is the state the transition leads to (its variables give the room the updates
+// may need for the variables of spawned processes).
+void applyClockUpdates(SymbolicState* before, SymbolicState* after, EdgeTuple transition, dbm::valuation_t& v);
 
 // Moves the clock valuation back in time as far as the state's zone allows (stopping epsilon short
 // of a strict lower bound) and returns the amount; 0 when time cannot pass in the state.

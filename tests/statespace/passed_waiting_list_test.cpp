@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "pipeline/keys.h"
 #include "pipeline/statistics.h"
 #include "statespace/passed_list.h"
@@ -359,6 +363,47 @@ TEST_F(PassedWaitingListTest, BitStateSkipsExploredStates)
     EXPECT_EQ(store->nodeCount(), 0u);
     EXPECT_TRUE(putState(list, model.state({0, 0, 0, 0, 0}, {{0, 1}})));
     EXPECT_EQ(exploreAll(list), 1);
+}
+
+// A waiting state comes back with the marks it was stored with: its trace index is the parent of
+// every successor a trace store records for it, so a state loaded with another's index (or none)
+// makes traces that are no run of the model. Loaded into one reused state, as the search does.
+TEST_F(PassedWaitingListTest, EveryListGivesBackTheMarksOfEachWaitingState)
+{
+    for (const char* kind : {"exact", "bit-state", "convex hull"}) {
+        SCOPED_TRACE(kind);
+        lists.clear();
+        store = nullptr;
+        PassedWaitingList* made = nullptr;
+        if (kind == std::string("exact")) {
+            made = &make<CSSPassedWaitingList>();
+        } else if (kind == std::string("bit-state")) {
+            made = &make<CSSBitStateHashingPassedWaitingList>();
+        } else {
+            made = &make<CHPassedWaitingList>();
+        }
+        PassedWaitingList& list = *made;
+        // Two discrete parts, so that the hull keeps them apart too.
+        SymbolicState* first = model.state({0, 0, 0, 0, 0}, {{0, 1}});
+        first->traceIndex = 17;
+        SymbolicState* second = model.state({1, 0, 0, 0, 0}, {{2, 3}});
+        second->traceIndex = 23;
+        second->storeMark = 0;
+        ASSERT_TRUE(putState(list, first));
+        ASSERT_TRUE(putState(list, second));
+
+        SymbolicState* loaded = model.system->acquireState();
+        std::vector<std::pair<int32_t, int32_t>> marks;
+        SymbolicStateReference* reference = nullptr;
+        while (list.get(&reference)) {
+            loaded->traceIndex = -5;
+            reference->load(loaded);
+            marks.emplace_back(loaded->traceIndex, loaded->storeMark);
+            reference->finish(loaded->storeMark == 0);
+        }
+        loaded->release();
+        EXPECT_EQ(marks, (std::vector<std::pair<int32_t, int32_t>>{{17, 1}, {23, 0}}));
+    }
 }
 
 TEST_F(PassedWaitingListTest, BitStateDroppedStateLeavesNoBit)

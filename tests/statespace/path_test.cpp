@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <initializer_list>
 #include <set>
 #include <stdexcept>
@@ -261,6 +262,68 @@ TEST_F(PathTest, TheDelayOfAStepStopsShortOfAStrictLowerBound)
         EXPECT_NEAR(v[1], c.x - c.delay, 1e-9);
         state->release();
     }
+}
+
+// Twenty strict steps and a goal that leaves them less than one unit of slack in all: the run
+// found forwards meets every bound, with values a binary double holds exactly, and the check of a
+// run refuses delays that break a guard, an invariant or the start at 0.
+TEST_F(PathTest, ForwardRunsMeetEveryBoundOfATightPath)
+{
+    use("trace_tight_loop.xta");
+    System& system = *model->system;
+    base::RefPtr<MTSTrace> steps(new MTSTrace);
+    steps->pushFront(transition(system, 1));
+    for (int i = 0; i < 20; ++i) {
+        steps->pushFront(transition(system, 0));
+    }
+    steps->begin();
+    PathRef path = makePath(registry.get(), initial, steps, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(path);
+    const dbm::fed_t end = path->state->zone;
+    dbm::valuation_t v(system.getClockCount());
+    path->makeConcreteForwards(v, end);
+    EXPECT_TRUE(path->isConcreteRun(v, end));
+    for (size_t c = 0; c < v.size(); ++c) {
+        EXPECT_EQ(v[c], 0.0);
+    }
+    double total = 0;
+    int loops = 0;
+    for (Path* step = path->linkSteps(); step != nullptr; step = step->next) {
+        total += step->delay;
+        if (step->next != nullptr && step->next->transition == transition(system, 0)) {
+            ++loops;
+            EXPECT_GT(step->delay, 0.0);
+            EXPECT_LT(step->delay, 1.0);
+            EXPECT_EQ(step->delay * 1024, std::floor(step->delay * 1024)) << step->delay;
+        }
+    }
+    EXPECT_EQ(loops, 20);
+    EXPECT_GE(total, 20.0);
+
+    struct Case
+    {
+        const char* what;
+        double firstDelay;  // the first loop step's delay, replaced
+        double start;       // x and y at the start
+    };
+    const Case cases[] = {
+        {"the strict guard x < 1 broken", 1.0, 0.0},
+        {"the guard x > 0 broken", 0.0, 0.0},
+        {"a run that does not start at 0", -1, 0.5},
+    };
+    Path* first = path->linkSteps();
+    const double kept = first->delay;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        first->delay = c.firstDelay < 0 ? kept : c.firstDelay;
+        dbm::valuation_t start(system.getClockCount());
+        for (size_t i = 1; i < start.size(); ++i) {
+            start[i] = c.start;
+        }
+        EXPECT_FALSE(path->isConcreteRun(start, end));
+    }
+    first->delay = kept;
+    EXPECT_TRUE(path->isConcreteRun(v, end));
 }
 
 TEST_F(PathTest, AModelWithoutClocksHasNoDelays)
