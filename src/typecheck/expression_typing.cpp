@@ -21,11 +21,20 @@ bool pair(const expression_t& a, const expression_t& b, node_kind_t p, node_kind
     return is(a, p) && is(b, q);
 }
 
-// Either order.
-bool eitherPair(const expression_t& a, const expression_t& b, node_kind_t p, node_kind_t q)
+// A clock or a clock difference beside a whole number (an integer or a truth value, which is
+// 0 or 1): what a clock constraint compares and what shifting a clock by a constant gives.
+bool clockAndWhole(const expression_t& clock, const expression_t& whole, node_kind_t clockKind)
 {
-    return pair(a, b, p, q) || pair(a, b, q, p);
+    return is(clock, clockKind) && isIntOrBoolTyped(whole);
 }
+
+bool eitherClockAndWhole(const expression_t& a, const expression_t& b, node_kind_t clockKind)
+{
+    return clockAndWhole(a, b, clockKind) || clockAndWhole(b, a, clockKind);
+}
+
+// A whole number or a floating-point value: the bounds an upper clock limit takes.
+bool isWholeOrDouble(const expression_t& e) { return isIntOrBoolTyped(e) || is(e, DOUBLE); }
 
 bool isMathFunction(node_kind_t kind)
 {
@@ -178,10 +187,10 @@ type_t TypeChecker::typeArithmetic(const expression_t& e)
         if (integral) {
             return primitive(INT);
         }
-        if (eitherPair(a, b, INT, CLOCK)) {
+        if (eitherClockAndWhole(a, b, CLOCK)) {
             return primitive(CLOCK);
         }
-        if (eitherPair(a, b, DIFF, INT)) {
+        if (eitherClockAndWhole(a, b, DIFF)) {
             return primitive(DIFF);
         }
         return numeric ? primitive(DOUBLE) : type_t();
@@ -189,10 +198,10 @@ type_t TypeChecker::typeArithmetic(const expression_t& e)
         if (integral) {
             return primitive(INT);
         }
-        if (pair(a, b, CLOCK, INT)) {
+        if (clockAndWhole(a, b, CLOCK)) {
             return primitive(CLOCK);
         }
-        if (pair(a, b, DIFF, INT) || pair(a, b, INT, DIFF) || pair(a, b, CLOCK, CLOCK)) {
+        if (eitherClockAndWhole(a, b, DIFF) || pair(a, b, CLOCK, CLOCK)) {
             return primitive(DIFF);
         }
         return numeric ? primitive(DOUBLE) : type_t();
@@ -216,19 +225,20 @@ type_t TypeChecker::typeComparison(const expression_t& e)
     const expression_t b = e.getChild(1);
     const bool integral = isIntegralTyped(a) && isIntegralTyped(b);
     const bool numeric = isNumeric(a) && isNumeric(b);
-    // The clock pairs shared by the kinds that only compare with integers.
-    const bool clockPairsInt = pair(a, b, CLOCK, CLOCK) || eitherPair(a, b, CLOCK, INT) ||
-                               eitherPair(a, b, DIFF, INT);
+    // The clock pairs shared by the kinds that only compare with whole numbers. A truth value
+    // is the number 0 or 1 here as everywhere else: x == true is the constraint x == 1.
+    const bool clockPairsInt = pair(a, b, CLOCK, CLOCK) || eitherClockAndWhole(a, b, CLOCK) ||
+                               eitherClockAndWhole(a, b, DIFF);
     switch (kind) {
     case LESS:
     case LESS_EQUAL: {
         if (integral) {
             return primitive(BOOL);
         }
-        const bool intOrDoubleA = isIntOrDoubleTyped(a);
-        const bool intOrDoubleB = isIntOrDoubleTyped(b);
-        if (pair(a, b, CLOCK, CLOCK) || (is(a, CLOCK) && intOrDoubleB) || (intOrDoubleA && is(b, CLOCK)) ||
-            (is(a, DIFF) && intOrDoubleB) || (intOrDoubleA && is(b, DIFF))) {
+        const bool boundA = isWholeOrDouble(a);
+        const bool boundB = isWholeOrDouble(b);
+        if (pair(a, b, CLOCK, CLOCK) || (is(a, CLOCK) && boundB) || (boundA && is(b, CLOCK)) ||
+            (is(a, DIFF) && boundB) || (boundA && is(b, DIFF))) {
             return primitive(INVARIANT);
         }
         return numeric ? primitive(BOOL) : type_t();

@@ -72,6 +72,11 @@ bool isIntOrDoubleTyped(const expression_t& e)
     return hasTypeKind(e, INT) || hasTypeKind(e, DOUBLE);
 }
 
+bool isIntOrBoolTyped(const expression_t& e)
+{
+    return hasTypeKind(e, INT) || hasTypeKind(e, BOOL);
+}
+
 bool isDoubleLike(const expression_t& e)
 {
     return hasTypeKind(e, DOUBLE) || hasTypeKind(e, CLOCK) || hasTypeKind(e, DIFF);

@@ -16,6 +16,8 @@ bool isClockTyped(const expression_t& e);
 bool isDiffTyped(const expression_t& e);
 bool isVoidTyped(const expression_t& e);
 bool isIntOrDoubleTyped(const expression_t& e);
+// An integer or a truth value (0 or 1).
+bool isIntOrBoolTyped(const expression_t& e);
 bool isDoubleLike(const expression_t& e);
 bool isIntegralTyped(const expression_t& e);
 bool isNumeric(const expression_t& e);

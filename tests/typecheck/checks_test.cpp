@@ -239,6 +239,14 @@ TEST(Queries, ControlClockBounds)
     checker.annotateExpressionType(both);
     checker.checkControlClockBounds(both);
     EXPECT_EQ(q.errors(), (Strings{differences, differences}));
+
+    // A difference bounded by a truth value is a difference constraint all the same.
+    QueryEnv t;
+    TypeChecker truthChecker(t.system);
+    expression_t truth = t.bin(LESS, t.bin(SUBTRACT, t.id(t.x), t.id(t.y)), t.boolean(true));
+    truthChecker.annotateExpressionType(truth);
+    truthChecker.checkControlClockBounds(truth);
+    EXPECT_EQ(t.errors(), (Strings{differences}));
 }
 
 TEST(Queries, StatisticalAndCompositionRules)
