@@ -48,11 +48,12 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
-// An empty clock (the reference clock) or an expression that denotes a clock; a sum of clock
-// values is a number computed from clocks instead.
+// An empty clock (the reference clock) or an expression that designates a clock; a sum of
+// clock values or a clock shifted in one branch of an inline if is a number computed from
+// clocks instead.
 bool isClockTerm(const expression_t& e)
 {
-    return e.empty() || (e.getKind() != SUM_DYNAMIC && e.getKind() != SUM);
+    return e.empty() || designatesClock(e);
 }
 
 // Whether some part of the expression is a floating-point value.
@@ -368,8 +369,9 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
     }
     const bool strict = kind == LESS || kind == GREATER;
     if (!isClockTerm(terms.first) || !isClockTerm(terms.second)) {
-        // A value computed from clocks (a sum over processes, say) is no clock of the zone: the
-        // comparison is decided by byte code on the clock values.
+        // A value computed from clocks (a sum over processes, or an inline if that shifts a
+        // clock in one branch) is no clock of the zone: the comparison is decided by byte code
+        // on the clock values.
         return compileValueExpression(comparison, false);
     }
 

@@ -1,6 +1,7 @@
 // Turning a job's type-checked formula into the run-time expressions its checker evaluates, and
 // reading the numeric parameters of the query into the job.
 
+#include "compiler/rewriting.h"
 #include "compiler/value_clock_expr.h"
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
@@ -125,7 +126,9 @@ void ModelChecker::prepareProperty(AbstractJob* job)
         if (job->runCount < 1) {
             throw SystemException("$Invalid_run_value");
         }
-        job->valueIsClock = f[3].getType().isKind(ZOLT::CLOCK);
+        // A clock is read from the state by its number; a value computed from clocks (x + 1)
+        // is computed as a double like any other value.
+        job->valueIsClock = designatesClock(f[3]);
         job->addExpression(f[3], compiler->compileValueExpression(f[3], !job->valueIsClock));
         job->maximise = compiler->evaluateConstant(f[4]);
         setRunBound(job, 0, 1);
