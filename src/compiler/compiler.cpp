@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "compiler/depth_guard.h"
-#include "compiler/rewriting.h"
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 

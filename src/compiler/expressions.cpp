@@ -11,6 +11,7 @@
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
 #include "support/arith.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 namespace op = bytecode;

@@ -13,6 +13,7 @@
 #include "runtime/clock_expression.h"
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 namespace op = bytecode;

@@ -31,33 +31,6 @@ void addBoundTerm(ClockTerms& terms, const expression_t& e, bool positive, bool 
 
 } // namespace
 
-bool designatesClock(const expression_t& expression)
-{
-    // Inline ifs nest in their branches only: follow them without recursion.
-    std::vector<expression_t> work{expression};
-    while (!work.empty()) {
-        const expression_t e = std::move(work.back());
-        work.pop_back();
-        if (e.empty() || !e.getType().isKind(CLOCK)) {
-            return false;
-        }
-        switch (e.getKind()) {
-        case IDENTIFIER:
-        case ARRAY:
-        case DOT:
-        case DYNAMIC_MEMBER:
-            break;
-        case INLINE_IF:
-            work.push_back(e[1]);
-            work.push_back(e[2]);
-            break;
-        default:
-            return false;
-        }
-    }
-    return true;
-}
-
 void collectClockTerms(ClockTerms& terms, const expression_t& expression, bool positive)
 {
     // Depth first, left operand first, without recursion: long sums keep their order.

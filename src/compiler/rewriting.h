@@ -14,12 +14,6 @@ struct ClockTerms
     ZOLT::expression_t bound;
 };
 
-// Whether the expression designates a clock of the zone: a clock variable, an element or
-// member that is one, or an inline if whose branches both designate clocks. A clock shifted
-// by a number, a sum of clock values or an inline if with such a branch is a value computed
-// from clocks instead.
-bool designatesClock(const ZOLT::expression_t& e);
-
 // Adds the terms of one side of a comparison: the left side positive, the right side not.
 // Integer and floating-point terms go to the bound (subtracted on the left, added on the
 // right); clock terms to the first clock (added on the left or subtracted on the right)

@@ -1,7 +1,6 @@
 // Turning a job's type-checked formula into the run-time expressions its checker evaluates, and
 // reading the numeric parameters of the query into the job.
 
-#include "compiler/rewriting.h"
 #include "compiler/value_clock_expr.h"
 #include "driver/model_checker.h"
 #include "language/node_kind.h"
@@ -9,6 +8,7 @@
 #include "pipeline/deadlock.h"
 #include "runtime/exceptions.h"
 #include "support/exceptions.h"
+#include "typecheck/relations.h"
 
 using ZOLT::expression_t;
 
@@ -128,7 +128,7 @@ void ModelChecker::prepareProperty(AbstractJob* job)
         }
         // A clock is read from the state by its number; a value computed from clocks (x + 1)
         // is computed as a double like any other value.
-        job->valueIsClock = designatesClock(f[3]);
+        job->valueIsClock = ZOLT::designatesClock(f[3]);
         job->addExpression(f[3], compiler->compileValueExpression(f[3], !job->valueIsClock));
         job->maximise = compiler->evaluateConstant(f[4]);
         setRunBound(job, 0, 1);

@@ -41,8 +41,9 @@ bool isMathFunction(node_kind_t kind)
     return (kind >= COS && kind <= FLOOR) && kind != POW;
 }
 
-// An int constant or a clock: what a run's bound limits.
-bool isBoundSymbol(const expression_t& e) { return isIntConstant(e) || isClockTyped(e); }
+// An int constant or a clock: what a run's bound limits. A clock shifted by a number is no
+// clock whose value a run could be bounded by.
+bool isBoundSymbol(const expression_t& e) { return isIntConstant(e) || designatesClock(e); }
 
 } // namespace
 

@@ -29,6 +29,12 @@ bool isFormulaTyped(const expression_t& e);
 // The expression's type is of the given kind (looking through wrappers).
 bool hasTypeKind(const expression_t& e, node_kind_t kind);
 
+// Whether the expression designates a clock: a clock variable, an element or member that is
+// one, or an inline if whose branches both designate clocks. A clock shifted by a number, a
+// sum of clock values or an inline if with such a branch is a value computed from clocks,
+// typed as a clock all the same.
+bool designatesClock(const expression_t& e);
+
 // Structural tests on expressions.
 bool isProcessList(const expression_t& e);
 bool hasDynamicMitlQuantifier(const expression_t& e);

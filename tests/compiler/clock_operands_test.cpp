@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "compile_helpers.h"
-#include "compiler/rewriting.h"
+#include "typecheck/relations.h"
 #include "runtime/clock_expression.h"
 #include "runtime/exceptions.h"
 #include "runtime/symbolic_state.h"

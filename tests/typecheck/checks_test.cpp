@@ -265,6 +265,19 @@ TEST(Queries, StatisticalAndCompositionRules)
                            {q.id(q.x), q.num(10), q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
          },
          true, {}},
+        {"probability bound by a shifted clock",
+         [](QueryEnv& q) {
+             return q.nary(PROBABILITY_BOX_AT_LEAST, {q.bin(ADD, q.id(q.x), q.num(1)), q.num(10),
+                                                      q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
+         },
+         false, {"$Clock_expected"}},
+        {"probability bound by a clock chosen by an inline if",
+         [](QueryEnv& q) {
+             return q.nary(PROBABILITY_BOX_AT_LEAST,
+                           {q.nary(INLINE_IF, {q.id(q.b), q.id(q.x), q.id(q.y)}), q.num(10),
+                            q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
+         },
+         true, {}},
         {"probability bound with both faults",
          [](QueryEnv& q) {
              return q.nary(PROBABILITY_BOX_AT_LEAST, {q.id(q.i), q.id(q.i), q.id(q.b), q.dbl(0.9)});
