@@ -545,7 +545,13 @@ type_t TypeChecker::typeQuery(const expression_t& e, bool& ok)
     case MITL_AND:
     case MITL_OR:
     case MITL_NEXT:
+        return primitive(FORMULA);
     case MITL_ATOM:
+        // An atom holds or not in a state: a condition, never a clock or a number read from
+        // one.
+        if (size != 1 || !isConstraintTyped(child(0))) {
+            return ends(size == 1 ? child(0) : e, "$Boolean_expected");
+        }
         return primitive(FORMULA);
     case PROBABILITY_BOX_AT_LEAST:
     case PROBABILITY_DIAMOND_AT_LEAST:

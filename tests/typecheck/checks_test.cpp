@@ -189,6 +189,19 @@ TEST(Queries, StructuralRules)
              return q.ef(q.bin(LOGICAL_AND, q.id(q.b), mitl));
          },
          {"MITL inside forall or exists in non-MITL property"}},
+        {"MITL atom of a clock constraint",
+         [](QueryEnv& q) {
+             return q.un(MITL_FORMULA, q.un(MITL_ATOM, q.bin(LESS, q.id(q.x), q.boolean(true))));
+         },
+         {}},
+        {"MITL atoms of a clock, a shifted clock and a double",
+         [](QueryEnv& q) {
+             return q.un(MITL_FORMULA,
+                         q.bin(MITL_AND, q.un(MITL_ATOM, q.id(q.x)),
+                               q.bin(MITL_OR, q.un(MITL_ATOM, q.bin(ADD, q.id(q.x), q.num(1))),
+                                     q.un(MITL_ATOM, q.id(q.d)))));
+         },
+         {"$Boolean_expected", "$Boolean_expected", "$Boolean_expected"}},
         {"control: strict upper and weak lower bounds",
          [](QueryEnv& q) {
              return q.bin(SET_CONTROL, q.nary(LIST, {}),
