@@ -33,6 +33,14 @@ bool eitherClockAndWhole(const expression_t& a, const expression_t& b, node_kind
     return clockAndWhole(a, b, clockKind) || clockAndWhole(b, a, clockKind);
 }
 
+// An array of clocks: its cells hold clock numbers, so comparing two such arrays cell by cell
+// would compare which clocks they are, not their values.
+bool isClockArray(const expression_t& e)
+{
+    const type_t type = typeOf(e);
+    return type.isKind(ARRAY) && type.unwrapArrays().isKind(CLOCK);
+}
+
 // A whole number or a floating-point value: the bounds an upper clock limit takes.
 bool isWholeOrDouble(const expression_t& e) { return isIntOrBoolTyped(e) || is(e, DOUBLE); }
 
@@ -257,7 +265,7 @@ type_t TypeChecker::typeComparison(const expression_t& e)
         if (clockPairsInt) {
             return primitive(GUARD);
         }
-        if (comparableForEquality(typeOf(a), typeOf(b))) {
+        if (comparableForEquality(typeOf(a), typeOf(b)) && !isClockArray(a)) {
             return primitive(BOOL);
         }
         if ((is(a, RATE) && (isIntegralTyped(b) || isDoubleLike(b))) ||
@@ -269,7 +277,7 @@ type_t TypeChecker::typeComparison(const expression_t& e)
         if (clockPairsInt) {
             return primitive(CONSTRAINT);
         }
-        if (comparableForEquality(typeOf(a), typeOf(b))) {
+        if (comparableForEquality(typeOf(a), typeOf(b)) && !isClockArray(a)) {
             return primitive(BOOL);
         }
         return numeric ? primitive(BOOL) : type_t();

@@ -13,7 +13,7 @@ using Strings = std::vector<std::string>;
 // A model with one variable of each kind the typing rules tell apart.
 struct Env : Fixture
 {
-    binding_t x, y, i, j, b, d, c, n, a, da, r, s1, s2, sa;
+    binding_t x, y, i, j, b, d, c, n, a, da, r, s1, s2, sa, xs;
 
     Env()
     {
@@ -31,6 +31,7 @@ struct Env : Fixture
         s1 = global("s1", scalarset("s_t", 3));
         s2 = global("s2", scalarset("u_t", 3));
         sa = global("sa", type_t::createArray(prim(INT), scalarset("s_t", 3)));
+        xs = global("xs", array(prim(CLOCK), 2));
     }
 
     expression_t rate(const binding_t& v) { return un(RATE, id(v)); }
@@ -117,6 +118,11 @@ TEST(ExpressionTyping, Table)
          UNKNOWN, {"$Type_error"}},
         {"r == r", [](Env& e) { return e.bin(EQUAL, e.id(e.r), e.id(e.r)); }, BOOL, {}},
         {"r < r", [](Env& e) { return e.lt(e.id(e.r), e.id(e.r)); }, UNKNOWN, {"$Type_error"}},
+        // Arrays of clocks hold clock numbers: comparing them cell by cell would compare which
+        // clocks they are.
+        {"xs == xs", [](Env& e) { return e.bin(EQUAL, e.id(e.xs), e.id(e.xs)); }, UNKNOWN, {"$Type_error"}},
+        {"xs != xs", [](Env& e) { return e.bin(NOT_EQUAL, e.id(e.xs), e.id(e.xs)); }, UNKNOWN, {"$Type_error"}},
+        {"a == a", [](Env& e) { return e.bin(EQUAL, e.id(e.a), e.id(e.a)); }, BOOL, {}},
         // Connectives
         {"x<5 && y<3", [](Env& e) { return e.bin(LOGICAL_AND, e.lt(e.id(e.x), e.num(5)), e.lt(e.id(e.y), e.num(3))); },
          INVARIANT, {}},
