@@ -248,7 +248,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         auto [variable, templ] = bindProcessVariable(expression, "FOREACH");
         const expression_t& body = expression[2];
         ExpressionRef compiled;
-        if (body.getType().isGuard()) {
+        if (body.getType().isConstraint()) {
             compiled = new ValueClockExpr(compileStateFormula(body, ExpressionRef()));
         } else {
             compiled = compileValueExpression(body, true);
@@ -260,7 +260,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         // A condition is summed as its truth value; a clock or floating-point value is summed as
         // the double it leaves in the result cell.
         const expression_t& body = expression[2];
-        ExpressionRef term = body.getType().isGuard()
+        ExpressionRef term = body.getType().isConstraint()
                                  ? ExpressionRef(new ValueClockExpr(compileStateFormula(body, ExpressionRef())))
                                  : compileValueExpression(body, true);
         ExpressionRef sum(new DynamicSumExpression(templ, term, variable));

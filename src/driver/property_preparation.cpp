@@ -157,7 +157,7 @@ void ModelChecker::prepareProperty(AbstractJob* job)
             const expression_t& child = f[i];
             const ZOLT::type_t type = child.getType();
             ExpressionRef compiled;
-            if (child.getKind() != ZOLT::FOREACH_DYNAMIC && (type.isGuard() || type.isInvariant())) {
+            if (child.getKind() != ZOLT::FOREACH_DYNAMIC && type.isConstraint()) {
                 compiled = new ValueClockExpr(state(child, false));
                 compiled->timeDependent = true;
             } else {

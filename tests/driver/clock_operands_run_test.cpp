@@ -3,6 +3,7 @@
 // never an internal-error text.
 
 #include <cstdlib>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -178,4 +179,30 @@ TEST_F(ClockOperandsRun, ExpectedValuesOfShiftedClocks)
             EXPECT_NEAR(mean, base + shifts[i], 1e-4);
         }
     }
+}
+
+// Conditions that only queries may hold (an inequality or a negation of a clock bound) are
+// observed in a simulation as the truth values they take, like the bounds they are made of.
+TEST_F(ClockOperandsRun, SimulationsObserveClockConditionsOfEveryKind)
+{
+    const std::string text = "clock x;\n"
+                             "process P() { state A { x <= 3 }, B { x <= 4 }; init A;\n"
+                             "  trans A -> B { guard x >= 2; }, B -> A { guard x >= 3; assign x = 0; }; }\n"
+                             "system P;\n";
+    const RunResult r = check(text, "simulate 1 [<=5] {!(x < 1), x >= 1, x != 2, x < 2 || x > 2}\n", {"-r", "3"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The values of each series, without its name.
+    std::vector<std::string> series;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("[0]:")) {
+            series.push_back(line);
+        }
+    }
+    ASSERT_EQ(series.size(), 4u) << r.out;
+    EXPECT_EQ(series[0], series[1]);
+    EXPECT_EQ(series[2], series[3]);
+    EXPECT_NE(series[0].find("(1,1)"), std::string::npos) << series[0];
 }
