@@ -158,12 +158,20 @@ bool isArithmetic(node_kind_t op)
     return op <= SHIFT_RIGHT;
 }
 
+// An operand compared by its floating-point value: a double, or a clock or clock difference
+// outside a clock constraint.
+bool comparedAsDouble(const expression_t& e)
+{
+    const type_t type = e.getType();
+    return type.isKind(DOUBLE) || type.isKind(CLOCK) || type.isKind(DIFF);
+}
+
 // A comparison of data with a floating-point operand: a truth value, but its operands have
 // no integer range to compare. (A clock constraint is no such value.)
 bool comparesDoubles(const expression_t& e)
 {
     return e.getKind() >= LESS && e.getKind() <= GREATER && e.getSize() == 2 && e.getType().isIntegral() &&
-           (e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE));
+           (comparedAsDouble(e[0]) || comparedAsDouble(e[1]));
 }
 
 const interval_t truthValues(0, 1);

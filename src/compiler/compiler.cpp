@@ -10,6 +10,7 @@
 #include "compiler/depth_guard.h"
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 
@@ -364,8 +365,12 @@ bool assignsClockNonZero(const expression_t& x, ExpressionAnalyser& analyser, Sy
     if (source.isKind(DOUBLE)) {
         return true;
     }
-    if (source.isKind(CLOCK)) {
+    if (designatesClock(x[1])) {
         return false;
+    }
+    if (source.isKind(CLOCK)) {
+        // A clock shifted by a number.
+        return true;
     }
     try {
         return analyser.getRange(x[1]).upper > 0;

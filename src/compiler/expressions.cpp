@@ -11,6 +11,7 @@
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
 #include "support/arith.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 namespace op = bytecode;
@@ -32,25 +33,16 @@ bool isClockConstraintType(const expression_t& e)
     return type.isGuard() && !type.isIntegral();
 }
 
-bool isClockReference(const expression_t& e)
+// A clock of the zone, or the reference clock (empty): what a clock constraint relates.
+bool isZoneClock(const expression_t& e)
 {
-    if (!e.getType().isKind(CLOCK)) {
-        return false;
-    }
-    const node_kind_t kind = e.getKind();
-    return e.getSize() == 0 || kind == ARRAY || kind == DOT || kind == DYNAMIC_MEMBER;
-}
-
-// A sum of the values of clocks: a number computed from clocks, not a clock of the zone.
-bool isSumOfClockValues(const expression_t& e)
-{
-    return !e.empty() && (e.getKind() == SUM_DYNAMIC || e.getKind() == SUM);
+    return e.empty() || designatesClock(e);
 }
 
 // A value computed by arithmetic on clock values.
 bool isClockArithmetic(const expression_t& e)
 {
-    return e.getType().isKind(CLOCK) && e.getSize() >= 2 && e.getKind() != ARRAY && e.getKind() != DOT;
+    return e.getType().isKind(CLOCK) && e.getSize() >= 2 && !designatesClock(e);
 }
 
 // A value read from clocks: a clock, a clock difference or arithmetic on a clock.
@@ -61,10 +53,13 @@ bool isClockValued(const expression_t& e)
 }
 
 // Whether an equality or inequality compares numbers: an integer beside a floating-point
-// value is converted to a double, whichever side it is on.
+// value is converted to a double, whichever side it is on. A clock or clock difference that is
+// no clock constraint (beside another difference, say) is compared by its value as well; only
+// records, arrays and the like are compared cell by cell.
 bool comparesNumbers(const expression_t& e)
 {
-    return e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE);
+    return e[0].getType().isKind(DOUBLE) || e[1].getType().isKind(DOUBLE) || isClockValued(e[0]) ||
+           isClockValued(e[1]);
 }
 
 // Whether the value of an expression lies on the double stack when it is a value.
@@ -241,14 +236,14 @@ void Compiler::compileDouble(const expression_t& e, bool allowInteger)
         compileValue(e[0]);
         compileValue(e[1]);
         emit(position, op::RATIONAL2DOUBLE);
-    } else if (type.isKind(DIFF)) {
+    } else if (type.isKind(DIFF) && e.getKind() == SUBTRACT) {
         compileDouble(e[0], true);
         compileDouble(e[1], true);
         emit(position, op::DOUBLE_MINUS);
-    } else if (isClockReference(e)) {
+    } else if (designatesClock(e)) {
         compileValue(e);
         emit(position, op::CLOCK_LOAD);
-    } else if (type.isKind(DOUBLE) || isClockArithmetic(e)) {
+    } else if (type.isKind(DOUBLE) || type.isKind(DIFF) || isClockArithmetic(e)) {
         if (Symbol* layout = compileExpression(e)) {
             emit(position, op::DOUBLE_LOAD_N, static_cast<int32_t>(layout->size));
         }
@@ -743,7 +738,7 @@ Symbol* Compiler::compileAssignment(const expression_t& e)
     const expression_t& source = e[1];
     if (targetType.isKind(INT) || targetType.isKind(SCALAR) || targetType.isKind(CLOCK) ||
         targetType.isKind(DOUBLE)) {
-        if (isClockReference(source)) {
+        if (designatesClock(source)) {
             compileValue(source);
             if (targetType.isKind(DOUBLE)) {
                 emit(position, op::CLOCK_LOAD);
@@ -790,6 +785,18 @@ Symbol* Compiler::compileAssignment(const expression_t& e)
 Symbol* Compiler::compileInlineIf(const expression_t& e)
 {
     const span_t position = e.getPosition();
+    if (e.getType().isKind(CLOCK) && !designatesClock(e)) {
+        // A clock in one branch and a value computed from clocks in the other: both branches
+        // leave the clock values they compute, a clock's read as the clock's value.
+        compileValue(e[0]);
+        const uint32_t toElse = emitJump(position, op::JMPZ);
+        compileDouble(e[1], true);
+        const uint32_t toEnd = emitJump(position, op::JMP);
+        patchJump(toElse);
+        compileDouble(e[2], true);
+        patchJump(toEnd);
+        return nullptr;
+    }
     // When one branch designates a variable and the other leaves a value, the variable is
     // read: a floating-point one onto the double stack, where the other branch's value is.
     const int32_t load = leavesDouble(e) ? op::DOUBLE_LOAD : op::LOAD;
@@ -853,7 +860,7 @@ void Compiler::compileClockComparison(const expression_t& e)
     collectClockTerms(terms, e[1], false);
     const span_t none;
 
-    const bool clockTerms = !isSumOfClockValues(terms.first) && !isSumOfClockValues(terms.second);
+    const bool clockTerms = isZoneClock(terms.first) && isZoneClock(terms.second);
     if (!clockTerms || (!terms.bound.empty() && terms.bound.getType().isKind(DOUBLE))) {
         // A floating-point bound cannot go through the zone's integer constraint, and a value
         // computed from clocks is no clock: the values are compared as doubles.

@@ -13,6 +13,7 @@
 #include "runtime/clock_expression.h"
 #include "runtime/exceptions.h"
 #include "runtime/system.h"
+#include "typecheck/relations.h"
 
 using namespace ZOLT;
 namespace op = bytecode;
@@ -48,11 +49,12 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
-// An empty clock (the reference clock) or an expression that denotes a clock; a sum of clock
-// values is a number computed from clocks instead.
+// An empty clock (the reference clock) or an expression that designates a clock; a sum of
+// clock values or a clock shifted in one branch of an inline if is a number computed from
+// clocks instead.
 bool isClockTerm(const expression_t& e)
 {
-    return e.empty() || (e.getKind() != SUM_DYNAMIC && e.getKind() != SUM);
+    return e.empty() || designatesClock(e);
 }
 
 // Whether some part of the expression is a floating-point value.
@@ -246,7 +248,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         auto [variable, templ] = bindProcessVariable(expression, "FOREACH");
         const expression_t& body = expression[2];
         ExpressionRef compiled;
-        if (body.getType().isGuard()) {
+        if (body.getType().isConstraint()) {
             compiled = new ValueClockExpr(compileStateFormula(body, ExpressionRef()));
         } else {
             compiled = compileValueExpression(body, true);
@@ -258,7 +260,7 @@ ExpressionRef Compiler::compileValueExpression(const expression_t& expression, b
         // A condition is summed as its truth value; a clock or floating-point value is summed as
         // the double it leaves in the result cell.
         const expression_t& body = expression[2];
-        ExpressionRef term = body.getType().isGuard()
+        ExpressionRef term = body.getType().isConstraint()
                                  ? ExpressionRef(new ValueClockExpr(compileStateFormula(body, ExpressionRef())))
                                  : compileValueExpression(body, true);
         ExpressionRef sum(new DynamicSumExpression(templ, term, variable));
@@ -368,8 +370,9 @@ ExpressionRef Compiler::compileClockBound(const expression_t& comparison)
     }
     const bool strict = kind == LESS || kind == GREATER;
     if (!isClockTerm(terms.first) || !isClockTerm(terms.second)) {
-        // A value computed from clocks (a sum over processes, say) is no clock of the zone: the
-        // comparison is decided by byte code on the clock values.
+        // A value computed from clocks (a sum over processes, or an inline if that shifts a
+        // clock in one branch) is no clock of the zone: the comparison is decided by byte code
+        // on the clock values.
         return compileValueExpression(comparison, false);
     }
 

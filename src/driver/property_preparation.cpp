@@ -8,6 +8,7 @@
 #include "pipeline/deadlock.h"
 #include "runtime/exceptions.h"
 #include "support/exceptions.h"
+#include "typecheck/relations.h"
 
 using ZOLT::expression_t;
 
@@ -125,7 +126,9 @@ void ModelChecker::prepareProperty(AbstractJob* job)
         if (job->runCount < 1) {
             throw SystemException("$Invalid_run_value");
         }
-        job->valueIsClock = f[3].getType().isKind(ZOLT::CLOCK);
+        // A clock is read from the state by its number; a value computed from clocks (x + 1)
+        // is computed as a double like any other value.
+        job->valueIsClock = ZOLT::designatesClock(f[3]);
         job->addExpression(f[3], compiler->compileValueExpression(f[3], !job->valueIsClock));
         job->maximise = compiler->evaluateConstant(f[4]);
         setRunBound(job, 0, 1);
@@ -154,7 +157,7 @@ void ModelChecker::prepareProperty(AbstractJob* job)
             const expression_t& child = f[i];
             const ZOLT::type_t type = child.getType();
             ExpressionRef compiled;
-            if (child.getKind() != ZOLT::FOREACH_DYNAMIC && (type.isGuard() || type.isInvariant())) {
+            if (child.getKind() != ZOLT::FOREACH_DYNAMIC && type.isConstraint()) {
                 compiled = new ValueClockExpr(state(child, false));
                 compiled->timeDependent = true;
             } else {

@@ -107,15 +107,16 @@ void ConcreteDelay::advance(ConcreteState* state, double d)
     }
 }
 
-void ConcreteDelay::checkInvariants(ConcreteState* state)
+int64_t ConcreteDelay::violatedInvariant(ConcreteState* state)
 {
     const size_t slots = state->getSlotCount();
     for (size_t p = 0; p < slots; ++p) {
         const Location* location = state->getLocation(static_cast<uint32_t>(p));
         if (location != nullptr && location->getInvariant()->evaluate(state) == 0) {
-            throw Bug("Successor state does not satisfy invariant");
+            return static_cast<int64_t>(p);
         }
     }
+    return -1;
 }
 
 bool ConcreteDelay::put(ConcreteState* state)
@@ -285,7 +286,10 @@ bool ConcreteDelay::step(ConcreteState* state, ConcreteSuccessor& successor)
         }
         CSDecorator window(state, rates.data());
         if (location->getInvariant()->evaluate(&window) == 0) {
-            throw Bug("State does not satisfy invariant");
+            // Only the limit of a strict invariant (x < 1) is reached by waiting and yet left
+            // unsatisfied: no edge of the process could be taken before it.
+            reportTimeLock(state, p);
+            return false;
         }
         if (window.hit) {
             // A clock sits at an invariant limit: no time may pass.
@@ -359,7 +363,13 @@ bool ConcreteDelay::step(ConcreteState* state, ConcreteSuccessor& successor)
         stop = stop || met;
     }
     advance(state, bound);
-    checkInvariants(state);
+    const int64_t stuck = violatedInvariant(state);
+    if (stuck >= 0) {
+        // The delay ended at the limit of a strict invariant, which no process could leave
+        // before.
+        reportTimeLock(state, stuck);
+        return false;
+    }
     if (stop) {
         return querySink != nullptr ? querySink->put(state) : false;
     }

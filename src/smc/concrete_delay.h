@@ -64,8 +64,8 @@ private:
     // the bound becomes that moment and the result is true.
     bool delayUntil(ConcreteState* state, double& bound, const ExpressionRef& expression);
     void advance(ConcreteState* state, double d);
-    // The invariant of every current location holds after the delay.
-    void checkInvariants(ConcreteState* state);
+    // The first process slot whose invariant the state does not satisfy, or -1.
+    int64_t violatedInvariant(ConcreteState* state);
     // The delay the process in slot p proposes, from the window its invariant left in `window`:
     // made, none (a rate too small to draw from), or a report that ends the step.
     enum class Proposal { Made, None, Reported };

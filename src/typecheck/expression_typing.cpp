@@ -21,19 +21,37 @@ bool pair(const expression_t& a, const expression_t& b, node_kind_t p, node_kind
     return is(a, p) && is(b, q);
 }
 
-// Either order.
-bool eitherPair(const expression_t& a, const expression_t& b, node_kind_t p, node_kind_t q)
+// A clock or a clock difference beside a whole number (an integer or a truth value, which is
+// 0 or 1): what a clock constraint compares and what shifting a clock by a constant gives.
+bool clockAndWhole(const expression_t& clock, const expression_t& whole, node_kind_t clockKind)
 {
-    return pair(a, b, p, q) || pair(a, b, q, p);
+    return is(clock, clockKind) && isIntOrBoolTyped(whole);
 }
+
+bool eitherClockAndWhole(const expression_t& a, const expression_t& b, node_kind_t clockKind)
+{
+    return clockAndWhole(a, b, clockKind) || clockAndWhole(b, a, clockKind);
+}
+
+// An array of clocks: its cells hold clock numbers, so comparing two such arrays cell by cell
+// would compare which clocks they are, not their values.
+bool isClockArray(const expression_t& e)
+{
+    const type_t type = typeOf(e);
+    return type.isKind(ARRAY) && type.unwrapArrays().isKind(CLOCK);
+}
+
+// A whole number or a floating-point value: the bounds an upper clock limit takes.
+bool isWholeOrDouble(const expression_t& e) { return isIntOrBoolTyped(e) || is(e, DOUBLE); }
 
 bool isMathFunction(node_kind_t kind)
 {
     return (kind >= COS && kind <= FLOOR) && kind != POW;
 }
 
-// An int constant or a clock: what a run's bound limits.
-bool isBoundSymbol(const expression_t& e) { return isIntConstant(e) || isClockTyped(e); }
+// An int constant or a clock: what a run's bound limits. A clock shifted by a number is no
+// clock whose value a run could be bounded by.
+bool isBoundSymbol(const expression_t& e) { return isIntConstant(e) || designatesClock(e); }
 
 } // namespace
 
@@ -178,10 +196,10 @@ type_t TypeChecker::typeArithmetic(const expression_t& e)
         if (integral) {
             return primitive(INT);
         }
-        if (eitherPair(a, b, INT, CLOCK)) {
+        if (eitherClockAndWhole(a, b, CLOCK)) {
             return primitive(CLOCK);
         }
-        if (eitherPair(a, b, DIFF, INT)) {
+        if (eitherClockAndWhole(a, b, DIFF)) {
             return primitive(DIFF);
         }
         return numeric ? primitive(DOUBLE) : type_t();
@@ -189,10 +207,10 @@ type_t TypeChecker::typeArithmetic(const expression_t& e)
         if (integral) {
             return primitive(INT);
         }
-        if (pair(a, b, CLOCK, INT)) {
+        if (clockAndWhole(a, b, CLOCK)) {
             return primitive(CLOCK);
         }
-        if (pair(a, b, DIFF, INT) || pair(a, b, INT, DIFF) || pair(a, b, CLOCK, CLOCK)) {
+        if (eitherClockAndWhole(a, b, DIFF) || pair(a, b, CLOCK, CLOCK)) {
             return primitive(DIFF);
         }
         return numeric ? primitive(DOUBLE) : type_t();
@@ -216,19 +234,20 @@ type_t TypeChecker::typeComparison(const expression_t& e)
     const expression_t b = e.getChild(1);
     const bool integral = isIntegralTyped(a) && isIntegralTyped(b);
     const bool numeric = isNumeric(a) && isNumeric(b);
-    // The clock pairs shared by the kinds that only compare with integers.
-    const bool clockPairsInt = pair(a, b, CLOCK, CLOCK) || eitherPair(a, b, CLOCK, INT) ||
-                               eitherPair(a, b, DIFF, INT);
+    // The clock pairs shared by the kinds that only compare with whole numbers. A truth value
+    // is the number 0 or 1 here as everywhere else: x == true is the constraint x == 1.
+    const bool clockPairsInt = pair(a, b, CLOCK, CLOCK) || eitherClockAndWhole(a, b, CLOCK) ||
+                               eitherClockAndWhole(a, b, DIFF);
     switch (kind) {
     case LESS:
     case LESS_EQUAL: {
         if (integral) {
             return primitive(BOOL);
         }
-        const bool intOrDoubleA = isIntOrDoubleTyped(a);
-        const bool intOrDoubleB = isIntOrDoubleTyped(b);
-        if (pair(a, b, CLOCK, CLOCK) || (is(a, CLOCK) && intOrDoubleB) || (intOrDoubleA && is(b, CLOCK)) ||
-            (is(a, DIFF) && intOrDoubleB) || (intOrDoubleA && is(b, DIFF))) {
+        const bool boundA = isWholeOrDouble(a);
+        const bool boundB = isWholeOrDouble(b);
+        if (pair(a, b, CLOCK, CLOCK) || (is(a, CLOCK) && boundB) || (boundA && is(b, CLOCK)) ||
+            (is(a, DIFF) && boundB) || (boundA && is(b, DIFF))) {
             return primitive(INVARIANT);
         }
         return numeric ? primitive(BOOL) : type_t();
@@ -246,7 +265,7 @@ type_t TypeChecker::typeComparison(const expression_t& e)
         if (clockPairsInt) {
             return primitive(GUARD);
         }
-        if (comparableForEquality(typeOf(a), typeOf(b))) {
+        if (comparableForEquality(typeOf(a), typeOf(b)) && !isClockArray(a)) {
             return primitive(BOOL);
         }
         if ((is(a, RATE) && (isIntegralTyped(b) || isDoubleLike(b))) ||
@@ -258,7 +277,7 @@ type_t TypeChecker::typeComparison(const expression_t& e)
         if (clockPairsInt) {
             return primitive(CONSTRAINT);
         }
-        if (comparableForEquality(typeOf(a), typeOf(b))) {
+        if (comparableForEquality(typeOf(a), typeOf(b)) && !isClockArray(a)) {
             return primitive(BOOL);
         }
         return numeric ? primitive(BOOL) : type_t();
@@ -534,7 +553,13 @@ type_t TypeChecker::typeQuery(const expression_t& e, bool& ok)
     case MITL_AND:
     case MITL_OR:
     case MITL_NEXT:
+        return primitive(FORMULA);
     case MITL_ATOM:
+        // An atom holds or not in a state: a condition, never a clock or a number read from
+        // one.
+        if (size != 1 || !isConstraintTyped(child(0))) {
+            return ends(size == 1 ? child(0) : e, "$Boolean_expected");
+        }
         return primitive(FORMULA);
     case PROBABILITY_BOX_AT_LEAST:
     case PROBABILITY_DIAMOND_AT_LEAST:

@@ -1,5 +1,7 @@
 #include "typecheck/relations.h"
 
+#include <vector>
+
 namespace ZOLT {
 
 namespace {
@@ -72,6 +74,11 @@ bool isIntOrDoubleTyped(const expression_t& e)
     return hasTypeKind(e, INT) || hasTypeKind(e, DOUBLE);
 }
 
+bool isIntOrBoolTyped(const expression_t& e)
+{
+    return hasTypeKind(e, INT) || hasTypeKind(e, BOOL);
+}
+
 bool isDoubleLike(const expression_t& e)
 {
     return hasTypeKind(e, DOUBLE) || hasTypeKind(e, CLOCK) || hasTypeKind(e, DIFF);
@@ -89,6 +96,33 @@ bool isRateInvariantTyped(const expression_t& e)
 bool isGuardTyped(const expression_t& e) { return !e.empty() && typeOf(e).isGuard(); }
 bool isConstraintTyped(const expression_t& e) { return !e.empty() && typeOf(e).isConstraint(); }
 bool isFormulaTyped(const expression_t& e) { return !e.empty() && typeOf(e).isFormula(); }
+
+bool designatesClock(const expression_t& expression)
+{
+    // Inline ifs nest in their branches only: follow them without recursion.
+    std::vector<expression_t> work{expression};
+    while (!work.empty()) {
+        const expression_t e = std::move(work.back());
+        work.pop_back();
+        if (e.empty() || !e.getType().isKind(CLOCK)) {
+            return false;
+        }
+        switch (e.getKind()) {
+        case IDENTIFIER:
+        case ARRAY:
+        case DOT:
+        case DYNAMIC_MEMBER:
+            break;
+        case INLINE_IF:
+            work.push_back(e[1]);
+            work.push_back(e[2]);
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
 
 bool isProcessList(const expression_t& e)
 {

@@ -16,6 +16,8 @@ bool isClockTyped(const expression_t& e);
 bool isDiffTyped(const expression_t& e);
 bool isVoidTyped(const expression_t& e);
 bool isIntOrDoubleTyped(const expression_t& e);
+// An integer or a truth value (0 or 1).
+bool isIntOrBoolTyped(const expression_t& e);
 bool isDoubleLike(const expression_t& e);
 bool isIntegralTyped(const expression_t& e);
 bool isNumeric(const expression_t& e);
@@ -26,6 +28,12 @@ bool isConstraintTyped(const expression_t& e);
 bool isFormulaTyped(const expression_t& e);
 // The expression's type is of the given kind (looking through wrappers).
 bool hasTypeKind(const expression_t& e, node_kind_t kind);
+
+// Whether the expression designates a clock: a clock variable, an element or member that is
+// one, or an inline if whose branches both designate clocks. A clock shifted by a number, a
+// sum of clock values or an inline if with such a branch is a value computed from clocks,
+// typed as a clock all the same.
+bool designatesClock(const expression_t& e);
 
 // Structural tests on expressions.
 bool isProcessList(const expression_t& e);

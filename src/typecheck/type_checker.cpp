@@ -479,8 +479,8 @@ void TypeChecker::checkControlClockBounds(const expression_t& expr)
     }
     if (violates) {
         reportError(expr, "$Clock_lower_bound_must_be_weak_and_upper_bound_strict");
-    } else if ((isClockTyped(l) && isClockTyped(r)) || (isDiffTyped(l) && isIntTyped(r)) ||
-               (isIntTyped(l) && isDiffTyped(r))) {
+    } else if ((isClockTyped(l) && isClockTyped(r)) || (isDiffTyped(l) && isIntOrBoolTyped(r)) ||
+               (isIntOrBoolTyped(l) && isDiffTyped(r))) {
         reportError(expr, "$Clock_differences_are_not_supported");
     }
 }

@@ -160,6 +160,37 @@ TEST(ConcreteDelay, AProcessWhoseEdgesCanNeverBeEnabledBeforeItsLimitIsTimeLocke
     EXPECT_EQ(bench.feedback, "Location P.A\n[ x=2.5 ]\nn=0 \nis time-locked.\n");
 }
 
+// A strict invariant is left unsatisfied at its limit: a process that cannot leave before it is
+// time-locked there, as at the limit of a non-strict one, whichever step finds it.
+TEST(ConcreteDelay, AProcessAtTheLimitOfAStrictInvariantIsTimeLocked)
+{
+    for (const char* guard : {"x >= 1", "x > 1", "x >= 2"}) {
+        SCOPED_TRACE(guard);
+        DelayBench bench(std::string("clock x;\n"
+                                     "process P() { state A { x < 1 }, B; init A; trans A -> B { guard ") +
+                         guard + "; }; }\nsystem P;");
+        bench.state = bench.model->initial();
+        bool moved = true;
+        for (int step = 0; step < 3 && moved; ++step) {
+            moved = bench.delay.put(bench.state.get());
+        }
+        EXPECT_FALSE(moved);
+        EXPECT_TRUE(bench.aborted);
+        EXPECT_TRUE(bench.feedback.starts_with("Location P.A\n[ x=")) << bench.feedback;
+        EXPECT_TRUE(bench.feedback.ends_with(" ]\n\nis time-locked.\n")) << bench.feedback;
+        EXPECT_LT(bench.clock("x"), 1.0);
+        EXPECT_GT(bench.clock("x"), 0.99);
+    }
+    // Found on the state a step is given.
+    DelayBench given("clock x;\nprocess P() { state A { x < 1 }, B; init A; trans A -> B { guard x >= 2; }; }\n"
+                     "system P;");
+    given.state = given.model->initial();
+    given.state->setClockValue(given.model->clock("x"), 1.0);
+    EXPECT_FALSE(given.delay.put(given.state.get()));
+    EXPECT_TRUE(given.aborted);
+    EXPECT_EQ(given.feedback, "Location P.A\n[ x=1 ]\n\nis time-locked.\n");
+}
+
 TEST(ConcreteDelay, InfiniteDelaysEndTheRunOrJumpJustPastItsTimeBound)
 {
     const char* idle = "clock x; process P() { state A; init A; } system P;";
@@ -246,11 +277,15 @@ TEST(ConcreteDelay, FineStepsNeverExceedTheDiscretisationStep)
     EXPECT_FALSE(bench.delay.getKept()[0]);
 }
 
-TEST(ConcreteDelay, AnInvariantThatDoesNotHoldBeforeTheStepIsAnInternalError)
+// The process can neither stay nor leave: it is reported, never an internal error.
+TEST(ConcreteDelay, AnInvariantThatDoesNotHoldBeforeTheStepIsATimeLock)
 {
     DelayBench bench("clock x; process P() { state A { x <= 10 }; init A; } system P;");
     bench.state->setClockValue(1, 11);
-    EXPECT_THROW(bench.delay.put(bench.state.get()), Bug);
+    EXPECT_FALSE(bench.delay.put(bench.state.get()));
+    EXPECT_TRUE(bench.aborted);
+    EXPECT_EQ(bench.feedback, "Location P.A\n[ x=11 ]\n\nis time-locked.\n");
+    EXPECT_TRUE(bench.sink.processes.empty());
 }
 
 TEST(ClockRates, AdvancingSnapsValuesNearIntegers)

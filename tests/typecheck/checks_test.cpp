@@ -189,6 +189,19 @@ TEST(Queries, StructuralRules)
              return q.ef(q.bin(LOGICAL_AND, q.id(q.b), mitl));
          },
          {"MITL inside forall or exists in non-MITL property"}},
+        {"MITL atom of a clock constraint",
+         [](QueryEnv& q) {
+             return q.un(MITL_FORMULA, q.un(MITL_ATOM, q.bin(LESS, q.id(q.x), q.boolean(true))));
+         },
+         {}},
+        {"MITL atoms of a clock, a shifted clock and a double",
+         [](QueryEnv& q) {
+             return q.un(MITL_FORMULA,
+                         q.bin(MITL_AND, q.un(MITL_ATOM, q.id(q.x)),
+                               q.bin(MITL_OR, q.un(MITL_ATOM, q.bin(ADD, q.id(q.x), q.num(1))),
+                                     q.un(MITL_ATOM, q.id(q.d)))));
+         },
+         {"$Boolean_expected", "$Boolean_expected", "$Boolean_expected"}},
         {"control: strict upper and weak lower bounds",
          [](QueryEnv& q) {
              return q.bin(SET_CONTROL, q.nary(LIST, {}),
@@ -239,6 +252,14 @@ TEST(Queries, ControlClockBounds)
     checker.annotateExpressionType(both);
     checker.checkControlClockBounds(both);
     EXPECT_EQ(q.errors(), (Strings{differences, differences}));
+
+    // A difference bounded by a truth value is a difference constraint all the same.
+    QueryEnv t;
+    TypeChecker truthChecker(t.system);
+    expression_t truth = t.bin(LESS, t.bin(SUBTRACT, t.id(t.x), t.id(t.y)), t.boolean(true));
+    truthChecker.annotateExpressionType(truth);
+    truthChecker.checkControlClockBounds(truth);
+    EXPECT_EQ(t.errors(), (Strings{differences}));
 }
 
 TEST(Queries, StatisticalAndCompositionRules)
@@ -255,6 +276,19 @@ TEST(Queries, StatisticalAndCompositionRules)
          [](QueryEnv& q) {
              return q.nary(PROBABILITY_BOX_AT_LEAST,
                            {q.id(q.x), q.num(10), q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
+         },
+         true, {}},
+        {"probability bound by a shifted clock",
+         [](QueryEnv& q) {
+             return q.nary(PROBABILITY_BOX_AT_LEAST, {q.bin(ADD, q.id(q.x), q.num(1)), q.num(10),
+                                                      q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
+         },
+         false, {"$Clock_expected"}},
+        {"probability bound by a clock chosen by an inline if",
+         [](QueryEnv& q) {
+             return q.nary(PROBABILITY_BOX_AT_LEAST,
+                           {q.nary(INLINE_IF, {q.id(q.b), q.id(q.x), q.id(q.y)}), q.num(10),
+                            q.bin(LESS, q.id(q.x), q.num(3)), q.dbl(0.9)});
          },
          true, {}},
         {"probability bound with both faults",

@@ -13,7 +13,7 @@ using Strings = std::vector<std::string>;
 // A model with one variable of each kind the typing rules tell apart.
 struct Env : Fixture
 {
-    binding_t x, y, i, j, b, d, c, n, a, da, r, s1, s2, sa;
+    binding_t x, y, i, j, b, d, c, n, a, da, r, s1, s2, sa, xs;
 
     Env()
     {
@@ -31,6 +31,7 @@ struct Env : Fixture
         s1 = global("s1", scalarset("s_t", 3));
         s2 = global("s2", scalarset("u_t", 3));
         sa = global("sa", type_t::createArray(prim(INT), scalarset("s_t", 3)));
+        xs = global("xs", array(prim(CLOCK), 2));
     }
 
     expression_t rate(const binding_t& v) { return un(RATE, id(v)); }
@@ -60,8 +61,15 @@ TEST(ExpressionTyping, Table)
         {"int - clock", [](Env& e) { return e.bin(SUBTRACT, e.num(2), e.id(e.x)); }, DOUBLE, {}},
         {"int / int", [](Env& e) { return e.bin(DIVIDE, e.id(e.i), e.num(2)); }, INT, {}},
         {"int / double", [](Env& e) { return e.bin(DIVIDE, e.num(7), e.dbl(2.0)); }, DOUBLE, {}},
-        {"clock + bool (bool is not an int)", [](Env& e) { return e.bin(ADD, e.id(e.x), e.boolean(true)); }, DOUBLE,
-         {}},
+        // A truth value is the whole number 0 or 1: beside a clock it shifts the clock as an
+        // integer does.
+        {"clock + bool", [](Env& e) { return e.bin(ADD, e.id(e.x), e.boolean(true)); }, CLOCK, {}},
+        {"bool + clock", [](Env& e) { return e.bin(ADD, e.id(e.b), e.id(e.x)); }, CLOCK, {}},
+        {"clock - bool", [](Env& e) { return e.bin(SUBTRACT, e.id(e.x), e.id(e.b)); }, CLOCK, {}},
+        {"diff + bool",
+         [](Env& e) { return e.bin(ADD, e.bin(SUBTRACT, e.id(e.x), e.id(e.y)), e.boolean(true)); }, DIFF, {}},
+        {"bool - diff",
+         [](Env& e) { return e.bin(SUBTRACT, e.boolean(true), e.bin(SUBTRACT, e.id(e.x), e.id(e.y))); }, DIFF, {}},
         {"bool + int", [](Env& e) { return e.bin(ADD, e.boolean(true), e.num(1)); }, INT, {}},
         {"clock + double", [](Env& e) { return e.bin(ADD, e.id(e.x), e.dbl(2.5)); }, DOUBLE, {}},
         {"double % int", [](Env& e) { return e.bin(MODULO, e.id(e.d), e.num(2)); }, UNKNOWN, {"$Type_error"}},
@@ -86,8 +94,35 @@ TEST(ExpressionTyping, Table)
          [](Env& e) { return e.bin(GREATER_EQUAL, e.num(3), e.bin(SUBTRACT, e.id(e.x), e.id(e.y))); }, INVARIANT,
          {}},
         {"true < 2", [](Env& e) { return e.lt(e.boolean(true), e.num(2)); }, BOOL, {}},
+        // A clock or clock difference compared with a truth value is the clock constraint on
+        // 0 or 1, whichever side the clock is on.
+        {"x == true", [](Env& e) { return e.bin(EQUAL, e.id(e.x), e.boolean(true)); }, GUARD, {}},
+        {"true == x", [](Env& e) { return e.bin(EQUAL, e.boolean(true), e.id(e.x)); }, GUARD, {}},
+        {"x == !20", [](Env& e) { return e.bin(EQUAL, e.id(e.x), e.un(LOGICAL_NOT, e.num(20))); }, GUARD, {}},
+        {"x == (1 > 2)", [](Env& e) { return e.bin(EQUAL, e.id(e.x), e.bin(GREATER, e.num(1), e.num(2))); }, GUARD,
+         {}},
+        {"x != b", [](Env& e) { return e.bin(NOT_EQUAL, e.id(e.x), e.id(e.b)); }, CONSTRAINT, {}},
+        {"b != x", [](Env& e) { return e.bin(NOT_EQUAL, e.id(e.b), e.id(e.x)); }, CONSTRAINT, {}},
+        {"x < true", [](Env& e) { return e.lt(e.id(e.x), e.boolean(true)); }, INVARIANT, {}},
+        {"b <= x", [](Env& e) { return e.bin(LESS_EQUAL, e.id(e.b), e.id(e.x)); }, INVARIANT, {}},
+        {"x > b", [](Env& e) { return e.bin(GREATER, e.id(e.x), e.id(e.b)); }, INVARIANT, {}},
+        {"true >= x", [](Env& e) { return e.bin(GREATER_EQUAL, e.boolean(true), e.id(e.x)); }, INVARIANT, {}},
+        {"x - y == b",
+         [](Env& e) { return e.bin(EQUAL, e.bin(SUBTRACT, e.id(e.x), e.id(e.y)), e.id(e.b)); }, GUARD, {}},
+        {"b > x - y",
+         [](Env& e) { return e.bin(GREATER, e.id(e.b), e.bin(SUBTRACT, e.id(e.x), e.id(e.y))); }, INVARIANT, {}},
+        // No difference constraint: compared as numbers.
+        {"x == y - x",
+         [](Env& e) { return e.bin(EQUAL, e.id(e.x), e.bin(SUBTRACT, e.id(e.y), e.id(e.x))); }, BOOL, {}},
+        {"(x == 1) == true", [](Env& e) { return e.bin(EQUAL, e.bin(EQUAL, e.id(e.x), e.num(1)), e.boolean(true)); },
+         UNKNOWN, {"$Type_error"}},
         {"r == r", [](Env& e) { return e.bin(EQUAL, e.id(e.r), e.id(e.r)); }, BOOL, {}},
         {"r < r", [](Env& e) { return e.lt(e.id(e.r), e.id(e.r)); }, UNKNOWN, {"$Type_error"}},
+        // Arrays of clocks hold clock numbers: comparing them cell by cell would compare which
+        // clocks they are.
+        {"xs == xs", [](Env& e) { return e.bin(EQUAL, e.id(e.xs), e.id(e.xs)); }, UNKNOWN, {"$Type_error"}},
+        {"xs != xs", [](Env& e) { return e.bin(NOT_EQUAL, e.id(e.xs), e.id(e.xs)); }, UNKNOWN, {"$Type_error"}},
+        {"a == a", [](Env& e) { return e.bin(EQUAL, e.id(e.a), e.id(e.a)); }, BOOL, {}},
         // Connectives
         {"x<5 && y<3", [](Env& e) { return e.bin(LOGICAL_AND, e.lt(e.id(e.x), e.num(5)), e.lt(e.id(e.y), e.num(3))); },
          INVARIANT, {}},
