@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "runtime/channels.h"
@@ -123,16 +124,26 @@ void Process::addVariable(const base::RefPtr<Variable>& variable, bool isParamet
 
 void Process::markLoopEntries(size_t l, std::vector<uint8_t>& colours)
 {
+    // Depth first from l, on a stack of our own (a template may chain thousands of
+    // locations): each entry is a location on the current path and its next outgoing edge.
+    std::vector<std::pair<size_t, size_t>> path{{l, 0}};
     colours[l] = 1;
-    for (const base::RefPtr<Edge>& edge : outgoing[l]) {
+    while (!path.empty()) {
+        auto& [location, next] = path.back();
+        if (next == outgoing[location].size()) {
+            colours[location] = 2;
+            path.pop_back();
+            continue;
+        }
+        const base::RefPtr<Edge>& edge = outgoing[location][next++];
         const size_t t = static_cast<size_t>(edge->target->getIndexInProcess());
         if (colours[t] == 0) {
-            markLoopEntries(t, colours);
+            colours[t] = 1;
+            path.emplace_back(t, 0);
         } else if (colours[t] == 1) {
             edge->target->setLoopEntry(true);
         }
     }
-    colours[l] = 2;
 }
 
 namespace {
