@@ -261,26 +261,21 @@ void Process::propagateLocationBounds(System* system, bool clockCopies, bool lin
     });
 
     // Phase 5: active variables.
-    const size_t words = (system->getVariables().size() + system->getExtraVariables().size()) / 32 + 1;
-    std::vector<uint32_t> bits(words);
     for (size_t l = 0; l < n; ++l) {
         Location* location = locations[l];
         if (location == nullptr) {
             continue;
         }
-        location->getActiveVariables(bits.data(), words);
         for (const base::RefPtr<Edge>& edge : outgoing[l]) {
-            location->addActiveVariables(edge->getReads(), bits.data());
+            location->addActiveVariables(edge->getReads());
         }
     }
     propagateBackwards(edges, n, [&](const Edge& edge) {
-        Location* source = edge.source;
-        source->getActiveVariables(bits.data(), words);
         IndexSet successor;
         for (int32_t v : edge.target->getActiveVariableSet()) {
             successor.insert(static_cast<uint32_t>(v));
         }
-        return source->propagateActiveVariables(successor, edge.getWrites(), bits.data());
+        return edge.source->propagateActiveVariables(successor, edge.getWrites());
     });
 }
 
