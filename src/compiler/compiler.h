@@ -226,6 +226,7 @@ private:
     void declareBitArray(Process* process, const std::string& full, Symbol* node, bool extra);
     Symbol* compileNode(const ZOLT::expression_t& expression);
     Symbol* compileChain(const ZOLT::expression_t& expression);
+    Symbol* compileCommaList(const ZOLT::expression_t& expression);
     Symbol* compileOperandHead(const ZOLT::expression_t& node);
     void compileChainStep(const ZOLT::expression_t& node, Symbol* leftLayout);
     void compileClockComparison(const ZOLT::expression_t& expression);

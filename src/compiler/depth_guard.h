@@ -47,25 +47,3 @@ std::vector<ZOLT::expression_t> leftChain(const ZOLT::expression_t& expression, 
     }
     return chain;
 }
-
-// Whether `test` holds for some node of the tree under `expression` (empty nodes skipped). The
-// walk keeps its own stack, so that no tree is too deep for it.
-template <typename Test>
-bool anySubexpression(const ZOLT::expression_t& expression, Test test)
-{
-    std::vector<ZOLT::expression_t> work{expression};
-    while (!work.empty()) {
-        ZOLT::expression_t x = std::move(work.back());
-        work.pop_back();
-        if (x.empty()) {
-            continue;
-        }
-        if (test(x)) {
-            return true;
-        }
-        for (size_t i = 0; i < x.getSize(); ++i) {
-            work.push_back(x[i]);
-        }
-    }
-    return false;
-}

@@ -190,8 +190,32 @@ Symbol* Compiler::compileExpression(const expression_t& expression)
     if (chainMode(expression) != ChainMode::None) {
         return compileChain(expression);
     }
+    if (continuesList(expression) && expression.getKind() == COMMA) {
+        return compileCommaList(expression);
+    }
     DepthGuard guard(depth, expression);
     return compileNode(expression);
+}
+
+// Operands joined by ',' are compiled one after the other along the list's spine, each
+// value but the last dropped as the node that holds it drops it: the code the nested
+// translation of each node (its left operand, dropped, then its right one) gives.
+Symbol* Compiler::compileCommaList(const expression_t& expression)
+{
+    const std::vector<expression_t> spine = listSpine(expression);
+    Symbol* layout;
+    {
+        DepthGuard guard(depth, spine.back());
+        const expression_t& first = spine.back()[0];
+        discardValue(first, compileExpression(first));
+        layout = compileExpression(spine.back()[1]);
+    }
+    for (size_t k = spine.size() - 1; k-- > 0;) {
+        DepthGuard guard(depth, spine[k]);
+        discardValue(spine[k + 1], layout);
+        layout = compileExpression(spine[k][1]);
+    }
+    return layout;
 }
 
 void Compiler::discardValue(const expression_t& expression, Symbol* layout)

@@ -49,6 +49,24 @@ ExpressionRef conjoin(const ExpressionRef& left, const ExpressionRef& right)
     return makeConjunction(left, right);
 }
 
+// The conjunction of compiled formulas (at least one), in their order. Neighbouring clock
+// constraints grow one conjunction in place; what is left is joined as a balanced tree, so that
+// a long alternation of clock constraints and other conditions nests no deeper than its log.
+ExpressionRef conjoinAll(std::vector<ExpressionRef> operands)
+{
+    std::vector<ExpressionRef> runs;
+    for (ExpressionRef& operand : operands) {
+        if (!runs.empty() && dynamic_cast<ClockExpr*>(runs.back().get()) != nullptr &&
+            dynamic_cast<ClockExpr*>(operand.get()) != nullptr) {
+            runs.back() = conjoin(runs.back(), operand);
+        } else {
+            // Moved, so that the conjunction this starts is held once and can grow in place.
+            runs.push_back(std::move(operand));
+        }
+    }
+    return joinBalanced(std::move(runs), makeConjunction);
+}
+
 // An empty clock (the reference clock) or an expression that designates a clock; a sum of
 // clock values or a clock shifted in one branch of an inline if is a number computed from
 // clocks instead.
@@ -157,11 +175,11 @@ ExpressionRef Compiler::compileFormulaNode(const expression_t& formula, const Ex
             rights.push_back(compileStateFormula(node[1], deadlock));
             ++length;
         }
-        ExpressionRef result = compileStateFormula(chain[length - 1][0], deadlock);
+        std::vector<ExpressionRef> operands{compileStateFormula(chain[length - 1][0], deadlock)};
         for (size_t i = length; i-- > 0;) {
-            result = conjoin(result, rights[i]);
+            operands.push_back(std::move(rights[i]));
         }
-        return result;
+        return conjoinAll(std::move(operands));
     }
     case LOGICAL_OR: {
         const std::vector<expression_t> chain = leftChain(formula, [&](node_kind_t k) { return k == LOGICAL_OR; });
@@ -169,12 +187,11 @@ ExpressionRef Compiler::compileFormulaNode(const expression_t& formula, const Ex
         while (length < chain.size() && (chain[length] == formula || !chain[length].getType().isIntegral())) {
             ++length;
         }
-        ExpressionRef result = compileStateFormula(chain[length - 1][0], deadlock);
+        std::vector<ExpressionRef> operands{compileStateFormula(chain[length - 1][0], deadlock)};
         for (size_t i = length; i-- > 0;) {
-            ExpressionRef right = compileStateFormula(chain[i][1], deadlock);
-            result = ExpressionRef(new OrExpr(result, right));
+            operands.push_back(compileStateFormula(chain[i][1], deadlock));
         }
-        return result;
+        return makeDisjunction(std::move(operands));
     }
     case LESS:
     case LESS_EQUAL:
@@ -197,21 +214,20 @@ ExpressionRef Compiler::compileFormulaNode(const expression_t& formula, const Ex
         if (kind == SUM) {
             sum = new SumExpr();
         }
-        ExpressionRef result;
+        std::vector<ExpressionRef> instances;
         for (int64_t v = lower; v <= upper; ++v) {
             ExpressionRef instance =
                 compileStateFormula(substituteConstant(formula[1], bound, static_cast<int32_t>(v)), deadlock);
             if (kind == SUM) {
                 sum->addTerm(instance);
-            } else if (v == lower) {
-                result = instance;
-            } else if (kind == FOR_ALL) {
-                result = conjoin(result, instance);
             } else {
-                result = ExpressionRef(new OrExpr(result, instance));
+                instances.push_back(std::move(instance));
             }
         }
-        return kind == SUM ? ExpressionRef(sum) : result;
+        if (kind == SUM) {
+            return ExpressionRef(sum);
+        }
+        return kind == FOR_ALL ? conjoinAll(std::move(instances)) : makeDisjunction(std::move(instances));
     }
     case DEADLOCK:
         if (!deadlock) {

@@ -169,13 +169,63 @@ int32_t Symbol::visitIterationStatement(IterationStatement* stat)
 Symbol* Symbol::find(const binding_t& frontEndSymbol)
 {
     for (Symbol* scope = this; scope != nullptr; scope = scope->parent) {
-        for (Symbol* child = scope->firstChild.get(); child != nullptr; child = child->next.get()) {
+        if (Symbol* child = scope->findOwnChild(frontEndSymbol)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Up to this many children a node's children are searched one by one.
+constexpr size_t childrenSearchedInTurn = 16;
+
+} // namespace
+
+Symbol* Symbol::findOwnChild(const binding_t& frontEndSymbol)
+{
+    if (!childIndex) {
+        size_t count = 0;
+        Symbol* child = firstChild.get();
+        for (; child != nullptr && count < childrenSearchedInTurn; child = child->next.get(), ++count) {
             if (child->symbol == frontEndSymbol) {
                 return child;
             }
         }
+        if (child == nullptr) {
+            return nullptr;
+        }
+        childIndex = std::make_unique<ChildIndex>();
     }
-    return nullptr;
+    ChildIndex& index = *childIndex;
+    Symbol* next = index.lastIndexed != nullptr ? index.lastIndexed->next.get() : firstChild.get();
+    for (; next != nullptr; next = next->next.get()) {
+        next->ordinalInParent = index.ordinal++;
+        if (next->symbol.empty()) {
+            index.withoutSymbol.push_back(next);
+        } else {
+            index.bySymbol.emplace(next->symbol, next);
+        }
+        index.lastIndexed = next;
+    }
+    Symbol* found = nullptr;
+    auto at = index.bySymbol.find(frontEndSymbol);
+    if (at != index.bySymbol.end()) {
+        found = at->second;
+        if (found->symbol != frontEndSymbol) {
+            // The child was given another symbol since: the index no longer holds.
+            childIndex.reset();
+            return findOwnChild(frontEndSymbol);
+        }
+    }
+    for (Symbol* child : index.withoutSymbol) {
+        if (child->symbol == frontEndSymbol && (found == nullptr || child->ordinalInParent < found->ordinalInParent)) {
+            found = child;
+            break;
+        }
+    }
+    return found;
 }
 
 Symbol* Symbol::findChild(int32_t childId)

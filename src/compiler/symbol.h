@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "language/expression.h"
 #include "language/statement.h"
@@ -43,7 +46,7 @@ public:
     int32_t visitIterationStatement(ZOLT::IterationStatement* stat) override;
 
     // The child standing for the front-end symbol, searched here and then in each
-    // ancestor; null when none has it.
+    // ancestor; null when none has it. The first such child of a node wins.
     Symbol* find(const ZOLT::binding_t& frontEndSymbol);
     // The first child whose id is the value; the ancestors are not searched.
     Symbol* findChild(int32_t childId);
@@ -84,6 +87,24 @@ public:
 private:
     // Declares the parameters and members of a process or template under `members`.
     void declareMembers(Symbol* members, ZOLT::instance_t& instance, ZOLT::template_t& templ);
+    // The first child standing for the front-end symbol, or null.
+    Symbol* findOwnChild(const ZOLT::binding_t& frontEndSymbol);
+
+    // An index of the children by front-end symbol, made for a node with many children
+    // (the global scope of a model with thousands of processes, say) the first time one
+    // is looked up there, and extended over the children added since at each look-up.
+    // Children without a symbol when they are indexed are kept aside and searched one by
+    // one, as a symbol may still be given to them.
+    struct ChildIndex
+    {
+        std::map<ZOLT::binding_t, Symbol*> bySymbol;
+        std::vector<Symbol*> withoutSymbol;
+        Symbol* lastIndexed = nullptr;
+        size_t ordinal = 0;
+    };
+    std::unique_ptr<ChildIndex> childIndex;
+    // The position of this node among its parent's children, counted by the index.
+    size_t ordinalInParent = 0;
 };
 
 // A reference type without its reference wrappers; prefixes around them are kept.

@@ -5,6 +5,7 @@
 
 #include "frontend/builder.h"
 #include "frontend/parser.h"
+#include "language/nesting.h"
 #include "language/node_kind.h"
 #include "runtime/channels.h"
 
@@ -49,18 +50,7 @@ bool isStatisticalKind(node_kind_t kind)
 
 bool containsDeadlock(const expression_t& expression)
 {
-    if (expression.empty()) {
-        return false;
-    }
-    if (expression.getKind() == DEADLOCK) {
-        return true;
-    }
-    for (size_t i = 0; i < expression.getSize(); ++i) {
-        if (containsDeadlock(expression[i])) {
-            return true;
-        }
-    }
-    return false;
+    return anySubexpression(expression, [](const expression_t& x) { return x.getKind() == DEADLOCK; });
 }
 
 PropertyBuilder::PropertyBuilder(TimedAutomataSystem* model)

@@ -58,8 +58,7 @@ bool containsMitl(const expression_t& e)
         return false;
     }
     for (size_t i = 0; i < e.getSize(); ++i) {
-        const expression_t& child = e[i];
-        if (!child.empty() && (ExpressionBuilder::isMitlFormula(child) || containsMitl(child))) {
+        if (anySubexpression(e[i], [](const expression_t& x) { return ExpressionBuilder::isMitlFormula(x); })) {
             return true;
         }
     }

@@ -105,6 +105,29 @@ const expression_t& expression_t::child(size_t i) const
     return i < node->children.size() ? node->children[i] : none;
 }
 
+// ---------------------------------------------------------------- node
+
+expression_t::expression_node::~expression_node()
+{
+    // The children that this node holds the last reference to are moved out and destroyed
+    // one after another, after their own such children were moved out in turn; each node
+    // then dies with no child that would die with it.
+    std::vector<expression_t> doomed;
+    auto takeLastReferences = [&doomed](std::vector<expression_t>& from) {
+        for (expression_t& c : from) {
+            if (c.node != nullptr && c.node->count == 1) {
+                doomed.push_back(std::move(c));
+            }
+        }
+    };
+    takeLastReferences(children);
+    while (!doomed.empty()) {
+        expression_t last = std::move(doomed.back());
+        doomed.pop_back();
+        takeLastReferences(last.node->children);
+    }
+}
+
 // ---------------------------------------------------------------- handle
 
 expression_t::expression_t(expression_node* n) : node(n) {}
@@ -348,27 +371,48 @@ uint32_t expression_t::getDepth() const
     if (node->depth != 0) {
         return node->depth;
     }
+    // A level of nesting: the depth of a node made of children whose depths are known
+    // (as the builders make them, one node at a time), or none when one is unknown.
+    auto level = [](const expression_node* n, bool& known) {
+        uint32_t deepest = 0;
+        const bool list = isListKind(n->kind);
+        for (size_t i = 0; i < n->children.size() && known; ++i) {
+            const expression_node* c = n->children[i].node.get();
+            if (c == nullptr) {
+                continue;
+            }
+            if (c->depth == 0) {
+                known = false;
+            } else {
+                const bool sameList = list && i == 0 && c->kind == n->kind;
+                deepest = std::max(deepest, sameList ? c->depth - 1 : c->depth);
+            }
+        }
+        return deepest == UINT32_MAX ? deepest : deepest + 1;
+    };
+    bool known = true;
+    const uint32_t direct = level(node.get(), known);
+    if (known) {
+        node->depth = direct;
+        return direct;
+    }
     // Bottom-up over the nodes whose depth is not known yet, with a stack of our own:
-    // this is what keeps too deep a tree from being walked recursively.
+    // this is what keeps too deep a tree from being walked recursively. The left operand
+    // of a list node that continues the list is on the same level as the node.
     std::vector<expression_node*> pending{node.get()};
     while (!pending.empty()) {
         expression_node* n = pending.back();
-        uint32_t deepest = 0;
-        bool known = true;
-        for (const expression_t& c : n->children) {
-            if (c.node == nullptr) {
-                continue;
-            }
-            if (c.node->depth == 0) {
-                pending.push_back(c.node.get());
-                known = false;
-            } else {
-                deepest = std::max(deepest, c.node->depth);
-            }
-        }
-        if (known) {
-            n->depth = deepest == UINT32_MAX ? deepest : deepest + 1;
+        bool childrenKnown = true;
+        const uint32_t depth = level(n, childrenKnown);
+        if (childrenKnown) {
+            n->depth = depth;
             pending.pop_back();
+            continue;
+        }
+        for (const expression_t& c : n->children) {
+            if (c.node != nullptr && c.node->depth == 0) {
+                pending.push_back(c.node.get());
+            }
         }
     }
     return node->depth;
@@ -377,6 +421,41 @@ uint32_t expression_t::getDepth() const
 bool exceedsNestingDepth(const expression_t& expression)
 {
     return expression.getDepth() > maxNestingDepth;
+}
+
+bool isListKind(node_kind_t kind)
+{
+    return kind == COMMA || kind == LOGICAL_AND || kind == LOGICAL_OR;
+}
+
+bool continuesList(const expression_t& node)
+{
+    if (node.empty() || !isListKind(node.getKind()) || node.getSize() != 2) {
+        return false;
+    }
+    const expression_t& left = node[0];
+    return !left.empty() && left.getKind() == node.getKind() && left.getSize() == 2;
+}
+
+std::vector<expression_t> listSpine(const expression_t& expression)
+{
+    std::vector<expression_t> spine{expression};
+    while (continuesList(spine.back())) {
+        spine.push_back(spine.back()[0]);
+    }
+    return spine;
+}
+
+std::vector<expression_t> listOperands(const expression_t& list)
+{
+    const std::vector<expression_t> spine = listSpine(list);
+    std::vector<expression_t> operands;
+    operands.reserve(spine.size() + 1);
+    operands.push_back(spine.back()[0]);
+    for (size_t k = spine.size(); k-- > 0;) {
+        operands.push_back(spine[k][1]);
+    }
+    return operands;
 }
 
 // ---------------------------------------------------------------- predicates
@@ -400,39 +479,37 @@ bool expression_t::isDynamic() const
     return node != nullptr && isDynamicKind(node->kind);
 }
 
-bool expression_t::hasDynamicSubexpression() const
-{
-    for (size_t i = 0, n = getSize(); i < n; ++i) {
-        const expression_t& c = child(i);
-        if (c.isDynamic() || c.hasDynamicSubexpression()) {
-            return true;
-        }
-    }
-    return false;
-}
-
 namespace {
 
-// True when the expression or any expression below it satisfies `test`, which sees
-// only non-empty expressions.
-template <typename Test>
-bool anyNode(const expression_t& e, const Test& test)
+// Calls visit with each non-empty expression of the tree, the root first, until it
+// answers true; answers whether it did. The walk keeps its own stack, so that long lists
+// are no deeper for it than anything else.
+template <typename Visit>
+bool anyNode(const expression_t& e, const Visit& visit)
 {
-    if (e.empty()) {
-        return false;
-    }
-    if (test(e)) {
-        return true;
-    }
-    for (size_t i = 0, n = e.getSize(); i < n; ++i) {
-        if (anyNode(e[i], test)) {
+    std::vector<const expression_t*> work{&e};
+    while (!work.empty()) {
+        const expression_t& x = *work.back();
+        work.pop_back();
+        if (x.empty()) {
+            continue;
+        }
+        if (visit(x)) {
             return true;
+        }
+        for (size_t i = x.getSize(); i-- > 0;) {
+            work.push_back(&x[i]);
         }
     }
     return false;
 }
 
 } // namespace
+
+bool expression_t::hasDynamicSubexpression() const
+{
+    return anyNode(*this, [this](const expression_t& e) { return e.node != node && e.isDynamic(); });
+}
 
 bool expression_t::usesFloatingPoint() const
 {
@@ -466,20 +543,24 @@ bool expression_t::operator<(const expression_t& other) const
 
 bool expression_t::equal(const expression_t& other) const
 {
-    if (node == other.node) {
-        return true;
-    }
-    if (node == nullptr || other.node == nullptr) {
-        return false;
-    }
-    size_t n = getSize();
-    if (n != other.getSize() || node->kind != other.node->kind || node->value != other.node->value ||
-        node->symbol != other.node->symbol) {
-        return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (!child(i).equal(other.child(i))) {
+    // Pairs of nodes still to compare, on a stack of our own.
+    std::vector<std::pair<const expression_t*, const expression_t*>> work{{this, &other}};
+    while (!work.empty()) {
+        const auto [a, b] = work.back();
+        work.pop_back();
+        if (a->node == b->node) {
+            continue;
+        }
+        if (a->node == nullptr || b->node == nullptr) {
             return false;
+        }
+        const size_t n = a->getSize();
+        if (n != b->getSize() || a->node->kind != b->node->kind || a->node->value != b->node->value ||
+            a->node->symbol != b->node->symbol) {
+            return false;
+        }
+        for (size_t i = n; i-- > 0;) {
+            work.emplace_back(&a->child(i), &b->child(i));
         }
     }
     return true;
@@ -490,29 +571,41 @@ bool expression_t::equal(const expression_t& other) const
 expression_t expression_t::copyWith(const scope_t* first, const scope_t* second, const binding_t* from,
                                     const binding_t* to) const
 {
-    // A copy of the top node first; the children it shares are then replaced by copies.
-    expression_t e = shallowCopy();
-    if (e.empty()) {
-        return e;
+    if (node == nullptr) {
+        return expression_t();
     }
-    if (from != nullptr && node->symbol == *from) {
-        e.node->symbol = *to;
+    // A copy of each node of a list's spine (of just this node when it heads none) first;
+    // the children they share are then replaced by copies, the spine's by the next copy.
+    const std::vector<expression_t> spine = listSpine(*this);
+    std::vector<expression_t> copies;
+    copies.reserve(spine.size());
+    for (const expression_t& original : spine) {
+        expression_t e = original.shallowCopy();
+        const binding_t& symbol = original.node->symbol;
+        if (from != nullptr && symbol == *from) {
+            e.node->symbol = *to;
+        }
+        if (first != nullptr && !symbol.empty()) {
+            binding_t found;
+            const std::string& name = symbol.getName();
+            if (!first->empty() && first->resolve(name, found)) {
+                e.node->symbol = found;
+            } else if (!second->empty() && second->resolve(name, found)) {
+                e.node->symbol = found;
+            } else {
+                e.node->symbol = binding_t();
+            }
+        }
+        copies.push_back(std::move(e));
     }
-    if (first != nullptr && !node->symbol.empty()) {
-        binding_t found;
-        const std::string& name = node->symbol.getName();
-        if (!first->empty() && first->resolve(name, found)) {
-            e.node->symbol = found;
-        } else if (!second->empty() && second->resolve(name, found)) {
-            e.node->symbol = found;
-        } else {
-            e.node->symbol = binding_t();
+    for (size_t k = 0; k < spine.size(); ++k) {
+        for (size_t i = 0, n = spine[k].getSize(); i < n; ++i) {
+            copies[k].node->children[i] = i == 0 && k + 1 < spine.size()
+                                              ? copies[k + 1]
+                                              : spine[k].child(i).copyWith(first, second, from, to);
         }
     }
-    for (size_t i = 0, n = getSize(); i < n; ++i) {
-        e.node->children[i] = child(i).copyWith(first, second, from, to);
-    }
-    return e;
+    return copies.front();
 }
 
 expression_t expression_t::clone() const
@@ -557,15 +650,24 @@ expression_t expression_t::substituteSymbol(const binding_t& symbol, const expre
     if (node->kind == IDENTIFIER && node->symbol == symbol) {
         return replacement;
     }
-    size_t n = getSize();
-    if (n == 0) {
+    if (getSize() == 0) {
         return *this;
     }
-    expression_t e = shallowCopy();
-    for (size_t i = 0; i < n; ++i) {
-        e.node->children[i] = child(i).substituteSymbol(symbol, replacement);
+    // Each node of a list's spine is copied, and its left operand is the next copy.
+    const std::vector<expression_t> spine = listSpine(*this);
+    std::vector<expression_t> copies;
+    copies.reserve(spine.size());
+    for (const expression_t& original : spine) {
+        copies.push_back(original.shallowCopy());
     }
-    return e;
+    for (size_t k = 0; k < spine.size(); ++k) {
+        for (size_t i = 0, n = spine[k].getSize(); i < n; ++i) {
+            copies[k].node->children[i] = i == 0 && k + 1 < spine.size()
+                                              ? copies[k + 1]
+                                              : spine[k].child(i).substituteSymbol(symbol, replacement);
+        }
+    }
+    return copies.front();
 }
 
 // ---------------------------------------------------------------- symbol collections
@@ -617,66 +719,61 @@ const function_effects_t* calleeEffects(const binding_t& callee)
 
 } // namespace
 
+// Both collections visit every node once, in no particular order (they fill sets).
+
 void expression_t::collectWrittenSymbols(std::set<binding_t>& symbols) const
 {
-    if (node == nullptr) {
-        return;
-    }
-    size_t n = getSize();
-    for (size_t i = 0; i < n; ++i) {
-        child(i).collectWrittenSymbols(symbols);
-    }
-    node_kind_t kind = node->kind;
-    if (isAssignment(kind) || (kind >= POST_INCREMENT && kind <= PRE_DECREMENT)) {
-        child(0).collectLvalueSymbols(symbols);
-    } else if (kind == FUNCTION_CALL && n > 0 && !child(0).empty()) {
-        binding_t callee = child(0).getSymbol();
-        if (callee.empty()) {
-            return;
-        }
-        if (const function_effects_t* effects = calleeEffects(callee)) {
-            symbols.insert(effects->writtenSymbols.begin(), effects->writtenSymbols.end());
-        }
-        // Arguments passed to non-constant reference parameters may be written.
-        type_t signature = callee.getType();
-        for (size_t j = 1; j < signature.getSize() && j < n; ++j) {
-            type_t parameter = signature.getChild(j);
-            if (parameter.isKind(REF) && !parameter.isConstant()) {
-                child(j).collectLvalueSymbols(symbols);
+    anyNode(*this, [&symbols](const expression_t& e) {
+        const size_t n = e.getSize();
+        const node_kind_t kind = e.node->kind;
+        if (isAssignment(kind) || (kind >= POST_INCREMENT && kind <= PRE_DECREMENT)) {
+            e.child(0).collectLvalueSymbols(symbols);
+        } else if (kind == FUNCTION_CALL && n > 0 && !e.child(0).empty()) {
+            binding_t callee = e.child(0).getSymbol();
+            if (callee.empty()) {
+                return false;
+            }
+            if (const function_effects_t* effects = calleeEffects(callee)) {
+                symbols.insert(effects->writtenSymbols.begin(), effects->writtenSymbols.end());
+            }
+            // Arguments passed to non-constant reference parameters may be written.
+            type_t signature = callee.getType();
+            for (size_t j = 1; j < signature.getSize() && j < n; ++j) {
+                type_t parameter = signature.getChild(j);
+                if (parameter.isKind(REF) && !parameter.isConstant()) {
+                    e.child(j).collectLvalueSymbols(symbols);
+                }
             }
         }
-    }
+        return false;
+    });
 }
 
 void expression_t::collectReadSymbols(std::set<binding_t>& symbols, bool markRandom) const
 {
-    if (node == nullptr) {
-        return;
-    }
-    size_t n = getSize();
-    for (size_t i = 0; i < n; ++i) {
-        child(i).collectReadSymbols(symbols, markRandom);
-    }
-    switch (node->kind) {
-    case IDENTIFIER:
-        symbols.insert(node->symbol);
-        break;
-    case FUNCTION_CALL:
-        if (n > 0 && !child(0).empty()) {
-            if (const function_effects_t* effects = calleeEffects(child(0).getSymbol())) {
-                symbols.insert(effects->readSymbols.begin(), effects->readSymbols.end());
+    anyNode(*this, [&symbols, markRandom](const expression_t& e) {
+        switch (e.node->kind) {
+        case IDENTIFIER:
+            symbols.insert(e.node->symbol);
+            break;
+        case FUNCTION_CALL:
+            if (e.getSize() > 0 && !e.child(0).empty()) {
+                if (const function_effects_t* effects = calleeEffects(e.child(0).getSymbol())) {
+                    symbols.insert(effects->readSymbols.begin(), effects->readSymbols.end());
+                }
             }
+            break;
+        case RANDOM:
+            if (markRandom) {
+                // The empty symbol stands for a dependence on a random draw.
+                symbols.insert(binding_t());
+            }
+            break;
+        default:
+            break;
         }
-        break;
-    case RANDOM:
-        if (markRandom) {
-            // The empty symbol stands for a dependence on a random draw.
-            symbols.insert(binding_t());
-        }
-        break;
-    default:
-        break;
-    }
+        return false;
+    });
 }
 
 bool expression_t::hasSideEffects() const

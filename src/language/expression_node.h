@@ -25,6 +25,11 @@ struct expression_t::expression_node
     std::vector<expression_t> children;
 
     expression_node(node_kind_t k, span_t p) : position(p), kind(k) {}
+    // Takes apart, in a loop, the nodes below that go with this one: destroying a long
+    // list one nested destructor per operand would exhaust the stack.
+    ~expression_node();
+    expression_node(const expression_node&) = delete;
+    expression_node& operator=(const expression_node&) = delete;
 
     int32_t low() const { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
     void setLow(int32_t v) { value = static_cast<uint32_t>(v); }

@@ -1,5 +1,6 @@
 #include "language/expression.h"
 #include "language/expression_node.h"
+#include "language/nesting.h"
 
 #include <cmath>
 #include <cstdio>
@@ -276,6 +277,31 @@ int32_t precedenceOf(const expression_t& e)
 void expression_t::appendText(std::string& text, bool oldSyntax) const
 {
     if (node == nullptr) {
+        return;
+    }
+    if (continuesList(*this)) {
+        // A list is written from its first operand on, each further operand after its
+        // separator, along the spine: the text the nested calls would write. The left
+        // operands on the spine are of the list's own precedence and need no brackets.
+        const std::vector<expression_t> spine = listSpine(*this);
+        spine.back().appendText(text, oldSyntax);
+        for (size_t k = spine.size() - 1; k-- > 0;) {
+            const expression_t& right = spine[k].child(1);
+            if (node->kind == COMMA) {
+                text += ", ";
+                right.appendText(text, oldSyntax);
+            } else {
+                const bool enclose = precedenceOf(right) <= kindPrecedence(node->kind);
+                text += infixOperator(node->kind, oldSyntax);
+                if (enclose) {
+                    text += '(';
+                }
+                right.appendText(text, oldSyntax);
+                if (enclose) {
+                    text += ')';
+                }
+            }
+        }
         return;
     }
     const node_kind_t kind = node->kind;

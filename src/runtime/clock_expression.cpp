@@ -94,11 +94,12 @@ void ClockExpr::accept(ExpressionVisitor& visitor)
 
 ExpressionRef ClockExpr::negate()
 {
-    ExpressionRef result(new ClockExpr(constraints.front().negated()));
-    for (size_t k = 1; k < constraints.size(); ++k) {
-        result = ExpressionRef(new OrExpr(result, ExpressionRef(new ClockExpr(constraints[k].negated()))));
+    std::vector<ExpressionRef> negated;
+    negated.reserve(constraints.size());
+    for (const Constraint& c : constraints) {
+        negated.push_back(ExpressionRef(new ClockExpr(c.negated())));
     }
-    return result;
+    return makeDisjunction(std::move(negated));
 }
 
 int32_t ClockExpr::evaluate(PublicState* state)
@@ -381,6 +382,13 @@ int32_t ClockInfExpr::evaluate(PublicState* state)
 }
 
 // ---- Conjunction --------------------------------------------------------------------------------
+
+ExpressionRef makeDisjunction(std::vector<ExpressionRef> operands)
+{
+    return joinBalanced(std::move(operands), [](const ExpressionRef& left, const ExpressionRef& right) {
+        return ExpressionRef(new OrExpr(left, right));
+    });
+}
 
 ExpressionRef makeConjunction(const ExpressionRef& a, const ExpressionRef& b)
 {

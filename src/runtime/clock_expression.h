@@ -218,3 +218,28 @@ public:
 // The conjunction of two expressions, either of which may be null (the other is then the
 // result). Two ClockExpr objects merge into one new ClockExpr; anything else gives an AndExpr.
 ExpressionRef makeConjunction(const ExpressionRef& a, const ExpressionRef& b);
+
+// Joins operands (at least one), in their order, with the binary `join` as a balanced tree
+// rather than a chain nested as deep as the list is long: the binary nodes evaluate, visit,
+// negate and free themselves recursively. Conjunction and disjunction are associative and
+// their operands are evaluated left to right in either shape.
+template <typename Join>
+ExpressionRef joinBalanced(std::vector<ExpressionRef> operands, Join join)
+{
+    while (operands.size() > 1) {
+        std::vector<ExpressionRef> joined;
+        joined.reserve((operands.size() + 1) / 2);
+        for (size_t i = 0; i + 1 < operands.size(); i += 2) {
+            joined.push_back(join(operands[i], operands[i + 1]));
+        }
+        if (operands.size() % 2 != 0) {
+            joined.push_back(std::move(operands.back()));
+        }
+        operands = std::move(joined);
+    }
+    return operands.front();
+}
+
+// The disjunction of the operands (at least one), in their order, as OrExpr nodes joined by
+// joinBalanced.
+ExpressionRef makeDisjunction(std::vector<ExpressionRef> operands);

@@ -160,35 +160,24 @@ void Location::printInvariant(std::ostream& os) const
     os << "{ " << invariantText << "}" << std::endl;
 }
 
-void Location::getActiveVariables(uint32_t* bits, size_t words) const
+bool Location::addActiveVariables(const IndexSet& variables)
 {
-    std::fill(bits, bits + words, 0u);
-    for (int32_t v : activeVariables) {
-        bits[static_cast<uint32_t>(v) >> 5] |= 1u << (static_cast<uint32_t>(v) & 31);
-    }
-}
-
-bool Location::addActiveVariables(const IndexSet& variables, uint32_t* bits)
-{
+    // The set answers whether an index is new: no table as wide as all the variables of the
+    // system is cleared for each location, which made preparing a model of many processes
+    // take time quadratic in their number.
     bool added = false;
     for (uint32_t v : variables) {
-        uint32_t& word = bits[v >> 5];
-        const uint32_t bit = 1u << (v & 31);
-        if ((word & bit) == 0) {
-            word |= bit;
-            activeVariables.insert(static_cast<int32_t>(v));
-            added = true;
-        }
+        added = activeVariables.insert(static_cast<int32_t>(v)).second || added;
     }
     return added;
 }
 
-bool Location::propagateActiveVariables(const IndexSet& successorActive, const IndexSet& written, uint32_t* bits)
+bool Location::propagateActiveVariables(const IndexSet& successorActive, const IndexSet& written)
 {
     IndexSet kept;
     std::set_difference(successorActive.begin(), successorActive.end(), written.begin(), written.end(),
                         std::inserter(kept, kept.end()));
-    return addActiveVariables(kept, bits);
+    return addActiveVariables(kept);
 }
 
 void Location::checkHybridClocks(System* system)

@@ -83,12 +83,10 @@ public:
     // "{ <invariant text>}" and an end of line.
     void printInvariant(std::ostream& os) const;
 
-    // Clears the words, then sets the bit of every active variable.
-    void getActiveVariables(uint32_t* bits, size_t words) const;
-    // Adds every index of the set whose bit is clear (setting the bit); true when one was added.
-    bool addActiveVariables(const IndexSet& variables, uint32_t* bits);
+    // Adds every index of the set that is not active yet; true when one was added.
+    bool addActiveVariables(const IndexSet& variables);
     // addActiveVariables of the successor's set minus the written variables.
-    bool propagateActiveVariables(const IndexSet& successorActive, const IndexSet& written, uint32_t* bits);
+    bool propagateActiveVariables(const IndexSet& successorActive, const IndexSet& written);
     // Marks the clocks that have a bound here as active; RuntimeException for an active hybrid
     // clock.
     void checkHybridClocks(System* system);

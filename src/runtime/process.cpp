@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "runtime/channels.h"
@@ -123,16 +124,26 @@ void Process::addVariable(const base::RefPtr<Variable>& variable, bool isParamet
 
 void Process::markLoopEntries(size_t l, std::vector<uint8_t>& colours)
 {
+    // Depth first from l, on a stack of our own (a template may chain thousands of
+    // locations): each entry is a location on the current path and its next outgoing edge.
+    std::vector<std::pair<size_t, size_t>> path{{l, 0}};
     colours[l] = 1;
-    for (const base::RefPtr<Edge>& edge : outgoing[l]) {
+    while (!path.empty()) {
+        auto& [location, next] = path.back();
+        if (next == outgoing[location].size()) {
+            colours[location] = 2;
+            path.pop_back();
+            continue;
+        }
+        const base::RefPtr<Edge>& edge = outgoing[location][next++];
         const size_t t = static_cast<size_t>(edge->target->getIndexInProcess());
         if (colours[t] == 0) {
-            markLoopEntries(t, colours);
+            colours[t] = 1;
+            path.emplace_back(t, 0);
         } else if (colours[t] == 1) {
             edge->target->setLoopEntry(true);
         }
     }
-    colours[l] = 2;
 }
 
 namespace {
@@ -250,26 +261,21 @@ void Process::propagateLocationBounds(System* system, bool clockCopies, bool lin
     });
 
     // Phase 5: active variables.
-    const size_t words = (system->getVariables().size() + system->getExtraVariables().size()) / 32 + 1;
-    std::vector<uint32_t> bits(words);
     for (size_t l = 0; l < n; ++l) {
         Location* location = locations[l];
         if (location == nullptr) {
             continue;
         }
-        location->getActiveVariables(bits.data(), words);
         for (const base::RefPtr<Edge>& edge : outgoing[l]) {
-            location->addActiveVariables(edge->getReads(), bits.data());
+            location->addActiveVariables(edge->getReads());
         }
     }
     propagateBackwards(edges, n, [&](const Edge& edge) {
-        Location* source = edge.source;
-        source->getActiveVariables(bits.data(), words);
         IndexSet successor;
         for (int32_t v : edge.target->getActiveVariableSet()) {
             successor.insert(static_cast<uint32_t>(v));
         }
-        return source->propagateActiveVariables(successor, edge.getWrites(), bits.data());
+        return edge.source->propagateActiveVariables(successor, edge.getWrites());
     });
 }
 

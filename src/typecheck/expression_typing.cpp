@@ -66,14 +66,25 @@ bool TypeChecker::annotateExpressionType(expression_t e)
         reportError(e, expressionTooDeepMessage);
         return false;
     }
-    bool childrenOk = true;
-    for (size_t i = 0; i < e.getSize(); ++i) {
-        childrenOk = annotateExpressionType(e.getChild(i)) && childrenOk;
+    // Children first, each child whatever became of the ones before it; a node is typed
+    // when all its children were. A list is typed along its spine from the innermost
+    // node out, as the nested calls would.
+    const std::vector<expression_t> spine = listSpine(e);
+    const expression_t& innermost = spine.back();
+    bool ok = true;
+    for (size_t i = 0; i < innermost.getSize(); ++i) {
+        ok = annotateExpressionType(innermost.getChild(i)) && ok;
     }
-    if (!childrenOk) {
-        return false;
+    ok = ok && annotateNode(innermost);
+    for (size_t k = spine.size() - 1; k-- > 0;) {
+        const bool rightOk = annotateExpressionType(spine[k].getChild(1));
+        ok = rightOk && ok && annotateNode(spine[k]);
     }
+    return ok;
+}
 
+bool TypeChecker::annotateNode(expression_t e)
+{
     const node_kind_t kind = e.getKind();
     bool ok = true;
     type_t result;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "language/nesting.h"
+
 namespace ZOLT {
 
 namespace {
@@ -139,18 +141,9 @@ bool isProcessList(const expression_t& e)
 
 bool hasDynamicMitlQuantifier(const expression_t& e)
 {
-    if (e.empty()) {
-        return false;
-    }
-    if (e.getKind() == MITL_EXISTS_DYNAMIC || e.getKind() == MITL_FORALL_DYNAMIC) {
-        return true;
-    }
-    for (size_t i = 0; i < e.getSize(); ++i) {
-        if (hasDynamicMitlQuantifier(e.getChild(i))) {
-            return true;
-        }
-    }
-    return false;
+    return anySubexpression(e, [](const expression_t& x) {
+        return x.getKind() == MITL_EXISTS_DYNAMIC || x.getKind() == MITL_FORALL_DYNAMIC;
+    });
 }
 
 namespace {
@@ -160,25 +153,14 @@ namespace {
 template <typename Left, typename Right>
 bool hasBound(const expression_t& e, Left left, Right right)
 {
-    if (e.empty()) {
-        return false;
-    }
-    if (e.getSize() >= 2) {
-        expression_t l = e.getChild(0);
-        expression_t r = e.getChild(1);
-        if (e.getKind() == LESS && left(l) && right(r)) {
-            return true;
+    return anySubexpression(e, [&](const expression_t& x) {
+        if (x.getSize() < 2) {
+            return false;
         }
-        if (e.getKind() == GREATER && right(l) && left(r)) {
-            return true;
-        }
-    }
-    for (size_t i = 0; i < e.getSize(); ++i) {
-        if (hasBound(e.getChild(i), left, right)) {
-            return true;
-        }
-    }
-    return false;
+        expression_t l = x.getChild(0);
+        expression_t r = x.getChild(1);
+        return (x.getKind() == LESS && left(l) && right(r)) || (x.getKind() == GREATER && right(l) && left(r));
+    });
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <list>
 
+#include "language/nesting.h"
 #include "typecheck/relations.h"
 
 namespace ZOLT {
@@ -29,18 +30,7 @@ bool hasDynamicPart(const expression_t& e)
 // although no variable is written.
 bool changesProcesses(const expression_t& e)
 {
-    if (e.empty()) {
-        return false;
-    }
-    if (e.getKind() == SPAWN || e.getKind() == EXIT) {
-        return true;
-    }
-    for (size_t i = 0; i < e.getSize(); ++i) {
-        if (changesProcesses(e.getChild(i))) {
-            return true;
-        }
-    }
-    return false;
+    return anySubexpression(e, [](const expression_t& x) { return x.getKind() == SPAWN || x.getKind() == EXIT; });
 }
 
 bool hasEffect(const expression_t& e) { return e.hasSideEffects() || changesProcesses(e); }
@@ -421,10 +411,21 @@ void TypeChecker::splitInvariant(InvariantParts& parts, const expression_t& expr
         return;
     }
     switch (expr.getKind()) {
-    case LOGICAL_AND:
-        splitInvariant(parts, expr.getChild(0), nested);
-        splitInvariant(parts, expr.getChild(1), nested);
+    case LOGICAL_AND: {
+        // Child 0 then child 1; a conjunction whose left conjunctions are split in turn
+        // is gone through along its spine.
+        std::vector<expression_t> rights{expr.getChild(1)};
+        expression_t left = expr.getChild(0);
+        while (!left.empty() && left.getKind() == LOGICAL_AND && !isInvariantTyped(left)) {
+            rights.push_back(left.getChild(1));
+            left = left.getChild(0);
+        }
+        splitInvariant(parts, left, nested);
+        for (size_t i = rights.size(); i-- > 0;) {
+            splitInvariant(parts, rights[i], nested);
+        }
         return;
+    }
     case EQUAL: {
         const bool rateLeft = typeOf(expr.getChild(0)).getKind() == RATE;
         const expression_t rate = rateLeft ? expr.getChild(0) : expr.getChild(1);
@@ -444,8 +445,21 @@ void TypeChecker::splitInvariant(InvariantParts& parts, const expression_t& expr
     default:
         // Only look for flags and cost rates below: the body of a quantifier, or
         // either side of a disjunction (a rate on its left is a rate all the same).
+        // Disjunctions on the left of a disjunction take this way too: they are gone
+        // through along their spine, each appended after its right side.
         if (expr.getKind() == LOGICAL_OR) {
-            splitInvariant(parts, expr.getChild(0), true);
+            std::vector<expression_t> spine{expr};
+            expression_t left = expr.getChild(0);
+            while (!left.empty() && left.getKind() == LOGICAL_OR && !isInvariantTyped(left)) {
+                spine.push_back(left);
+                left = left.getChild(0);
+            }
+            splitInvariant(parts, left, true);
+            for (size_t i = spine.size(); i-- > 0;) {
+                splitInvariant(parts, spine[i].getChild(1), true);
+                append(spine[i], RATE_INVARIANT);
+            }
+            return;
         }
         if (expr.getSize() > 1) {
             splitInvariant(parts, expr.getChild(1), true);
@@ -458,6 +472,13 @@ void TypeChecker::splitInvariant(InvariantParts& parts, const expression_t& expr
 void TypeChecker::checkControlClockBounds(const expression_t& expr)
 {
     if (expr.empty()) {
+        return;
+    }
+    if (isListKind(expr.getKind())) {
+        // No comparison itself: its operands, along its spine.
+        for (const expression_t& operand : listOperands(expr)) {
+            checkControlClockBounds(operand);
+        }
         return;
     }
     for (size_t i = 0; i < expr.getSize(); ++i) {
@@ -499,7 +520,17 @@ void TypeChecker::warnIfWithoutEffect(const expression_t& expr)
     if (expr.empty()) {
         return;
     }
-    if (!hasEffect(expr)) {
+    // Typing a list of operands joined by ',' asks this of each longer prefix of the
+    // list in turn: the answer for a prefix is that for the one before it and for its
+    // last operand, so that the whole list costs what one look at each operand does.
+    bool effect;
+    if (expr.getKind() == COMMA && !effectOfLastPrefix.first.empty() && expr.getChild(0) == effectOfLastPrefix.first) {
+        effect = effectOfLastPrefix.second || hasEffect(expr.getChild(1));
+    } else {
+        effect = hasEffect(expr);
+    }
+    effectOfLastPrefix = {expr, effect};
+    if (!effect) {
         reportWarning(expr, "$Expression_does_not_have_any_effect");
     } else if (expr.getKind() == COMMA && !hasEffect(expr.getChild(1))) {
         reportWarning(expr.getChild(1), "$Expression_does_not_have_any_effect");

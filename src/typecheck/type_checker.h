@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "language/expression.h"
 #include "language/statement.h"
@@ -138,6 +139,10 @@ private:
     // yet): errors that the flags of the declaration cause are reported at that use.
     void validateDeclaredTypeAt(const type_t& type, bool inConstOrMeta, bool inStruct, const type_t* use);
 
+    // Types one node whose children are typed already (annotateExpressionType walks
+    // the tree and calls it for each node, children first).
+    bool annotateNode(expression_t e);
+
     // The rules of annotateExpressionType by family; each returns the result type
     // (null when the rule gives none) and sets `ok` false after an error that ends
     // typing.
@@ -156,6 +161,8 @@ private:
     bool refinementChecking;
     int32_t syncMode = 0;
     template_t* currentTemplate = nullptr;
+    // The last expression warnIfWithoutEffect judged and whether it has an effect.
+    std::pair<expression_t, bool> effectOfLastPrefix;
 };
 
 } // namespace ZOLT

@@ -89,6 +89,17 @@ TEST_F(Expressions, IncrementsAndAssignments)
     const expression_t comma = expression_t::createBinary(COMMA, c.parse("x = 4"), y, span_t(), y.getType());
     EXPECT_EQ(c.compiler->compileValueExpression(comma, false)->evaluate(state.get()), 15);
     EXPECT_EQ(c.get(*state, "x"), 4);
+
+    // A list of many operands (an update's assignments) runs them in order, each value dropped
+    // but the last; it is compiled along the list, not refused as deep nesting.
+    const expression_t increment = c.parse("x = (x + 1) % 97");
+    expression_t list = increment;
+    for (int k = 1; k < 5000; ++k) {
+        list = expression_t::createBinary(COMMA, list, increment, span_t(), increment.getType());
+    }
+    list = expression_t::createBinary(COMMA, list, c.parse("x + 1000"), span_t(), y.getType());
+    EXPECT_EQ(c.compiler->compileValueExpression(list, false)->evaluate(state.get()), 1000 + (4 + 5000) % 97);
+    EXPECT_EQ(c.get(*state, "x"), (4 + 5000) % 97);
 }
 
 TEST_F(Expressions, InlineIfAsValueAndAsReference)

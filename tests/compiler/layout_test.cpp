@@ -309,6 +309,52 @@ TEST(Symbols, FindWalksUpAndFindChildStaysAtItsLevel)
     EXPECT_EQ(root->findChild(w->id), root->findChild(w->id) == w ? nullptr : root->findChild(w->id));
 }
 
+// A node with many children (the global scope of a model with thousands of processes) finds
+// them through an index; it answers as the search child by child does: the first child that
+// stands for the symbol, also for children added or given their symbol after earlier look-ups.
+TEST(Symbols, FindAmongManyChildrenAnswersAsTheSearchInOrder)
+{
+    scope_t frame = scope_t::create();
+    std::vector<binding_t> symbols;
+    for (int i = 0; i < 60; ++i) {
+        symbols.push_back(frame.addSymbol("s" + std::to_string(i), type_t::createPrimitive(INT), nullptr));
+    }
+    base::RefPtr<Symbol> root(new Symbol());
+    Symbol* inner = root->addChild("inner", type_t::createPrimitive(INT));
+    auto inOrder = [&](Symbol* from, const binding_t& symbol) -> Symbol* {
+        for (Symbol* scope = from; scope != nullptr; scope = scope->parent) {
+            for (Symbol* child = scope->firstChild.get(); child != nullptr; child = child->next.get()) {
+                if (child->symbol == symbol) {
+                    return child;
+                }
+            }
+        }
+        return nullptr;
+    };
+    std::vector<Symbol*> unnamed;
+    uint32_t seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) % 60; };
+    for (int round = 0; round < 400; ++round) {
+        // Children with a symbol (some of them twice), without one, or given one late.
+        Symbol* child = root->addChild("c", type_t::createPrimitive(INT));
+        if (round % 7 == 3) {
+            unnamed.push_back(child);
+        } else {
+            child->symbol = symbols[next()];
+        }
+        if (round % 11 == 5 && !unnamed.empty()) {
+            unnamed.front()->symbol = symbols[next()];
+            unnamed.erase(unnamed.begin());
+        }
+        for (int probe = 0; probe < 5; ++probe) {
+            const binding_t& symbol = symbols[next()];
+            ASSERT_EQ(root->find(symbol), inOrder(root.get(), symbol)) << "round " << round;
+            ASSERT_EQ(inner->find(symbol), inOrder(inner, symbol)) << "round " << round;
+        }
+        ASSERT_EQ(root->find(binding_t()), inOrder(root.get(), binding_t())) << "round " << round;
+    }
+}
+
 TEST(Symbols, ProcessSetsHangTheirMembersBelowAChainOfParameterRanges)
 {
     Compiled c = compile("process P(int[0,2] i, int[0,1] j) { int v; state A; init A; }\nsystem P;");

@@ -1,4 +1,7 @@
 #include "language/expression.h"
+#include "language/nesting.h"
+
+#include "../testkit/small_stack.h"
 
 #include <gtest/gtest.h>
 
@@ -392,4 +395,97 @@ TEST(ExpressionTest, DynamicFloatingPointAndClockUse)
     EXPECT_TRUE(expression_t::createBinary(LESS, m.id(m.c), num(3)).usesClock());
     EXPECT_FALSE(expression_t::createBinary(LESS, m.id(m.x), num(3)).usesClock());
     EXPECT_FALSE(expression_t().usesClock());
+}
+
+namespace {
+
+// A list of n operands joined by `kind` as the parser joins them (left-deep), each operand made
+// by `operand` from its number.
+template <typename Operand>
+expression_t leftDeepList(node_kind_t kind, size_t n, Operand operand)
+{
+    expression_t list = operand(0);
+    for (size_t k = 1; k < n; ++k) {
+        list = expression_t::createBinary(kind, list, operand(k), span_t(0, static_cast<uint32_t>(k)));
+    }
+    return list;
+}
+
+} // namespace
+
+// Long lists (an update's assignments, a guard's conjuncts) are one
+// level of nesting, and every walk of the language core goes along them without recursing once
+// per operand: on a small stack such a walk would overflow.
+TEST(ExpressionTest, LongListsAreOneLevelAndWalkedWithoutDeepRecursion)
+{
+    const size_t n = 30000;
+    testkit::onSmallStack([&] {
+        Model m;
+        const binding_t names[] = {m.a, m.x, m.y};
+        auto comparison = [&](size_t k) {
+            return expression_t::createBinary(LESS, m.id(names[k % 3]), num(static_cast<int32_t>(k % 10)));
+        };
+        auto assignment = [&](size_t k) {
+            return expression_t::createBinary(ASSIGN, m.id(names[k % 3]), num(static_cast<int32_t>(k % 10)));
+        };
+        struct Case
+        {
+            const char* name;
+            node_kind_t kind;
+            const char* separator;
+            bool assignments;
+        };
+        const Case cases[] = {
+            {"update", COMMA, ", ", true},
+            {"conjunction", LOGICAL_AND, " && ", false},
+            {"disjunction", LOGICAL_OR, " || ", false},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            std::string text;
+            for (size_t k = 0; k < n; ++k) {
+                text += (k == 0 ? "" : c.separator) + std::string(1, "axy"[k % 3]) + (c.assignments ? " = " : " < ") +
+                        std::to_string(k % 10);
+            }
+            expression_t list = c.assignments ? leftDeepList(c.kind, n, assignment) : leftDeepList(c.kind, n, comparison);
+            EXPECT_EQ(list.getDepth(), 3u);
+            EXPECT_EQ(listSpine(list).size(), n - 1);
+            EXPECT_EQ(listOperands(list).size(), n);
+            EXPECT_EQ(list.toString(), text);
+
+            expression_t copy = list.clone();
+            EXPECT_NE(copy, list);
+            EXPECT_TRUE(copy.equal(list));
+            EXPECT_FALSE(copy.equal(list.substituteSymbol(m.y, num(7))));
+            std::string substituted = text;
+            for (size_t at = substituted.find('y'); at != std::string::npos; at = substituted.find('y', at)) {
+                substituted.replace(at, 1, "7");
+            }
+            EXPECT_EQ(list.substituteSymbol(m.y, num(7)).toString(), substituted);
+            EXPECT_EQ(list.cloneReplacingSymbol(m.y, m.i).toString().find('y'), std::string::npos);
+
+            EXPECT_EQ(read(list, false), (std::set<binding_t>{m.a, m.x, m.y}));
+            EXPECT_EQ(written(list), c.assignments ? (std::set<binding_t>{m.a, m.x, m.y}) : std::set<binding_t>{});
+            EXPECT_FALSE(list.usesClock());
+            EXPECT_FALSE(list.usesFloatingPoint());
+            EXPECT_FALSE(list.hasDynamicSubexpression());
+            // The lists (and their copies) are freed as the loop goes on.
+        }
+
+        // Only a list's own kind continues it: the parts of a list of another kind, a chain of
+        // sums and conjunctions nested by brackets on the right are levels of their own.
+        const expression_t conjunction = leftDeepList(LOGICAL_AND, 3, comparison);
+        const expression_t mixed =
+            expression_t::createBinary(LOGICAL_OR, conjunction, leftDeepList(LOGICAL_AND, 2, comparison));
+        EXPECT_EQ(mixed.getDepth(), 4u);
+        EXPECT_EQ(mixed.toString(), "a < 0 && x < 1 && y < 2 || a < 0 && x < 1");
+        EXPECT_EQ(listSpine(mixed).size(), 1u);
+        EXPECT_EQ(leftDeepList(ADD, 50, [&](size_t) { return m.id(m.x); }).getDepth(), 50u);
+        expression_t bracketed = comparison(0);
+        for (size_t k = 1; k < 50; ++k) {
+            bracketed = expression_t::createBinary(LOGICAL_AND, comparison(k), bracketed);
+        }
+        EXPECT_EQ(bracketed.getDepth(), 51u);
+        EXPECT_EQ(bracketed.toString().substr(0, 26), "x < 9 && (a < 8 && (y < 7 ");
+    });
 }

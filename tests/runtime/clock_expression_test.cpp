@@ -12,6 +12,7 @@
 #include "testkit/expressions.h"
 #include "testkit/fake_state.h"
 #include "testkit/model_builder.h"
+#include "testkit/small_stack.h"
 
 using testkit::FakeState;
 using testkit::Probe;
@@ -78,7 +79,11 @@ TEST(ClockConstraints, NegationIsExactAndInvolutive)
     EXPECT_TRUE(c.isStrict());
 }
 
-TEST(ClockConstraints, NegatedConjunctionIsALeftNestedDisjunction)
+// The negation of a conjunction is the disjunction of the negated constraints, in their order,
+// joined as a balanced tree: three of them nest as (a || b) || c, and a conjunction as long as a
+// guard of twenty thousand constraints as deep as its logarithm, so that evaluating, negating
+// and freeing it stay shallow.
+TEST(ClockConstraints, NegatedConjunctionIsABalancedDisjunction)
 {
     base::RefPtr<ClockExpr> conjunction(new ClockExpr(testkit::constantConstraint(1, 0, false, 5)));
     conjunction->appendConstraints(ClockExpr(testkit::constantConstraint(0, 2, false, -1)));
@@ -98,6 +103,41 @@ TEST(ClockConstraints, NegatedConjunctionIsALeftNestedDisjunction)
     EXPECT_TRUE(single(outer->getRight()));
     EXPECT_EQ(applied(outer->getRight()), (std::vector<clock_constraint_t>{{3, 1, boundLE(-2)}}));
     EXPECT_FALSE(negated->convex);
+
+    testkit::onSmallStack([] {
+        const int32_t n = 20000;
+        base::RefPtr<ClockExpr> guard(new ClockExpr(testkit::constantConstraint(1, 0, false, 0)));
+        for (int32_t k = 1; k < n; ++k) {
+            guard->appendConstraints(ClockExpr(testkit::constantConstraint(1, 0, false, k)));
+        }
+        ExpressionRef negation = guard->negate();
+        size_t deepest = 0;
+        std::vector<std::pair<Expression*, size_t>> work{{negation.get(), 1}};
+        std::vector<int32_t> bounds;
+        while (!work.empty()) {
+            auto [e, depth] = work.back();
+            work.pop_back();
+            deepest = std::max(deepest, depth);
+            if (auto* o = dynamic_cast<OrExpr*>(e)) {
+                work.emplace_back(o->getRight().get(), depth + 1);
+                work.emplace_back(o->getLeft().get(), depth + 1);
+            } else {
+                // Left to right: the negated constraints in the order of the conjunction.
+                bounds.push_back(applied(ExpressionRef(e))[0].bound);
+            }
+        }
+        EXPECT_LE(deepest, 16u);
+        ASSERT_EQ(bounds.size(), static_cast<size_t>(n));
+        for (int32_t k = 0; k < n; ++k) {
+            ASSERT_EQ(bounds[static_cast<size_t>(k)], boundLT(-k)) << k;
+        }
+        FakeState state(0, 0, 0, 4);
+        EXPECT_EQ(negation->evaluate(&state), 1);
+        // Negated again, the disjunction is the conjunction of all the constraints once more.
+        auto* again = dynamic_cast<ClockExpr*>(negation->negate().get());
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(again->getConstraints().size(), static_cast<size_t>(n));
+    });
 }
 
 TEST(ClockConstraints, MakeConjunction)
