@@ -134,7 +134,8 @@ TEST(ClockConstraints, NegatedConjunctionIsABalancedDisjunction)
         FakeState state(0, 0, 0, 4);
         EXPECT_EQ(negation->evaluate(&state), 1);
         // Negated again, the disjunction is the conjunction of all the constraints once more.
-        auto* again = dynamic_cast<ClockExpr*>(negation->negate().get());
+        const ExpressionRef negatedAgain = negation->negate();
+        auto* again = dynamic_cast<ClockExpr*>(negatedAgain.get());
         ASSERT_NE(again, nullptr);
         EXPECT_EQ(again->getConstraints().size(), static_cast<size_t>(n));
     });
