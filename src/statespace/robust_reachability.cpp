@@ -222,6 +222,8 @@ void RobustDFSStack::popAll()
 
 void RobustDFSStack::recordStep(SymbolicState* state, EdgeTuple transition)
 {
+    integers.resize(static_cast<size_t>(state->getIntegerArray().size()));
+    meta.resize(static_cast<size_t>(state->getMetaArray().size()));
     StepRecorder recorder(state, integers.data(), meta.data(), resets.data(), upperBounds.data());
     for (size_t p = 0; p < state->getStaticSlotCount(); ++p) {
         const Location* location = state->getLocation(static_cast<uint32_t>(p));
@@ -353,22 +355,25 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
 {
     SymbolicState* state = item->state;
 
-    bool delayable = false;
-    for (SearchPath::Entry* step = path.top();; step = step->below) {
-        delayable = delayable || !zonesteps::isUrgent(step->state);
-        if (step == entry) {
-            break;
-        }
-    }
-
+    // The steps on the path were recorded when their states were pushed; only the step that closes
+    // the cycle is new. Each step is replayed from the state it leaves: its guards and updates were
+    // taken there, and on the state it enters an update such as v = v - 1 may leave the range of v.
     const size_t words = base::bitWords(state->getSystem()->getClockCount());
     resets.assign(words, 0);
     upperBounds.assign(words, 0);
-    integers.resize(static_cast<size_t>(state->getIntegerArray().size()));
-    meta.resize(static_cast<size_t>(state->getMetaArray().size()));
-    recordStep(state, item->transition);
-    for (SearchPath::Entry* step = path.top(); step != entry; step = step->below) {
-        recordStep(step->state, step->transition);
+    recordStep(path.top()->state, item->transition);
+    bool delayable = false;
+    for (SearchPath::Entry* step = path.top();; step = step->below) {
+        const size_t at = step->depth - 1;
+        delayable = delayable || !pathUrgent[at];
+        if (step == entry) {
+            break;
+        }
+        const uint32_t* marks = pathSteps.data() + at * 2 * words;
+        for (size_t w = 0; w < words; ++w) {
+            resets[w] |= marks[w];
+            upperBounds[w] |= marks[words + w];
+        }
     }
     bool boundedNotReset = false;
     for (size_t w = 0; w < words; ++w) {
@@ -566,6 +571,25 @@ bool RobustDFSStack::put(Successor* item)
         return true;
     }
 
+    // What the step into the state resets and bounds, taken from the state it leaves (the top),
+    // and whether time may pass in the state: the cycles closed later read them from here.
+    const size_t words = base::bitWords(state->getSystem()->getClockCount());
+    const size_t at = path.size();
+    pathSteps.resize((at + 1) * 2 * words);
+    pathUrgent.resize(at + 1);
+    resets.assign(words, 0);
+    upperBounds.assign(words, 0);
+    try {
+        if (!path.empty() && transition[0] != nullptr) {
+            recordStep(path.top()->state, transition);
+        }
+        pathUrgent[at] = zonesteps::isUrgent(state);
+    } catch (...) {
+        pipeline::dropItem(item);
+        throw;
+    }
+    std::copy(resets.begin(), resets.end(), pathSteps.begin() + at * 2 * words);
+    std::copy(upperBounds.begin(), upperBounds.end(), pathSteps.begin() + at * 2 * words + words);
     path.push(hash, state, transition, item->handle);
     // The path grows one entry at a time, so the hull of a new top is at most one past the end.
     const size_t depth = path.top()->depth;

@@ -167,6 +167,11 @@ private:
     // every entry below it with the same discrete part: a state outside it falls inside none of
     // them, so the search for the entries holding a state stops there.
     std::vector<dbm::fed_t> hulls;
+    // For the entry at depth d, from index (d - 1) * 2 * W on (W words per clock set): the clocks
+    // the step into it resets, then the clocks it bounds from above; and whether time stands
+    // still in its state.
+    std::vector<uint32_t> pathSteps;
+    std::vector<bool> pathUrgent;
     pipeline::Filter<Successor, Successor>* successorStage;
     pipeline::Filter<Successor, Successor>* delayStage;
     pipeline::Filter<Successor, Successor>* extrapolationStage;
