@@ -130,11 +130,29 @@ public:
     std::vector<SymbolicState*> received;
 };
 
+// Between the successor and the delay stage of the own chain: keeps the zones with which the
+// successors enter their target, before any time passes there, when asked to.
+class RobustDFSStack::EntryTap : public pipeline::AbstractFilter<Successor, Successor>
+{
+public:
+    bool put(Successor* item) override
+    {
+        if (item != nullptr && item->state != nullptr && entered != nullptr) {
+            entered->unionWith(item->state->zone);
+        }
+        return next == nullptr ? item == nullptr : next->put(item);
+    }
+
+    // Where the zones go (null: nowhere).
+    dbm::fed_t* entered = nullptr;
+};
+
 RobustDFSStack::RobustDFSStack(FilterConfiguration* registry)
 {
     successorStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_SUCCESSOR));
     delayStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_DELAY));
     extrapolationStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_EXTRAPOLATION));
+    entryTap = addMember(new EntryTap);
     collector = addMember(new Collector);
 }
 
@@ -178,7 +196,8 @@ void RobustDFSStack::begin()
     if (successorStage == nullptr || delayStage == nullptr) {
         throw Bug("The robust reachability checker needs a successor and a delay stage");
     }
-    successorStage->connect(delayStage);
+    successorStage->connect(entryTap);
+    entryTap->connect(delayStage);
     pipeline::Generator<Successor>* last = delayStage;
     if (extrapolationStage != nullptr) {
         last->connect(extrapolationStage);
@@ -237,8 +256,9 @@ void RobustDFSStack::recordStep(SymbolicState* state, EdgeTuple transition)
     state->getSystem()->applyUpdates(&recorder, transition);
 }
 
-bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to)
+bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to, dbm::fed_t* entered)
 {
+    entryTap->entered = entered;
     SymbolicState* copy = from.state->cloneDiscrete();
     copy->zone = from.zone;
     try {
@@ -258,9 +278,11 @@ bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, db
         // Broadcast successors held back until the end of a source state come out now.
         successorStage->put(nullptr);
     } catch (...) {
+        entryTap->entered = nullptr;
         collector->releaseAll();
         throw;
     }
+    entryTap->entered = nullptr;
     dbm::fed_t reached(from.zone.getDimension());
     for (SymbolicState* state : collector->received) {
         reached.unionWith(state->zone);
@@ -350,6 +372,64 @@ bool RobustDFSStack::leap(dbm::fed_t& zone, const std::vector<dbm::bound_t>& ris
     return !zone.isEmpty();
 }
 
+bool RobustDFSStack::delaysWithin(SymbolicState* state, const dbm::fed_t& entered, const dbm::fed_t& leaving)
+{
+    if (zonesteps::isUrgent(state)) {
+        return false;
+    }
+    System* sys = state->getSystem();
+    const uint32_t dim = entered.getDimension();
+    const size_t words = base::bitWords(dim);
+    // Stopped clocks, then clocks given a rate (the layout of System::evaluateClockRates).
+    rateBits.assign(2 * words, 0);
+    const bool stops = sys->hasStopWatches && sys->evaluateClockRates(state, rateBits.data());
+    // A point u of the leaving zone is reached from a point v of the entered zone by a delay
+    // d > 0 when u - d lies in the entered zone. Delays keep clock differences, so the only
+    // bounds of the entered zone that limit d are the lower bounds of the running clocks: d
+    // may be positive exactly when every running clock of u lies strictly above its lower bound
+    // there.
+    for (const dbm::zone_t& zone : entered) {
+        dbm::fed_t later(zone);
+        if (stops) {
+            later.upWithStopped(rateBits.data());
+        } else {
+            later.up();
+        }
+        later.intersectWith(leaving);
+        const dbm::bound_t* lower = zone.getMatrix();
+        bool running = false;
+        for (uint32_t clock = 1; clock < dim && !later.isEmpty(); ++clock) {
+            if (clock == elapsedClock || (stops && base::testBit(rateBits.data(), clock))) {
+                continue;
+            }
+            running = true;
+            later.constrain(0, clock, dbm::boundLT(dbm::boundValue(lower[clock])));
+        }
+        if (running && !later.isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RobustDFSStack::timePassesOnCycle()
+{
+    // Node i is entered from node i + 1 (the last node from the first) by node i's transition.
+    const size_t n = cycle.size();
+    dbm::fed_t reached;
+    for (size_t i = 0; i < n; ++i) {
+        CycleNode& node = cycle[i];
+        if (zonesteps::isUrgent(node.state)) {
+            continue;
+        }
+        dbm::fed_t entered(node.zone.getDimension());
+        if (forward(cycle[(i + 1) % n], node, reached, &entered) && delaysWithin(node.state, entered, node.zone)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* entry, Successor* item,
                                                          dbm::fed_t& gain)
 {
@@ -414,6 +494,11 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
             zonesteps::past(last.state, back);
         }
         zonesteps::stepBack(step->state, last.transition, back, last.condition);
+        if (back.isEmpty()) {
+            // Nothing leads round the cycle from here on: the fixpoint would only empty the rest.
+            cycle.clear();
+            return CycleOutcome::notRepeatable;
+        }
         cycle.push_back(CycleNode{step->state, step->transition, static_cast<Expression*>(step->handle.get()),
                                   std::move(back)});
     }
@@ -494,15 +579,23 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
         std::swap(rises, lastRises);
     }
 
-    dbm::fed_t result = std::move(cycle.front().zone);
-    cycle.clear();
-    if (result.isSubsetEq(own)) {
+    if (cycle.front().zone.isSubsetEq(own)) {
+        cycle.clear();
         return CycleOutcome::nothingNew;
     }
-    if (!result.intersectsExactly(own)) {
+    if (!cycle.front().zone.intersectsExactly(own)) {
+        cycle.clear();
         return CycleOutcome::notRepeatable;
     }
-    gain = std::move(result);
+    // Drift builds up only with the time that passes on the cycle: a cycle whose zones leave no
+    // node a positive delay (say one taken only while a clock is 0, which the cycle then resets)
+    // repeats the same valuations for ever, and the plain search has them all.
+    if (!timePassesOnCycle()) {
+        cycle.clear();
+        return CycleOutcome::nothingNew;
+    }
+    gain = std::move(cycle.front().zone);
+    cycle.clear();
     return CycleOutcome::gains;
 }
 

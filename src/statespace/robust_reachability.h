@@ -150,7 +150,14 @@ private:
     void recordStep(SymbolicState* state, EdgeTuple transition);
     // Takes the transition from a state of `from`'s discrete part and `from`'s zone through the
     // own chain: false when nothing arrives, else `to` becomes what arrived.
-    bool forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to);
+    // `entered` (may be null) gets the zones with which the transition enters, before any delay.
+    bool forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to, dbm::fed_t* entered = nullptr);
+    // Whether some point of `leaving` is reached from a point of `entered` by a positive delay in
+    // the state's locations (never in an urgent or committed one).
+    bool delaysWithin(SymbolicState* state, const dbm::fed_t& entered, const dbm::fed_t& leaving);
+    // Whether time can pass somewhere on the analysed cycle: some node's zone is reached from
+    // what enters the node by a positive delay.
+    bool timePassesOnCycle();
     // Whether the forward fixpoint may leap over passes: not with difference constraints in the
     // model or the query (nor floating-point clock bounds), which may slow a clock's climb.
     void prepareLeaps();
@@ -175,6 +182,8 @@ private:
     pipeline::Filter<Successor, Successor>* successorStage;
     pipeline::Filter<Successor, Successor>* delayStage;
     pipeline::Filter<Successor, Successor>* extrapolationStage;
+    class EntryTap;
+    EntryTap* entryTap;
     class Collector;
     Collector* collector;
     base::RefPtr<System> system;
@@ -201,6 +210,7 @@ private:
     std::vector<LeapTarget> leapTargets;
 
     std::vector<CycleNode> cycle;
+    std::vector<uint32_t> rateBits;
     std::vector<uint32_t> resets;
     std::vector<uint32_t> upperBounds;
     std::vector<int32_t> integers;
