@@ -11,6 +11,7 @@
 #include "runtime/process.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
+#include "statespace/css.h"
 #include "statespace/enumeration_guard.h"
 #include "statespace/passed_list.h"
 #include "statespace/zone_steps.h"
@@ -702,6 +703,277 @@ bool RobustDFSStack::put(Successor* item)
     return next->put(item);
 }
 
+// ---- Reached states -----------------------------------------------------------------------------
+
+ReachableIndex::Group* ReachableIndex::groupOf(const SymbolicState* state)
+{
+    const auto found = buckets.find(SearchPath::hashOf(state));
+    if (found == buckets.end()) {
+        return nullptr;
+    }
+    for (Group& group : found->second) {
+        if (state->equalDiscrete(group.discrete)) {
+            return &group;
+        }
+    }
+    return nullptr;
+}
+
+const ReachableIndex::Kept* ReachableIndex::holderOf(const Group& group, const dbm::zone_t& zone, uint32_t bits) const
+{
+    for (const Kept& kept : group.kept) {
+        if ((kept.bits & ~bits) == 0 && zone.isSubsetEq(kept.zone)) {
+            return &kept;
+        }
+    }
+    return nullptr;
+}
+
+bool ReachableIndex::add(SymbolicState* state)
+{
+    Group* group = groupOf(state);
+    if (group == nullptr) {
+        std::vector<Group>& bucket = buckets[SearchPath::hashOf(state)];
+        bucket.push_back(Group{state->cloneDiscrete(), {}});
+        group = &bucket.back();
+    }
+    bool added = false;
+    for (auto it = state->zone.beginMutable(); !it.atEnd();) {
+        const dbm::zone_t zone = *it;
+        const uint32_t bits = CSS::orderBits(zone);
+        if (holderOf(*group, zone, bits) != nullptr) {
+            it.remove();
+            continue;
+        }
+        size_t keep = 0;
+        for (Kept& kept : group->kept) {
+            const bool held = (bits & ~kept.bits) == 0 && kept.zone.isSubsetEq(zone);
+            if (!held) {
+                group->kept[keep++] = std::move(kept);
+            }
+        }
+        group->kept.resize(keep);
+        group->kept.push_back(Kept{zone, bits});
+        added = true;
+        it.next();
+    }
+    return added;
+}
+
+bool ReachableIndex::holders(const SymbolicState* state, dbm::fed_t& holders)
+{
+    const Group* group = groupOf(state);
+    if (group == nullptr) {
+        return false;
+    }
+    dbm::fed_t found(state->zone.getDimension());
+    for (const dbm::zone_t& zone : state->zone) {
+        const Kept* kept = holderOf(*group, zone, CSS::orderBits(zone));
+        if (kept == nullptr) {
+            return false;
+        }
+        found.unionWithZone(kept->zone);
+    }
+    holders = std::move(found);
+    return true;
+}
+
+bool ReachableIndex::keepCurrent(SymbolicState* state)
+{
+    const Group* group = groupOf(state);
+    if (group == nullptr) {
+        state->zone.setEmpty();
+        return false;
+    }
+    for (auto it = state->zone.beginMutable(); !it.atEnd();) {
+        const dbm::zone_t zone = *it;
+        const Kept* kept = holderOf(*group, zone, CSS::orderBits(zone));
+        if (kept == nullptr || !kept->zone.isSubsetEq(zone)) {
+            it.remove();
+        } else {
+            it.next();
+        }
+    }
+    return !state->zone.isEmpty();
+}
+
+void ReachableIndex::clear()
+{
+    for (auto& [hash, groups] : buckets) {
+        for (Group& group : groups) {
+            group.discrete->release();
+        }
+    }
+    buckets.clear();
+}
+
+// The end of the exploration's chain: keeps what is new and queues it for exploration.
+class ReachableExploration::Keeper : public pipeline::Sink<Successor>
+{
+public:
+    explicit Keeper(ReachableExploration& owner) : owner(owner) {}
+
+    bool put(Successor* item) override
+    {
+        if (item == nullptr || item->state == nullptr) {
+            return true;
+        }
+        if (!owner.index.add(item->state)) {
+            pipeline::dropItem(item);
+            return false;
+        }
+        owner.queue.push_back(item->state);
+        if (owner.next != nullptr) {
+            owner.next->put(item);
+        }
+        return true;
+    }
+
+private:
+    ReachableExploration& owner;
+};
+
+ReachableExploration::ReachableExploration(FilterConfiguration* registry)
+{
+    transitionStage = addMember(registry->getAs<pipeline::Filter<SymbolicState, Successor>>(FILTER_TRANSITION));
+    successorStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_SUCCESSOR));
+    traceStoreStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_TRACESTORE));
+    delayStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_DELAY));
+    extrapolationStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_EXTRAPOLATION));
+    progressFilter = addMember(new JobProgressFilter<SymbolicState>);
+    transitions = addMember(new RWaitingStack(false));
+    keeper = addMember(new Keeper(*this));
+}
+
+ReachableExploration::~ReachableExploration()
+{
+    clear();
+}
+
+void ReachableExploration::setProperty(const char* key, void* value)
+{
+    if (key == PROPERTY_STOP) {
+        stopped = true;
+    } else if (key == PROPERTY_TRACESTORE) {
+        hasTraceStore = value != nullptr;
+    } else if (key == PROPERTY_SILENT) {
+        silent = value != nullptr && *static_cast<const bool*>(value);
+    }
+    members.setProperty(key, value);
+}
+
+void ReachableExploration::begin()
+{
+    if (transitionStage == nullptr || successorStage == nullptr || delayStage == nullptr) {
+        throw Bug("The robust reachability checker needs its successor, delay and transition stages");
+    }
+    stopped = false;
+    transitionStage->connect(transitions);
+    progressFilter->connect(transitionStage);
+    head = silent ? static_cast<pipeline::Sink<SymbolicState>*>(transitionStage) : progressFilter;
+    pipeline::Generator<Successor>* last = successorStage;
+    if (hasTraceStore && traceStoreStage != nullptr) {
+        last->connect(traceStoreStage);
+        last = traceStoreStage;
+    }
+    last->connect(delayStage);
+    last = delayStage;
+    if (extrapolationStage != nullptr) {
+        last->connect(extrapolationStage);
+        last = extrapolationStage;
+        uint8_t drift = 1;
+        extrapolationStage->setProperty(PROPERTY_ZUBOR_DRIFT, &drift);
+    }
+    last->connect(keeper);
+    members.begin();
+}
+
+bool ReachableExploration::put(Successor* item)
+{
+    RSuccessor initial;
+    initial.state = item->state;
+    initial.transition = item->transition != nullptr ? item->transition : emptyEdgeTuple();
+    delayStage->put(&initial);
+    run();
+    return true;
+}
+
+void ReachableExploration::exploreFrom(const SymbolicState* state)
+{
+    Successor item;
+    item.state = state->clone();
+    item.transition = emptyEdgeTuple();
+    keeper->put(&item);
+    run();
+}
+
+void ReachableExploration::run()
+{
+    RSuccessor item;
+    while (!stopped && !queue.empty()) {
+        SymbolicState* source = queue.front();
+        queue.pop_front();
+        if (!index.keepCurrent(source)) {
+            // Larger zones of the same discrete part came later and are queued themselves.
+            source->release();
+            continue;
+        }
+        try {
+            // On an error the enumeration gives the source back itself.
+            head->put(source);
+        } catch (...) {
+            transitions->clear();
+            throw;
+        }
+        try {
+            while (transitions->get(&item)) {
+                item.state = item.state->clone();
+                successorStage->put(&item);
+            }
+            // Broadcast successors held back until the end of a source state come out now.
+            successorStage->put(nullptr);
+        } catch (...) {
+            transitions->clear();
+            source->release();
+            throw;
+        }
+        source->release();
+    }
+    item.handle.release();
+}
+
+void ReachableExploration::clear()
+{
+    for (SymbolicState* state : queue) {
+        state->release();
+    }
+    queue.clear();
+    transitions->clear();
+    index.clear();
+}
+
+bool HolderFilter::put(Successor* item)
+{
+    if (item != nullptr && item->state != nullptr) {
+        // The state keeps its own trace: it leads to the cycles the search closes through it.
+        ReachableIndex& index = exploration.reached();
+        if (!index.holders(item->state, item->state->zone)) {
+            try {
+                exploration.exploreFrom(item->state);
+            } catch (...) {
+                pipeline::dropItem(item);
+                throw;
+            }
+            index.holders(item->state, item->state->zone);
+        }
+    }
+    if (next == nullptr) {
+        pipeline::dropItem(item);
+        return false;
+    }
+    return next->put(item);
+}
+
 // ---- Checker ------------------------------------------------------------------------------------
 
 RobustReachabilityChecker::RobustReachabilityChecker(FilterConfiguration* registry)
@@ -722,6 +994,8 @@ RobustReachabilityChecker::RobustReachabilityChecker(FilterConfiguration* regist
     progressFilter = addMember(new JobProgressFilter<Successor>);
     RobustDFSStack* path = robustStack;
     enumerationGuard = addMember(new EnumerationGuard([path](SymbolicState* state) { path->disown(state); }));
+    exploration = addMember(new ReachableExploration(registry));
+    holderFilter = addMember(new HolderFilter(*exploration));
 }
 
 void RobustReachabilityChecker::setProperty(const char* key, void* value)
@@ -759,14 +1033,17 @@ void RobustReachabilityChecker::begin()
         uint8_t drift = 1;
         extrapolationStage->setProperty(PROPERTY_ZUBOR_DRIFT, &drift);
     }
-    last->connect(passedList);
+    last->connect(holderFilter);
+    holderFilter->connect(passedList);
     passedList->connect(robustStack);
     robustStack->connect(fanOut);
     if (!fanOutWired) {
         fanOut->connect(successorToState);
-        fanOut->connect(duplicator);
         fanOutWired = true;
     }
+    // The exploration tests the goal on every state it keeps, so the depth-first search, which
+    // walks those states, does not test it again.
+    exploration->connect(duplicator);
     successorToState->connect(enumerationGuard);
     enumerationGuard->connect(transitionStage);
     transitionStage->connect(waitingStack);
@@ -783,9 +1060,19 @@ void RobustReachabilityChecker::begin()
 bool RobustReachabilityChecker::put(Successor* initial)
 {
     RSuccessor item;
-    item.state = initial->state;
+    item.state = initial->state->clone();
     item.transition = initial->transition != nullptr ? initial->transition : emptyEdgeTuple();
-    delayStage->put(&item);
+    try {
+        exploration->put(initial);
+    } catch (...) {
+        item.state->release();
+        throw;
+    }
+    if (stopped) {
+        item.state->release();
+    } else {
+        delayStage->put(&item);
+    }
     for (;;) {
         if (!stopped && waitingStack->get(&item)) {
             // Back to the state the transition leaves from; everything above it is explored.
@@ -806,19 +1093,33 @@ bool RobustReachabilityChecker::put(Successor* initial)
         if (!rootStack->get(&item)) {
             break;
         }
+        // The plain exploration first, so that the depth-first search meets the largest zones.
+        try {
+            exploration->exploreFrom(item.state);
+        } catch (...) {
+            item.state->release();
+            throw;
+        }
+        if (stopped) {
+            item.state->release();
+            break;
+        }
         passedList->put(&item);
     }
+    exploration->clear();
     robustStack->clear();
     waitingStack->clear();
     rootStack->clear();
     item.handle.release();
     // The stop ended this search; a later one from the same checker runs.
     stopped = false;
+    exploration->forgetStop();
     return true;
 }
 
 void RobustReachabilityChecker::end()
 {
+    exploration->clear();
     robustStack->clear();
     waitingStack->clear();
     rootStack->clear();
