@@ -818,6 +818,13 @@ public:
         if (item == nullptr || item->state == nullptr) {
             return true;
         }
+        // The clock of elapsed time (fastest traces) is never reset: kept, it would tell apart
+        // the zones of every round of a cycle, and the exploration would never end. The trace
+        // regenerated for a goal measures the time again.
+        const int32_t tau = tauClockNumber;
+        if (tau > 0 && static_cast<uint32_t>(tau) < item->state->zone.getDimension()) {
+            item->state->zone.freeClock(static_cast<uint32_t>(tau));
+        }
         if (!owner.index.add(item->state)) {
             pipeline::dropItem(item);
             return false;
