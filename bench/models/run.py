@@ -7,7 +7,9 @@ and the ratios of the default to -C.
 Usage: run.py [--mirvek PATH] [--family NAME]... [--sizes 3,4,5] [--query N] [--repeat K]
               [-- extra verifier options]
 
-Families: dining (timed dining philosophers), fddi (token ring, three clocks per station), csma_cd, fischer (both queries), fischer_deadlock
+Families: dining (timed dining philosophers), fddi (token ring, three clocks per station), csma_cd,
+dense_clocks (a dense net of cycles over shared clocks; robust.py sets its robust query against the
+plain one), fischer (both queries), fischer_deadlock
 (A[] not deadlock on Fischer's protocol, explored under location-based extrapolation as every
 deadlock query is) and train_gate. Each size is generated into a temporary folder and verified
 with `mirvek -q -s -u`; the seconds are the wall-clock time of the whole run, the CPU seconds
@@ -34,6 +36,7 @@ FAMILIES = {
     "dining": ("dining.py", [5, 6, 7, 8], None),
     "fddi": ("fddi.py", [8, 10, 12, 14], None),
     "csma_cd": ("csma_cd.py", [5, 6, 7], None),
+    "dense_clocks": ("dense_clocks.py", [5, 6, 7, 8], None),
     "fischer": ("fischer.py", [4, 5, 6, 7, 8, 9, 10], None),
     "fischer_deadlock": ("fischer.py", [5, 6, 7], DEADLOCK),
     "train_gate": ("train_gate.py", [3, 4, 5, 6, 7, 8], None),

@@ -11,6 +11,7 @@
 #include "runtime/process.h"
 #include "runtime/symbolic_state.h"
 #include "runtime/system.h"
+#include "statespace/css.h"
 #include "statespace/enumeration_guard.h"
 #include "statespace/passed_list.h"
 #include "statespace/zone_steps.h"
@@ -130,11 +131,29 @@ public:
     std::vector<SymbolicState*> received;
 };
 
+// Between the successor and the delay stage of the own chain: keeps the zones with which the
+// successors enter their target, before any time passes there, when asked to.
+class RobustDFSStack::EntryTap : public pipeline::AbstractFilter<Successor, Successor>
+{
+public:
+    bool put(Successor* item) override
+    {
+        if (item != nullptr && item->state != nullptr && entered != nullptr) {
+            entered->unionWith(item->state->zone);
+        }
+        return next == nullptr ? item == nullptr : next->put(item);
+    }
+
+    // Where the zones go (null: nowhere).
+    dbm::fed_t* entered = nullptr;
+};
+
 RobustDFSStack::RobustDFSStack(FilterConfiguration* registry)
 {
     successorStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_SUCCESSOR));
     delayStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_DELAY));
     extrapolationStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_EXTRAPOLATION));
+    entryTap = addMember(new EntryTap);
     collector = addMember(new Collector);
 }
 
@@ -178,7 +197,8 @@ void RobustDFSStack::begin()
     if (successorStage == nullptr || delayStage == nullptr) {
         throw Bug("The robust reachability checker needs a successor and a delay stage");
     }
-    successorStage->connect(delayStage);
+    successorStage->connect(entryTap);
+    entryTap->connect(delayStage);
     pipeline::Generator<Successor>* last = delayStage;
     if (extrapolationStage != nullptr) {
         last->connect(extrapolationStage);
@@ -222,6 +242,8 @@ void RobustDFSStack::popAll()
 
 void RobustDFSStack::recordStep(SymbolicState* state, EdgeTuple transition)
 {
+    integers.resize(static_cast<size_t>(state->getIntegerArray().size()));
+    meta.resize(static_cast<size_t>(state->getMetaArray().size()));
     StepRecorder recorder(state, integers.data(), meta.data(), resets.data(), upperBounds.data());
     for (size_t p = 0; p < state->getStaticSlotCount(); ++p) {
         const Location* location = state->getLocation(static_cast<uint32_t>(p));
@@ -235,8 +257,9 @@ void RobustDFSStack::recordStep(SymbolicState* state, EdgeTuple transition)
     state->getSystem()->applyUpdates(&recorder, transition);
 }
 
-bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to)
+bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to, dbm::fed_t* entered)
 {
+    entryTap->entered = entered;
     SymbolicState* copy = from.state->cloneDiscrete();
     copy->zone = from.zone;
     try {
@@ -256,9 +279,11 @@ bool RobustDFSStack::forward(const CycleNode& from, const CycleNode& through, db
         // Broadcast successors held back until the end of a source state come out now.
         successorStage->put(nullptr);
     } catch (...) {
+        entryTap->entered = nullptr;
         collector->releaseAll();
         throw;
     }
+    entryTap->entered = nullptr;
     dbm::fed_t reached(from.zone.getDimension());
     for (SymbolicState* state : collector->received) {
         reached.unionWith(state->zone);
@@ -348,27 +373,88 @@ bool RobustDFSStack::leap(dbm::fed_t& zone, const std::vector<dbm::bound_t>& ris
     return !zone.isEmpty();
 }
 
+bool RobustDFSStack::delaysWithin(SymbolicState* state, const dbm::fed_t& entered, const dbm::fed_t& leaving)
+{
+    if (zonesteps::isUrgent(state)) {
+        return false;
+    }
+    System* sys = state->getSystem();
+    const uint32_t dim = entered.getDimension();
+    const size_t words = base::bitWords(dim);
+    // Stopped clocks, then clocks given a rate (the layout of System::evaluateClockRates).
+    rateBits.assign(2 * words, 0);
+    const bool stops = sys->hasStopWatches && sys->evaluateClockRates(state, rateBits.data());
+    // A point u of the leaving zone is reached from a point v of the entered zone by a delay
+    // d > 0 when u - d lies in the entered zone. Delays keep clock differences, so the only
+    // bounds of the entered zone that limit d are the lower bounds of the running clocks: d
+    // may be positive exactly when every running clock of u lies strictly above its lower bound
+    // there.
+    for (const dbm::zone_t& zone : entered) {
+        dbm::fed_t later(zone);
+        if (stops) {
+            later.upWithStopped(rateBits.data());
+        } else {
+            later.up();
+        }
+        later.intersectWith(leaving);
+        const dbm::bound_t* lower = zone.getMatrix();
+        bool running = false;
+        for (uint32_t clock = 1; clock < dim && !later.isEmpty(); ++clock) {
+            if (clock == elapsedClock || (stops && base::testBit(rateBits.data(), clock))) {
+                continue;
+            }
+            running = true;
+            later.constrain(0, clock, dbm::boundLT(dbm::boundValue(lower[clock])));
+        }
+        if (running && !later.isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RobustDFSStack::timePassesOnCycle()
+{
+    // Node i is entered from node i + 1 (the last node from the first) by node i's transition.
+    const size_t n = cycle.size();
+    dbm::fed_t reached;
+    for (size_t i = 0; i < n; ++i) {
+        CycleNode& node = cycle[i];
+        if (zonesteps::isUrgent(node.state)) {
+            continue;
+        }
+        dbm::fed_t entered(node.zone.getDimension());
+        if (forward(cycle[(i + 1) % n], node, reached, &entered) && delaysWithin(node.state, entered, node.zone)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* entry, Successor* item,
                                                          dbm::fed_t& gain)
 {
     SymbolicState* state = item->state;
 
-    bool delayable = false;
-    for (SearchPath::Entry* step = path.top();; step = step->below) {
-        delayable = delayable || !zonesteps::isUrgent(step->state);
-        if (step == entry) {
-            break;
-        }
-    }
-
+    // The steps on the path were recorded when their states were pushed; only the step that closes
+    // the cycle is new. Each step is replayed from the state it leaves: its guards and updates were
+    // taken there, and on the state it enters an update such as v = v - 1 may leave the range of v.
     const size_t words = base::bitWords(state->getSystem()->getClockCount());
     resets.assign(words, 0);
     upperBounds.assign(words, 0);
-    integers.resize(static_cast<size_t>(state->getIntegerArray().size()));
-    meta.resize(static_cast<size_t>(state->getMetaArray().size()));
-    recordStep(state, item->transition);
-    for (SearchPath::Entry* step = path.top(); step != entry; step = step->below) {
-        recordStep(step->state, step->transition);
+    recordStep(path.top()->state, item->transition);
+    bool delayable = false;
+    for (SearchPath::Entry* step = path.top();; step = step->below) {
+        const size_t at = step->depth - 1;
+        delayable = delayable || !pathUrgent[at];
+        if (step == entry) {
+            break;
+        }
+        const uint32_t* marks = pathSteps.data() + at * 2 * words;
+        for (size_t w = 0; w < words; ++w) {
+            resets[w] |= marks[w];
+            upperBounds[w] |= marks[words + w];
+        }
     }
     bool boundedNotReset = false;
     for (size_t w = 0; w < words; ++w) {
@@ -409,6 +495,11 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
             zonesteps::past(last.state, back);
         }
         zonesteps::stepBack(step->state, last.transition, back, last.condition);
+        if (back.isEmpty()) {
+            // Nothing leads round the cycle from here on: the fixpoint would only empty the rest.
+            cycle.clear();
+            return CycleOutcome::notRepeatable;
+        }
         cycle.push_back(CycleNode{step->state, step->transition, static_cast<Expression*>(step->handle.get()),
                                   std::move(back)});
     }
@@ -489,15 +580,23 @@ RobustDFSStack::CycleOutcome RobustDFSStack::analyseCycle(SearchPath::Entry* ent
         std::swap(rises, lastRises);
     }
 
-    dbm::fed_t result = std::move(cycle.front().zone);
-    cycle.clear();
-    if (result.isSubsetEq(own)) {
+    if (cycle.front().zone.isSubsetEq(own)) {
+        cycle.clear();
         return CycleOutcome::nothingNew;
     }
-    if (!result.intersectsExactly(own)) {
+    if (!cycle.front().zone.intersectsExactly(own)) {
+        cycle.clear();
         return CycleOutcome::notRepeatable;
     }
-    gain = std::move(result);
+    // Drift builds up only with the time that passes on the cycle: a cycle whose zones leave no
+    // node a positive delay (say one taken only while a clock is 0, which the cycle then resets)
+    // repeats the same valuations for ever, and the plain search has them all.
+    if (!timePassesOnCycle()) {
+        cycle.clear();
+        return CycleOutcome::nothingNew;
+    }
+    gain = std::move(cycle.front().zone);
+    cycle.clear();
     return CycleOutcome::gains;
 }
 
@@ -566,6 +665,25 @@ bool RobustDFSStack::put(Successor* item)
         return true;
     }
 
+    // What the step into the state resets and bounds, taken from the state it leaves (the top),
+    // and whether time may pass in the state: the cycles closed later read them from here.
+    const size_t words = base::bitWords(state->getSystem()->getClockCount());
+    const size_t at = path.size();
+    pathSteps.resize((at + 1) * 2 * words);
+    pathUrgent.resize(at + 1);
+    resets.assign(words, 0);
+    upperBounds.assign(words, 0);
+    try {
+        if (!path.empty() && transition[0] != nullptr) {
+            recordStep(path.top()->state, transition);
+        }
+        pathUrgent[at] = zonesteps::isUrgent(state);
+    } catch (...) {
+        pipeline::dropItem(item);
+        throw;
+    }
+    std::copy(resets.begin(), resets.end(), pathSteps.begin() + at * 2 * words);
+    std::copy(upperBounds.begin(), upperBounds.end(), pathSteps.begin() + at * 2 * words + words);
     path.push(hash, state, transition, item->handle);
     // The path grows one entry at a time, so the hull of a new top is at most one past the end.
     const size_t depth = path.top()->depth;
@@ -581,6 +699,284 @@ bool RobustDFSStack::put(Successor* item)
     }
     if (next == nullptr) {
         return true;
+    }
+    return next->put(item);
+}
+
+// ---- Reached states -----------------------------------------------------------------------------
+
+ReachableIndex::Group* ReachableIndex::groupOf(const SymbolicState* state)
+{
+    const auto found = buckets.find(SearchPath::hashOf(state));
+    if (found == buckets.end()) {
+        return nullptr;
+    }
+    for (Group& group : found->second) {
+        if (state->equalDiscrete(group.discrete)) {
+            return &group;
+        }
+    }
+    return nullptr;
+}
+
+const ReachableIndex::Kept* ReachableIndex::holderOf(const Group& group, const dbm::zone_t& zone, uint32_t bits) const
+{
+    for (const Kept& kept : group.kept) {
+        if ((kept.bits & ~bits) == 0 && zone.isSubsetEq(kept.zone)) {
+            return &kept;
+        }
+    }
+    return nullptr;
+}
+
+bool ReachableIndex::add(SymbolicState* state)
+{
+    Group* group = groupOf(state);
+    if (group == nullptr) {
+        std::vector<Group>& bucket = buckets[SearchPath::hashOf(state)];
+        bucket.push_back(Group{state->cloneDiscrete(), {}});
+        group = &bucket.back();
+    }
+    bool added = false;
+    for (auto it = state->zone.beginMutable(); !it.atEnd();) {
+        const dbm::zone_t zone = *it;
+        const uint32_t bits = CSS::orderBits(zone);
+        if (holderOf(*group, zone, bits) != nullptr) {
+            it.remove();
+            continue;
+        }
+        size_t keep = 0;
+        for (Kept& kept : group->kept) {
+            const bool held = (bits & ~kept.bits) == 0 && kept.zone.isSubsetEq(zone);
+            if (!held) {
+                group->kept[keep++] = std::move(kept);
+            }
+        }
+        group->kept.resize(keep);
+        group->kept.push_back(Kept{zone, bits});
+        added = true;
+        it.next();
+    }
+    return added;
+}
+
+bool ReachableIndex::holders(const SymbolicState* state, dbm::fed_t& holders)
+{
+    const Group* group = groupOf(state);
+    if (group == nullptr) {
+        return false;
+    }
+    dbm::fed_t found(state->zone.getDimension());
+    for (const dbm::zone_t& zone : state->zone) {
+        const Kept* kept = holderOf(*group, zone, CSS::orderBits(zone));
+        if (kept == nullptr) {
+            return false;
+        }
+        found.unionWithZone(kept->zone);
+    }
+    holders = std::move(found);
+    return true;
+}
+
+bool ReachableIndex::keepCurrent(SymbolicState* state)
+{
+    const Group* group = groupOf(state);
+    if (group == nullptr) {
+        state->zone.setEmpty();
+        return false;
+    }
+    for (auto it = state->zone.beginMutable(); !it.atEnd();) {
+        const dbm::zone_t zone = *it;
+        const Kept* kept = holderOf(*group, zone, CSS::orderBits(zone));
+        if (kept == nullptr || !kept->zone.isSubsetEq(zone)) {
+            it.remove();
+        } else {
+            it.next();
+        }
+    }
+    return !state->zone.isEmpty();
+}
+
+void ReachableIndex::clear()
+{
+    for (auto& [hash, groups] : buckets) {
+        for (Group& group : groups) {
+            group.discrete->release();
+        }
+    }
+    buckets.clear();
+}
+
+// The end of the exploration's chain: keeps what is new and queues it for exploration.
+class ReachableExploration::Keeper : public pipeline::Sink<Successor>
+{
+public:
+    explicit Keeper(ReachableExploration& owner) : owner(owner) {}
+
+    bool put(Successor* item) override
+    {
+        if (item == nullptr || item->state == nullptr) {
+            return true;
+        }
+        // The clock of elapsed time (fastest traces) is never reset: kept, it would tell apart
+        // the zones of every round of a cycle, and the exploration would never end. The trace
+        // regenerated for a goal measures the time again.
+        const int32_t tau = tauClockNumber;
+        if (tau > 0 && static_cast<uint32_t>(tau) < item->state->zone.getDimension()) {
+            item->state->zone.freeClock(static_cast<uint32_t>(tau));
+        }
+        if (!owner.index.add(item->state)) {
+            pipeline::dropItem(item);
+            return false;
+        }
+        owner.queue.push_back(item->state);
+        if (owner.next != nullptr) {
+            owner.next->put(item);
+        }
+        return true;
+    }
+
+private:
+    ReachableExploration& owner;
+};
+
+ReachableExploration::ReachableExploration(FilterConfiguration* registry)
+{
+    transitionStage = addMember(registry->getAs<pipeline::Filter<SymbolicState, Successor>>(FILTER_TRANSITION));
+    successorStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_SUCCESSOR));
+    traceStoreStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_TRACESTORE));
+    delayStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_DELAY));
+    extrapolationStage = addMember(registry->getAs<pipeline::Filter<Successor, Successor>>(FILTER_EXTRAPOLATION));
+    progressFilter = addMember(new JobProgressFilter<SymbolicState>);
+    transitions = addMember(new RWaitingStack(false));
+    keeper = addMember(new Keeper(*this));
+}
+
+ReachableExploration::~ReachableExploration()
+{
+    clear();
+}
+
+void ReachableExploration::setProperty(const char* key, void* value)
+{
+    if (key == PROPERTY_STOP) {
+        stopped = true;
+    } else if (key == PROPERTY_TRACESTORE) {
+        hasTraceStore = value != nullptr;
+    } else if (key == PROPERTY_SILENT) {
+        silent = value != nullptr && *static_cast<const bool*>(value);
+    }
+    members.setProperty(key, value);
+}
+
+void ReachableExploration::begin()
+{
+    if (transitionStage == nullptr || successorStage == nullptr || delayStage == nullptr) {
+        throw Bug("The robust reachability checker needs its successor, delay and transition stages");
+    }
+    stopped = false;
+    transitionStage->connect(transitions);
+    progressFilter->connect(transitionStage);
+    head = silent ? static_cast<pipeline::Sink<SymbolicState>*>(transitionStage) : progressFilter;
+    pipeline::Generator<Successor>* last = successorStage;
+    if (hasTraceStore && traceStoreStage != nullptr) {
+        last->connect(traceStoreStage);
+        last = traceStoreStage;
+    }
+    last->connect(delayStage);
+    last = delayStage;
+    if (extrapolationStage != nullptr) {
+        last->connect(extrapolationStage);
+        last = extrapolationStage;
+        uint8_t drift = 1;
+        extrapolationStage->setProperty(PROPERTY_ZUBOR_DRIFT, &drift);
+    }
+    last->connect(keeper);
+    members.begin();
+}
+
+bool ReachableExploration::put(Successor* item)
+{
+    RSuccessor initial;
+    initial.state = item->state;
+    initial.transition = item->transition != nullptr ? item->transition : emptyEdgeTuple();
+    delayStage->put(&initial);
+    run();
+    return true;
+}
+
+void ReachableExploration::exploreFrom(const SymbolicState* state)
+{
+    Successor item;
+    item.state = state->clone();
+    item.transition = emptyEdgeTuple();
+    keeper->put(&item);
+    run();
+}
+
+void ReachableExploration::run()
+{
+    RSuccessor item;
+    while (!stopped && !queue.empty()) {
+        SymbolicState* source = queue.front();
+        queue.pop_front();
+        if (!index.keepCurrent(source)) {
+            // Larger zones of the same discrete part came later and are queued themselves.
+            source->release();
+            continue;
+        }
+        try {
+            // On an error the enumeration gives the source back itself.
+            head->put(source);
+        } catch (...) {
+            transitions->clear();
+            throw;
+        }
+        try {
+            while (transitions->get(&item)) {
+                item.state = item.state->clone();
+                successorStage->put(&item);
+            }
+            // Broadcast successors held back until the end of a source state come out now.
+            successorStage->put(nullptr);
+        } catch (...) {
+            transitions->clear();
+            source->release();
+            throw;
+        }
+        source->release();
+    }
+    item.handle.release();
+}
+
+void ReachableExploration::clear()
+{
+    for (SymbolicState* state : queue) {
+        state->release();
+    }
+    queue.clear();
+    transitions->clear();
+    index.clear();
+}
+
+bool HolderFilter::put(Successor* item)
+{
+    if (item != nullptr && item->state != nullptr) {
+        // The state keeps its own trace: it leads to the cycles the search closes through it.
+        ReachableIndex& index = exploration.reached();
+        if (!index.holders(item->state, item->state->zone)) {
+            try {
+                exploration.exploreFrom(item->state);
+            } catch (...) {
+                pipeline::dropItem(item);
+                throw;
+            }
+            index.holders(item->state, item->state->zone);
+        }
+    }
+    if (next == nullptr) {
+        pipeline::dropItem(item);
+        return false;
     }
     return next->put(item);
 }
@@ -605,6 +1001,8 @@ RobustReachabilityChecker::RobustReachabilityChecker(FilterConfiguration* regist
     progressFilter = addMember(new JobProgressFilter<Successor>);
     RobustDFSStack* path = robustStack;
     enumerationGuard = addMember(new EnumerationGuard([path](SymbolicState* state) { path->disown(state); }));
+    exploration = addMember(new ReachableExploration(registry));
+    holderFilter = addMember(new HolderFilter(*exploration));
 }
 
 void RobustReachabilityChecker::setProperty(const char* key, void* value)
@@ -642,14 +1040,17 @@ void RobustReachabilityChecker::begin()
         uint8_t drift = 1;
         extrapolationStage->setProperty(PROPERTY_ZUBOR_DRIFT, &drift);
     }
-    last->connect(passedList);
+    last->connect(holderFilter);
+    holderFilter->connect(passedList);
     passedList->connect(robustStack);
     robustStack->connect(fanOut);
     if (!fanOutWired) {
         fanOut->connect(successorToState);
-        fanOut->connect(duplicator);
         fanOutWired = true;
     }
+    // The exploration tests the goal on every state it keeps, so the depth-first search, which
+    // walks those states, does not test it again.
+    exploration->connect(duplicator);
     successorToState->connect(enumerationGuard);
     enumerationGuard->connect(transitionStage);
     transitionStage->connect(waitingStack);
@@ -666,9 +1067,19 @@ void RobustReachabilityChecker::begin()
 bool RobustReachabilityChecker::put(Successor* initial)
 {
     RSuccessor item;
-    item.state = initial->state;
+    item.state = initial->state->clone();
     item.transition = initial->transition != nullptr ? initial->transition : emptyEdgeTuple();
-    delayStage->put(&item);
+    try {
+        exploration->put(initial);
+    } catch (...) {
+        item.state->release();
+        throw;
+    }
+    if (stopped) {
+        item.state->release();
+    } else {
+        delayStage->put(&item);
+    }
     for (;;) {
         if (!stopped && waitingStack->get(&item)) {
             // Back to the state the transition leaves from; everything above it is explored.
@@ -689,19 +1100,33 @@ bool RobustReachabilityChecker::put(Successor* initial)
         if (!rootStack->get(&item)) {
             break;
         }
+        // The plain exploration first, so that the depth-first search meets the largest zones.
+        try {
+            exploration->exploreFrom(item.state);
+        } catch (...) {
+            item.state->release();
+            throw;
+        }
+        if (stopped) {
+            item.state->release();
+            break;
+        }
         passedList->put(&item);
     }
+    exploration->clear();
     robustStack->clear();
     waitingStack->clear();
     rootStack->clear();
     item.handle.release();
     // The stop ended this search; a later one from the same checker runs.
     stopped = false;
+    exploration->forgetStop();
     return true;
 }
 
 void RobustReachabilityChecker::end()
 {
+    exploration->clear();
     robustStack->clear();
     waitingStack->clear();
     rootStack->clear();

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <unordered_map>
 #include <vector>
 
 #include "dbm/fed.h"
@@ -150,7 +151,14 @@ private:
     void recordStep(SymbolicState* state, EdgeTuple transition);
     // Takes the transition from a state of `from`'s discrete part and `from`'s zone through the
     // own chain: false when nothing arrives, else `to` becomes what arrived.
-    bool forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to);
+    // `entered` (may be null) gets the zones with which the transition enters, before any delay.
+    bool forward(const CycleNode& from, const CycleNode& through, dbm::fed_t& to, dbm::fed_t* entered = nullptr);
+    // Whether some point of `leaving` is reached from a point of `entered` by a positive delay in
+    // the state's locations (never in an urgent or committed one).
+    bool delaysWithin(SymbolicState* state, const dbm::fed_t& entered, const dbm::fed_t& leaving);
+    // Whether time can pass somewhere on the analysed cycle: some node's zone is reached from
+    // what enters the node by a positive delay.
+    bool timePassesOnCycle();
     // Whether the forward fixpoint may leap over passes: not with difference constraints in the
     // model or the query (nor floating-point clock bounds), which may slow a clock's climb.
     void prepareLeaps();
@@ -167,9 +175,16 @@ private:
     // every entry below it with the same discrete part: a state outside it falls inside none of
     // them, so the search for the entries holding a state stops there.
     std::vector<dbm::fed_t> hulls;
+    // For the entry at depth d, from index (d - 1) * 2 * W on (W words per clock set): the clocks
+    // the step into it resets, then the clocks it bounds from above; and whether time stands
+    // still in its state.
+    std::vector<uint32_t> pathSteps;
+    std::vector<bool> pathUrgent;
     pipeline::Filter<Successor, Successor>* successorStage;
     pipeline::Filter<Successor, Successor>* delayStage;
     pipeline::Filter<Successor, Successor>* extrapolationStage;
+    class EntryTap;
+    EntryTap* entryTap;
     class Collector;
     Collector* collector;
     base::RefPtr<System> system;
@@ -196,10 +211,116 @@ private:
     std::vector<LeapTarget> leapTargets;
 
     std::vector<CycleNode> cycle;
+    std::vector<uint32_t> rateBits;
     std::vector<uint32_t> resets;
     std::vector<uint32_t> upperBounds;
     std::vector<int32_t> integers;
     std::vector<int32_t> meta;
+};
+
+// The zones a search has reached, by discrete part, each kept only while no other kept zone of its
+// discrete part holds it: for every valuation reached, the largest zone known around it.
+class ReachableIndex
+{
+public:
+    ReachableIndex() = default;
+    ReachableIndex(const ReachableIndex&) = delete;
+    ReachableIndex& operator=(const ReachableIndex&) = delete;
+    ~ReachableIndex() { clear(); }
+
+    // Takes from the state's zone the zones a kept zone holds and keeps the others, letting go of
+    // the kept zones they hold. True when some zone of the state was new.
+    bool add(SymbolicState* state);
+    // The union of kept zones that hold the zones of the state (each zone of the state lies in
+    // one); false, and `holders` unchanged, when some zone of the state lies in none.
+    bool holders(const SymbolicState* state, dbm::fed_t& holders);
+    // Takes from the state's zone the zones that are no longer kept themselves (a larger kept zone
+    // holds them). True when some zone is left.
+    bool keepCurrent(SymbolicState* state);
+    void clear();
+
+private:
+    struct Kept
+    {
+        dbm::zone_t zone;
+        // Which clock differences are at most 0 in it: a zone inside another has every bit of
+        // the other, so most zones that cannot hold a given one are passed over at once.
+        uint32_t bits;
+    };
+    // The kept zones of one discrete part, and a state with that part.
+    struct Group
+    {
+        SymbolicState* discrete;
+        std::vector<Kept> kept;
+    };
+    Group* groupOf(const SymbolicState* state);
+    // The kept zone holding the zone (null when none).
+    const Kept* holderOf(const Group& group, const dbm::zone_t& zone, uint32_t bits) const;
+
+    std::unordered_map<uint32_t, std::vector<Group>> buckets;
+};
+
+// The plain exploration that the robust search runs before its depth-first search and from every
+// state a cycle enlarged: breadth first, keeping the largest zones in a ReachableIndex and handing
+// every state it keeps to its downstream sink (the goal test). The depth-first search then walks
+// the kept states, so it meets every state once, with its largest zone, and never explores a
+// small zone that a larger one explored later holds.
+class ReachableExploration : public pipeline::CompoundFilter<Successor, Successor>
+{
+public:
+    // Takes its own "transition-filter", "successor-filter", "tracestore-filter", "delay-filter"
+    // and "extrapolation-filter" from the registry.
+    explicit ReachableExploration(FilterConfiguration* registry);
+    ~ReachableExploration() override;
+
+    // PROPERTY_STOP ends the exploration at its next state; PROPERTY_TRACESTORE decides whether
+    // trace recording takes part; PROPERTY_SILENT keeps the job's progress from being ticked.
+    void setProperty(const char* key, void* value) override;
+    void begin() override;
+    // Delays the initial item, keeps it and explores from it. Always true.
+    bool put(Successor* item) override;
+    // Keeps a copy of the state (already delayed) and explores from it.
+    void exploreFrom(const SymbolicState* state);
+    // Forgets what was reached.
+    void clear();
+    // Forgets a stop, so that a later search runs.
+    void forgetStop() { stopped = false; }
+
+    ReachableIndex& reached() { return index; }
+
+private:
+    class Keeper;
+    void run();
+
+    ReachableIndex index;
+    std::deque<SymbolicState*> queue;
+    pipeline::Filter<SymbolicState, Successor>* transitionStage;
+    pipeline::Filter<Successor, Successor>* successorStage;
+    pipeline::Filter<Successor, Successor>* traceStoreStage;
+    pipeline::Filter<Successor, Successor>* delayStage;
+    pipeline::Filter<Successor, Successor>* extrapolationStage;
+    // Ticks the job once for every state explored, as the plain search does.
+    JobProgressFilter<SymbolicState>* progressFilter;
+    RWaitingStack* transitions;
+    Keeper* keeper;
+    // Where the states to explore go: the progress stage unless silent.
+    pipeline::Sink<SymbolicState>* head = nullptr;
+    bool stopped = false;
+    bool hasTraceStore = false;
+    bool silent = true;
+};
+
+// Gives each state the union of the reached zones that hold its zones. A state the exploration
+// has not reached (none should be) is explored from first, so that its zones are reached ones
+// and the goal is tested on it.
+class HolderFilter : public pipeline::AbstractFilter<Successor, Successor>
+{
+public:
+    explicit HolderFilter(ReachableExploration& exploration) : exploration(exploration) {}
+    bool put(Successor* item) override;
+
+private:
+    ReachableExploration& exploration;
 };
 
 class RobustReachabilityChecker : public pipeline::CompoundFilter<Successor, Successor>
@@ -240,6 +361,8 @@ private:
     JobProgressFilter<Successor>* progressFilter;
     // Where the transitions taken from the waiting stack go: the progress stage unless silent.
     pipeline::Sink<Successor>* head = nullptr;
+    ReachableExploration* exploration;
+    HolderFilter* holderFilter;
 
     bool stopped = false;
     bool hasTraceStore = false;

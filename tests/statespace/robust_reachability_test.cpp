@@ -107,6 +107,29 @@ Model twoRounds()
     return {b.finish(), nullptr, {}, {}};
 }
 
+// P: A --(x >= 2 && y <= 1)--> G, and a loop at A that resets y and can be taken only while y is
+// 0: by its guard y <= 0, or (with `invariant`) because A bounds y by 0. The loop takes no time,
+// so x - y never changes and G is never entered, however the clocks drift.
+Model zeroTimeLoop(bool invariant)
+{
+    testkit::ModelBuilder b;
+    ClockVariable* x = b.clock("x");
+    ClockVariable* y = b.clock("y");
+    Process* p = b.process("P", {{"A", invariant ? clockUpper(y, false, 0) : nullptr}, {"G"}});
+    testkit::EdgeSpec loop;
+    if (!invariant) {
+        loop.clockGuard = clockUpper(y, false, 0);
+    }
+    loop.update = testkit::assign(y, 0);
+    b.edge(p, "A", "A", loop);
+    testkit::EdgeSpec out;
+    out.clockGuard = makeConjunction(clockLower(x, false, 2), clockUpper(y, false, 1));
+    Edge* ag = b.edge(p, "A", "G", out);
+    Model m{b.finish(), nullptr, {ag}, {}};
+    m.locations.push_back(b.location(p, "G"));
+    return m;
+}
+
 // Keeps every goal state and, with `stops`, asks the search to stop at the first.
 class Goals : public pipeline::Sink<Successor>
 {
@@ -286,6 +309,18 @@ TEST(RobustReachability, EachRoundThroughAStateIsWalkedOnce)
     search.run();
     EXPECT_TRUE(search.goals.states.empty());
     EXPECT_EQ(livetest::CountingPassedList::added, 2);
+}
+
+TEST(RobustReachability, ALoopThatTakesNoTimeLetsNoDriftBuildUp)
+{
+    for (const bool invariant : {false, true}) {
+        SCOPED_TRACE(invariant ? "bounded by the invariant" : "bounded by the guard");
+        Model model = zeroTimeLoop(invariant);
+        model.goal = ExpressionRef(new InLocation(0, model.locations[0]));
+        Search search(model, false);
+        search.run();
+        EXPECT_TRUE(search.goals.states.empty());
+    }
 }
 
 }  // namespace
