@@ -305,7 +305,9 @@ void readGraph(bound_t* dbm, const Header& h, uint32_t headerWord)
         }
         return true;
     });
-    closeMarked(dbm, n, mark);
+    // A stored zone is not empty: its closure meets no negative cycle, and the diagonal is not
+    // watched.
+    kernels::active().closePivots(dbm, n, mark, false);
 }
 
 void read(bound_t* dbm, const uint32_t* encoded)

@@ -64,14 +64,19 @@ void relaxStreaming(bound_t* rowI, const bound_t* rowK, bound_t ik, const Run<O>
     O::store(rowI + p, O::relax(rLast, pathSum<O>(ikEven, ikMask, kj), O::finite(kj)));
 }
 
-// The closure through the chosen pivots for a dimension of exactly C chunks: the pivot row is read
-// once into registers and serves every other row. (The loops over the chunks are unrolled so that
+// The closure through the chosen pivots for a dimension of exactly C chunks (at most 64 clocks):
+// the pivot row is read once into registers and serves every other row. (The loops over the chunks are unrolled so that
 // the arrays of C vectors stay in registers.)
 template <class O, uint32_t C>
 bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool testDiagonal)
 {
     using V = typename O::V;
+    static_assert(C * O::W <= 64, "the rows of a pivot are gathered in 64 bits");
     const Run<O> run(dim);
+    V column[C];  // the offsets of the entries of a column, chunk by chunk
+    #pragma GCC unroll 8
+    for (uint32_t c = 0; c < C; ++c)
+        column[c] = O::mul(O::add(O::iota(), O::set1(static_cast<int32_t>(run.offset(c)))), O::set1(static_cast<int32_t>(dim)));
     for (uint32_t k = 0; k < dim; ++k) {
         if (pivots != nullptr && !testBit(pivots, k)) continue;
         const bound_t* rowK = dbm + k * dim;
@@ -89,20 +94,26 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
             if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
             continue;
         }
-        for (uint32_t i = 0; i < dim; ++i) {
-            if (i == k) continue;
+        // The rows with a finite bound to the pivot, gathered from column k: few of them are
+        // finite in a sparse zone, and a test per row mispredicts at random. The set holds for
+        // the whole pass: only rows with a finite bound to k are relaxed, and bounds only fall.
+        uint64_t rows = 0;
+        #pragma GCC unroll 8
+        for (uint32_t c = 0; c < C; ++c)
+            rows |= uint64_t{O::guardBits(O::finite(O::gather(dbm + k, column[c])))} << run.offset(c);
+        rows &= ~(uint64_t{1} << k);
+        for (; rows != 0; rows &= rows - 1) {
+            const uint32_t i = static_cast<uint32_t>(__builtin_ctzll(rows));
             bound_t* rowI = dbm + i * dim;
             const bound_t ik = rowI[k];
-            if (isFinite(ik)) {
-                const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
-                // Every chunk is loaded before any is stored (the last one may overlap).
-                V r[C];
-                #pragma GCC unroll 8
-                for (uint32_t c = 0; c < C; ++c) r[c] = O::load(rowI + run.offset(c));
-                #pragma GCC unroll 8
-                for (uint32_t c = 0; c < C; ++c)
-                    O::store(rowI + run.offset(c), O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]));
-            }
+            const V ikEven = O::set1(ik & ~1), ikMask = O::set1(ik | ~1);
+            // Every chunk is loaded before any is stored (the last one may overlap).
+            V r[C];
+            #pragma GCC unroll 8
+            for (uint32_t c = 0; c < C; ++c) r[c] = O::load(rowI + run.offset(c));
+            #pragma GCC unroll 8
+            for (uint32_t c = 0; c < C; ++c)
+                O::store(rowI + run.offset(c), O::relax(r[c], pathSum<O>(ikEven, ikMask, kj[c]), finite[c]));
         }
         if (testDiagonal && !diagonalsHold(dbm, dim, k)) return false;
     }
@@ -220,6 +231,7 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
                                  const uint32_t* leaderBits, uint32_t* bitMatrix)
 {
     using V = typename O::V;
+    static_assert(C * O::W <= 64, "the leaders of a row are gathered in 64 bits");
     const Run<O> run(n);
     uint32_t offset[C], leaderChunk[C];
     #pragma GCC unroll 8
@@ -239,10 +251,14 @@ uint32_t graphBetweenLeadersHeld(const bound_t* dbm, uint32_t n, const uint32_t*
             open[c] = leaderChunk[c] & O::guardBits(O::finite(rs[c])) & ~clockBit<O>(r, offset[c]);
             anyOpen |= open[c];
         }
-        for (uint32_t b = 0; b < leaderCount && anyOpen != 0; ++b) {
-            const uint32_t k = leaders[b];
+        // The leaders k that may lie on a path from r: the candidate columns as they start. (The
+        // struck columns do not depend on the order in which the k are taken.)
+        uint64_t through = 0;
+        #pragma GCC unroll 8
+        for (uint32_t c = 0; c < C; ++c) through |= uint64_t{open[c]} << offset[c];
+        for (; through != 0 && anyOpen != 0; through &= through - 1) {
+            const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(through));
             const bound_t rk = rowR[k];
-            if (k == r || !isFinite(rk)) continue;
             const bound_t* rowK = dbm + k * n;
             const V ikEven = O::set1(rk & ~1), ikMask = O::set1(rk | ~1);
             anyOpen = 0;

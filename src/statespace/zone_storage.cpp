@@ -277,7 +277,9 @@ relation_t DBMStorage::relationWithZone(const dbm::zone_t& zone, zone_handle_t h
     // could not decide and the stored zone now lies in the scratch matrix.
     s[0] = dbm::EMPTY_MARK;
     const relation_t r = dbm::relationToEncoded(m, dim, encodedOf(handle), s);
-    if (s[0] == dbm::BOUND_LE_ZERO) {
+    // A stored zone inside the zone is mostly about to be removed: caching it would only evict
+    // zones that stay.
+    if (s[0] == dbm::BOUND_LE_ZERO && r != dbm::SUPERSET) {
         cache(handle, s, dim);
     }
     return r;
