@@ -1,6 +1,7 @@
 #include "statespace/css.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <tuple>
@@ -129,7 +130,7 @@ uint32_t CSS::zoneHash(const dbm::zone_t& zone) const
         return static_cast<uint32_t>(zone.getWord());
     }
     const uint32_t dim = zone.getDimension();
-    return low32(base::hash64(zone.getMatrix(), sizeof(dbm::bound_t) * dim * dim, 0));
+    return low32(base::hashWide(zone.getMatrix(), sizeof(dbm::bound_t) * dim * dim, 0));
 }
 
 uint32_t CSS::nodeWords(const Node* node)
@@ -281,8 +282,12 @@ void CSS::chooseTests(Group& group)
     }
     std::vector<const dbm::bound_t*>& sample = sampled;
     sample.clear();
+    // The k-th zone of the sample: distinct for each k, falling as k grows.
+    auto sampleIndex = [&](uint32_t k) {
+        return group.size - 1 - static_cast<uint32_t>(static_cast<uint64_t>(k) * group.size / n);
+    };
     for (uint32_t k = 0; k < n; ++k) {
-        const uint32_t i = group.size - 1 - static_cast<uint32_t>(static_cast<uint64_t>(k) * group.size / n);
+        const uint32_t i = sampleIndex(k);
         dbm::bound_t* m = decoded.data() + squared * k;
         zones->readZone(m, group.nodes[i]->zone);
         sample.push_back(m);
@@ -294,10 +299,17 @@ void CSS::chooseTests(Group& group)
     group.patience = group.chosenAt != 0 && group.size < 2 * group.chosenAt ? std::min(group.patience + 1, 10u) : 0;
     group.chosenAt = group.size;
     group.wasted = 0;
+    // The sampled zones are decoded already.
     dbm::bound_t* m = decoded.data() + squared * n;
+    uint32_t k = n;
     for (uint32_t i = 0; i < group.size; ++i) {
-        zones->readZone(m, group.nodes[i]->zone);
-        group.words[i] = storage::testBits(m, group.tests, group.testCount);
+        const dbm::bound_t* zone = m;
+        if (k > 0 && i == sampleIndex(k - 1)) {
+            zone = sample[--k];
+        } else {
+            zones->readZone(m, group.nodes[i]->zone);
+        }
+        group.words[i] = storage::testBits(zone, group.tests, group.testCount);
     }
     wordsGroup = nullptr;
 }
@@ -711,12 +723,13 @@ uint32_t CSS::orderBits(const dbm::zone_t& zone)
     return bits;
 }
 
-void CSS::computeZoneOrders(const dbm::fed_t& federation)
+void CSS::computeZoneOrders(const dbm::fed_t& federation, bool withBits)
 {
     zoneOrders.clear();
     for (const dbm::zone_t& zone : federation) {
-        zoneOrders.push_back(orderBits(zone));
+        zoneOrders.push_back(withBits ? orderBits(zone) : 0);
     }
+    zoneOrdersHaveBits = withBits;
     wordsGroup = nullptr;
 }
 
@@ -734,6 +747,7 @@ void CSS::takeWords(const dbm::fed_t& federation, const Stored& stored)
 
 CSS::Candidate CSS::candidateOf(size_t k, const Stored& stored) const
 {
+    assert(stored.group != nullptr || zoneOrdersHaveBits);
     const uint32_t zone = stored.group == nullptr ? zoneOrders[k] : zoneWords[k];
     const uint32_t r = storage::wordRelations(stored.word, zone);
     return {(r & 1) != 0, (r & 2) != 0};
@@ -794,7 +808,7 @@ int CSS::relateZones(dbm::fed_t& federation, int32_t cost, Node* node, const Sto
     dbm::fed_t::mutable_iterator it = federation.beginMutable();
     if (first != nullptr && &*federation.begin() != first) {
         const Group* taken = wordsGroup;
-        computeZoneOrders(federation);
+        computeZoneOrders(federation, zoneOrdersHaveBits);
         if (taken != nullptr) {
             takeWords(federation, stored);
         }
@@ -875,7 +889,9 @@ bool CSS::checkAndEliminate(const StateKey& key, dbm::fed_t& federation, const C
     const uint32_t id = first->group();
     const int32_t cost = key.state->getCost();
     Group& group = groups[id];
-    computeZoneOrders(federation);
+    // Every node here is in the group and is told apart by the words: the order bits would not
+    // be read.
+    computeZoneOrders(federation, false);
     takeWords(federation, Stored{0, &group});
     // A stored zone whose word allows it neither inside nor around any zone is neither: neither
     // relating nor covering does anything with its node, which is not read. A federation of one

@@ -313,8 +313,9 @@ private:
     Candidate candidateOf(size_t k, const Stored& stored) const;
     // relationWithNode with the order bits of the federation's zones in `zoneOrders`.
     bool coversZone(const dbm::fed_t& federation, int32_t cost, const Node* node, const Stored& stored);
-    // Fills zoneOrders for the federation, and forgets zoneWords.
-    void computeZoneOrders(const dbm::fed_t& federation);
+    // Fills zoneOrders for the federation (with zeros in place of the bits unless `withBits`: for
+    // nodes of a group, whose words are compared instead), and forgets zoneWords.
+    void computeZoneOrders(const dbm::fed_t& federation, bool withBits = true);
     // Fills zoneWords for the federation and the node's group, unless they are there.
     void takeWords(const dbm::fed_t& federation, const Stored& stored);
     // What is known of the node's zone.
@@ -337,6 +338,7 @@ private:
     std::vector<uint32_t> indices;  // location indices of the latest key, and for unpacking
     std::vector<uint32_t> unpacked;
     std::vector<uint32_t> zoneOrders;  // order bits of the federation under comparison
+    bool zoneOrdersHaveBits = true;    // false: zoneOrders holds only one place per zone
     std::vector<uint32_t> zoneWords;   // its words for the tests of the group `wordsGroup`
     const Group* wordsGroup = nullptr;
     uint64_t differentCandidates = 0;  // nodes that passed the words or bits and were Different

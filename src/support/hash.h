@@ -10,6 +10,11 @@ namespace base {
 // seed of the next. Bucket placement everywhere depends on its exact arithmetic.
 uint64_t hash64(const void* buffer, uint64_t length, uint32_t seed);
 
+// A 64-bit hash of a long buffer, mixed in four independent lanes of 8 bytes with one
+// multiplication per word: about three times as fast as hash64 on a buffer of kilobytes, for tables whose placement is not observed (the stored
+// zones). Not equal to hash64.
+uint64_t hashWide(const void* buffer, uint64_t length, uint32_t seed);
+
 // Doubles a chained bucket table of 2^k heads kept with its mask (2^k - 1). Node is any node
 // type with a link `next` (Node*) and a 32-bit word `hash` whose bits above the mask hold the
 // node's hash (the other bits are not read). Each node of bucket i moves to bucket i or

@@ -57,6 +57,31 @@ TEST(Hash64, ReadsUnalignedBuffersAsLittleEndian)
     EXPECT_EQ(base::hash64(storage + 9, 9, 0), 0x489271cd8ffd284aULL);
 }
 
+TEST(HashWide, EveryByteOfEveryLaneAndTheTailCounts)
+{
+    // A buffer the size of a zone of 49 clocks (not a multiple of the 32-byte block) and short
+    // ones: equal contents hash alike wherever they lie, and changing any one byte, in any lane,
+    // block or the tail, changes the low 32 bits that the zone store keeps.
+    for (const size_t length : {size_t{0}, size_t{5}, size_t{31}, size_t{32}, size_t{33}, size_t{4 * 49 * 49}}) {
+        std::vector<unsigned char> buffer(length + 1);
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            buffer[i] = static_cast<unsigned char>(i * 7 + 3);
+        }
+        const std::vector<unsigned char> copy(buffer.begin() + 1, buffer.end());
+        const uint64_t hash = base::hashWide(buffer.data() + 1, length, 9);
+        EXPECT_EQ(base::hashWide(copy.data(), length, 9), hash) << length;
+        if (length > 0) {
+            EXPECT_NE(base::hashWide(copy.data(), length, 10), hash) << length;
+        }
+        for (size_t i = 1; i <= length; ++i) {
+            buffer[i] ^= 0x10;
+            EXPECT_NE(static_cast<uint32_t>(base::hashWide(buffer.data() + 1, length, 9)), static_cast<uint32_t>(hash))
+                << "byte " << i - 1 << " of " << length;
+            buffer[i] ^= 0x10;
+        }
+    }
+}
+
 struct Node
 {
     Node* next;
