@@ -97,10 +97,16 @@ bool closePivotsHeld(bound_t* dbm, uint32_t dim, const uint32_t* pivots, bool te
         // The rows with a finite bound to the pivot, gathered from column k: few of them are
         // finite in a sparse zone, and a test per row mispredicts at random. The set holds for
         // the whole pass: only rows with a finite bound to k are relaxed, and bounds only fall.
+        // Gathers pay from a few chunks on; below, a scalar walk down the column is faster.
         uint64_t rows = 0;
-        #pragma GCC unroll 8
-        for (uint32_t c = 0; c < C; ++c)
-            rows |= uint64_t{O::guardBits(O::finite(O::gather(dbm + k, column[c])))} << run.offset(c);
+        if (dim > 32) {
+            #pragma GCC unroll 8
+            for (uint32_t c = 0; c < C; ++c)
+                rows |= uint64_t{O::guardBits(O::finite(O::gather(dbm + k, column[c])))} << run.offset(c);
+        } else {
+            for (uint32_t i = 0; i < dim; ++i)
+                rows |= static_cast<uint64_t>(isFinite(dbm[i * dim + k])) << i;
+        }
         rows &= ~(uint64_t{1} << k);
         for (; rows != 0; rows &= rows - 1) {
             const uint32_t i = static_cast<uint32_t>(__builtin_ctzll(rows));
